@@ -1,0 +1,160 @@
+#include "BinaryFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+std::string SystemErrorText(int errorNumber)
+{
+    return std::strerror(errorNumber);
+}
+
+BinaryFile::~BinaryFile()
+{
+    Close();
+}
+
+BinaryFile::BinaryFile(BinaryFile&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), lastError_(std::move(other.lastError_))
+{
+}
+
+BinaryFile& BinaryFile::operator=(BinaryFile&& other) noexcept
+{
+    if (this != &other) {
+        Close();
+        fd_ = std::exchange(other.fd_, -1);
+        lastError_ = std::move(other.lastError_);
+    }
+    return *this;
+}
+
+bool BinaryFile::Open(const std::string& path, Mode mode)
+{
+    Close();
+    int flags = O_CLOEXEC;
+    switch (mode) {
+    case Mode::Read: flags |= O_RDONLY; break;
+    case Mode::ReadWrite: flags |= O_RDWR; break;
+    case Mode::CreateNew: flags |= O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW; break;
+    case Mode::CreateTruncate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+    }
+    do {
+        fd_ = ::open(path.c_str(), flags, 0666);
+    } while (fd_ < 0 && errno == EINTR);
+    if (fd_ < 0) {
+        RememberError();
+        return false;
+    }
+    return true;
+}
+
+void BinaryFile::Close()
+{
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+int64_t BinaryFile::Size()
+{
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
+        RememberError();
+        return -1;
+    }
+    return static_cast<int64_t>(st.st_size);
+}
+
+bool BinaryFile::Seek(int64_t position)
+{
+    if (position < 0) {
+        lastError_ = SystemErrorText(EINVAL);
+        return false;
+    }
+    if (fd_ < 0 || ::lseek(fd_, static_cast<off_t>(position), SEEK_SET) < 0) {
+        RememberError();
+        return false;
+    }
+    return true;
+}
+
+int64_t BinaryFile::Position()
+{
+    off_t position = fd_ < 0 ? -1 : ::lseek(fd_, 0, SEEK_CUR);
+    if (position < 0) {
+        RememberError();
+        return -1;
+    }
+    return static_cast<int64_t>(position);
+}
+
+size_t BinaryFile::Read(void* buffer, size_t count)
+{
+    auto* out = static_cast<unsigned char*>(buffer);
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = fd_ < 0 ? -1 : ::read(fd_, out + done, count - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            RememberError();
+            break;
+        }
+        if (n == 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
+bool BinaryFile::ReadExact(void* buffer, size_t count)
+{
+    return Read(buffer, count) == count;
+}
+
+bool BinaryFile::Write(const void* buffer, size_t count)
+{
+    const auto* in = static_cast<const unsigned char*>(buffer);
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = fd_ < 0 ? -1 : ::write(fd_, in + done, count - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            RememberError();
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool BinaryFile::Truncate(int64_t size)
+{
+    if (fd_ < 0 || size < 0 || ::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
+        RememberError();
+        return false;
+    }
+    return true;
+}
+
+bool BinaryFile::SyncToDisk()
+{
+    if (fd_ < 0 || ::fsync(fd_) != 0) {
+        RememberError();
+        return false;
+    }
+    return true;
+}
+
+void BinaryFile::RememberError()
+{
+    lastError_ = SystemErrorText(errno ? errno : EBADF);
+}

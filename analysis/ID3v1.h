@@ -1,0 +1,59 @@
+// TID3v1: the 128-byte ID3v1 tag at the end of an MPEG audio file, in its
+// 1.0 form (30-character comment) and 1.1 form (28 characters and a track
+// number). Texts are UTF-8 in memory and ISO-8859-1 on disk; the limits of
+// 30 (and 4 for the year) count bytes on disk, i.e. Latin-1 characters.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// The 148 ID3v1 genre names, indexed by genre number.
+extern const std::array<std::string_view, 148> GenreNames;
+
+class TID3v1 {
+public:
+    TID3v1();
+
+    void Reset();
+    // True when the last 128 bytes could be read, tag or not.
+    bool ReadTag(const std::string& fileName);
+    // Replaces the file's tag (or appends one) with one built from the fields.
+    bool WriteTag(const std::string& fileName);
+
+    bool Exists() const { return exists_; }
+    uint8_t VersionID() const { return versionID_; }  // 1 = v1.0, 2 = v1.1
+    const std::string& Title() const { return title_; }
+    const std::string& Artist() const { return artist_; }
+    const std::string& Album() const { return album_; }
+    const std::string& Year() const { return year_; }
+    const std::string& Comment() const { return comment_; }
+    uint8_t Track() const { return track_; }      // 0 = none
+    uint8_t GenreID() const { return genreID_; }  // 255 = none
+    std::string Genre() const;                    // GenreNames entry, or empty
+
+    // Setters trim trailing characters with codes 0 to 32 and keep at most
+    // 30 characters (4 for the year).
+    void SetTitle(std::string_view value);
+    void SetArtist(std::string_view value);
+    void SetAlbum(std::string_view value);
+    void SetYear(std::string_view value);
+    void SetComment(std::string_view value);
+    void SetTrack(uint8_t value) { track_ = value; }
+    void SetGenreID(uint8_t value) { genreID_ = value; }
+
+    // The 128 bytes WriteTag puts at the end of the file.
+    std::array<uint8_t, 128> RenderTag() const;
+
+private:
+    bool exists_ = false;
+    uint8_t versionID_ = 1;
+    std::string title_;
+    std::string artist_;
+    std::string album_;
+    std::string year_;
+    std::string comment_;
+    uint8_t track_ = 0;
+    uint8_t genreID_ = 255;
+};

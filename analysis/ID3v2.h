@@ -1,0 +1,59 @@
+// TID3v2: the ID3v2 tag at the start of an MPEG audio file. Reads the seven
+// text frames of v2.2, v2.3 and v2.4 tags and writes a v2.3 tag in place of
+// the old one. Frames other than the seven (pictures, lyrics, ...) of the
+// tag last read are kept and written back after them. Texts are UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class TID3v2 {
+public:
+    TID3v2();
+
+    void Reset();
+    // True when the first 10 bytes of the file could be read, tag or not.
+    bool ReadTag(const std::string& fileName);
+    // Rewrites the file with a v2.3 tag built from the fields in front of the audio.
+    bool WriteTag(const std::string& fileName);
+
+    bool Exists() const { return exists_; }
+    uint8_t VersionID() const { return versionID_; }
+    int64_t Size() const { return size_; }  // whole tag in bytes with its header; 0 = none
+    const std::string& Title() const { return title_; }
+    const std::string& Artist() const { return artist_; }
+    const std::string& Album() const { return album_; }
+    uint8_t Track() const { return track_; }
+    const std::string& Year() const { return year_; }
+    const std::string& Genre() const { return genre_; }
+    const std::string& Comment() const { return comment_; }
+
+    // Setters trim trailing characters with codes 0 to 32.
+    void SetTitle(std::string_view value);
+    void SetArtist(std::string_view value);
+    void SetAlbum(std::string_view value);
+    void SetTrack(uint8_t value) { track_ = value; }
+    void SetYear(std::string_view value);
+    void SetGenre(std::string_view value);
+    void SetComment(std::string_view value);
+
+    // The whole tag WriteTag would put in front of the audio, header included.
+    std::vector<uint8_t> RenderTag() const;
+
+private:
+    bool exists_ = false;
+    uint8_t versionID_ = 0;
+    int64_t size_ = 0;
+    std::string title_;
+    std::string artist_;
+    std::string album_;
+    uint8_t track_ = 0;
+    std::string year_;
+    std::string genre_;
+    std::string comment_;
+    // Frames of the tag last read that are not among the seven, in v2.3 form
+    // (10-byte header and data), in their original order.
+    std::vector<std::vector<uint8_t>> keptFrames_;
+};

@@ -1,0 +1,61 @@
+// TSplitCommands: the two split commands of the split page (the section
+// command and the equal-parts command) with their checks and messages, the
+// output names, the part bounds, the tag copies, the gauge and the stop
+// request. Free of widgets: the window hands in the texts of its controls
+// and a SplitUi; the command-line companion and the tests do the same.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/Prompter.h"
+
+class TBASSPlayer;
+class TID3v1;
+class TID3v2;
+
+// What a running split needs of the window besides its prompts.
+class SplitUi : public Prompter {
+public:
+    virtual void SetProgressVisible(bool visible) = 0;  // pgbProgress shown/hidden
+    virtual void SetProgress(int percent) = 0;          // 0..100
+    virtual void ProcessMessages() = 0;                 // pump pending events once
+    virtual void StopPlayerTimer() = 0;                 // TmrPlayer disabled
+};
+
+// The texts of the split page's controls when Split is clicked.
+struct SplitRequest {
+    std::string FileText;   // edtFile
+    bool SectionMode = true; // rdbTime checked (else rdbPart)
+    std::string StartText;  // edtStart
+    std::string EndText;    // edtEnd
+    std::string PartText;   // edtPart
+    int32_t LengthMs = 0;   // stream length of the opened file
+};
+
+class TSplitCommands {
+public:
+    TSplitCommands(TBASSPlayer& player, TID3v1& id3v1, TID3v2& id3v2, SplitUi& ui);
+
+    // btnSplitClick. Errors the commands do not catch (a time text that does
+    // not convert, a file that cannot be opened or created, a short read)
+    // leave as CorvellaError.
+    void Split(const SplitRequest& request);
+    // btnStopClick: asks a running equal-parts command to stop before its next part.
+    void RequestStop();
+
+    bool StopRequested() const { return stopRequested_; }
+    bool Running() const { return running_; }
+    const std::string& SourceFileName() const { return sourceFileName_; }
+    const std::string& TargetFileName() const { return targetFileName_; }
+
+private:
+    TBASSPlayer& player_;
+    TID3v1& id3v1_;
+    TID3v2& id3v2_;
+    SplitUi& ui_;
+    bool stopRequested_ = false;
+    bool running_ = false;
+    std::string sourceFileName_;
+    std::string targetFileName_;
+};

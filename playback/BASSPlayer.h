@@ -1,0 +1,92 @@
+// TBASSPlayer: plays one audio file at a time through the run-time bound
+// audio library, and describes files through the four format readers.
+// Lives on the main thread; its owner (the main window, a test, the
+// command-line companion) destroys it. Times are milliseconds, bit rates
+// kbit/s, volumes 0..100 (-1: leave the library's volume as it is).
+#pragma once
+
+#include <QObject>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "MessagePrompter.h"
+#include "ProgramFolder.h"
+
+class TMPEGaudio;
+class TOggVorbis;
+class TWMAfile;
+class TWAVfile;
+
+enum TPlayerMode : uint8_t { plmStandby = 0, plmReady = 1, plmStopped = 2, plmPlaying = 3, plmPaused = 4 };
+enum TChannelType : uint8_t { ctUnknown = 0, ctStream = 1, ctWMA = 2, ctMusic = 3 };
+
+// The description of an opened file. Texts are UTF-8.
+struct TStreamInfo {
+    std::string FileName;
+    int64_t FileSize = 0;   // bytes
+    uint32_t SampleRate = 0; // Hz
+    int32_t BitRate = 0;    // kbit/s
+    uint32_t Duration = 0;  // ms
+    uint16_t Channels = 0;
+    std::string Title;
+    std::string Artist;
+    std::string Album;
+    std::string Year;
+    std::string Genre;
+    uint8_t GenreID = 0;
+    uint8_t Track = 0;
+    std::string Comment;
+};
+
+class TBASSPlayer : public QObject {
+    Q_OBJECT
+
+public:
+    // Binds libbass.so (and libbasswma.so) from libraryFolder and prepares
+    // the output; never throws on a missing or wrong library. Messages go to
+    // prompter, or to stderr when it is null.
+    explicit TBASSPlayer(QObject* owner, MessagePrompter* prompter = nullptr,
+                         const std::string& libraryFolder = ProgramFolder());
+    ~TBASSPlayer() override;
+
+    void SetPrompter(MessagePrompter* prompter);
+
+    bool Open(const std::string& fileName);
+    void Close();
+    bool GetStreamInfo(const std::string& fileName, TStreamInfo& info);
+    uint32_t PlayLength() const;
+
+    void Play();
+    void PausePlay();
+    void ResumePlay();
+    void SetPaused(bool value);
+    void Stop();
+
+    uint32_t Position() const;
+    void SetPosition(uint32_t ms);
+    int32_t Volume() const;
+    void SetVolume(int32_t value);
+
+    TPlayerMode Mode() const;
+    TChannelType ChannelType() const;
+    bool PlayerReady() const;
+    bool WMAReady() const;
+    std::string Version() const;     // always "1.2"
+    std::string BASSDLLVer() const;  // "1.8", empty when the library was not bound
+    bool DX8EffectReady() const;
+    const std::string& StreamName() const;
+    const TStreamInfo& StreamInfo() const;
+
+signals:
+    void modeChanged(TPlayerMode mode);
+
+protected:
+    void ShowError(const std::string& text);
+
+private:
+    // Implementation defined in BASSPlayer.cpp.
+    struct Private;
+    std::unique_ptr<Private> d;
+};

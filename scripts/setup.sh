@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the program and the tests need.
+# Safe to run again: packages already present are left as they are.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config
+  # program
+  qt6-base-dev qt6-base-dev-tools libgl-dev libjpeg62-turbo-dev
+  libmpg123-dev libvorbis-dev libsndfile1-dev libopenmpt-dev libsdl2-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev
+  lame sox libsox-fmt-mp3 vorbis-tools ffmpeg mpg123 python3 python3-mutagen
+  xdg-utils fonts-dejavu-core
+)
+
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then
+  sudo_cmd=(sudo)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update
+  "${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+fi

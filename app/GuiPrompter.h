@@ -1,0 +1,37 @@
+// GuiPrompterBase: everything the main window asks of the user or of the
+// desktop: the prompts of Prompter plus opening a document or web address
+// with the desktop's default application. GuiPrompter answers with real
+// message boxes, file dialogs and the window's folder picker; tests hand
+// the window a scripted GuiPrompterBase instead.
+#pragma once
+
+#include <string>
+
+#include "app/Prompter.h"
+
+class QWidget;
+class TBrowseForFolder;
+
+class GuiPrompterBase : public Prompter {
+public:
+    // Opens a local file path or a web address; failures are not reported.
+    virtual void OpenDocument(const std::string& pathOrUrl) = 0;
+};
+
+class GuiPrompter : public GuiPrompterBase {
+public:
+    // owner parents every box and dialog; folderPicker is the window's DirDialog1.
+    GuiPrompter(QWidget& owner, TBrowseForFolder& folderPicker);
+
+    void ShowMessage(const std::string& caption, const std::string& text, MessageIcon icon) override;
+    std::optional<std::string> AskOpenFileName() override;
+    std::optional<std::string> AskSaveFileName(const std::string& proposedName) override;
+    bool ExecuteFolderPicker(std::string& path) override;
+    void OpenDocument(const std::string& pathOrUrl) override;
+
+private:
+    QWidget& owner_;
+    TBrowseForFolder& folderPicker_;
+    // The save dialog opens in the folder it was last left in.
+    std::string saveFolder_;
+};

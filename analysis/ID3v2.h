@@ -43,6 +43,9 @@ public:
     std::vector<uint8_t> RenderTag() const;
 
 private:
+    // Fills the fields and the kept frames from the bytes after the header.
+    void TakeFrames(uint8_t version, uint8_t flags, std::vector<uint8_t> body);
+
     bool exists_ = false;
     uint8_t versionID_ = 0;
     int64_t size_ = 0;

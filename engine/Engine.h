@@ -1,0 +1,94 @@
+// Engine: the library's one process-wide state: the output, the mixing
+// thread, the table of channels by handle, the global volumes and sync
+// handles. Every entry point goes through Engine::Instance().
+//
+// Threads: every member may be called from any thread. The table lock is
+// held only to look handles up; channels are shared_ptr so a channel freed
+// by an API call while the mixer renders it lives until the mixer lets go.
+// Sync callbacks are called by the mixing thread with no lock held.
+#pragma once
+
+#include "Channel.h"
+#include "Output.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace engine {
+
+class Engine {
+public:
+    static Engine& Instance();
+    ~Engine();
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    // device -1 (default) or 1 opens the sound device, falling back to the
+    // silent output; device 0 opens the silent output. Throws
+    // BASS_ERROR_ALREADY when initialised, BASS_ERROR_DEVICE for others.
+    void Init(int device, DWORD freq, DWORD flags);
+    // Stops the mixer, frees every channel and the output; harmless twice.
+    void Free();
+    bool Initialised();
+    // Throws BASS_ERROR_INIT when not initialised.
+    void RequireInit();
+
+    // Description of the open output (empty when not initialised).
+    std::string OutputDescription();
+    int OutputRate();
+    int OutputLatencyMs();
+    DWORD InitFlags();
+
+    // Output frames heard so far (0 when not initialised).
+    int64_t PlayedFrames();
+
+    // Takes the decoder and returns the new channel's handle.
+    DWORD AddChannel(ChannelKind kind, std::unique_ptr<Decoder> decoder);
+    // Throws BASS_ERROR_HANDLE when the handle is unknown.
+    std::shared_ptr<Channel> Find(DWORD handle);
+    // Throws BASS_ERROR_HANDLE when the handle is unknown or of another kind.
+    std::shared_ptr<Channel> Find(DWORD handle, ChannelKind kind);
+    // Throws BASS_ERROR_HANDLE when unknown or of another kind.
+    void Remove(DWORD handle, ChannelKind kind);
+
+    HSYNC NewSyncHandle();
+    // Wakes the mixer after a channel started, so it begins without delay.
+    void Wake();
+
+    // 0..100; a negative value leaves that volume unchanged.
+    void SetVolumes(int music, int sample, int stream);
+    void GetVolumes(DWORD* music, DWORD* sample, DWORD* stream) const;
+    // Target fill of the output FIFO, in seconds (clamped to 0.01..2).
+    float SetBufferSeconds(float seconds);
+
+private:
+    Engine() = default;
+    void MixLoop(std::stop_token stop);
+    void FireEndSyncs(int64_t played, const std::vector<std::shared_ptr<Channel>>& channels);
+    std::vector<std::shared_ptr<Channel>> Snapshot();
+    std::shared_ptr<Output> CurrentOutput();
+
+    std::mutex lifecycleMutex_;  // Init/Free
+    std::mutex tableMutex_;      // channels_, output_, handles
+    std::map<DWORD, std::shared_ptr<Channel>> channels_;
+    std::shared_ptr<Output> output_;
+    DWORD initFlags_ = 0;
+    DWORD nextHandle_ = 0;
+    std::atomic<HSYNC> nextSync_{0};
+    std::jthread mixer_;
+    std::mutex wakeMutex_;
+    std::condition_variable_any wake_;
+    bool wakeRequested_ = false;
+
+    std::atomic<int> musicVolume_{100};
+    std::atomic<int> sampleVolume_{100};
+    std::atomic<int> streamVolume_{100};
+    std::atomic<float> bufferSeconds_{0.1f};
+};
+
+} // namespace engine

@@ -1,0 +1,87 @@
+#include "ModuleDecoder.h"
+
+#include "EngineError.h"
+
+#include <libopenmpt/libopenmpt.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <vector>
+
+namespace engine {
+
+namespace {
+
+// Larger than any real module; a bigger file is refused before reading.
+constexpr std::streamoff kMaxModuleBytes = 256LL * 1024 * 1024;
+
+std::vector<char> ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        Fail(BASS_ERROR_FILEOPEN);
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    if (size <= 0 || size > kMaxModuleBytes)
+        Fail(BASS_ERROR_FILEFORM);
+    in.seekg(0, std::ios::beg);
+    std::vector<char> bytes(static_cast<size_t>(size));
+    if (!in.read(bytes.data(), size))
+        Fail(BASS_ERROR_FILEOPEN);
+    return bytes;
+}
+
+} // namespace
+
+void ModuleDecoder::ModuleDeleter::operator()(openmpt_module* module) const {
+    openmpt_module_destroy(module);
+}
+
+ModuleDecoder::ModuleDecoder(const std::string& path) {
+    const std::vector<char> bytes = ReadWholeFile(path);
+    Load(bytes.data(), bytes.size());
+}
+
+ModuleDecoder::ModuleDecoder(const void* data, size_t size) {
+    if (!data || size == 0)
+        Fail(BASS_ERROR_ILLPARAM);
+    Load(data, size);
+}
+
+void ModuleDecoder::Load(const void* data, size_t size) {
+    int error = 0;
+    module_.reset(openmpt_module_create_from_memory2(data, size, openmpt_log_func_silent, nullptr,
+                                                     openmpt_error_func_ignore, nullptr, &error,
+                                                     nullptr, nullptr));
+    if (!module_)
+        Fail(error == OPENMPT_ERROR_OUT_OF_MEMORY ? BASS_ERROR_MEM : BASS_ERROR_FILEFORM);
+    // One pass through the song: the player shows a finite length and
+    // expects the end sync.
+    openmpt_module_set_repeat_count(module_.get(), 0);
+    const double seconds = openmpt_module_get_duration_seconds(module_.get());
+    lengthFrames_ = seconds > 0 ? static_cast<int64_t>(std::llround(seconds * kRenderRate)) : 0;
+    orders_ = openmpt_module_get_num_orders(module_.get());
+    if (const char* title = openmpt_module_get_metadata(module_.get(), "title")) {
+        title_ = title;
+        openmpt_free_string(title);
+    }
+}
+
+int64_t ModuleDecoder::Read(int16_t* out, int64_t frames) {
+    int64_t filled = 0;
+    while (filled < frames) {
+        const size_t chunk = static_cast<size_t>(std::min<int64_t>(frames - filled, 4096));
+        const size_t got =
+            openmpt_module_read_interleaved_stereo(module_.get(), kRenderRate, chunk, out + filled * 2);
+        if (got == 0)
+            break;
+        filled += static_cast<int64_t>(got);
+    }
+    return filled;
+}
+
+void ModuleDecoder::Seek(int64_t frame) {
+    openmpt_module_set_position_seconds(module_.get(), static_cast<double>(frame) / kRenderRate);
+}
+
+} // namespace engine

@@ -1,0 +1,37 @@
+// Mpg123Decoder: MPEG-1/2/2.5 audio, layers I-III, through libmpg123. The
+// length comes from headers only (Xing/Info/LAME with gapless trimming, or
+// the file size for constant bit rates): opening never scans the file.
+#pragma once
+
+#include "Decoder.h"
+
+#include <memory>
+#include <string>
+
+struct mpg123_handle_struct;
+
+namespace engine {
+
+class Mpg123Decoder final : public Decoder {
+public:
+    // Throws EngineError(BASS_ERROR_FILEOPEN / BASS_ERROR_FILEFORM).
+    explicit Mpg123Decoder(const std::string& path);
+
+    int SampleRate() const override { return rate_; }
+    int Channels() const override { return channels_; }
+    int64_t LengthFrames() const override { return lengthFrames_; }
+    int64_t Read(int16_t* out, int64_t frames) override;
+    void Seek(int64_t frame) override;
+
+private:
+    struct HandleDeleter {
+        void operator()(mpg123_handle_struct* handle) const;
+    };
+    std::unique_ptr<mpg123_handle_struct, HandleDeleter> handle_;
+    int rate_ = 0;
+    int channels_ = 0;
+    int64_t lengthFrames_ = -1;
+    bool finished_ = false;
+};
+
+} // namespace engine

@@ -1,0 +1,38 @@
+// SndfileDecoder: WAV (RIFF, RIFX, WAVE_FORMAT_EXTENSIBLE, RF64, Wave64)
+// and the other uncompressed containers libsndfile reads (AIFF, AU),
+// through libsndfile. The length is the header's frame count.
+#pragma once
+
+#include "Decoder.h"
+
+#include <memory>
+#include <string>
+
+struct sf_private_tag;
+
+namespace engine {
+
+class SndfileDecoder final : public Decoder {
+public:
+    // Throws EngineError(BASS_ERROR_FILEOPEN / BASS_ERROR_FILEFORM).
+    explicit SndfileDecoder(const std::string& path);
+
+    int SampleRate() const override { return rate_; }
+    int Channels() const override { return channels_; }
+    bool EightBitSource() const override { return eightBit_; }
+    int64_t LengthFrames() const override { return lengthFrames_; }
+    int64_t Read(int16_t* out, int64_t frames) override;
+    void Seek(int64_t frame) override;
+
+private:
+    struct FileCloser {
+        void operator()(sf_private_tag* file) const;
+    };
+    std::unique_ptr<sf_private_tag, FileCloser> file_;
+    int rate_ = 0;
+    int channels_ = 0;
+    bool eightBit_ = false;
+    int64_t lengthFrames_ = -1;
+};
+
+} // namespace engine

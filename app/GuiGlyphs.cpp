@@ -1,0 +1,62 @@
+#include "GuiGlyphs.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+
+#include <functional>
+
+namespace {
+
+// Drawing happens on a 16 x 16 grid; larger pixmaps scale the painter.
+using GlyphShape = std::function<void(QPainter&)>;
+
+const QColor kGlyphColor(0x2b, 0x3a, 0x4a);
+
+QPixmap PaintGlyph(const GlyphShape& shape, int size)
+{
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(size / 16.0, size / 16.0);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(kGlyphColor);
+    shape(painter);
+    return pixmap;
+}
+
+QIcon MakeGlyph(const GlyphShape& shape)
+{
+    QIcon icon;
+    for (int size : {16, 24, 32, 48})
+        icon.addPixmap(PaintGlyph(shape, size));
+    return icon;
+}
+
+} // namespace
+
+QIcon PlayGlyph()
+{
+    return MakeGlyph([](QPainter& painter) {
+        QPainterPath triangle;
+        triangle.moveTo(4.0, 2.5);
+        triangle.lineTo(13.5, 8.0);
+        triangle.lineTo(4.0, 13.5);
+        triangle.closeSubpath();
+        painter.drawPath(triangle);
+    });
+}
+
+QIcon PauseGlyph()
+{
+    return MakeGlyph([](QPainter& painter) {
+        painter.drawRoundedRect(QRectF(3.5, 2.5, 3.5, 11.0), 0.8, 0.8);
+        painter.drawRoundedRect(QRectF(9.0, 2.5, 3.5, 11.0), 0.8, 0.8);
+    });
+}
+
+QIcon StopGlyph()
+{
+    return MakeGlyph([](QPainter& painter) { painter.drawRoundedRect(QRectF(3.0, 3.0, 10.0, 10.0), 1.2, 1.2); });
+}

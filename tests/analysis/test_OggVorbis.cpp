@@ -1,0 +1,446 @@
+// TOggVorbis on Ogg files assembled page by page in the test, and on files
+// made by oggenc.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "analysis/Errors.h"
+#include "analysis/OggVorbis.h"
+#include "support/TestSupport.h"
+
+using testsupport::TempDir;
+using testsupport::WriteBytes;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+void PutLE32(Bytes& out, uint32_t value)
+{
+    for (int k = 0; k < 4; ++k)
+        out.push_back(uint8_t(value >> (8 * k)));
+}
+
+void PutText(Bytes& out, const std::string& text)
+{
+    out.insert(out.end(), text.begin(), text.end());
+}
+
+// One Ogg page holding the packet (lacing values of 255 and a remainder);
+// the CRC is left 0, the reader does not check it.
+Bytes Page(const Bytes& packet, int64_t granule, uint8_t headerType = 0)
+{
+    Bytes page;
+    PutText(page, "OggS");
+    page.push_back(0);
+    page.push_back(headerType);
+    for (int k = 0; k < 8; ++k)
+        page.push_back(uint8_t(uint64_t(granule) >> (8 * k)));
+    PutLE32(page, 0x1234);  // serial
+    PutLE32(page, 0);       // sequence
+    PutLE32(page, 0);       // CRC
+    Bytes lacing(packet.size() / 255, 255);
+    lacing.push_back(uint8_t(packet.size() % 255));
+    page.push_back(uint8_t(lacing.size()));
+    page.insert(page.end(), lacing.begin(), lacing.end());
+    page.insert(page.end(), packet.begin(), packet.end());
+    return page;
+}
+
+Bytes IdentificationPacket(uint8_t channels, uint32_t sampleRate, int32_t nominal)
+{
+    Bytes packet{0x01};
+    PutText(packet, "vorbis");
+    PutLE32(packet, 0);
+    packet.push_back(channels);
+    PutLE32(packet, sampleRate);
+    PutLE32(packet, 0);
+    PutLE32(packet, uint32_t(nominal));
+    PutLE32(packet, 0);
+    packet.push_back(0xB8);
+    packet.push_back(1);
+    return packet;
+}
+
+Bytes CommentPacket(const std::string& vendor, const std::vector<std::string>& items, uint32_t count)
+{
+    Bytes packet{0x03};
+    PutText(packet, "vorbis");
+    PutLE32(packet, uint32_t(vendor.size()));
+    PutText(packet, vendor);
+    PutLE32(packet, count);
+    for (const std::string& item : items) {
+        PutLE32(packet, uint32_t(item.size()));
+        PutText(packet, item);
+    }
+    packet.push_back(1);
+    return packet;
+}
+
+struct OggSpec {
+    uint8_t channels = 2;
+    uint32_t sampleRate = 44100;
+    int32_t nominal = 128000;
+    std::string vendor = "Xiph.Org libVorbis I 20200704 (Reference libVorbis)";
+    std::vector<std::string> comments;
+    int64_t samples = 441000;
+    size_t audioBytes = 20000;   // payload of the audio pages, "OggS" nowhere inside
+    bool lastPage = true;
+};
+
+Bytes OggFile(const OggSpec& spec)
+{
+    Bytes file = Page(IdentificationPacket(spec.channels, spec.sampleRate, spec.nominal), 0, 2);
+    const Bytes comments = Page(CommentPacket(spec.vendor, spec.comments, uint32_t(spec.comments.size())), 0);
+    file.insert(file.end(), comments.begin(), comments.end());
+    file.resize(file.size() + spec.audioBytes, 0x41);
+    if (spec.lastPage) {
+        const Bytes last = Page(Bytes(100, 0x42), spec.samples, 4);
+        file.insert(file.end(), last.begin(), last.end());
+    }
+    return file;
+}
+
+Bytes Id3v2Prefix(size_t bodySize, bool footer)
+{
+    Bytes tag{'I', 'D', '3', 4, 0, uint8_t(footer ? 0x10 : 0), 0, 0, uint8_t(bodySize >> 7 & 0x7F),
+              uint8_t(bodySize & 0x7F)};
+    tag.resize(10 + bodySize + (footer ? 10 : 0), 0);
+    return tag;
+}
+
+class OggVorbisFile : public ::testing::Test {
+protected:
+    std::string Write(const Bytes& bytes)
+    {
+        const std::string path = dir.File("stream" + std::to_string(++count) + ".ogg");
+        WriteBytes(path, bytes);
+        return path;
+    }
+
+    TempDir dir;
+    TOggVorbis ogg;
+    int count = 0;
+};
+
+} // namespace
+
+TEST_F(OggVorbisFile, StreamParametersAndComments)
+{
+    OggSpec spec;
+    spec.comments = {"TITLE=Song", "ARTIST=Band", "ALBUM=Record", "TRACKNUMBER=7", "DATE=2004",
+                     "GENRE=Rock", "COMMENT=Fine", "OTHER=ignored"};
+    const Bytes file = OggFile(spec);
+    ASSERT_TRUE(ogg.Analyze(Write(file)));
+    EXPECT_EQ(ogg.FileSize(), int64_t(file.size()));
+    EXPECT_EQ(ogg.Channels(), 2);
+    EXPECT_EQ(ogg.SampleRate(), 44100u);
+    EXPECT_EQ(ogg.BitRateNominal(), 128);
+    EXPECT_EQ(ogg.Samples(), 441000);
+    EXPECT_EQ(ogg.ID3v2Size(), 0);
+    EXPECT_EQ(ogg.Vendor(), spec.vendor);
+    EXPECT_EQ(ogg.Title(), "Song");
+    EXPECT_EQ(ogg.Artist(), "Band");
+    EXPECT_EQ(ogg.Album(), "Record");
+    EXPECT_EQ(ogg.Track(), 7);
+    EXPECT_EQ(ogg.Date(), "2004");
+    EXPECT_EQ(ogg.Genre(), "Rock");
+    EXPECT_EQ(ogg.Comment(), "Fine");
+    EXPECT_DOUBLE_EQ(ogg.Duration(), 10.0);
+    // The average over the whole file, headers included: Round(bytes / 10 s / 125).
+    EXPECT_EQ(ogg.BitRate(), uint16_t(std::nearbyint(file.size() / 10.0 / 125)));
+    EXPECT_TRUE(ogg.Valid());
+}
+
+TEST_F(OggVorbisFile, NominalBitRateRoundsHalvesToEven)
+{
+    OggSpec spec;
+    for (auto [nominal, expected] : {std::pair{127500, 128}, {128500, 128}, {129500, 130}, {499, 0},
+                                     {-1, 0}}) {
+        spec.nominal = nominal;
+        ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+        EXPECT_EQ(ogg.BitRateNominal(), expected) << nominal;
+    }
+}
+
+TEST_F(OggVorbisFile, ReadFromBehindALeadingId3v2Tag)
+{
+    OggSpec spec;
+    spec.comments = {"TITLE=Behind the tag"};
+    for (bool footer : {false, true}) {
+        Bytes file = Id3v2Prefix(300, footer);
+        const Bytes ogg1 = OggFile(spec);
+        file.insert(file.end(), ogg1.begin(), ogg1.end());
+        ASSERT_TRUE(ogg.Analyze(Write(file))) << footer;
+        EXPECT_EQ(ogg.ID3v2Size(), footer ? 320 : 310);
+        EXPECT_EQ(ogg.Title(), "Behind the tag");
+        EXPECT_EQ(ogg.BitRate(), uint16_t(std::nearbyint((file.size() - ogg.ID3v2Size()) / 10.0 / 125)));
+    }
+    // A tag size beyond the end of the file counts as no tag, so no page is found.
+    Bytes huge{'I', 'D', '3', 4, 0, 0, 0x7F, 0x7F, 0x7F, 0x7F};
+    const Bytes ogg2 = OggFile(spec);
+    huge.insert(huge.end(), ogg2.begin(), ogg2.end());
+    EXPECT_FALSE(ogg.Analyze(Write(huge)));
+    EXPECT_EQ(ogg.ID3v2Size(), 0);
+}
+
+TEST_F(OggVorbisFile, PerformerAndDescriptionStandIn)
+{
+    OggSpec spec;
+    spec.comments = {"PERFORMER=Soloist", "DESCRIPTION=Long notes"};
+    ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+    EXPECT_EQ(ogg.Artist(), "Soloist");
+    EXPECT_EQ(ogg.Comment(), "Long notes");
+
+    spec.comments = {"PERFORMER=Soloist", "ARTIST=Band", "DESCRIPTION=Long notes", "COMMENT=Short"};
+    ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+    EXPECT_EQ(ogg.Artist(), "Band");
+    EXPECT_EQ(ogg.Comment(), "Short");
+
+    // An ARTIST that trims to nothing counts as empty.
+    spec.comments = {"ARTIST=  ", "PERFORMER=Soloist"};
+    ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+    EXPECT_EQ(ogg.Artist(), "Soloist");
+}
+
+TEST_F(OggVorbisFile, TrackNumberForms)
+{
+    OggSpec spec;
+    for (auto [text, expected] : {std::pair{"5", 5}, {"5/12", 5}, {"A", 0}, {"/12", 0}, {"12a", 0},
+                                  {"70000", 0}, {"-3", 0}}) {
+        spec.comments = {std::string("TRACKNUMBER=") + text};
+        ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+        EXPECT_EQ(ogg.Track(), expected) << text;
+    }
+}
+
+TEST_F(OggVorbisFile, NamesMatchWhateverTheirCaseAndLaterItemsWin)
+{
+    OggSpec spec;
+    spec.comments = {"title=first", "Album=Mixed Case", "TiTlE=second", "=no name", "Genre==Equals"};
+    ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+    EXPECT_EQ(ogg.Title(), "second");
+    EXPECT_EQ(ogg.Album(), "Mixed Case");
+    EXPECT_EQ(ogg.Genre(), "=Equals");
+}
+
+TEST_F(OggVorbisFile, ValuesAreTrimmedAndDecodedFromUtf8)
+{
+    OggSpec spec;
+    spec.comments = {"TITLE= \tCaf\xC3\xA9 \xE2\x82\xAC  ", "ARTIST=Bj\xC3\xB6rk\xC3(cut)"};
+    ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+    EXPECT_EQ(ogg.Title(), "Caf\xC3\xA9 \xE2\x82\xAC");
+    EXPECT_EQ(ogg.Artist(), "Bj\xC3\xB6rk");  // decoding stops at the bad continuation byte
+}
+
+TEST(VorbisCommentText, DecodingRule)
+{
+    EXPECT_EQ(DecodeVorbisCommentText("plain"), "plain");
+    EXPECT_EQ(DecodeVorbisCommentText("\xC3\xA9\xE2\x82\xAC"), "\xC3\xA9\xE2\x82\xAC");
+    // A sequence cut off by the end of the text ends the value.
+    EXPECT_EQ(DecodeVorbisCommentText("ab\xE2\x82"), "ab");
+    EXPECT_EQ(DecodeVorbisCommentText("ab\xC3"), "ab");
+    // Continuation bytes out of range end it too.
+    EXPECT_EQ(DecodeVorbisCommentText("x\xC3\x41y"), "x");
+    // Any lead with bit 5 set starts three bytes; the character keeps 16 bits.
+    // F0 9F 8E -> (0x10 << 12 | 0x1F << 6 | 0x0E) & 0xFFFF = U+07CE, then B5 starts
+    // a sequence that the end of the text cuts off.
+    EXPECT_EQ(DecodeVorbisCommentText("\xF0\x9F\x8E\xB5"), "\xDF\x8E");
+    // Surrogate values are no characters.
+    EXPECT_EQ(DecodeVorbisCommentText("\xED\xA0\x80z"), "\xEF\xBF\xBDz");
+}
+
+TEST_F(OggVorbisFile, ValuesLongerThan250BytesKeepTheirStart)
+{
+    OggSpec spec;
+    const std::string longTitle = "TITLE=" + std::string(300, 'x');
+    // "COMMENT=" (8 bytes) + 241 'y' leaves one byte: the first of a two-byte sequence.
+    const std::string cutComment = "COMMENT=" + std::string(241, 'y') + "\xC3\xA9" + "tail";
+    spec.comments = {longTitle, cutComment, "ALBUM=After the long ones"};
+    ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+    EXPECT_EQ(ogg.Title(), std::string(244, 'x'));
+    EXPECT_EQ(ogg.Comment(), std::string(241, 'y'));
+    EXPECT_EQ(ogg.Album(), "After the long ones");
+}
+
+TEST_F(OggVorbisFile, CommentCountBeyondTheFileEndsAtTheEnd)
+{
+    OggSpec spec;
+    spec.lastPage = false;
+    spec.audioBytes = 0;
+    Bytes file = Page(IdentificationPacket(2, 44100, 128000), 0, 2);
+    Bytes comments = CommentPacket("vendor", {"TITLE=Only one"}, 0xFFFFFFFF);
+    comments.pop_back();  // no framing bit: the file ends after the item
+    const Bytes page = Page(comments, 0);
+    file.insert(file.end(), page.begin(), page.end());
+    // An item length far beyond the end of the file as well.
+    file.insert(file.end(), {0xF0, 0xFF, 0xFF, 0x7F, 'A', 'L', 'B', 'U', 'M', '=', 'z'});
+    ASSERT_TRUE(ogg.Analyze(Write(file)));
+    EXPECT_EQ(ogg.Title(), "Only one");
+    EXPECT_EQ(ogg.Album(), "z");
+}
+
+TEST_F(OggVorbisFile, NotVorbis)
+{
+    OggSpec spec;
+    Bytes notOgg = OggFile(spec);
+    notOgg[0] = 'X';
+    EXPECT_FALSE(ogg.Analyze(Write(notOgg)));
+    EXPECT_EQ(ogg.FileSize(), 0);
+
+    Bytes otherCodec = OggFile(spec);
+    std::memcpy(otherCodec.data() + 28, "OPUSxx", 6);
+    EXPECT_FALSE(ogg.Analyze(Write(otherCodec)));
+    EXPECT_EQ(ogg.Channels(), 0);
+
+    EXPECT_FALSE(ogg.Analyze(Write(Bytes{'O', 'g', 'g'})));
+    EXPECT_FALSE(ogg.Analyze(Write(Bytes{})));
+}
+
+TEST_F(OggVorbisFile, CommentHeaderNotDirectlyAfterTheIdentification)
+{
+    OggSpec spec;
+    spec.comments = {"TITLE=Lost"};
+    Bytes file = OggFile(spec);
+    // Something between the first page and the comment page.
+    file.insert(file.begin() + 28 + 30, 5, 0);
+    ASSERT_TRUE(ogg.Analyze(Write(file)));
+    EXPECT_EQ(ogg.Title(), "");
+    EXPECT_EQ(ogg.Vendor(), "");
+    EXPECT_EQ(ogg.SampleRate(), 44100u);
+    EXPECT_EQ(ogg.Samples(), 441000);
+}
+
+TEST_F(OggVorbisFile, NoLastPageFallsBackToTheNominalBitRate)
+{
+    OggSpec spec;
+    spec.lastPage = false;
+    spec.audioBytes = 12100;  // no "OggS" in the last 12060 bytes
+    for (uint8_t channels : {2, 1}) {
+        spec.channels = channels;
+        const Bytes file = OggFile(spec);
+        ASSERT_TRUE(ogg.Analyze(Write(file)));
+        EXPECT_EQ(ogg.Samples(), 0);
+        const double stereo = file.size() / 128.0 / 2 / 125 * 2;
+        // One channel doubles the duration: the formula divides by the channels.
+        EXPECT_DOUBLE_EQ(ogg.Duration(), channels == 2 ? stereo : 2 * stereo);
+    }
+    // Without a nominal rate there is no duration at all.
+    spec.nominal = 0;
+    ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+    EXPECT_EQ(ogg.Duration(), 0);
+    EXPECT_EQ(ogg.BitRate(), 0);
+    EXPECT_FALSE(ogg.Valid());
+}
+
+TEST_F(OggVorbisFile, LastPageFoundNearTheEndOnly)
+{
+    OggSpec spec;
+    spec.lastPage = false;
+    spec.audioBytes = 11000;
+    Bytes file = OggFile(spec);
+    // A page well inside the last 12060 bytes, then payload.
+    const Bytes page = Page(Bytes(20, 0x42), 123456, 0);
+    file.insert(file.end() - 9000, page.begin(), page.end());
+    ASSERT_TRUE(ogg.Analyze(Write(file)));
+    EXPECT_EQ(ogg.Samples(), 123456);
+
+    // A granule of -1 (no packet ends on the page) gives no sample count.
+    spec.lastPage = true;
+    spec.samples = -1;
+    ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+    EXPECT_EQ(ogg.Samples(), -1);
+    EXPECT_DOUBLE_EQ(ogg.Duration(), ogg.FileSize() / 128.0 / 2 / 125 * 2);
+}
+
+TEST_F(OggVorbisFile, SmallFileIsSearchedFromItsStart)
+{
+    OggSpec spec;
+    spec.audioBytes = 0;
+    spec.vendor = "v";
+    spec.samples = 44100;
+    const Bytes file = OggFile(spec);
+    ASSERT_LT(file.size(), 251u);
+    ASSERT_TRUE(ogg.Analyze(Write(file)));
+    EXPECT_EQ(ogg.Samples(), 44100);
+    EXPECT_DOUBLE_EQ(ogg.Duration(), 1.0);
+}
+
+TEST_F(OggVorbisFile, LongStreamsCountSamplesBeyond32Bits)
+{
+    OggSpec spec;
+    spec.samples = int64_t(44100) * 3600 * 20;  // 20 hours
+    ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+    EXPECT_EQ(ogg.Samples(), spec.samples);
+    EXPECT_DOUBLE_EQ(ogg.Duration(), 72000.0);
+}
+
+TEST_F(OggVorbisFile, ValidBounds)
+{
+    OggSpec spec;
+    spec.samples = 4410;  // exactly 0.1 s: not enough
+    ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+    EXPECT_DOUBLE_EQ(ogg.Duration(), 0.1);
+    EXPECT_FALSE(ogg.Valid());
+    spec.samples = 4411;
+    ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+    EXPECT_TRUE(ogg.Valid());
+
+    spec.channels = 3;
+    ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+    EXPECT_FALSE(ogg.Valid());
+    spec.channels = 0;
+    ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+    EXPECT_FALSE(ogg.Valid());
+
+    spec.channels = 1;
+    spec.sampleRate = 96000;  // rates above 16 bits are kept whole
+    spec.samples = 960000;
+    ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+    EXPECT_EQ(ogg.SampleRate(), 96000u);
+    EXPECT_DOUBLE_EQ(ogg.Duration(), 10.0);
+    EXPECT_TRUE(ogg.Valid());
+}
+
+TEST_F(OggVorbisFile, MissingFileRaisesTheOpenError)
+{
+    const std::string path = dir.File("missing.ogg");
+    try {
+        ogg.Analyze(path);
+        FAIL() << "no error raised";
+    } catch (const CorvellaError& error) {
+        EXPECT_EQ(std::string(error.what()), "Cannot open file \"" + path + "\". No such file or directory");
+    }
+    EXPECT_EQ(ogg.FileSize(), 0);
+}
+
+TEST_F(OggVorbisFile, OggencFile)
+{
+    REQUIRE_TOOL("sox");
+    REQUIRE_TOOL("oggenc");
+    const std::string wav = dir.File("tone.wav");
+    const std::string path = dir.File("tone.ogg");
+    ASSERT_EQ(testsupport::Run("sox -n -r 32000 -c 1 -b 16 " + testsupport::Quote(wav) + " synth 3 sine 440").exitCode, 0);
+    const auto made = testsupport::Run("oggenc -Q -b 96 -t 'Caf\xC3\xA9 T\xC3\xAAte' -a Artiste -l 'Long Album' "
+                                       "-N 4 -d 1999 -G Jazz -c 'COMMENT=note' -o "
+                                       + testsupport::Quote(path) + " " + testsupport::Quote(wav));
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    ASSERT_TRUE(ogg.Analyze(path));
+    EXPECT_EQ(ogg.Channels(), 1);
+    EXPECT_EQ(ogg.SampleRate(), 32000u);
+    EXPECT_EQ(ogg.BitRateNominal(), 96);
+    EXPECT_EQ(ogg.Samples(), 96000);  // 3 s at 32000 Hz, exactly
+    EXPECT_DOUBLE_EQ(ogg.Duration(), 3.0);
+    EXPECT_EQ(ogg.Title(), "Caf\xC3\xA9 T\xC3\xAAte");
+    EXPECT_EQ(ogg.Artist(), "Artiste");
+    EXPECT_EQ(ogg.Album(), "Long Album");
+    EXPECT_EQ(ogg.Track(), 4);
+    EXPECT_EQ(ogg.Date(), "1999");
+    EXPECT_EQ(ogg.Genre(), "Jazz");
+    EXPECT_EQ(ogg.Comment(), "note");
+    EXPECT_EQ(ogg.Vendor().rfind("Xiph.Org libVorbis", 0), 0u) << ogg.Vendor();
+    EXPECT_TRUE(ogg.Valid());
+}

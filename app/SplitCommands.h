@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/Prompter.h"
+#include "app/SectionCutter.h"
 
 class TBASSPlayer;
 class TID3v1;
@@ -37,9 +38,10 @@ class TSplitCommands {
 public:
     TSplitCommands(TBASSPlayer& player, TID3v1& id3v1, TID3v2& id3v2, SplitUi& ui);
 
-    // btnSplitClick. Errors the commands do not catch (a time text that does
-    // not convert, a file that cannot be opened or created, a short read)
-    // leave as CorvellaError.
+    // btnSplitClick. A call while a run is processing messages (a second
+    // click on Split) is ignored. Errors the commands do not catch (a time
+    // text that does not convert, a file that cannot be opened or created,
+    // a short read) leave as CorvellaError.
     void Split(const SplitRequest& request);
     // btnStopClick: asks a running equal-parts command to stop before its next part.
     void RequestStop();
@@ -50,6 +52,13 @@ public:
     const std::string& TargetFileName() const { return targetFileName_; }
 
 private:
+    void RunSectionCommand(const SplitRequest& request);
+    void RunEqualPartsCommand(const SplitRequest& request);
+    void Inform(const std::string& text);
+    void ReadSourceTags();
+    // The Part-order tag copy for a file this command did not write itself.
+    void WriteTagsOnto(const std::string& fileName);
+
     TBASSPlayer& player_;
     TID3v1& id3v1_;
     TID3v2& id3v2_;
@@ -58,4 +67,6 @@ private:
     bool running_ = false;
     std::string sourceFileName_;
     std::string targetFileName_;
+    std::string folderPath_;  // the folder picker starts at the folder chosen last
+    TSectionCutter cutter_;
 };

@@ -1,0 +1,100 @@
+// Where the audio of an MPEG file lies, and where its frames start.
+//
+// Time 0 is the first audio frame: the first frame behind the ID3v2 tag that
+// is followed by a second header at its computed length (the rule of the
+// MPEG analysis), or the frame after it when that one carries a Xing, Info
+// or VBRI header, which describes the whole source and belongs in no part.
+// The audio ends before an ID3v1 tag.
+//
+// A frame start is a position reached by walking the frames from time 0,
+// one frame length at a time; a header that does not fit the stream (no
+// sync, another version, layer or sample rate) makes the walk look for the
+// next position holding two consecutive headers of the stream. A sync
+// pattern inside audio data is therefore never taken for a frame start.
+//
+// Positions are 64-bit byte offsets from the start of the file. The file is
+// read forward through a bounded window, so walking a file of any length
+// takes the same memory. Read failures throw CorvellaError ("Stream read
+// error"). One object per thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "analysis/MPEGaudio.h"
+
+class BinaryFile;
+
+struct AudioSpan {
+    int64_t TimeZero = 0;  // first byte of the first audio frame
+    int64_t AudioEnd = 0;  // first byte after the audio (the ID3v1 tag's first byte, or the file size)
+};
+
+// The fields that every frame of one stream shares.
+struct StreamSignature {
+    uint8_t VersionIndex = 1;
+    uint8_t LayerIndex = 0;
+    uint16_t SampleRateIndex = 3;
+
+    bool Matches(const MPEGFrame& frame) const
+    {
+        return frame.VersionIndex == VersionIndex && frame.LayerIndex == LayerIndex
+            && frame.SampleRateIndex == SampleRateIndex;
+    }
+};
+
+// Bytes of a file seen through a window that moves forward (or anywhere)
+// on demand; at most one window's worth of memory.
+class FileWindow {
+public:
+    FileWindow(BinaryFile& file, int64_t limit, size_t windowSize = 1 << 20);
+
+    // The bytes from position up to the window's end (never past limit);
+    // loads the window at position when fewer than need bytes are there.
+    // available receives how many bytes the pointer gives (0 at the limit).
+    const uint8_t* At(int64_t position, size_t need, size_t& available);
+
+private:
+    BinaryFile& file_;
+    int64_t limit_;
+    std::vector<uint8_t> buffer_;
+    int64_t bufferStart_ = 0;
+    size_t bufferCount_ = 0;
+};
+
+// Finds time 0 and the audio end; nullopt when the file holds no frame
+// followed by a second header. id3v2Size: bytes of a leading ID3v2 tag (0
+// without one); hasId3v1: the last 128 bytes are an ID3v1 tag.
+std::optional<AudioSpan> LocateAudio(BinaryFile& file, int64_t fileSize, int64_t id3v2Size, bool hasId3v1);
+
+class TFrameWalker {
+public:
+    // Starts at span.TimeZero, which must be a frame start found by LocateAudio.
+    TFrameWalker(BinaryFile& file, const AudioSpan& span);
+
+    // Continues from a frame start that an earlier walk of the same,
+    // unchanged file reached (TimeZero <= frameStart <= AudioEnd).
+    void ResumeAt(int64_t frameStart);
+
+    // Walks forward to the first frame start at or after offset and returns
+    // it; AudioEnd when no frame starts in [offset, AudioEnd). Offsets
+    // behind the current position return the current position.
+    int64_t AdvanceTo(int64_t offset);
+
+    int64_t Position() const { return position_; }
+    const AudioSpan& Span() const { return span_; }
+
+private:
+    // Length of the stream's frame at position, or 0 when none starts there.
+    size_t FrameAt(int64_t position);
+    // The next position from `from` on that starts a frame followed by a
+    // second frame (or by the audio end); AudioEnd when there is none.
+    int64_t Resynchronise(int64_t from);
+
+    AudioSpan span_;
+    FileWindow window_;
+    StreamSignature signature_;
+    int64_t position_;
+};

@@ -1,0 +1,279 @@
+#include "SectionCutter.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "analysis/BinaryFile.h"
+#include "analysis/Errors.h"
+#include "analysis/ID3v1.h"
+#include "analysis/ID3v2.h"
+#include "app/AudioFrames.h"
+#include "app/TimeText.h"
+#include "playback/BASSPlayer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int64_t kMaxOffsetMs = 5000;
+
+CorvellaError StreamWriteError()
+{
+    return CorvellaError("Stream write error");
+}
+
+int64_t SaturatingAdd(int64_t a, int64_t b)
+{
+    int64_t sum = 0;
+    if (__builtin_add_overflow(a, b, &sum))
+        return b > 0 ? INT64_MAX : INT64_MIN;
+    return sum;
+}
+
+// time 0 + bit rate (kbit/s) x ms / 8, never past the audio end. 128-bit so
+// that no bit rate a player could report overflows.
+int64_t ByteOffset(const AudioSpan& span, int64_t bitRate, int64_t ms)
+{
+    __int128 offset = static_cast<__int128>(span.TimeZero) + static_cast<__int128>(bitRate) * ms / 8;
+    return static_cast<int64_t>(std::min<__int128>(offset, span.AudioEnd));
+}
+
+// The new content of a target, under a name of its own in the target's
+// folder until it is complete; removed again unless it was committed.
+class PendingFile {
+public:
+    explicit PendingFile(const std::string& target)
+    {
+        std::random_device random;
+        std::string reason;
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            char suffix[32];
+            std::snprintf(suffix, sizeof suffix, ".%08x.cut~", static_cast<unsigned>(random()));
+            std::string candidate = target + suffix;
+            if (file_.Open(candidate, BinaryFile::Mode::CreateNew)) {
+                path_ = candidate;
+                return;
+            }
+            reason = file_.LastError();
+            std::error_code error;
+            if (!fs::exists(fs::symlink_status(candidate, error)))
+                break;
+        }
+        throw FileCreateError(target, reason);
+    }
+    ~PendingFile()
+    {
+        file_.Close();
+        if (!path_.empty())
+            ::unlink(path_.c_str());
+    }
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+
+    BinaryFile& File() { return file_; }
+
+    void Write(const void* bytes, size_t count)
+    {
+        if (count > 0 && !file_.Write(bytes, count))
+            throw StreamWriteError();
+    }
+
+    // Puts the content in place of target. False (and nothing changed) when
+    // target exists and may not be replaced.
+    bool CommitAs(const std::string& target, bool replace)
+    {
+        file_.Close();
+        int result = replace ? ::rename(path_.c_str(), target.c_str())
+                             : ::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+        if (result != 0 && !replace && (errno == EINVAL || errno == ENOSYS)) {
+            // A file system without the no-replace rename: a hard link fails
+            // just as atomically on an existing name.
+            result = ::link(path_.c_str(), target.c_str());
+            if (result == 0)
+                ::unlink(path_.c_str());
+        }
+        if (result != 0) {
+            if (!replace && errno == EEXIST)
+                return false;
+            throw FileCreateError(target, SystemErrorText(errno));
+        }
+        path_.clear();
+        return true;
+    }
+
+private:
+    BinaryFile file_;
+    std::string path_;
+};
+
+// Copies count bytes from position of source to the end of target. The
+// kernel copies without passing the bytes through this process where it
+// can; otherwise a plain read and write loop does it.
+void CopyRange(BinaryFile& source, BinaryFile& target, int64_t position, int64_t count)
+{
+    loff_t from = position;
+    int64_t left = count;
+    while (left > 0) {
+        ssize_t copied = ::copy_file_range(source.Descriptor(), &from, target.Descriptor(), nullptr,
+                                           static_cast<size_t>(std::min<int64_t>(left, int64_t(1) << 30)), 0);
+        if (copied > 0) {
+            left -= copied;
+            continue;
+        }
+        if (copied == 0)
+            throw StreamReadError();
+        if (errno == EINTR)
+            continue;
+        if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP || errno == EBADF)
+            break;
+        if (errno == ENOSPC || errno == EFBIG || errno == EDQUOT)
+            throw StreamWriteError();
+        throw StreamReadError();
+    }
+    if (left == 0)
+        return;
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<int64_t>(left, 1 << 20)));
+    if (!source.Seek(from))
+        throw StreamReadError();
+    while (left > 0) {
+        size_t chunk = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(buffer.size())));
+        if (!source.ReadExact(buffer.data(), chunk))
+            throw StreamReadError();
+        if (!target.Write(buffer.data(), chunk))
+            throw StreamWriteError();
+        left -= static_cast<int64_t>(chunk);
+    }
+}
+
+} // namespace
+
+TSectionCutter::TSectionCutter(TBASSPlayer& player) : player_(player) {}
+
+bool TSectionCutter::CutSection(const std::string& source, const std::string& target, const std::string& startText,
+                                const std::string& endText, bool overwrite, int64_t offsetMs)
+{
+    CutRequest request;
+    request.Source = source;
+    request.Target = target;
+    request.StartText = startText;
+    request.EndText = endText;
+    request.Overwrite = overwrite;
+    request.OffsetMs = offsetMs;
+    return Cut(request);
+}
+
+std::optional<TSectionCutter::FileIdentity> TSectionCutter::IdentityOf(int descriptor)
+{
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0)
+        return std::nullopt;
+    FileIdentity identity;
+    identity.Device = status.st_dev;
+    identity.Inode = status.st_ino;
+    identity.Size = status.st_size;
+    identity.ModifiedNs = int64_t(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
+    identity.ChangedNs = int64_t(status.st_ctim.tv_sec) * 1000000000 + status.st_ctim.tv_nsec;
+    return identity;
+}
+
+bool TSectionCutter::Cut(const CutRequest& request)
+{
+    std::error_code error;
+    if (!fs::is_regular_file(request.Source, error))
+        return false;
+    // Replacing the source would destroy it while it is being read, and
+    // removing an open file succeeds here: compare identities, not texts.
+    if (IsSameFile(request.Source, request.Target))
+        return false;
+
+    int64_t offsetMs = std::clamp<int64_t>(request.OffsetMs, -kMaxOffsetMs, kMaxOffsetMs);
+    int64_t startMs = SaturatingAdd(TimeTextToMilliseconds(request.StartText), offsetMs);
+    int64_t endMs = SaturatingAdd(TimeTextToMilliseconds(request.EndText), offsetMs);
+    if (!(startMs < endMs))
+        return false;
+
+    if (!player_.PlayerReady())
+        return false;
+    bool opened = player_.Open(request.Source);
+    int64_t lengthMs = opened ? static_cast<int64_t>(player_.PlayLength()) : 0;
+    int64_t bitRate = opened ? static_cast<int64_t>(player_.StreamInfo().BitRate) : 0;
+    player_.Close();
+    if (!opened || bitRate <= 0 || !(startMs < lengthMs))
+        return false;
+    // The stream's length itself is not shifted: an end at or past it is the audio end.
+    bool toAudioEnd = request.ToAudioEnd || endMs >= lengthMs;
+    startMs = std::max<int64_t>(startMs, 0);
+
+    BinaryFile source;
+    if (!source.Open(request.Source, BinaryFile::Mode::Read))
+        throw FileOpenError(request.Source, source.LastError());
+    TID3v2 sourceId3v2;
+    TID3v1 sourceId3v1;
+    sourceId3v2.ReadTag(request.Source);
+    sourceId3v1.ReadTag(request.Source);
+    int64_t fileSize = source.Size();
+    if (fileSize < 0)
+        throw StreamReadError();
+    auto span = LocateAudio(source, fileSize, sourceId3v2.Size(), sourceId3v1.Exists());
+    if (!span)
+        return false;
+
+    auto identity = IdentityOf(source.Descriptor());
+    TFrameWalker walker(source, *span);
+    int64_t startOffset = ByteOffset(*span, bitRate, startMs);
+    if (memo_ && identity && memo_->File == *identity && memo_->FrameStart >= span->TimeZero
+        && memo_->FrameStart <= startOffset)
+        walker.ResumeAt(memo_->FrameStart);
+    int64_t startByte = walker.AdvanceTo(startOffset);
+    int64_t endByte = toAudioEnd ? span->AudioEnd : walker.AdvanceTo(ByteOffset(*span, bitRate, endMs));
+    if (identity)
+        memo_ = WalkMemo{*identity, walker.Position()};
+    if (endByte <= startByte)
+        return false;
+
+    if (fs::exists(request.Target, error) && !request.Overwrite)
+        return false;
+    PendingFile part(request.Target);
+    if (request.ID3v2) {
+        std::vector<uint8_t> tag = request.ID3v2->RenderTag();
+        part.Write(tag.data(), tag.size());
+    }
+    CopyRange(source, part.File(), startByte, endByte - startByte);
+    if (request.ID3v1) {
+        auto tag = request.ID3v1->RenderTag();
+        part.Write(tag.data(), tag.size());
+    }
+    source.Close();
+    return part.CommitAs(request.Target, request.Overwrite);
+}
+
+bool ForceDeleteFile(const std::string& path)
+{
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0)
+        return false;
+    if (S_ISREG(status.st_mode))
+        ::chmod(path.c_str(), (status.st_mode & 07777 & ~(S_ISUID | S_ISGID)) | S_IWUSR);
+    return ::unlink(path.c_str()) == 0;
+}
+
+bool IsSameFile(const std::string& first, const std::string& second)
+{
+    struct stat a {};
+    struct stat b {};
+    if (::stat(first.c_str(), &a) == 0 && ::stat(second.c_str(), &b) == 0)
+        return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    std::error_code error;
+    fs::path canonicalFirst = fs::weakly_canonical(first, error);
+    if (error)
+        return false;
+    fs::path canonicalSecond = fs::weakly_canonical(second, error);
+    return !error && canonicalFirst == canonicalSecond;
+}

@@ -1,0 +1,68 @@
+#include "SplitPlan.h"
+
+#include <cmath>
+#include <limits>
+
+#include "analysis/TextCodec.h"
+
+std::optional<int32_t> ParsePartQuantity(std::string_view text)
+{
+    size_t i = text.find_first_not_of(' ');
+    if (i == std::string_view::npos)
+        return std::nullopt;
+    bool negative = false;
+    if (text[i] == '+' || text[i] == '-') {
+        negative = text[i] == '-';
+        ++i;
+    }
+    if (i == text.size())
+        return std::nullopt;
+    int64_t value = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return std::nullopt;
+        value = value * 10 + (text[i] - '0');
+        if (value > std::numeric_limits<int32_t>::max())
+            return std::nullopt;
+    }
+    if (negative || value == 0)
+        return std::nullopt;
+    return static_cast<int32_t>(value);
+}
+
+std::string PartBaseName(std::string_view fileText)
+{
+    size_t slash = fileText.find_last_of('/');
+    std::string_view name = slash == std::string_view::npos ? fileText : fileText.substr(slash + 1);
+    size_t length = Utf8Length(name);
+    return length <= 4 ? std::string() : Utf8Left(name, length - 4);
+}
+
+std::string PartFileName(std::string_view baseName, int64_t number)
+{
+    return std::string(baseName) + "_chunk_" + std::to_string(number) + ".mp3";
+}
+
+std::string WithTrailingSeparator(std::string folder)
+{
+    if (folder.empty() || folder.back() != '/')
+        folder += '/';
+    return folder;
+}
+
+PartRange EqualPartRange(int64_t lengthMs, int32_t count, int32_t index)
+{
+    int64_t partMs = lengthMs / count;
+    PartRange range;
+    range.StartMs = partMs * index;
+    range.Last = index == count - 1;
+    range.EndMs = range.Last ? lengthMs : range.StartMs + partMs;
+    return range;
+}
+
+int GaugePercent(int32_t index, int32_t count)
+{
+    if (count <= 1)
+        return 100;
+    return static_cast<int>(std::nearbyint(static_cast<double>(index) / (count - 1) * 100.0));
+}

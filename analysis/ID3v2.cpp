@@ -207,26 +207,35 @@ FoundFrame TakeV22Frame(std::string_view id22, const uint8_t* data, size_t size,
     return frame;
 }
 
-// v2.4 sizes are synchsafe, but some writers put plain ones there. The plain
-// reading is taken when the synchsafe one cannot be right (bit 7 used) or
-// when only the plain one lands on the next frame, padding or the end.
-size_t V24FrameSize(const ByteReader& body, size_t at)
+// v2.4 sizes are synchsafe, but some writers put plain ones there. The
+// frames are walked both ways; the plain reading is taken for the whole tag
+// when it finds more frames, or as many while only it ends cleanly (at the
+// end of the tag or in the padding).
+struct Walk {
+    size_t frames = 0;
+    bool clean = false;
+};
+
+Walk WalkV24Frames(const ByteReader& body, size_t at, bool synchsafe)
 {
-    uint32_t plain = body.BE32(at + 4);
-    uint32_t synchsafe = body.Synchsafe32(at + 4);
-    if (plain & 0x80808080)
-        return plain;
-    if (plain == synchsafe)
-        return synchsafe;
-    auto landsWell = [&](size_t dataSize) {
-        size_t end = at + kHeaderSize + dataSize;
-        if (end == body.Size() || (end < body.Size() && body.U8(end) == 0))
-            return true;
-        if (!body.Has(end, 4))
-            return false;
-        return id3v2::IsValidFrameId(std::string_view(reinterpret_cast<const char*>(body.Data() + end), 4));
-    };
-    return (!landsWell(synchsafe) && landsWell(plain)) ? plain : synchsafe;
+    Walk walk;
+    while (body.Has(at, kHeaderSize)) {
+        if (!id3v2::IsValidFrameId(std::string_view(reinterpret_cast<const char*>(body.Data() + at), 4))) {
+            walk.clean = body.U8(at) == 0;
+            return walk;
+        }
+        ++walk.frames;
+        at += kHeaderSize + (synchsafe ? body.Synchsafe32(at + 4) : body.BE32(at + 4));
+    }
+    walk.clean = at == body.Size() || (at < body.Size() && body.U8(at) == 0);
+    return walk;
+}
+
+bool V24SizesArePlain(const ByteReader& body, size_t at)
+{
+    Walk synchsafe = WalkV24Frames(body, at, true);
+    Walk plain = WalkV24Frames(body, at, false);
+    return plain.frames > synchsafe.frames || (plain.frames == synchsafe.frames && plain.clean && !synchsafe.clean);
 }
 
 std::vector<FoundFrame> ParseFrames(const TagHeader& header, Bytes body)
@@ -249,6 +258,7 @@ std::vector<FoundFrame> ParseFrames(const TagHeader& header, Bytes body)
             return frames;
     }
     const size_t frameHeader = version == 2 ? 6 : kHeaderSize;
+    const bool plainV24Sizes = version == 4 && V24SizesArePlain(reader, at);
     // Every pass moves `at` forward by at least a frame header, so the loop
     // ends after at most body.size() / 6 passes.
     while (reader.Has(at, frameHeader)) {
@@ -258,7 +268,8 @@ std::vector<FoundFrame> ParseFrames(const TagHeader& header, Bytes body)
         std::string_view id(reinterpret_cast<const char*>(body.data() + at), version == 2 ? 3 : 4);
         size_t dataSize = version == 2   ? size_t(reader.BE32(at + 2) & 0x00FFFFFF)
                           : version == 3 ? size_t(reader.BE32(at + 4))
-                                         : V24FrameSize(reader, at);
+                          : plainV24Sizes ? size_t(reader.BE32(at + 4))
+                                          : size_t(reader.Synchsafe32(at + 4));
         const size_t dataAt = at + frameHeader;
         const size_t available = std::min(dataSize, body.size() - dataAt);
         const bool complete = available == dataSize && dataSize > 0;
@@ -319,12 +330,12 @@ std::string GenreFromText(const std::string& text, bool bareNumbers)
         at = close + 1;
     }
     if (at == 0)
-        return text;
-    std::string rest = text.substr(at);
+        return text.rfind("((", 0) == 0 ? text.substr(1) : text;
+    std::string rest = TrimControl(text.substr(at));
     if (rest.rfind("((", 0) == 0)
         rest.erase(0, 1);
     if (!rest.empty())
-        return TrimControl(rest);
+        return rest;
     return firstReference.value_or(std::string());
 }
 

@@ -1,0 +1,665 @@
+#include "analysis/ID3v1.h"
+#include "analysis/ID3v2.h"
+
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <random>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using testsupport::ReadBytes;
+using testsupport::TempDir;
+using testsupport::WriteBytes;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+Bytes Cat(std::initializer_list<Bytes> parts)
+{
+    Bytes out;
+    for (const auto& part : parts)
+        out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+Bytes Str(std::string_view text)
+{
+    return Bytes(text.begin(), text.end());
+}
+
+Bytes BE32(uint32_t v)
+{
+    return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};
+}
+
+Bytes Synchsafe(uint32_t v)
+{
+    return {uint8_t((v >> 21) & 0x7F), uint8_t((v >> 14) & 0x7F), uint8_t((v >> 7) & 0x7F), uint8_t(v & 0x7F)};
+}
+
+// Frame data: the encoding byte and the text's bytes as given.
+Bytes Text(uint8_t encoding, std::string_view bytes)
+{
+    return Cat({{encoding}, Str(bytes)});
+}
+
+// UTF-16LE with BOM of an ASCII or explicit-code-unit text.
+Bytes Utf16(std::u16string_view text, bool bigEndian = false)
+{
+    Bytes out = bigEndian ? Bytes{0xFE, 0xFF} : Bytes{0xFF, 0xFE};
+    for (char16_t c : text) {
+        uint8_t lo = uint8_t(c), hi = uint8_t(c >> 8);
+        if (bigEndian)
+            out.insert(out.end(), {hi, lo});
+        else
+            out.insert(out.end(), {lo, hi});
+    }
+    return out;
+}
+
+Bytes Comm(uint8_t encoding, std::string_view description, std::string_view text)
+{
+    return Cat({{encoding}, Str("eng"), Str(description), {0}, Str(text)});
+}
+
+Bytes Frame23(std::string_view id, const Bytes& data, uint16_t flags = 0)
+{
+    return Cat({Str(id), BE32(uint32_t(data.size())), {uint8_t(flags >> 8), uint8_t(flags)}, data});
+}
+
+Bytes Frame24(std::string_view id, const Bytes& data, uint8_t formatFlags = 0, bool plainSize = false)
+{
+    uint32_t size = uint32_t(data.size());
+    return Cat({Str(id), plainSize ? BE32(size) : Synchsafe(size), {0, formatFlags}, data});
+}
+
+Bytes Frame22(std::string_view id, const Bytes& data)
+{
+    uint32_t size = uint32_t(data.size());
+    return Cat({Str(id), {uint8_t(size >> 16), uint8_t(size >> 8), uint8_t(size)}, data});
+}
+
+Bytes Tag(uint8_t version, const Bytes& body, uint8_t flags = 0, size_t padding = 0)
+{
+    Bytes tag = Cat({Str("ID3"), {version, 0, flags}, Synchsafe(uint32_t(body.size() + padding)), body});
+    tag.resize(tag.size() + padding, 0);
+    return tag;
+}
+
+Bytes Unsynchronise(const Bytes& in)
+{
+    Bytes out;
+    for (size_t i = 0; i < in.size(); ++i) {
+        out.push_back(in[i]);
+        if (in[i] == 0xFF && (i + 1 == in.size() || in[i + 1] == 0 || (in[i + 1] & 0xE0) == 0xE0))
+            out.push_back(0);
+    }
+    return out;
+}
+
+Bytes Audio(size_t size)
+{
+    Bytes bytes(size);
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = uint8_t(i * 13 + 1);
+    if (size >= 2) {
+        bytes[0] = 0xFF;  // looks like a frame sync, as real audio does
+        bytes[1] = 0xFB;
+    }
+    return bytes;
+}
+
+bool Contains(const Bytes& haystack, const Bytes& needle)
+{
+    return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) != haystack.end();
+}
+
+TID3v2 Read(const std::string& path)
+{
+    TID3v2 tag;
+    EXPECT_TRUE(tag.ReadTag(path));
+    return tag;
+}
+
+std::vector<std::string> FolderEntries(const TempDir& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.Path()))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A v2.3 tag with all seven texts in Latin-1.
+Bytes SevenFrames()
+{
+    return Cat({Frame23("TIT2", Text(0, "Title")), Frame23("TPE1", Text(0, "Artist")),
+                Frame23("TALB", Text(0, "Album")), Frame23("TRCK", Text(0, "4/12")),
+                Frame23("TYER", Text(0, "1999")), Frame23("TCON", Text(0, "(17)Rock")),
+                Frame23("COMM", Comm(0, "", "Comment"))});
+}
+
+} // namespace
+
+TEST(ID3v2Read, FilesWithoutTag)
+{
+    TempDir dir;
+    WriteBytes(dir.File("plain.mp3"), Audio(100));
+    TID3v2 tag = Read(dir.File("plain.mp3"));
+    EXPECT_FALSE(tag.Exists());
+    EXPECT_EQ(tag.Size(), 0);
+    EXPECT_EQ(tag.VersionID(), 0);
+
+    WriteBytes(dir.File("short.mp3"), Str("ID3\3\0\0\0"));
+    EXPECT_FALSE(tag.ReadTag(dir.File("short.mp3")));
+    EXPECT_FALSE(tag.ReadTag(dir.File("missing.mp3")));
+    EXPECT_FALSE(tag.Exists());
+}
+
+TEST(ID3v2Read, Version23Latin1Fields)
+{
+    TempDir dir;
+    Bytes tag = Tag(3, SevenFrames(), 0, 64);
+    WriteBytes(dir.File("a.mp3"), Cat({tag, Audio(1000)}));
+    TID3v2 read = Read(dir.File("a.mp3"));
+    EXPECT_TRUE(read.Exists());
+    EXPECT_EQ(read.VersionID(), 3);
+    EXPECT_EQ(read.Size(), int64_t(tag.size()));
+    EXPECT_EQ(read.Title(), "Title");
+    EXPECT_EQ(read.Artist(), "Artist");
+    EXPECT_EQ(read.Album(), "Album");
+    EXPECT_EQ(read.Track(), 4);
+    EXPECT_EQ(read.Year(), "1999");
+    EXPECT_EQ(read.Genre(), "Rock");
+    EXPECT_EQ(read.Comment(), "Comment");
+}
+
+TEST(ID3v2Read, SizeLargerThanTheFileMeansNoTagBody)
+{
+    TempDir dir;
+    Bytes tag = Tag(3, SevenFrames());
+    tag[8] = 0x7F;  // claims far more than the file holds
+    WriteBytes(dir.File("a.mp3"), Cat({tag, Audio(100)}));
+    TID3v2 read = Read(dir.File("a.mp3"));
+    EXPECT_TRUE(read.Exists());
+    EXPECT_EQ(read.Size(), 0);
+    EXPECT_EQ(read.Title(), "");
+}
+
+TEST(ID3v2Read, LongFramesGiveTheirFirst250BytesAndTheNextFrameIsFound)
+{
+    TempDir dir;
+    std::string longTitle(400, 't');
+    Bytes body = Cat({Frame23("TIT2", Text(0, longTitle)), Frame23("TPE1", Text(0, "After"))});
+    WriteBytes(dir.File("a.mp3"), Cat({Tag(3, body), Audio(10)}));
+    TID3v2 read = Read(dir.File("a.mp3"));
+    EXPECT_EQ(read.Title(), std::string(249, 't'));
+    EXPECT_EQ(read.Artist(), "After");
+}
+
+TEST(ID3v2Read, TrackAndGenreTexts)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    const std::pair<const char*, uint8_t> tracks[] = {{"7", 7}, {"07/12", 7}, {"x", 0}, {"", 0}, {"/5", 0}};
+    for (const auto& [text, track] : tracks) {
+        WriteBytes(path, Cat({Tag(3, Frame23("TRCK", Text(0, text))), Audio(10)}));
+        EXPECT_EQ(Read(path).Track(), track) << text;
+    }
+    const std::pair<const char*, const char*> genres[] = {
+        {"Rock", "Rock"},
+        {"(17)Rock", "Rock"},
+        {"(17)", "Rock"},  // a number alone names the genre
+        {"(9)(138)", "Metal"},
+        {"(255)", ""},
+        {"Rock (live)", "Rock (live)"},  // a text with brackets is a text
+        {"((Live)", "(Live)"},
+        {"(RX)", ""},
+    };
+    for (const auto& [text, genre] : genres) {
+        WriteBytes(path, Cat({Tag(3, Frame23("TCON", Text(0, text))), Audio(10)}));
+        EXPECT_EQ(Read(path).Genre(), genre) << text;
+    }
+}
+
+TEST(ID3v2Read, CommentWithoutDescriptionWinsOtherwiseTheFirst)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    Bytes player = Frame23("COMM", Comm(0, "iTunNORM", " 00000A 00000B"));
+    Bytes plain = Frame23("COMM", Comm(0, "", "Real comment"));
+    Bytes other = Frame23("COMM", Comm(0, "Other", "Second"));
+    WriteBytes(path, Cat({Tag(3, Cat({player, plain, other})), Audio(10)}));
+    TID3v2 read = Read(path);
+    EXPECT_EQ(read.Comment(), "Real comment");
+
+    // The comments not shown travel along as they were.
+    Bytes rendered = read.RenderTag();
+    EXPECT_TRUE(Contains(rendered, player));
+    EXPECT_TRUE(Contains(rendered, other));
+    Bytes commentText = Str("Real comment");
+    auto first = std::search(rendered.begin(), rendered.end(), commentText.begin(), commentText.end());
+    EXPECT_EQ(std::search(first + 1, rendered.end(), commentText.begin(), commentText.end()), rendered.end());
+
+    WriteBytes(path, Cat({Tag(3, Cat({player, other})), Audio(10)}));
+    EXPECT_EQ(Read(path).Comment(), "00000A 00000B");
+}
+
+TEST(ID3v2Read, LaterFramesReplaceEarlierOnes)
+{
+    TempDir dir;
+    Bytes body = Cat({Frame23("TIT2", Text(0, "First")), Frame23("TIT2", Text(0, "Second"))});
+    WriteBytes(dir.File("a.mp3"), Cat({Tag(3, body), Audio(10)}));
+    TID3v2 read = Read(dir.File("a.mp3"));
+    EXPECT_EQ(read.Title(), "Second");
+    Bytes rendered = read.RenderTag();
+    EXPECT_FALSE(Contains(rendered, Str("First")));
+}
+
+TEST(ID3v2Read, Utf16AndUtf8Encodings)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    // "Дельфин" in UTF-16 with either byte order, "日本" in UTF-8 and UTF-16BE.
+    const std::u16string dolphin = u"\u0414\u0435\u043B\u044C\u0444\u0438\u043D";
+    Bytes v23 = Cat({Frame23("TIT2", Cat({{1}, Utf16(dolphin)})),
+                     Frame23("TPE1", Cat({{1}, Utf16(dolphin, true)})),
+                     Frame23("COMM", Cat({{1}, Str("eng"), Utf16(u""), {0, 0}, Utf16(u"M\u00F6t")}))});
+    WriteBytes(path, Cat({Tag(3, v23), Audio(10)}));
+    TID3v2 read = Read(path);
+    EXPECT_EQ(read.Title(), "\u0414\u0435\u043B\u044C\u0444\u0438\u043D");
+    EXPECT_EQ(read.Artist(), "\u0414\u0435\u043B\u044C\u0444\u0438\u043D");
+    EXPECT_EQ(read.Comment(), "M\u00F6t");
+
+    Bytes v24 = Cat({Frame24("TIT2", Text(3, "\u65E5\u672C")), Frame24("TPE1", Bytes{2, 0x65, 0xE5, 0x67, 0x2C}),
+                     Frame24("TALB", Text(0, "Mot\xF6rhead"))});
+    WriteBytes(path, Cat({Tag(4, v24), Audio(10)}));
+    read = Read(path);
+    EXPECT_EQ(read.VersionID(), 4);
+    EXPECT_EQ(read.Title(), "\u65E5\u672C");
+    EXPECT_EQ(read.Artist(), "\u65E5\u672C");
+    EXPECT_EQ(read.Album(), "Mot\u00F6rhead");
+}
+
+TEST(ID3v2Read, Version24SizesDatesAndMultipleValues)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    std::string longTitle(200, 'L');  // synchsafe and plain sizes differ above 127
+    Bytes body = Cat({Frame24("TIT2", Text(3, longTitle)), Frame24("TPE1", Text(3, std::string("A\0B", 3))),
+                      Frame24("TDRC", Text(0, "2004-05-12")), Frame24("TCON", Text(0, "17"))});
+    WriteBytes(path, Cat({Tag(4, body, 0, 20), Audio(10)}));
+    TID3v2 read = Read(path);
+    EXPECT_EQ(read.Title(), longTitle);
+    EXPECT_EQ(read.Artist(), "A/B");
+    EXPECT_EQ(read.Year(), "2004");
+    EXPECT_EQ(read.Genre(), "Rock");
+    // The date became the year; it is not carried a second time.
+    EXPECT_FALSE(Contains(read.RenderTag(), Str("TDRC")));
+
+    // Plain sizes in a v2.4 tag, as some writers produce them.
+    std::string title256(255, 'P');
+    body = Cat({Frame24("TIT2", Text(0, title256), 0, true), Frame24("TPE1", Text(0, "Next"), 0, true)});
+    WriteBytes(path, Cat({Tag(4, body), Audio(10)}));
+    read = Read(path);
+    EXPECT_EQ(read.Title(), std::string(249, 'P'));
+    EXPECT_EQ(read.Artist(), "Next");
+}
+
+TEST(ID3v2Read, Version24FrameFlagsAreUndone)
+{
+    TempDir dir;
+    // Data length indicator, and per-frame unsynchronisation of a 0xFF byte.
+    Bytes title = Cat({Synchsafe(6), Text(0, "Title")});
+    Bytes artist = Unsynchronise(Text(0, "\xFF\xE0x"));
+    Bytes body = Cat({Frame24("TIT2", title, 0x01), Frame24("TPE1", artist, 0x02)});
+    WriteBytes(dir.File("a.mp3"), Cat({Tag(4, body), Audio(10)}));
+    TID3v2 read = Read(dir.File("a.mp3"));
+    EXPECT_EQ(read.Title(), "Title");
+    EXPECT_EQ(read.Artist(), "\u00FF\u00E0x");
+}
+
+TEST(ID3v2Read, Version22Tag)
+{
+    TempDir dir;
+    Bytes body = Cat({Frame22("TT2", Text(0, "Title")), Frame22("TP1", Text(0, "Artist")),
+                      Frame22("TAL", Text(0, "Album")), Frame22("TRK", Text(0, "3")),
+                      Frame22("TYE", Text(0, "1987")), Frame22("TCO", Text(0, "(8)")),
+                      Frame22("COM", Comm(0, "", "Old")), Frame22("CNT", Bytes{0, 0, 0, 9})});
+    WriteBytes(dir.File("a.mp3"), Cat({Tag(2, body), Audio(10)}));
+    TID3v2 read = Read(dir.File("a.mp3"));
+    EXPECT_EQ(read.VersionID(), 2);
+    EXPECT_EQ(read.Title(), "Title");
+    EXPECT_EQ(read.Artist(), "Artist");
+    EXPECT_EQ(read.Album(), "Album");
+    EXPECT_EQ(read.Track(), 3);
+    EXPECT_EQ(read.Year(), "1987");
+    EXPECT_EQ(read.Genre(), "Jazz");
+    EXPECT_EQ(read.Comment(), "Old");
+}
+
+TEST(ID3v2Read, ExtendedHeadersAreSkipped)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    Bytes ext23 = Cat({BE32(6), {0, 0}, BE32(0)});
+    WriteBytes(path, Cat({Tag(3, Cat({ext23, SevenFrames()}), 0x40), Audio(10)}));
+    EXPECT_EQ(Read(path).Title(), "Title");
+
+    Bytes ext24 = Cat({Synchsafe(6), {1, 0}});
+    WriteBytes(path, Cat({Tag(4, Cat({ext24, Frame24("TIT2", Text(3, "V4"))}), 0x40), Audio(10)}));
+    EXPECT_EQ(Read(path).Title(), "V4");
+}
+
+TEST(ID3v2Read, UnsynchronisedTags)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    Bytes body = Cat({Frame23("TIT2", Text(0, "\xFF\xFF\xE0")), Frame23("TPE1", Text(0, "After"))});
+    WriteBytes(path, Cat({Tag(3, Unsynchronise(body), 0x80), Audio(10)}));
+    TID3v2 read = Read(path);
+    EXPECT_EQ(read.Title(), "\u00FF\u00FF\u00E0");
+    EXPECT_EQ(read.Artist(), "After");
+
+    // v2.4 applies the tag's flag to each frame, sizes counting the stored bytes.
+    Bytes title = Unsynchronise(Text(0, "\xFF\xE0y"));
+    WriteBytes(path, Cat({Tag(4, Cat({Frame24("TIT2", title), Frame24("TPE1", Text(0, "Z"))}), 0x80), Audio(10)}));
+    read = Read(path);
+    EXPECT_EQ(read.Title(), "\u00FF\u00E0y");
+    EXPECT_EQ(read.Artist(), "Z");
+}
+
+TEST(ID3v2Read, HostileTagsStayInsideTheFile)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    // A frame claiming 4 GiB, an extended header claiming more than the tag,
+    // and frames of size zero: none may read beyond the bytes or loop.
+    Bytes huge = Cat({Str("TIT2"), BE32(0xFFFFFFF0), {0, 0}, Text(0, "Cut short")});
+    WriteBytes(path, Cat({Tag(3, huge), Audio(10)}));
+    TID3v2 read = Read(path);
+    EXPECT_EQ(read.Title(), "Cut short");
+    EXPECT_EQ(read.RenderTag().size(), 10u + 11u + 9u);  // the cut frame is not carried
+
+    WriteBytes(path, Cat({Tag(3, Cat({BE32(0x7FFFFFF0), SevenFrames()}), 0x40), Audio(10)}));
+    EXPECT_EQ(Read(path).Title(), "");
+
+    Bytes empties;
+    for (int i = 0; i < 100; ++i)
+        empties = Cat({empties, Frame23("TXXX", {})});
+    WriteBytes(path, Cat({Tag(3, Cat({empties, Frame23("TIT2", Text(0, "End"))})), Audio(10)}));
+    EXPECT_EQ(Read(path).Title(), "End");
+
+    // Deterministic mutations of valid tags of each version.
+    const Bytes samples[] = {
+        Tag(3, Cat({SevenFrames(), Frame23("APIC", Cat({{0}, Str("image/png"), {0, 3, 0}, Audio(300)}))})),
+        Tag(4, Cat({Frame24("TIT2", Text(3, "x"), 0x03), Frame24("TXXX", Text(2, std::string("\0a\0\0\0b", 6)))})),
+        Tag(2, Cat({Frame22("TT2", Text(1, "\xFF\xFE" "a\0")), Frame22("PIC", Cat({{0}, Str("JPG"), {3, 0}}))})),
+    };
+    std::mt19937 random(12345);
+    for (const Bytes& sample : samples) {
+        for (int round = 0; round < 300; ++round) {
+            Bytes mutated = sample;
+            for (int flips = 0; flips < 4; ++flips)
+                mutated[3 + random() % (mutated.size() - 3)] = uint8_t(random());
+            mutated.resize(random() % (mutated.size() + 1));
+            WriteBytes(path, mutated);
+            TID3v2 tag;
+            tag.ReadTag(path);
+            Bytes rendered = tag.RenderTag();
+            ASSERT_GE(rendered.size(), 10u);
+            ASSERT_LE(rendered.size(), 10u + 4 * mutated.size() + 64);
+        }
+    }
+}
+
+TEST(ID3v2Render, EmptyFieldsGiveAnEmptyTag)
+{
+    TID3v2 tag;
+    EXPECT_EQ(tag.RenderTag(), (Bytes{'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0}));
+}
+
+TEST(ID3v2Render, FramesInOrderWithTheirEncodings)
+{
+    TID3v2 tag;
+    tag.SetComment("Note");
+    tag.SetGenre("Rock");
+    tag.SetYear("2001");
+    tag.SetTrack(12);
+    tag.SetAlbum("\u65E5\u672C");
+    tag.SetArtist("Mot\u00F6rhead  ");
+    tag.SetTitle("Title");
+    Bytes expected = Cat({Frame23("TIT2", Text(0, "Title")), Frame23("TPE1", Text(0, "Mot\xF6rhead")),
+                          Frame23("TALB", Cat({{1}, Utf16(u"\u65E5\u672C")})), Frame23("TRCK", Text(0, "12")),
+                          Frame23("TYER", Text(0, "2001")), Frame23("TCON", Text(0, "Rock")),
+                          Frame23("COMM", Comm(0, "", "Note"))});
+    EXPECT_EQ(tag.RenderTag(), Tag(3, expected));
+
+    tag.Reset();
+    tag.SetComment("\u0414");
+    EXPECT_EQ(tag.RenderTag(), Tag(3, Frame23("COMM", Cat({{1}, Str("eng"), Utf16(u""), {0, 0}, Utf16(u"\u0414")}))));
+}
+
+TEST(ID3v2Render, SynchsafeSizeAbove16384Bytes)
+{
+    TID3v2 tag;
+    tag.SetComment(std::string(20000, 'c'));
+    Bytes rendered = tag.RenderTag();
+    const uint32_t size = 20000 + 5 + 10;  // comment, encoding + "eng" + NUL, frame header
+    ASSERT_EQ(rendered.size(), size + 10);
+    EXPECT_EQ(Bytes(rendered.begin() + 6, rendered.begin() + 10), Synchsafe(size));
+    EXPECT_EQ(rendered[8], (size >> 7) & 0x7F);
+    EXPECT_NE(rendered[7], 0);
+}
+
+TEST(ID3v2Write, ReplacesTheTagAndKeepsAudioAndID3v1)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    Bytes audio = Audio(50000);
+    TID3v1 v1;
+    v1.SetTitle("Version one");
+    auto v1Bytes = v1.RenderTag();
+    Bytes v1Tag(v1Bytes.begin(), v1Bytes.end());
+    WriteBytes(path, Cat({Tag(4, Frame24("TIT2", Text(3, "Old")), 0, 500), audio, v1Tag}));
+
+    TID3v2 tag;
+    ASSERT_TRUE(tag.ReadTag(path));
+    tag.SetTitle("New title");
+    tag.SetArtist("\u0414\u0435\u043B\u044C\u0444\u0438\u043D");
+    ASSERT_TRUE(tag.WriteTag(path));
+
+    Bytes written = ReadBytes(path);
+    EXPECT_EQ(written, Cat({tag.RenderTag(), audio, v1Tag}));
+    EXPECT_EQ(FolderEntries(dir), std::vector<std::string>{"a.mp3"});
+    TID3v2 back = Read(path);
+    EXPECT_EQ(back.VersionID(), 3);
+    EXPECT_EQ(back.Title(), "New title");
+    EXPECT_EQ(back.Artist(), "\u0414\u0435\u043B\u044C\u0444\u0438\u043D");
+    TID3v1 v1Back;
+    ASSERT_TRUE(v1Back.ReadTag(path));
+    EXPECT_EQ(v1Back.Title(), "Version one");
+}
+
+TEST(ID3v2Write, PutsATagInFrontOfAFileWithoutOne)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    Bytes audio = Audio(3000);
+    WriteBytes(path, audio);
+    TID3v2 tag;
+    tag.SetTitle("T");
+    ASSERT_TRUE(tag.WriteTag(path));
+    EXPECT_EQ(ReadBytes(path), Cat({tag.RenderTag(), audio}));
+
+    // An all-empty tag still replaces the old one.
+    tag.Reset();
+    ASSERT_TRUE(tag.WriteTag(path));
+    EXPECT_EQ(ReadBytes(path), Cat({Tag(3, {}), audio}));
+}
+
+TEST(ID3v2Write, V24FooterIsRemovedWithTheTag)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    Bytes audio = Audio(2000);
+    Bytes body = Frame24("TIT2", Text(0, "F"));
+    Bytes tag = Tag(4, body, 0x10);
+    Bytes footer = Cat({Str("3DI"), {4, 0, 0x10}, Synchsafe(uint32_t(body.size()))});
+    WriteBytes(path, Cat({tag, footer, audio}));
+    TID3v2 read = Read(path);
+    EXPECT_EQ(read.Size(), int64_t(tag.size()));  // the footer is not counted
+    ASSERT_TRUE(read.WriteTag(path));
+    EXPECT_EQ(ReadBytes(path), Cat({read.RenderTag(), audio}));
+}
+
+TEST(ID3v2Write, OtherFramesAreKeptInOrder)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    Bytes picture = Frame23("APIC", Cat({{0}, Str("image/jpeg"), {0, 3, 0}, Audio(70000)}));
+    Bytes privateFrame = Frame23("PRIV", Cat({Str("owner"), {0, 1, 2, 3}}));
+    Bytes lyrics = Frame23("USLT", Cat({{1}, Str("eng"), Utf16(u""), {0, 0}, Utf16(u"La la")}));
+    WriteBytes(path, Cat({Tag(3, Cat({picture, SevenFrames(), privateFrame, lyrics}), 0, 1000), Audio(500)}));
+
+    TID3v2 tag = Read(path);
+    tag.SetTitle("Edited");
+    ASSERT_TRUE(tag.WriteTag(path));
+    Bytes written = ReadBytes(path);
+    Bytes expected = Cat({Frame23("TIT2", Text(0, "Edited")), Frame23("TPE1", Text(0, "Artist")),
+                          Frame23("TALB", Text(0, "Album")), Frame23("TRCK", Text(0, "4")),
+                          Frame23("TYER", Text(0, "1999")), Frame23("TCON", Text(0, "Rock")),
+                          Frame23("COMM", Comm(0, "", "Comment")), picture, privateFrame, lyrics});
+    EXPECT_EQ(written, Cat({Tag(3, expected), Audio(500)}));
+
+    // A tag copied onto another file takes its picture along; Reset forgets it.
+    WriteBytes(dir.File("part.mp3"), Audio(100));
+    ASSERT_TRUE(tag.WriteTag(dir.File("part.mp3")));
+    EXPECT_TRUE(Contains(ReadBytes(dir.File("part.mp3")), picture));
+    tag.Reset();
+    EXPECT_EQ(tag.RenderTag().size(), 10u);
+}
+
+TEST(ID3v2Write, Version24FramesBecomeVersion23Frames)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    Bytes userText = Text(3, std::string("Desc\0\u65E5", 8));
+    Bytes picture = Cat({{3}, Str("image/png"), {0, 3}, Str("Caf\xC3\xA9"), {0}, Audio(300)});
+    Bytes body = Cat({Frame24("TXXX", Cat({Synchsafe(uint32_t(userText.size())), Unsynchronise(userText)}), 0x03),
+                      Frame24("APIC", picture), Frame24("PRIV", Str("x\0y")),
+                      Frame24("TENC", Text(0, "enc"), 0x04)});  // encrypted: cannot be carried
+    WriteBytes(path, Cat({Tag(4, body), Audio(100)}));
+    TID3v2 tag = Read(path);
+    Bytes rendered = tag.RenderTag();
+    Bytes expectedText = Cat({{1}, Utf16(u"Desc"), {0, 0}, Utf16(u"\u65E5")});
+    Bytes expectedPicture = Cat({{1}, Str("image/png"), {0, 3}, Utf16(u"Caf\u00E9"), {0, 0}, Audio(300)});
+    EXPECT_EQ(rendered, Tag(3, Cat({Frame23("TXXX", expectedText), Frame23("APIC", expectedPicture),
+                                    Frame23("PRIV", Str("x\0y"))})));
+}
+
+TEST(ID3v2Write, Version22PicturesAndTextsAreCarried)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    Bytes body = Cat({Frame22("TT2", Text(0, "T")), Frame22("TCM", Text(0, "Composer")),
+                      Frame22("PIC", Cat({{0}, Str("JPG"), {3}, Str("front"), {0}, Audio(200)})),
+                      Frame22("CNT", Bytes{0, 0, 0, 1})});
+    WriteBytes(path, Cat({Tag(2, body), Audio(100)}));
+    TID3v2 tag = Read(path);
+    EXPECT_EQ(tag.RenderTag(),
+              Tag(3, Cat({Frame23("TIT2", Text(0, "T")), Frame23("TCOM", Text(0, "Composer")),
+                          Frame23("APIC", Cat({{0}, Str("image/jpeg"), {0, 3}, Str("front"), {0}, Audio(200)}))})));
+}
+
+TEST(ID3v2Rewrite, ReadOnlyFileKeepsItsModeWithOwnerWrite)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    WriteBytes(path, Audio(1000));
+    ASSERT_EQ(::chmod(path.c_str(), 0440), 0);
+    TID3v2 tag;
+    tag.SetTitle("x");
+    ASSERT_TRUE(tag.WriteTag(path));
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    if (::geteuid() == 0) {  // only root can give a file away
+        ASSERT_EQ(::chown(path.c_str(), 4321, 4322), 0);
+        ASSERT_TRUE(tag.WriteTag(path));
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, 4321u);
+        EXPECT_EQ(st.st_gid, 4322u);
+    }
+}
+
+TEST(ID3v2Rewrite, SymbolicLinkStaysALink)
+{
+    TempDir dir;
+    const std::string target = dir.File("real.mp3");
+    const std::string link = dir.File("link.mp3");
+    WriteBytes(target, Audio(1000));
+    fs::create_symlink("real.mp3", link);
+    TID3v2 tag;
+    tag.SetTitle("Through the link");
+    ASSERT_TRUE(tag.WriteTag(link));
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(ReadBytes(target), Cat({tag.RenderTag(), Audio(1000)}));
+    EXPECT_EQ(FolderEntries(dir), (std::vector<std::string>{"link.mp3", "real.mp3"}));
+}
+
+TEST(ID3v2Rewrite, TakenTemporaryNamesAreLeftAlone)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    WriteBytes(path, Audio(1000));
+    fs::create_directory(dir.File("a.mp3~"));
+    WriteBytes(dir.File("victim"), Str("do not touch"));
+    fs::create_symlink(dir.File("victim"), dir.File("a.mp3~1"));
+    TID3v2 tag;
+    tag.SetTitle("x");
+    ASSERT_TRUE(tag.WriteTag(path));
+    EXPECT_EQ(ReadBytes(path), Cat({tag.RenderTag(), Audio(1000)}));
+    EXPECT_TRUE(fs::is_directory(dir.File("a.mp3~")));
+    EXPECT_TRUE(fs::is_symlink(dir.File("a.mp3~1")));
+    EXPECT_EQ(ReadBytes(dir.File("victim")), Str("do not touch"));
+    EXPECT_EQ(FolderEntries(dir), (std::vector<std::string>{"a.mp3", "a.mp3~", "a.mp3~1", "victim"}));
+}
+
+TEST(ID3v2Rewrite, FailureLeavesTheOriginalIntact)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    const Bytes original = Cat({Tag(3, SevenFrames()), Audio(300000)});
+    WriteBytes(path, original);
+    TID3v2 tag;
+    tag.SetTitle("Never written");
+
+    // A file-size limit makes the copy fail half-way.
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = saved;
+    limited.rlim_cur = 100000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    bool written = tag.WriteTag(path);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(ReadBytes(path), original);
+    EXPECT_EQ(FolderEntries(dir), std::vector<std::string>{"a.mp3"});
+
+    // A path that is not a regular file, and one that does not exist.
+    fs::create_directory(dir.File("folder.mp3"));
+    EXPECT_FALSE(tag.WriteTag(dir.File("folder.mp3")));
+    EXPECT_FALSE(tag.WriteTag(dir.File("missing.mp3")));
+    EXPECT_FALSE(fs::exists(dir.File("missing.mp3")));
+    EXPECT_EQ(FolderEntries(dir), (std::vector<std::string>{"a.mp3", "folder.mp3"}));
+}

@@ -53,9 +53,17 @@ public:
 
     void SetPrompter(MessagePrompter* prompter);
 
+    // Describes the file by its extension and loads it as a library stream,
+    // a WMA stream or module music, in that order. Shows every failure
+    // through the prompter. Like GetStreamInfo, lets the Ogg reader's
+    // CorvellaError through when an ".ogg" file cannot be opened.
     bool Open(const std::string& fileName);
     void Close();
+    // True when the reader for the file's extension (".mp3", ".ogg", ".wma",
+    // ".wav", any case) accepts it; info is cleared first in every case.
     bool GetStreamInfo(const std::string& fileName, TStreamInfo& info);
+    // Milliseconds of the opened channel as the library decodes it; 0 when
+    // nothing is open.
     uint32_t PlayLength() const;
 
     void Play();
@@ -86,7 +94,15 @@ protected:
     void ShowError(const std::string& text);
 
 private:
-    // Implementation defined in BASSPlayer.cpp.
+    void ShowMessage(const std::string& caption, const std::string& text, MessageIcon icon);
+    void SetMode(TPlayerMode mode);
+    // The posted end of a channel, on the main thread.
+    void HandlePlayEnd(uint32_t channel);
+    void FreeChannel();
+    bool StartChannel();
+    // Starts again from plmStopped.
+    void Restart();
+
     struct Private;
     std::unique_ptr<Private> d;
 };

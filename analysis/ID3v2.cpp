@@ -469,7 +469,8 @@ void TID3v2::TakeFrames(uint8_t version, uint8_t flags, std::vector<uint8_t> bod
         } else if (field) {
             if (frame.content)
                 texts[*field] = Decode(*frame.content, kFrameBuffer, version == 4);
-        } else if (version == 4 && frame.id == "TDRC" && frame.content && dateFrame == kNone) {
+        } else if (frame.id == "TDRC" && frame.content && dateFrame == kNone) {
+            // v2.4's date; some writers put it into v2.3 tags as well
             dateFrame = i;
         }
     }

@@ -68,6 +68,9 @@ void ModuleDecoder::Load(const void* data, size_t size) {
 }
 
 int64_t ModuleDecoder::Read(int16_t* out, int64_t frames) {
+    // libopenmpt renders a little past the duration it computes (the last
+    // row's ticks); the song ends where its reported length says.
+    frames = std::min(frames, lengthFrames_ - position_);
     int64_t filled = 0;
     while (filled < frames) {
         const size_t chunk = static_cast<size_t>(std::min<int64_t>(frames - filled, 4096));
@@ -77,11 +80,13 @@ int64_t ModuleDecoder::Read(int16_t* out, int64_t frames) {
             break;
         filled += static_cast<int64_t>(got);
     }
+    position_ += filled;
     return filled;
 }
 
 void ModuleDecoder::Seek(int64_t frame) {
     openmpt_module_set_position_seconds(module_.get(), static_cast<double>(frame) / kRenderRate);
+    position_ = std::min(frame, lengthFrames_);
 }
 
 } // namespace engine

@@ -38,6 +38,7 @@ private:
     };
     std::unique_ptr<openmpt_module, ModuleDeleter> module_;
     int64_t lengthFrames_ = 0;
+    int64_t position_ = 0;  // frames rendered since the start or the last seek
     std::string title_;
     int orders_ = 0;
 };

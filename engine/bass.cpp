@@ -295,9 +295,6 @@ BOOL BASS_ChannelResume(DWORD handle) {
 BOOL BASS_ChannelSetPosition(DWORD handle, QWORD pos) {
     return Guarded<BOOL>(FALSE, [&] {
         auto channel = Engine::Instance().Find(handle);
-        if (pos % static_cast<QWORD>(channel->BytesPerFrame()) != 0 &&
-            pos / static_cast<QWORD>(channel->BytesPerFrame()) >= static_cast<QWORD>(std::numeric_limits<int64_t>::max()))
-            Fail(BASS_ERROR_POSITION);
         if (pos > static_cast<QWORD>(std::numeric_limits<int64_t>::max()))
             Fail(BASS_ERROR_POSITION);
         channel->SetPosition(FramesOfBytes(*channel, pos));

@@ -296,3 +296,35 @@ TEST_F(EngineTest, CallsFromManyThreadsWhileTheMixerRuns) {
     BASS_StreamFree(h);
     EXPECT_EQ(BASS_ErrorGetCode(), DWORD{BASS_OK});
 }
+
+// SDL's dummy driver stands in for a sound card: it pulls audio at the
+// device's pace, so the device path (callback, device buffer accounting)
+// runs without one. The environment variable still forces the silent output.
+TEST(EngineLifecycle, DeviceOutputKeepsTimeAndTheSilentSwitchOverridesIt) {
+    testsupport::TempDir dir;
+    const std::string wav = MakeWav(dir, "short.wav", 0.6);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+
+    unsetenv(BASS_SILENT_OUTPUT_ENV);
+    ASSERT_TRUE(BASS_Init(-1, 44100, 0, nullptr));
+    BASS_INFO info{};
+    info.size = sizeof(info);
+    BASS_GetInfo(&info);
+    EXPECT_GT(info.latency, 0u) << "a device buffer is reported";
+
+    const HSTREAM h = BASS_StreamCreateFile(FALSE, wav.c_str(), 0, 0, 0);
+    EndRecorder recorder;
+    ASSERT_NE(BASS_ChannelSetSync(h, BASS_SYNC_END, 0, &EndRecorder::Callback, &recorder), 0u);
+    ASSERT_TRUE(BASS_StreamPlay(h, FALSE, 0));
+    ASSERT_TRUE(WaitUntil([&] { return BASS_ChannelGetPosition(h) > 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return recorder.calls.load() == 1; }));
+    EXPECT_EQ(BASS_ChannelGetPosition(h), BASS_StreamGetLength(h));
+    BASS_Free();
+
+    setenv(BASS_SILENT_OUTPUT_ENV, "1", 1);
+    ASSERT_TRUE(BASS_Init(-1, 44100, 0, nullptr));
+    BASS_GetInfo(&info);
+    EXPECT_EQ(info.latency, 0u) << "the silent output has no device buffer";
+    BASS_Free();
+    unsetenv("SDL_AUDIODRIVER");
+}

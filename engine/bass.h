@@ -18,6 +18,77 @@
  * - The calling convention is the platform's standard one for a shared
  *   library (stdcall on 32-bit Windows).
  *
+ * Available operations (every other listed name is "not available"):
+ *
+ * Library and output
+ * - BASS_GetVersion(): 0x00080001 (major 1 in the low word, minor 8 in the
+ *   high word).
+ * - BASS_ErrorGetCode(): the calling thread's code from its last call.
+ * - BASS_Init(device, freq, flags, win): device -1 or 1 opens the default
+ *   SDL2 output (signed 16-bit stereo at freq Hz, 44100 when freq is not in
+ *   8000..192000), falling back to the silent output when there is no usable
+ *   device or BASS_SILENT_OUTPUT_ENV is set; device 0 opens the silent
+ *   output. The silent output consumes audio in real time, so positions and
+ *   end syncs behave as with a sound card. win is not used. Errors:
+ *   ALREADY, DEVICE.
+ * - BASS_Free(): stops the output and frees every stream and music (their
+ *   syncs never fire afterwards). Harmless when not initialised.
+ * - BASS_Start(): TRUE once initialised (the output runs from BASS_Init on).
+ * - BASS_GetInfo(info): info->size must be at least 56; fills the record.
+ *   dsver is 9, latency the device buffer in ms (0 for the silent output).
+ * - BASS_GetDeviceDescription(n): "No sound" for 0, "Default output" for
+ *   1, else NULL with DEVICE.
+ * - BASS_SetBufferLength(seconds): how far the mixer renders ahead
+ *   (clamped to 0.01..2, default 0.1); returns the value in force.
+ * - BASS_SetGlobalVolumes(music, sample, stream): 0..100 each (above 100
+ *   counts as 100); a negative value leaves that volume unchanged. Music
+ *   volume scales module music, stream volume every file stream (WMA
+ *   included). BASS_GetGlobalVolumes writes the three current values; any
+ *   pointer may be NULL. Both work before BASS_Init too.
+ *
+ * Channels (streams and music)
+ * - BASS_StreamCreateFile(mem, file, offset, length, flags): file is a
+ *   zero-terminated UTF-8 path; mem must be FALSE (NOTAVAIL) and offset and
+ *   length 0 (ILLPARAM); flags are ignored. Decodes MPEG-1/2/2.5 layers
+ *   I-III, Ogg Vorbis and WAV (also AIFF, AU, RF64, Wave64) by content, not
+ *   by name. WMA (ASF) files are refused with FILEFORM: only the add-on
+ *   plays them. The length is taken from headers; the file is never scanned
+ *   through. Errors: INIT, FILEOPEN, FILEFORM, MEM.
+ * - BASS_MusicLoad(mem, file, offset, length, flags): MOD, S3M, XM, IT, MTM
+ *   and the other formats libopenmpt reads; with mem TRUE, file points to
+ *   length bytes at offset. Rendered as 44.1 kHz stereo; played once
+ *   through. The play length is always computed (BASS_MUSIC_CALCLEN is
+ *   accepted and implied).
+ * - BASS_StreamFree / BASS_MusicFree(handle): frees the channel, playing or
+ *   not; a handle of the other kind is refused with HANDLE and left alone.
+ * - BASS_StreamGetLength(handle): bytes (a whole number of frames);
+ *   (QWORD)-1 with NOTAVAIL when the decoder cannot tell.
+ * - BASS_MusicGetLength(handle, playlen): playlen nonzero: the play length
+ *   in bytes (capped at 0xFFFFFFFE); playlen 0: the number of orders.
+ * - BASS_MusicGetName(handle): the title, valid while the music lives.
+ * - BASS_ChannelGetFlags(handle): BASS_SAMPLE_8BITS when the source stores
+ *   8-bit samples, BASS_SAMPLE_MONO when it has one channel.
+ * - BASS_StreamPlay(handle, flush, flags) / BASS_MusicPlay(handle): play
+ *   from the current position (flush TRUE rewinds to 0 first); TRUE also
+ *   when already playing.
+ * - BASS_ChannelPause(handle): keeps the position (NOPLAY when not
+ *   playing). BASS_ChannelResume(handle): continues from it (NOPAUSE when
+ *   not paused). BASS_ChannelStop(handle): halts without rewinding.
+ * - BASS_ChannelGetPosition(handle): bytes heard so far, following the
+ *   output (device buffer included); at the end it equals the length.
+ * - BASS_ChannelSetPosition(handle, bytes): moves there (rounded down to a
+ *   frame); POSITION beyond the length. The call returns at once; the
+ *   mixing thread carries out the seek.
+ * - BASS_ChannelIsActive(handle): BASS_ACTIVE_STOPPED/PLAYING/PAUSED.
+ * - BASS_ChannelBytes2Seconds(handle, bytes): seconds as a float.
+ *   BASS_ChannelSeconds2Bytes(handle, seconds): bytes of the nearest whole
+ *   frame; ILLPARAM for a negative or non-finite time.
+ * - BASS_ChannelSetSync(handle, BASS_SYNC_END, param, proc, user): proc is
+ *   called (sync, channel, 0, user) exactly once each time the channel's
+ *   last frame has been heard, on the mixing thread, with no lock held.
+ *   param is ignored; other types are refused with ILLTYPE. A sync stays
+ *   until BASS_ChannelRemoveSync or until the channel is freed.
+ *
  * The list BASS_ENTRY_POINTS holds every exported function in the order a
  * binding fetches them: X(return type, name, (parameters), failure value).
  * Define BASS_NO_PROTOTYPES before including this header to get the types

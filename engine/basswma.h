@@ -9,6 +9,14 @@
  * The main library must be loaded (and BASS_Init called) before a stream
  * is created.
  *
+ * - BASS_WMA_StreamCreateFile(mem, file, offset, length, flags): file is a
+ *   zero-terminated UTF-8 path of an ASF file holding WMA 1/2, Pro,
+ *   Lossless or Voice audio, decoded with FFmpeg to 16-bit PCM at its own
+ *   rate and channel count. mem must be FALSE (NOTAVAIL), offset and length
+ *   0 (ILLPARAM); flags are ignored. The length comes from the header's play
+ *   duration. Errors: INIT, FILEOPEN (no such file), FILEFORM (not WMA).
+ * - BASS_WMA_ChannelSetSync: the same as BASS_ChannelSetSync.
+ *
  * BASSWMA_ENTRY_POINTS lists the exports in the order a binding fetches them.
  */
 #ifndef CORVELLA_BASSWMA_H

@@ -67,7 +67,7 @@ for k, v in out.items():
     sys.stdout.buffer.write((k + "=" + v + "\n").encode("utf-8"))
 )PY";
 
-class MutagenInterop : public ::testing::Test {
+class ID3v2Mutagen : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -181,7 +181,7 @@ void ExpectMutagenFields(const TID3v2& tag)
 
 } // namespace
 
-TEST_F(MutagenInterop, ReadsVersion23Utf16AndKeepsThePicture)
+TEST_F(ID3v2Mutagen, ReadsVersion23Utf16AndKeepsThePicture)
 {
     WriteWithMutagen("v23");
     TID3v2 tag;
@@ -191,7 +191,7 @@ TEST_F(MutagenInterop, ReadsVersion23Utf16AndKeepsThePicture)
     CheckEditKeepsEverything();
 }
 
-TEST_F(MutagenInterop, ReadsVersion24Utf8AndKeepsThePicture)
+TEST_F(ID3v2Mutagen, ReadsVersion24Utf8AndKeepsThePicture)
 {
     WriteWithMutagen("v24");
     TID3v2 tag;
@@ -201,7 +201,7 @@ TEST_F(MutagenInterop, ReadsVersion24Utf8AndKeepsThePicture)
     CheckEditKeepsEverything();
 }
 
-TEST_F(MutagenInterop, MutagenReadsWhatWeWrite)
+TEST_F(ID3v2Mutagen, MutagenReadsWhatWeWrite)
 {
     struct Case {
         std::string title, artist, album, comment;

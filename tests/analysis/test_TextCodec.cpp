@@ -88,7 +88,7 @@ TEST(TextCodecTrim, RemovesCodesUpTo32AtTheEnds)
     EXPECT_EQ(TrimControlRight(""), "");
 }
 
-TEST(TextCodecByteReader, Bounds_ FieldsOutsideTheViewReadAsZero)
+TEST(TextCodecByteReader, FieldsOutsideTheViewReadAsZero)
 {
     const std::vector<uint8_t> bytes{0x12, 0x34, 0x56, 0x78, 0x9A};
     ByteReader reader(bytes);
@@ -106,7 +106,7 @@ TEST(TextCodecByteReader, Bounds_ FieldsOutsideTheViewReadAsZero)
     EXPECT_FALSE(reader.Matches(3, "xyz"));
 }
 
-TEST(TextCodecByteReader, Values_ ByteOrdersAndSynchsafe)
+TEST(TextCodecByteReader, ByteOrdersAndSynchsafe)
 {
     const std::vector<uint8_t> bytes{0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0, 'I', 'D', '3'};
     ByteReader reader(bytes);

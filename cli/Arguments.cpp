@@ -1,0 +1,30 @@
+#include <algorithm>
+
+#include "cli/Commands.h"
+
+const char* const kUsageText =
+    "Usage:\n"
+    "  corvella-cli info FILE [--json]\n"
+    "  corvella-cli tags FILE [--json] [--v1 FIELD=VALUE]... [--v2 FIELD=VALUE]...\n"
+    "      v1 fields: Title Artist Album Year Comment Track GenreID\n"
+    "      v2 fields: Title Artist Album Year Genre Comment Track\n"
+    "  corvella-cli cut FILE START END OUT [--force]\n"
+    "      START, END: time texts MM:SS.mmm\n"
+    "  corvella-cli split FILE N OUTDIR\n"
+    "Exit status: 0 success, 1 the operation failed, 2 usage error.\n";
+
+bool TakeFlag(Arguments& args, const std::string& name)
+{
+    auto found = std::find(args.begin(), args.end(), name);
+    if (found == args.end())
+        return false;
+    args.erase(found);
+    return true;
+}
+
+void RejectUnknownOptions(const Arguments& args)
+{
+    for (const auto& arg : args)
+        if (arg.size() > 2 && arg.compare(0, 2, "--") == 0)
+            throw UsageError("unknown option " + arg);
+}

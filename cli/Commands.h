@@ -1,0 +1,30 @@
+// The commands of corvella-cli, one function each. args are the arguments
+// after the command's name. Each returns the exit status: 0 on success, 1
+// when the operation failed (the reason already printed on stderr).
+// UsageError (status 2) reports arguments that do not fit the command;
+// CorvellaError (status 1) leaves a command that an error ended.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+using Arguments = std::vector<std::string>;
+
+int RunInfoCommand(const Arguments& args);
+int RunTagsCommand(const Arguments& args);
+int RunCutCommand(const Arguments& args);
+int RunSplitCommand(const Arguments& args);
+
+// The usage text printed with a usage error.
+extern const char* const kUsageText;
+
+// Removes "--name" from args; true when it was there.
+bool TakeFlag(Arguments& args, const std::string& name);
+// Throws UsageError when an argument that looks like an option remains.
+void RejectUnknownOptions(const Arguments& args);

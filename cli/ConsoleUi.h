@@ -1,0 +1,51 @@
+// ConsoleUi: the prompts, messages and gauge of the split commands and the
+// player on a terminal. Answers that a dialog would ask for come from the
+// command line and are set before a command runs. Information messages go
+// to stdout when they report success and to stderr otherwise; the player's
+// error boxes go to stderr. The gauge is drawn on stderr only when stderr
+// is a terminal. Ctrl-C during an equal-parts run asks it to stop before
+// its next part. Main thread only.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "app/SplitCommands.h"
+
+class ConsoleUi : public SplitUi {
+public:
+    ConsoleUi();
+    ~ConsoleUi() override;
+    ConsoleUi(const ConsoleUi&) = delete;
+    ConsoleUi& operator=(const ConsoleUi&) = delete;
+
+    void ShowMessage(const std::string& caption, const std::string& text, MessageIcon icon) override;
+    std::optional<std::string> AskOpenFileName() override;
+    std::optional<std::string> AskSaveFileName(const std::string& proposedName) override;
+    bool ExecuteFolderPicker(std::string& path) override;
+    void SetProgressVisible(bool visible) override;
+    void SetProgress(int percent) override;
+    void ProcessMessages() override;
+    void StopPlayerTimer() override {}
+
+    // What the save dialog answers (nullopt: the user cancelled).
+    void SetSaveAnswer(std::optional<std::string> answer) { saveAnswer_ = std::move(answer); }
+    // What the folder picker answers (nullopt: the user cancelled).
+    void SetFolderAnswer(std::optional<std::string> answer) { folderAnswer_ = std::move(answer); }
+    // The command a Ctrl-C asks to stop.
+    void SetStopTarget(TSplitCommands* commands) { stopTarget_ = commands; }
+
+    // The text of the last information message, empty before the first.
+    const std::string& LastInformation() const { return lastInformation_; }
+
+private:
+    std::optional<std::string> saveAnswer_;
+    std::optional<std::string> folderAnswer_;
+    TSplitCommands* stopTarget_ = nullptr;
+    std::string lastInformation_;
+    bool progressShown_ = false;
+    bool terminal_ = false;
+};
+
+// The one success message of both split commands.
+inline constexpr const char* kSplitCompleted = "Splitting MP3 is completed.";

@@ -1,0 +1,80 @@
+// cut and split: the window's two split commands, with the answers of the
+// save dialog and the folder picker taken from the command line.
+#include <cstdio>
+#include <filesystem>
+
+#include "analysis/ID3v1.h"
+#include "analysis/ID3v2.h"
+#include "app/SplitCommands.h"
+#include "cli/Commands.h"
+#include "cli/ConsoleUi.h"
+#include "playback/BASSPlayer.h"
+
+namespace {
+
+// The player, the two tag objects and the commands as the window holds them.
+struct SplitSession {
+    ConsoleUi ui;
+    TBASSPlayer player{nullptr, &ui};
+    TID3v1 id3v1;
+    TID3v2 id3v2;
+    TSplitCommands commands{player, id3v1, id3v2, ui};
+
+    SplitSession() { ui.SetStopTarget(&commands); }
+
+    int ExitStatus() const { return ui.LastInformation() == kSplitCompleted ? 0 : 1; }
+};
+
+} // namespace
+
+int RunCutCommand(const Arguments& arguments)
+{
+    Arguments args = arguments;
+    bool force = TakeFlag(args, "--force");
+    RejectUnknownOptions(args);
+    if (args.size() != 4)
+        throw UsageError("cut takes FILE START END OUT");
+    SplitSession session;
+    SplitRequest request;
+    request.FileText = args[0];
+    request.SectionMode = true;
+    request.StartText = args[1];
+    request.EndText = args[2];
+    const std::string& out = args[3];
+    std::error_code error;
+    bool outExists = std::filesystem::exists(out, error);
+    // The save dialog asks before replacing a file; --force is the yes.
+    if (!outExists || force)
+        session.ui.SetSaveAnswer(out);
+    session.commands.Split(request);
+    if (outExists && !force && session.ui.LastInformation().empty()) {
+        std::fprintf(stderr, "\"%s\" exists; use --force to replace it.\n", out.c_str());
+        return 1;
+    }
+    return session.ExitStatus();
+}
+
+int RunSplitCommand(const Arguments& arguments)
+{
+    Arguments args = arguments;
+    RejectUnknownOptions(args);
+    if (args.size() != 3)
+        throw UsageError("split takes FILE N OUTDIR");
+    SplitSession session;
+    SplitRequest request;
+    request.FileText = args[0];
+    request.SectionMode = false;
+    request.PartText = args[1];
+    session.ui.SetFolderAnswer(args[2]);
+    std::error_code error;
+    if (std::filesystem::is_regular_file(request.FileText, error)) {
+        // The window knows the stream's length from opening the file; so
+        // must this run, and a file the player cannot open splits nothing.
+        if (!session.player.Open(request.FileText))
+            return 1;
+        request.LengthMs = static_cast<int32_t>(std::min<uint32_t>(session.player.PlayLength(), INT32_MAX));
+        session.player.Close();
+    }
+    session.commands.Split(request);
+    return session.ExitStatus();
+}

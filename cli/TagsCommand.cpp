@@ -1,0 +1,138 @@
+// tags: shows both tags of a file, and sets fields of either before that.
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <map>
+
+#include "analysis/Errors.h"
+#include "analysis/ID3v1.h"
+#include "analysis/ID3v2.h"
+#include "cli/Commands.h"
+#include "cli/Report.h"
+#include "cli/TagReport.h"
+
+namespace {
+
+using V = ReportValue;
+
+struct FieldAssignment {
+    std::string Field;
+    std::string Value;
+};
+
+// Takes every "--<option> FIELD=VALUE" pair out of args.
+std::vector<FieldAssignment> TakeAssignments(Arguments& args, const std::string& option)
+{
+    std::vector<FieldAssignment> assignments;
+    for (size_t i = 0; i < args.size();) {
+        if (args[i] != option) {
+            ++i;
+            continue;
+        }
+        if (i + 1 >= args.size())
+            throw UsageError(option + " needs FIELD=VALUE");
+        const std::string& pair = args[i + 1];
+        size_t equals = pair.find('=');
+        if (equals == std::string::npos || equals == 0)
+            throw UsageError(option + " needs FIELD=VALUE, got \"" + pair + "\"");
+        assignments.push_back({pair.substr(0, equals), pair.substr(equals + 1)});
+        args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+    }
+    return assignments;
+}
+
+uint8_t ByteValue(const FieldAssignment& assignment)
+{
+    const std::string& text = assignment.Value;
+    if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos
+        || std::stoi(text) > 255)
+        throw UsageError(assignment.Field + " must be a number from 0 to 255, got \"" + text + "\"");
+    return static_cast<uint8_t>(std::stoi(text));
+}
+
+void ApplyToId3v1(TID3v1& tag, const FieldAssignment& assignment)
+{
+    static const std::map<std::string, std::function<void(TID3v1&, const FieldAssignment&)>> setters = {
+        {"Title", [](TID3v1& t, const FieldAssignment& a) { t.SetTitle(a.Value); }},
+        {"Artist", [](TID3v1& t, const FieldAssignment& a) { t.SetArtist(a.Value); }},
+        {"Album", [](TID3v1& t, const FieldAssignment& a) { t.SetAlbum(a.Value); }},
+        {"Year", [](TID3v1& t, const FieldAssignment& a) { t.SetYear(a.Value); }},
+        {"Comment", [](TID3v1& t, const FieldAssignment& a) { t.SetComment(a.Value); }},
+        {"Track", [](TID3v1& t, const FieldAssignment& a) { t.SetTrack(ByteValue(a)); }},
+        {"GenreID", [](TID3v1& t, const FieldAssignment& a) { t.SetGenreID(ByteValue(a)); }},
+    };
+    auto setter = setters.find(assignment.Field);
+    if (setter == setters.end())
+        throw UsageError("unknown ID3v1 field \"" + assignment.Field + "\"");
+    setter->second(tag, assignment);
+}
+
+void ApplyToId3v2(TID3v2& tag, const FieldAssignment& assignment)
+{
+    static const std::map<std::string, std::function<void(TID3v2&, const FieldAssignment&)>> setters = {
+        {"Title", [](TID3v2& t, const FieldAssignment& a) { t.SetTitle(a.Value); }},
+        {"Artist", [](TID3v2& t, const FieldAssignment& a) { t.SetArtist(a.Value); }},
+        {"Album", [](TID3v2& t, const FieldAssignment& a) { t.SetAlbum(a.Value); }},
+        {"Year", [](TID3v2& t, const FieldAssignment& a) { t.SetYear(a.Value); }},
+        {"Genre", [](TID3v2& t, const FieldAssignment& a) { t.SetGenre(a.Value); }},
+        {"Comment", [](TID3v2& t, const FieldAssignment& a) { t.SetComment(a.Value); }},
+        {"Track", [](TID3v2& t, const FieldAssignment& a) { t.SetTrack(ByteValue(a)); }},
+    };
+    auto setter = setters.find(assignment.Field);
+    if (setter == setters.end())
+        throw UsageError("unknown ID3v2 field \"" + assignment.Field + "\"");
+    setter->second(tag, assignment);
+}
+
+V DescribeTags(const TID3v1& id3v1, const TID3v2& id3v2)
+{
+    V report = V::Object();
+    report.Add("ID3v1", DescribeId3v1(id3v1)).Add("ID3v2", DescribeId3v2(id3v2));
+    return report;
+}
+
+void ReadBoth(const std::string& fileName, TID3v1& id3v1, TID3v2& id3v2)
+{
+    if (!id3v1.ReadTag(fileName) || !id3v2.ReadTag(fileName))
+        throw FileOpenError(fileName, "The file is missing, unreadable or too short for a tag.");
+}
+
+} // namespace
+
+int RunTagsCommand(const Arguments& arguments)
+{
+    Arguments args = arguments;
+    bool json = TakeFlag(args, "--json");
+    auto v1Assignments = TakeAssignments(args, "--v1");
+    auto v2Assignments = TakeAssignments(args, "--v2");
+    RejectUnknownOptions(args);
+    if (args.size() != 1)
+        throw UsageError("tags takes one FILE");
+    const std::string& fileName = args[0];
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(fileName, error))
+        throw FileOpenError(fileName, "No such file.");
+
+    TID3v1 id3v1;
+    TID3v2 id3v2;
+    ReadBoth(fileName, id3v1, id3v2);
+    // Every value is checked before anything is written.
+    for (const auto& assignment : v1Assignments)
+        ApplyToId3v1(id3v1, assignment);
+    for (const auto& assignment : v2Assignments)
+        ApplyToId3v2(id3v2, assignment);
+    if (!v1Assignments.empty() && !id3v1.WriteTag(fileName)) {
+        std::fprintf(stderr, "Cannot write the ID3v1 tag of \"%s\".\n", fileName.c_str());
+        return 1;
+    }
+    if (!v2Assignments.empty() && !id3v2.WriteTag(fileName)) {
+        std::fprintf(stderr, "Cannot write the ID3v2 tag of \"%s\".\n", fileName.c_str());
+        return 1;
+    }
+    if (!v1Assignments.empty() || !v2Assignments.empty())
+        ReadBoth(fileName, id3v1, id3v2);
+
+    V report = DescribeTags(id3v1, id3v2);
+    std::fputs((json ? FormatJson(report) : FormatText(report)).c_str(), stdout);
+    return 0;
+}

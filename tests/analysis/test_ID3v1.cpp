@@ -338,3 +338,23 @@ TEST(ID3v1Write, FailsWithoutTouchingFilesItCannotUse)
     EXPECT_FALSE(tag.WriteTag(dir.File("tiny.mp3")));
     EXPECT_EQ(ReadBytes(dir.File("tiny.mp3")), tiny);
 }
+
+TEST(ID3v1Write, FilesBeyond4GiB)
+{
+    TempDir dir;
+    const std::string path = dir.File("big.mp3");
+    WriteBytes(path, Audio(1000));
+    const uintmax_t size = (uintmax_t(5) << 30) + 17;  // sparse: takes no real space
+    std::error_code error;
+    std::filesystem::resize_file(path, size, error);
+    if (error)
+        GTEST_SKIP() << "cannot make a sparse file here: " << error.message();
+    TID3v1 tag;
+    tag.SetTitle("Big");
+    ASSERT_TRUE(tag.WriteTag(path));
+    ASSERT_TRUE(tag.WriteTag(path));
+    EXPECT_EQ(std::filesystem::file_size(path), size + 128);
+    TID3v1 back = ReadFrom(path);
+    EXPECT_TRUE(back.Exists());
+    EXPECT_EQ(back.Title(), "Big");
+}

@@ -19,7 +19,9 @@ public:
     void Reset();
     // True when the last 128 bytes could be read, tag or not.
     bool ReadTag(const std::string& fileName);
-    // Replaces the file's tag (or appends one) with one built from the fields.
+    // Overwrites the file's tag where it stands, or appends one, with the
+    // bytes of RenderTag. A read-only file is made owner-writable first.
+    // Fails, writing nothing, for files shorter than 128 bytes.
     bool WriteTag(const std::string& fileName);
 
     bool Exists() const { return exists_; }

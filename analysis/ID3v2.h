@@ -16,12 +16,16 @@ public:
     void Reset();
     // True when the first 10 bytes of the file could be read, tag or not.
     bool ReadTag(const std::string& fileName);
-    // Rewrites the file with a v2.3 tag built from the fields in front of the audio.
+    // Rewrites the file with a v2.3 tag built from the fields (and the kept
+    // frames) in front of the audio, through a new file renamed over the old
+    // one (see FileRewrite.h). On false the file is exactly as it was.
     bool WriteTag(const std::string& fileName);
 
     bool Exists() const { return exists_; }
     uint8_t VersionID() const { return versionID_; }
-    int64_t Size() const { return size_; }  // whole tag in bytes with its header; 0 = none
+    // Whole tag in bytes with its header (a v2.4 footer not counted); 0 when
+    // there is none or its size field claims more than the file holds.
+    int64_t Size() const { return size_; }
     const std::string& Title() const { return title_; }
     const std::string& Artist() const { return artist_; }
     const std::string& Album() const { return album_; }

@@ -65,26 +65,28 @@ inline void DeliverPostedEvents()
 inline std::vector<uint8_t> SilentWav(uint32_t sampleRate, uint16_t channels, uint32_t frames)
 {
     const uint32_t dataSize = frames * channels * 2;
-    std::vector<uint8_t> bytes;
-    auto text = [&](const char* s) { bytes.insert(bytes.end(), s, s + 4); };
-    auto le = [&](uint32_t value, int width) {
-        for (int i = 0; i < width; ++i)
-            bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    std::vector<uint8_t> bytes(44 + dataSize, 0);
+    auto text = [&](size_t offset, const char* s) {
+        for (size_t i = 0; i < 4; ++i)
+            bytes[offset + i] = static_cast<uint8_t>(s[i]);
     };
-    text("RIFF");
-    le(36 + dataSize, 4);
-    text("WAVE");
-    text("fmt ");
-    le(16, 4);
-    le(1, 2);                         // PCM
-    le(channels, 2);
-    le(sampleRate, 4);
-    le(sampleRate * channels * 2, 4); // bytes per second
-    le(channels * 2, 2);              // block align
-    le(16, 2);                        // bits per sample
-    text("data");
-    le(dataSize, 4);
-    bytes.resize(bytes.size() + dataSize, 0);
+    auto le = [&](size_t offset, uint32_t value, int width) {
+        for (int i = 0; i < width; ++i)
+            bytes[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+    };
+    text(0, "RIFF");
+    le(4, 36 + dataSize, 4);
+    text(8, "WAVE");
+    text(12, "fmt ");
+    le(16, 16, 4);
+    le(20, 1, 2); // PCM
+    le(22, channels, 2);
+    le(24, sampleRate, 4);
+    le(28, sampleRate * channels * 2, 4); // bytes per second
+    le(32, channels * 2, 2);              // block align
+    le(34, 16, 2);                        // bits per sample
+    text(36, "data");
+    le(40, dataSize, 4);
     return bytes;
 }
 
@@ -108,6 +110,60 @@ inline std::vector<uint8_t> Id3v1Tag(const std::string& title, const std::string
     tag[126] = track;
     tag[127] = genre;
     return tag;
+}
+
+// A four-channel ProTracker module (one sample, one note, 16 rows: 1.92 s)
+// whose title and first sample name spell a WAV header with a format tag no
+// WAV decoder knows. The WAV reader accepts it (it tests only the header's
+// identifiers and channel count), the library's stream decoders refuse it,
+// and module music plays it: the one way a file reaches the module player.
+inline std::vector<uint8_t> ModuleDressedAsWav()
+{
+    constexpr size_t kSampleBytes = 4096;
+    std::vector<uint8_t> bytes(1084 + 1024 + kSampleBytes, 0);
+    auto text = [&](size_t offset, const char* s) {
+        for (size_t i = 0; s[i]; ++i)
+            bytes[offset + i] = static_cast<uint8_t>(s[i]);
+    };
+    auto le = [&](size_t offset, uint32_t value, int width) {
+        for (int i = 0; i < width; ++i)
+            bytes[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+    };
+    // Bytes 0-19, the module's title.
+    text(0, "RIFF");
+    le(4, static_cast<uint32_t>(bytes.size() - 8), 4);
+    text(8, "WAVE");
+    text(12, "fmt ");
+    le(16, 16, 4);
+    // Bytes 20-41, the first sample's name.
+    le(20, 0x7777, 2); // format tag
+    le(22, 1, 2);      // channels
+    le(24, 8000, 4);   // sample rate
+    le(28, 16000, 4);  // bytes per second
+    le(32, 2, 2);      // block align
+    le(34, 16, 2);     // bits per sample
+    text(36, "data");
+    // Bytes 42-49, the rest of the first sample's header (big-endian words).
+    bytes[42] = static_cast<uint8_t>((kSampleBytes / 2) >> 8);
+    bytes[43] = static_cast<uint8_t>((kSampleBytes / 2) & 0xFF);
+    bytes[45] = 64; // volume
+    bytes[49] = 1;  // no loop
+    for (size_t sample = 1; sample < 31; ++sample)
+        bytes[20 + sample * 30 + 29] = 1; // empty samples, no loop
+    bytes[950] = 1;   // song length: one pattern
+    bytes[951] = 127;
+    text(1080, "M.K.");
+    const size_t pattern = 1084;
+    // Row 0, channel 0: sample 1 at period 428 (C-3).
+    bytes[pattern + 0] = 0x01;
+    bytes[pattern + 1] = 0xAC;
+    bytes[pattern + 2] = 0x10;
+    // Row 15, channel 1: pattern break, so the song ends after 16 rows.
+    bytes[pattern + 15 * 16 + 4 + 2] = 0x0D;
+    // The sample: a square wave.
+    for (size_t i = 0; i < kSampleBytes; ++i)
+        bytes[1084 + 1024 + i] = (i / 16) % 2 ? 0x40 : 0xC0;
+    return bytes;
 }
 
 } // namespace playertest

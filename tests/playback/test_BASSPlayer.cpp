@@ -351,3 +351,25 @@ TEST_F(PlayerTest, VolumeReadsBackWhatWasSet)
     EXPECT_GE(player->Volume(), 0);
     EXPECT_LE(player->Volume(), 100);
 }
+
+TEST_F(PlayerTest, ModuleMusicPlaysAndAlwaysReportsPositionZero)
+{
+    const std::string path = files.File("module.wav");
+    testsupport::WriteBytes(path, ModuleDressedAsWav());
+    ASSERT_TRUE(player->Open(path)) << (prompter.shown.empty() ? "" : prompter.shown[0].text);
+    EXPECT_EQ(player->ChannelType(), ctMusic);
+    EXPECT_NEAR(player->PlayLength(), 1920.0, 30.0);
+    player->SetVolume(40);
+    EXPECT_EQ(player->Volume(), 40);
+
+    player->Play();
+    EXPECT_EQ(player->Mode(), plmPlaying);
+    player->SetPosition(100);
+    EXPECT_EQ(player->Position(), 0u);
+    ASSERT_TRUE(WaitFor([&] { return player->Mode() == plmStopped; }));
+    EXPECT_EQ(player->Position(), 0u);
+    player->Play();
+    EXPECT_EQ(player->Mode(), plmPlaying);
+    player->Close();
+    EXPECT_EQ(player->ChannelType(), ctUnknown);
+}

@@ -6,6 +6,8 @@
 #include "playback/RT_bass.h"
 #include "playback/SharedLibrary.h"
 
+#include "analysis/Errors.h"
+
 #include "PlayerTestSupport.h"
 #include "support/TestSupport.h"
 
@@ -464,4 +466,39 @@ TEST_F(PlayerStatesTest, CloseKeepsTheLastFilesValuesButItsName)
     EXPECT_EQ(player->StreamInfo().SampleRate, 0u);
     EXPECT_EQ(player->StreamInfo().Duration, 1000u);
     EXPECT_EQ(player->StreamInfo().Channels, 1u);
+}
+
+TEST_F(PlayerStatesTest, WithoutAPrompterMessagesGoToStandardError)
+{
+    pin = SharedLibrary(Variant("v17") + "libbass.so");
+    testing::internal::CaptureStderr();
+    player = std::make_unique<TBASSPlayer>(nullptr, nullptr, Variant("v17"));
+    player->Open(Wav());
+    const std::string written = testing::internal::GetCapturedStderr();
+    EXPECT_NE(written.find("Error: BASS version is not 1.8 or higher\r\n(error code: 0)"), std::string::npos);
+    EXPECT_NE(written.find("Confirm: Player is not ready !"), std::string::npos);
+
+    // A prompter given later takes over.
+    player->SetPrompter(&prompter);
+    player->Open(Wav());
+    EXPECT_EQ(prompter.shown.size(), 1u);
+}
+
+TEST_F(PlayerStatesTest, MissingFileOfEachKind)
+{
+    MakePlayer();
+    ASSERT_TRUE(player->Open(Wav()));
+    ClearLog();
+    for (const char* name : {"gone.mp3", "gone.wav", "gone.wma"}) {
+        prompter.shown.clear();
+        EXPECT_FALSE(player->Open(files.File(name)));
+        ASSERT_EQ(prompter.shown.size(), 1u) << name;
+        EXPECT_EQ(prompter.shown[0].text.rfind("Invalid stream file(" + files.File(name) + ") !", 0), 0u);
+    }
+    // The Ogg reader reports an unopenable file as an error of its own,
+    // which the command running Open shows.
+    EXPECT_THROW(player->Open(files.File("gone.ogg")), CorvellaError);
+    EXPECT_EQ(Calls(), "");
+    EXPECT_EQ(player->StreamName(), Wav());
+    EXPECT_EQ(player->Mode(), plmReady);
 }

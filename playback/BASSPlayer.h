@@ -3,6 +3,17 @@
 // Lives on the main thread; its owner (the main window, a test, the
 // command-line companion) destroys it. Times are milliseconds, bit rates
 // kbit/s, volumes 0..100 (-1: leave the library's volume as it is).
+//
+// The library (libbass.so, and libbasswma.so when present) is bound from
+// libraryFolder once, in the constructor; the binding is process-wide, so
+// only one player should exist at a time. A player whose library is
+// missing, of another version or without a device stays usable but not
+// ready: Open then only answers "Player is not ready !".
+//
+// The end of a channel is noticed on the library's thread, which only posts
+// an event; Mode becomes plmStopped (and modeChanged is emitted) when the
+// main thread's event loop delivers it. modeChanged is emitted whenever
+// Mode takes a new value.
 #pragma once
 
 #include <QObject>

@@ -236,8 +236,11 @@ void Engine::MixLoop(std::stop_token stop) {
             output->Push(pcm.data(), kBlockFrames);
             continue;
         }
+        // While something plays the FIFO is topped up and ends are watched
+        // every few milliseconds; idle, only a start (Wake) needs an answer.
+        const auto pause = anyPlaying ? std::chrono::milliseconds(5) : std::chrono::milliseconds(100);
         std::unique_lock lock(wakeMutex_);
-        wake_.wait_for(lock, stop, std::chrono::milliseconds(5), [this] { return wakeRequested_; });
+        wake_.wait_for(lock, stop, pause, [this] { return wakeRequested_; });
         wakeRequested_ = false;
     }
 }

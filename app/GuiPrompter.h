@@ -5,6 +5,8 @@
 // the window a scripted GuiPrompterBase instead.
 #pragma once
 
+#include <QString>
+
 #include <string>
 
 #include "app/Prompter.h"
@@ -32,6 +34,8 @@ public:
 private:
     QWidget& owner_;
     TBrowseForFolder& folderPicker_;
-    // The save dialog opens in the folder it was last left in.
-    std::string saveFolder_;
+    // Each file dialog opens in the folder it was last left in; the save
+    // dialog starts where the open dialog last chose a file.
+    QString openFolder_;
+    QString saveFolder_;
 };

@@ -17,7 +17,7 @@ public:
 
     int Min() const { return min_; }
     int Max() const { return max_; }
-    // The value the arrows last set, or the edit's number when it is within range.
+    // The edit's number limited to Min..Max; Min when the text is not a number.
     int Position() const;
     void StepUp();
     void StepDown();

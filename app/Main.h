@@ -211,6 +211,10 @@ public:
     bool endMarkChange_ = false;
     bool genreListFilled_ = false;
 
+protected:
+    // Closing the window during an equal-parts run stops it before its next part.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     class WindowSplitUi;
 

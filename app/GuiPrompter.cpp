@@ -1,0 +1,85 @@
+#include "GuiPrompter.h"
+
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QUrl>
+#include <QWidget>
+
+#include "app/dialogs/BrwsFldr.h"
+
+namespace {
+
+QMessageBox::Icon BoxIcon(MessageIcon icon)
+{
+    switch (icon) {
+    case MessageIcon::Information: return QMessageBox::Information;
+    case MessageIcon::Warning: return QMessageBox::Warning;
+    case MessageIcon::Error: return QMessageBox::Critical;
+    case MessageIcon::Confirmation: return QMessageBox::Question;
+    }
+    return QMessageBox::NoIcon;
+}
+
+} // namespace
+
+GuiPrompter::GuiPrompter(QWidget& owner, TBrowseForFolder& folderPicker)
+    : owner_(owner), folderPicker_(folderPicker)
+{
+}
+
+void GuiPrompter::ShowMessage(const std::string& caption, const std::string& text, MessageIcon icon)
+{
+    QString body = QString::fromStdString(text);
+    body.replace("\r\n", "\n");
+    QMessageBox box(BoxIcon(icon), QString::fromStdString(caption), body, QMessageBox::Ok, &owner_);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+std::optional<std::string> GuiPrompter::AskOpenFileName()
+{
+    QFileDialog dialog(&owner_, QString(), openFolder_, "MP3 files (*.mp3)");
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    const QString chosen = dialog.selectedFiles().constFirst();
+    openFolder_ = QFileInfo(chosen).absolutePath();
+    if (saveFolder_.isEmpty())
+        saveFolder_ = openFolder_;
+    return chosen.toStdString();
+}
+
+std::optional<std::string> GuiPrompter::AskSaveFileName(const std::string& proposedName)
+{
+    QFileDialog dialog(&owner_, QString(), saveFolder_, "MP3 Files (*.mp3)");
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix("mp3");
+    dialog.setSizeGripEnabled(true);
+    dialog.selectFile(QString::fromStdString(proposedName));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    const QString chosen = dialog.selectedFiles().constFirst();
+    saveFolder_ = QFileInfo(chosen).absolutePath();
+    return chosen.toStdString();
+}
+
+bool GuiPrompter::ExecuteFolderPicker(std::string& path)
+{
+    if (!path.empty())
+        folderPicker_.SetPath(path);
+    if (!folderPicker_.Execute())
+        return false;
+    path = folderPicker_.Path();
+    return true;
+}
+
+void GuiPrompter::OpenDocument(const std::string& pathOrUrl)
+{
+    const QString text = QString::fromStdString(pathOrUrl);
+    const QUrl url = QFileInfo::exists(text) ? QUrl::fromLocalFile(text) : QUrl::fromUserInput(text);
+    QDesktopServices::openUrl(url);
+}

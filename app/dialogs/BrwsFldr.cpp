@@ -1,0 +1,181 @@
+#include "BrwsFldr.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+namespace {
+
+bool IsExistingDirectory(const std::string& path)
+{
+    return !path.empty() && QFileInfo(QString::fromStdString(path)).isDir();
+}
+
+} // namespace
+
+TBrowseForFolderDialog::TBrowseForFolderDialog(TBrowseForFolder& owner, QWidget* parent)
+    : QDialog(parent), owner_(owner)
+{
+    setObjectName("BrowseForFolderDialog");
+    setWindowTitle("Browse for Folder");
+
+    title_ = new QLabel(QString::fromStdString(owner.Title()));
+    title_->setObjectName("title");
+    title_->setWordWrap(true);
+    title_->setTextFormat(Qt::PlainText);
+    title_->setVisible(!owner.Title().empty());
+
+    // The status line is part of the old dialog style only.
+    status_ = new QLabel;
+    status_->setObjectName("status");
+    status_->setTextFormat(Qt::PlainText);
+    const bool statusLine = !owner.StatusText().empty() && !owner.NewDialogStyle();
+    status_->setVisible(statusLine);
+
+    model_ = new QFileSystemModel(this);
+    model_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
+    model_->setRootPath(QString());
+    tree_ = new QTreeView;
+    tree_->setObjectName("tree");
+    tree_->setModel(model_);
+    tree_->setHeaderHidden(true);
+    for (int column = 1; column < model_->columnCount(); ++column)
+        tree_->hideColumn(column);
+    tree_->setSelectionMode(QAbstractItemView::SingleSelection);
+
+    edit_ = new QLineEdit;
+    edit_->setObjectName("edit");
+    edit_->setVisible(owner.EditBox());
+
+    buttons_ = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    connect(buttons_, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons_, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    // Nothing is selected when the dialog opens at the root.
+    buttons_->button(QDialogButtonBox::Ok)->setEnabled(false);
+
+    auto* column = new QVBoxLayout(this);
+    column->addWidget(title_);
+    column->addWidget(status_);
+    column->addWidget(tree_, 1);
+    column->addWidget(edit_);
+    column->addWidget(buttons_);
+
+    connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) {
+                const std::string path = current.isValid() ? model_->filePath(current).toStdString() : std::string();
+                if (owner_.EditBox())
+                    edit_->setText(current.isValid() ? model_->fileName(current) : QString());
+                SelectionChanged(path);
+            });
+
+    resize(320, 380);
+    if (owner.NewDialogStyle()) {
+        setSizeGripEnabled(true);
+    } else {
+        setFixedSize(size());
+    }
+}
+
+void TBrowseForFolderDialog::SelectPath(const std::string& path)
+{
+    if (!IsExistingDirectory(path))
+        return;
+    const QString absolute = QFileInfo(QString::fromStdString(path)).absoluteFilePath();
+    const QModelIndex index = model_->index(absolute);
+    if (!index.isValid())
+        return;
+    tree_->setCurrentIndex(index);
+    tree_->scrollTo(index, QAbstractItemView::PositionAtCenter);
+}
+
+std::string TBrowseForFolderDialog::SelectedPath() const
+{
+    const QModelIndex current = tree_->currentIndex();
+    return current.isValid() ? model_->filePath(current).toStdString() : std::string();
+}
+
+void TBrowseForFolderDialog::SelectionChanged(const std::string& path)
+{
+    bool enableOk = IsExistingDirectory(path);
+    owner_.SelChanged(path, enableOk);
+    buttons_->button(QDialogButtonBox::Ok)->setEnabled(enableOk);
+}
+
+bool TBrowseForFolderDialog::OkEnabled() const { return buttons_->button(QDialogButtonBox::Ok)->isEnabled(); }
+bool TBrowseForFolderDialog::StatusLineShown() const { return !status_->isHidden(); }
+bool TBrowseForFolderDialog::EditBoxShown() const { return !edit_->isHidden(); }
+bool TBrowseForFolderDialog::TitleShown() const { return !title_->isHidden(); }
+
+std::string TBrowseForFolderDialog::ResultPath() const
+{
+    const std::string selected = SelectedPath();
+    const QString typed = edit_->text().trimmed();
+    if (owner_.EditBox() && !typed.isEmpty()) {
+        const QString candidate = QDir::isAbsolutePath(typed)
+                                      ? typed
+                                      : QDir(QString::fromStdString(selected)).filePath(typed);
+        if (!selected.empty() || QDir::isAbsolutePath(typed)) {
+            if (QFileInfo(candidate).isDir())
+                return QDir::cleanPath(candidate).toStdString();
+        }
+    }
+    return selected;
+}
+
+// The dialog is initialised once it is on screen: status text, the initial
+// selection, then the position events.
+void TBrowseForFolderDialog::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (positioned_)
+        return;
+    positioned_ = true;
+    if (!owner_.StatusText().empty())
+        status_->setText(QString::fromStdString(owner_.StatusText()));
+    if (!owner_.Path().empty())
+        SelectPath(owner_.Path());
+
+    const QRect frame = frameGeometry();
+    int left = frame.left();
+    int top = frame.top();
+    owner_.SetPosition(left, top, frame.width(), frame.height());
+    if (left != frame.left() || top != frame.top())
+        move(left, top);
+}
+
+TBrowseForFolder::TBrowseForFolder(QObject* owner) : QObject(owner) {}
+
+bool TBrowseForFolder::Execute()
+{
+    TBrowseForFolderDialog dialog(*this, QApplication::activeWindow());
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    path_ = dialog.ResultPath();
+    return true;
+}
+
+void TBrowseForFolder::DoSelChanged(const std::string&, bool&) {}
+void TBrowseForFolder::DoSetPosition(int&, int&, int, int) {}
+
+void TBrowseForFolder::SelChanged(const std::string& path, bool& enableOk)
+{
+    if (onSelChanged_)
+        onSelChanged_(this, path, enableOk);
+    DoSelChanged(path, enableOk);
+}
+
+void TBrowseForFolder::SetPosition(int& left, int& top, int width, int height)
+{
+    if (onSetPosition_)
+        onSetPosition_(this, left, top, width, height);
+    DoSetPosition(left, top, width, height);
+}

@@ -1,0 +1,22 @@
+// Corvella: cuts MP3 files by byte ranges and edits their ID3 tags.
+// "corvella --screenshot FOLDER [FILE]" draws both pages into FOLDER instead.
+#include <QApplication>
+#include <QStringList>
+
+#include "app/GuiScreenshots.h"
+#include "app/Main.h"
+
+int main(int argc, char* argv[])
+{
+    QApplication application(argc, argv);
+    QApplication::setApplicationName("Corvella");
+    QApplication::setOrganizationName("Ondrel");
+
+    const QStringList arguments = QApplication::arguments();
+    if (arguments.size() >= 3 && arguments.at(1) == "--screenshot")
+        return SaveScreenshots(arguments.at(2), arguments.size() >= 4 ? arguments.at(3) : QString());
+
+    TMainForm MainForm;
+    MainForm.show();
+    return QApplication::exec();
+}

@@ -311,6 +311,22 @@ TEST_F(PlayerTest, EndOfStreamStopsAndTheNextPlayStartsFromTheBeginning)
     ASSERT_TRUE(WaitFor([&] { return player->Mode() == plmStopped; }));
 }
 
+TEST_F(PlayerTest, PlayerMayGoWhileItsStreamIsEnding)
+{
+    REQUIRE_TOOL("lame");
+    // Whether the library's end arrives before, during or after the player
+    // goes, nothing may reach the destroyed player.
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(player->Open(Mp3("ending.mp3", 0.5)));
+        player->Play();
+        ASSERT_TRUE(WaitFor([&] { return player->Position() >= 400 || player->Mode() == plmStopped; }));
+        player.reset();
+        DeliverPostedEvents();
+        player = std::make_unique<TBASSPlayer>(nullptr, &prompter, BinFolder());
+        ASSERT_TRUE(player->PlayerReady());
+    }
+}
+
 TEST_F(PlayerTest, PositionMovesWithPlaybackAndSeeks)
 {
     REQUIRE_TOOL("lame");

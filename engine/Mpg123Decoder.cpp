@@ -4,6 +4,10 @@
 
 #include <mpg123.h>
 
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 
 namespace engine {
@@ -19,6 +23,57 @@ void InitialiseLibraryOnce() {
 // for MPEG audio, so the decoder may skip little garbage before the first
 // frame (ID3v2 tags are skipped by their size, not by resyncing).
 constexpr long kResyncLimitBytes = 4096;
+
+// Bytes of tags after the audio: an ID3v1 tag and an APEv2 tag before it.
+int64_t TrailingTagBytes(const std::string& path, int64_t fileSize) {
+    std::ifstream in(path, std::ios::binary);
+    int64_t tail = 0;
+    char id3v1[3] = {};
+    if (fileSize >= 128 && in.seekg(fileSize - 128) && in.read(id3v1, 3) && std::memcmp(id3v1, "TAG", 3) == 0)
+        tail = 128;
+    unsigned char footer[32] = {};
+    if (fileSize - tail >= 32 && in.seekg(fileSize - tail - 32) && in.read(reinterpret_cast<char*>(footer), 32) &&
+        std::memcmp(footer, "APETAGEX", 8) == 0) {
+        const auto le32 = [&](int at) {
+            return static_cast<int64_t>(footer[at]) | static_cast<int64_t>(footer[at + 1]) << 8 |
+                   static_cast<int64_t>(footer[at + 2]) << 16 | static_cast<int64_t>(footer[at + 3]) << 24;
+        };
+        const bool hasHeader = (footer[23] & 0x80) != 0;
+        const int64_t apeBytes = le32(12) + (hasHeader ? 32 : 0);
+        if (apeBytes > 0 && apeBytes <= fileSize - tail)
+            tail += apeBytes;
+    }
+    return tail;
+}
+
+// mpg123 estimates the length of a file without a Xing/Info header from the
+// first frame's size, which is short by the padding byte most frames carry;
+// over a long file that adds up to several frames too many. The exact mean
+// frame size of a constant bit rate gives the frame count instead.
+int64_t ConstantBitRateLength(mpg123_handle* mh, const std::string& path) {
+    mpg123_frameinfo info{};
+    if (mpg123_info(mh, &info) != MPG123_OK || info.vbr != MPG123_CBR || info.bitrate <= 0 || info.rate <= 0)
+        return -1;
+    std::error_code error;
+    const auto fileSize = static_cast<int64_t>(std::filesystem::file_size(path, error));
+    const off_t firstFrame = mpg123_framepos(mh);
+    if (error || firstFrame < 0 || firstFrame >= fileSize)
+        return -1;
+    const int64_t audioBytes = fileSize - firstFrame - TrailingTagBytes(path, fileSize);
+    const bool mpeg1 = info.version == MPG123_1_0;
+    int samplesPerFrame = 1152;
+    double bytesPerFrame = 144000.0 * info.bitrate / info.rate;
+    if (info.layer == 1) {
+        samplesPerFrame = 384;
+        bytesPerFrame = 48000.0 * info.bitrate / info.rate;
+    } else if (info.layer == 3 && !mpeg1) {
+        samplesPerFrame = 576;
+        bytesPerFrame = 72000.0 * info.bitrate / info.rate;
+    }
+    if (audioBytes <= 0)
+        return -1;
+    return std::llround(static_cast<double>(audioBytes) / bytesPerFrame) * samplesPerFrame;
+}
 
 } // namespace
 
@@ -56,6 +111,15 @@ Mpg123Decoder::Mpg123Decoder(const std::string& path) {
     channels_ = channels;
     const off_t length = mpg123_length(mh);
     lengthFrames_ = length >= 0 ? static_cast<int64_t>(length) : -1;
+    // Without an encoder's Info tag (no known delay) the length is mpg123's
+    // guess; a constant bit rate allows a better one.
+    long encoderDelay = -1;
+    double unused = 0;
+    if (mpg123_getstate(mh, MPG123_ENC_DELAY, &encoderDelay, &unused) == MPG123_OK && encoderDelay < 0) {
+        const int64_t estimate = ConstantBitRateLength(mh, path);
+        if (estimate > 0)
+            lengthFrames_ = estimate;
+    }
 }
 
 int64_t Mpg123Decoder::Read(int16_t* out, int64_t frames) {

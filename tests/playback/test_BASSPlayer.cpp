@@ -233,6 +233,10 @@ TEST_F(PlayerTest, WmaPlaysThroughTheAddOn)
     player->Play();
     EXPECT_EQ(player->Mode(), plmPlaying);
     EXPECT_TRUE(WaitFor([&] { return player->Position() > 0; }));
+    // The add-on's own end sync brings the player to a stop.
+    player->SetPosition(2500);
+    EXPECT_GE(player->Position(), 2400u);
+    EXPECT_TRUE(WaitFor([&] { return player->Mode() == plmStopped; }));
 }
 
 TEST_F(PlayerTest, WmaWithoutTheAddOnCannotBePlayed)

@@ -94,6 +94,7 @@ TBASSPlayer::TBASSPlayer(QObject* owner, MessagePrompter* prompter, const std::s
         ShowError("BASS version is not 1.8 or higher");
         return;
     }
+    // The output needs no window here: message boxes go through the prompter.
     if (!BASS_Init(-1, 44100, 0, nullptr)) {
         ShowError("Can't initialize device");
         return;
@@ -117,7 +118,6 @@ TBASSPlayer::TBASSPlayer(QObject* owner, MessagePrompter* prompter, const std::s
     const DWORD version = BASS_GetVersion();
     d->bassDllVer = std::to_string(version & 0xFFFF) + "." + std::to_string(version >> 16);
     d->wmaReady = LoadBASSWMA(libraryFolder, "libbasswma.so");
-
 }
 
 TBASSPlayer::~TBASSPlayer()

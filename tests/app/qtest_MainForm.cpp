@@ -1,0 +1,722 @@
+// The main window driven through its real controls: start-up and Option.ini,
+// Open with and without the audio library, both split commands with every
+// message in order, Stop during a run, the error boundary, Help, web and
+// About, and the spinner of the part quantity.
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "analysis/ID3v1.h"
+#include "analysis/ID3v2.h"
+#include "app/Main.h"
+#include "app/about.h"
+#include "playback/BASSPlayer.h"
+#include "support/TestSupport.h"
+
+namespace fs = std::filesystem;
+using testsupport::TempDir;
+
+namespace {
+
+// Answers the window's prompts from queues the test fills and records every
+// prompt and message in order; a prompt with an empty queue is a cancel.
+class ScriptedPrompter : public GuiPrompterBase {
+public:
+    std::deque<std::optional<std::string>> openAnswers;
+    std::deque<std::optional<std::string>> saveAnswers;
+    std::deque<std::optional<std::string>> folderAnswers;
+    std::vector<std::string> events;
+    std::vector<std::string> documents;
+
+    void ShowMessage(const std::string& caption, const std::string& text, MessageIcon icon) override
+    {
+        const char* kind = icon == MessageIcon::Information ? "info" : icon == MessageIcon::Error ? "error" : "other";
+        events.push_back(std::string(kind) + ":" + caption + ":" + text);
+    }
+    std::optional<std::string> AskOpenFileName() override
+    {
+        events.push_back("open-dialog");
+        return Next(openAnswers);
+    }
+    std::optional<std::string> AskSaveFileName(const std::string& proposedName) override
+    {
+        events.push_back("save-dialog:" + proposedName);
+        return Next(saveAnswers);
+    }
+    bool ExecuteFolderPicker(std::string& path) override
+    {
+        events.push_back("folder-picker");
+        auto answer = Next(folderAnswers);
+        if (!answer)
+            return false;
+        path = *answer;
+        return true;
+    }
+    void OpenDocument(const std::string& pathOrUrl) override { documents.push_back(pathOrUrl); }
+
+    std::vector<std::string> TakeEvents() { return std::exchange(events, {}); }
+
+private:
+    static std::optional<std::string> Next(std::deque<std::optional<std::string>>& answers)
+    {
+        if (answers.empty())
+            return std::nullopt;
+        auto answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+};
+
+using Events = std::vector<std::string>;
+
+std::string Info(const std::string& text) { return "info:Information:" + text; }
+
+// A program folder of the window's own: the audio library linked in from
+// the test program's folder (or left out), and Option.ini when asked for.
+class ProgramFolderFixture {
+public:
+    explicit ProgramFolderFixture(bool withLibrary, const std::string& optionIni = {})
+    {
+        if (withLibrary)
+            for (const char* library : {"libbass.so", "libbasswma.so"}) {
+                const fs::path source = fs::path(testsupport::BinFolder()) / library;
+                if (fs::exists(source))
+                    fs::create_symlink(source, dir_.Path() / library);
+            }
+        if (!optionIni.empty())
+            testsupport::WriteText(dir_.File("Option.ini"), optionIni);
+    }
+    std::string Path() const { return dir_.Path().string() + "/"; }
+
+private:
+    TempDir dir_;
+};
+
+// One window with its scripted prompter; the window is shown so that the
+// enabled and visible states of the controls are those the user sees.
+struct Window {
+    ProgramFolderFixture folder;
+    ScriptedPrompter* prompts = nullptr;
+    std::unique_ptr<TMainForm> form;
+
+    explicit Window(bool withLibrary = true, const std::string& optionIni = {}) : folder(withLibrary, optionIni)
+    {
+        auto prompter = std::make_unique<ScriptedPrompter>();
+        prompts = prompter.get();
+        form = std::make_unique<TMainForm>(std::move(prompter), folder.Path());
+        form->show();
+    }
+    TMainForm* operator->() const { return form.get(); }
+
+    void Open(const std::string& path)
+    {
+        prompts->openAnswers.push_back(path);
+        QTest::mouseClick(form->btnOpen, Qt::LeftButton);
+    }
+    // Radio buttons take clicks on their indicator and text only, not on the
+    // whole width their layout gives them.
+    void Click(QAbstractButton* button)
+    {
+        const QPoint point = qobject_cast<QRadioButton*>(button) ? QPoint(6, button->height() / 2) : QPoint();
+        QTest::mouseClick(button, Qt::LeftButton, {}, point);
+    }
+};
+
+std::string Text(const QLabel* label) { return label->text().toStdString(); }
+std::string Text(const QLineEdit* edit) { return edit->text().toStdString(); }
+
+std::vector<std::string> PartNames(const fs::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Runs action on the next modal dialog once it is shown (QDialog::exec blocks the test).
+void OnNextModal(std::function<void(QWidget*)> action)
+{
+    auto* timer = new QTimer(qApp);
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, action] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            timer->stop();
+            timer->deleteLater();
+            action(modal);
+        }
+    });
+    timer->start();
+}
+
+} // namespace
+
+class MainFormTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void startsWithTheDefaultsOfTheWindow();
+    void optionIniSetsTheVersion_data();
+    void optionIniSetsTheVersion();
+    void splitModesEnableTheirControls();
+    void spinnerStepsWithinItsRangeAndLeavesTypedTextAlone();
+
+    void openShowsTheNameWhenThereIsNoId3v1Tag();
+    void openShowsTheId3v1TagAndTheExactLength();
+    void cancelledOpenKeepsEverything();
+    void withoutTheLibraryTagsShowAndEveryCutIsRefused();
+
+    void splitWithoutAFileAsksForOne();
+    void sectionCommandMessagesInOrder();
+    void sectionCommandWritesTheSectionWithTheTags();
+    void equalPartsCommandMessagesInOrder();
+    void threePartsAreWrittenWithTheSourceTags();
+    void stopEndsARunBeforeItsNextPartAndTheNextRunIsWhole();
+    void errorsEndTheCommandInOneErrorBox();
+
+    void helpAndWebOpenThroughTheDesktop();
+    void aboutIsModalAndMadeOnce();
+
+private:
+    TempDir media_;
+    std::string taggedMp3_;   // ID3v1 and ID3v2 tags, 6 s
+    std::string plainMp3_;    // no tags, 4 s
+    std::string exactWav_;    // 83456 ms
+};
+
+void MainFormTest::initTestCase()
+{
+    QVERIFY2(testsupport::HaveTool("lame") && testsupport::HaveTool("sox"), "lame and sox are needed");
+    QVERIFY2(fs::exists(testsupport::BinFolder() + "libbass.so"), "the audio library is not built");
+    plainMp3_ = media_.File("song.mp3");
+    testsupport::MakeMp3(plainMp3_, 4.0);
+    const std::string raw = media_.File("tagged-raw.mp3");
+    testsupport::MakeMp3(raw, 6.0);
+    taggedMp3_ = media_.File("tagged.mp3");
+    fs::copy_file(raw, taggedMp3_);
+    TID3v1 v1;
+    v1.SetTitle("Harbour");
+    v1.SetArtist("Tide Band");
+    v1.SetAlbum("Coast");
+    v1.SetYear("2021");
+    v1.SetComment("calm");
+    v1.SetTrack(4);
+    v1.SetGenreID(17);
+    QVERIFY(v1.WriteTag(taggedMp3_));
+    TID3v2 v2;
+    v2.SetTitle("Harbour (long title)");
+    v2.SetArtist("Tide Band");
+    v2.SetGenre("Rock");
+    QVERIFY(v2.WriteTag(taggedMp3_));
+
+    exactWav_ = media_.File("song.wav");
+    const auto made = testsupport::Run("sox -n -r 8000 -c 1 -b 16 " + testsupport::Quote(exactWav_)
+                                       + " synth 83.456 sine 440 vol 0.2");
+    QVERIFY2(made.exitCode == 0, made.output.c_str());
+}
+
+void MainFormTest::startsWithTheDefaultsOfTheWindow()
+{
+    Window w;
+    QCOMPARE(w->windowTitle(), QString("Corvella V3.1 - Ondrel"));
+    QCOMPARE(Text(w->labVersion), std::string("V3.1"));
+    QCOMPARE(Text(w->labPowered), std::string("Powered by Ondrel"));
+    QCOMPARE(w->VersionText, std::string("3.1"));
+    QCOMPARE(w->ProgramFolder, w.folder.Path());
+    QCOMPARE(w->HelpFileName, w.folder.Path() + "Corvella.html");
+    QCOMPARE(w->size(), QSize(653, 421));
+    QCOMPARE(w->minimumSize(), w->maximumSize());
+
+    QVERIFY(w->Player != nullptr);
+    QCOMPARE(w->Player->objectName(), QString("PermanentPlayer"));
+    QCOMPARE(w->Player->parent(), static_cast<QObject*>(w.form.get()));
+    QVERIFY(w->Player->PlayerReady());
+    QVERIFY(w->SplitCommands != nullptr);
+
+    QCOMPARE(w->pgcMain->currentWidget(), w->tabSplit);
+    QCOMPARE(w->pgcMain->tabText(0), QString("  Split MP3  "));
+    QCOMPARE(w->pgcMain->tabText(1), QString("  Edit Tag  "));
+    QVERIFY(w->rdbTime->isChecked());
+    QVERIFY(!w->rdbPart->isChecked());
+    QCOMPARE(Text(w->edtPart), std::string("2"));
+    QVERIFY(!w->edtPart->isEnabled() && !w->updPart->isEnabled() && !w->labPart2->isEnabled());
+    QVERIFY(w->edtStart->isEnabled() && w->edtEnd->isEnabled());
+    QCOMPARE(Text(w->edtStart), std::string("00:00.000"));
+    QCOMPARE(Text(w->edtEnd), std::string("00:00.000"));
+    QCOMPARE(Text(w->labTime1), std::string("00:00.000"));
+    QCOMPARE(Text(w->labEnd1), std::string("Ending  time:"));
+    QCOMPARE(Text(w->labPart2), std::string("equal parts (Max:99)."));
+    QCOMPARE(w->tkbPosition->minimum(), 0);
+    QCOMPARE(w->tkbPosition->maximum(), 30);
+    QVERIFY(!w->pgbProgress->isVisible());
+    QCOMPARE(w->pgbProgress->maximum(), 100);
+    QVERIFY(!w->TmrPlayer->isActive());
+    QCOMPARE(w->TmrPlayer->interval(), 1000);
+    QCOMPARE(w->btnSplit->text(), QString("&Split"));
+    QCOMPARE(w->btnStop->text(), QString("S&top"));
+    QCOMPARE(w->sbtnWeb1->toolTip(), QString("Visite our website"));
+    QCOMPARE(w->sbtnWeb1->text(), QString::fromStdString(w->WebAddress));
+    QCOMPARE(w->sbtnWeb3->text(), QString::fromStdString(w->WebAddress));
+    QCOMPARE(w->sbtnBegin->toolTip(), QString("Select start time point"));
+    QCOMPARE(w->sbtnEnd->toolTip(), QString("Select end time point"));
+    QCOMPARE(w->sbtnPause->toolTip(), QString("Pause"));
+    QCOMPARE(w->Button3->text(), QString("&Updat All"));
+    QCOMPARE(w->TrackEdit1->maxLength(), 2);
+    QCOMPARE(w->YearEdit1->maxLength(), 4);
+    QCOMPARE(w->CommentEdit1->maxLength(), 30);
+    QCOMPARE(w->TitleEdit->maxLength(), 250);
+    QVERIFY(w.prompts->events.empty());
+}
+
+void MainFormTest::optionIniSetsTheVersion_data()
+{
+    QTest::addColumn<QString>("ini");
+    QTest::addColumn<QString>("version");
+    QTest::newRow("plain") << "[Main]\nVersion=4.0\n" << "4.0";
+    QTest::newRow("other sections first") << "[Other]\nVersion=9.9\n\n[Main]\r\nVersion=4.0\r\n" << "4.0";
+    QTest::newRow("names ignore case, blanks trimmed") << "[main]\n  version = 4.0  \n" << "4.0";
+    QTest::newRow("quoted") << "[Main]\nVersion=\"4.0 beta\"\n" << "4.0 beta";
+    QTest::newRow("no key") << "[Main]\nRelease=4.0\n" << "3.1";
+    QTest::newRow("key in another section") << "[Setup]\nVersion=4.0\n" << "3.1";
+}
+
+void MainFormTest::optionIniSetsTheVersion()
+{
+    QFETCH(QString, ini);
+    QFETCH(QString, version);
+    Window w(false, ini.toStdString());
+    QCOMPARE(w->windowTitle(), "Corvella V" + version + " - Ondrel");
+    QCOMPARE(w->labVersion->text(), "V" + version);
+}
+
+void MainFormTest::splitModesEnableTheirControls()
+{
+    Window w;
+    w->labPeriod->setText("kept");
+    w.Click(w->rdbPart);
+    QVERIFY(w->edtPart->isEnabled() && w->updPart->isEnabled() && w->labPart2->isEnabled());
+    QVERIFY(!w->edtStart->isEnabled() && !w->edtEnd->isEnabled());
+    QVERIFY(!w->labStart1->isEnabled() && !w->labEnd1->isEnabled());
+    QVERIFY(w->sbtnBegin->isEnabled() && w->sbtnEnd->isEnabled());
+    QCOMPARE(Text(w->labPeriod), std::string("kept"));
+    w.Click(w->rdbTime);
+    QVERIFY(!w->edtPart->isEnabled() && !w->updPart->isEnabled() && !w->labPart2->isEnabled());
+    QVERIFY(w->edtStart->isEnabled() && w->edtEnd->isEnabled() && w->labStart1->isEnabled());
+}
+
+void MainFormTest::spinnerStepsWithinItsRangeAndLeavesTypedTextAlone()
+{
+    Window w;
+    w.Click(w->rdbPart);
+    auto* up = w->updPart->findChild<QToolButton*>("up");
+    auto* down = w->updPart->findChild<QToolButton*>("down");
+    QVERIFY(up && down);
+    w.Click(up);
+    QCOMPARE(Text(w->edtPart), std::string("3"));
+    w.Click(down);
+    w.Click(down);
+    QCOMPARE(Text(w->edtPart), std::string("2"));
+    w->edtPart->setText("98");
+    w.Click(up);
+    w.Click(up);
+    QCOMPARE(Text(w->edtPart), std::string("99"));
+    w->edtPart->setText("120");
+    QCOMPARE(Text(w->edtPart), std::string("120"));
+    w.Click(down);
+    QCOMPARE(Text(w->edtPart), std::string("99"));
+    w->edtPart->setText("abc");
+    QTest::keyClick(w->edtPart, Qt::Key_Up);
+    QCOMPARE(Text(w->edtPart), std::string("2"));
+}
+
+void MainFormTest::openShowsTheNameWhenThereIsNoId3v1Tag()
+{
+    Window w;
+    w.Open(plainMp3_);
+    QCOMPARE(w.prompts->TakeEvents(), Events{"open-dialog"});
+    QCOMPARE(Text(w->edtFile), plainMp3_);
+    QCOMPARE(Text(w->labTitle), std::string("song"));
+    for (QLabel* label : {w->labArtist, w->labAlbum, w->labYear, w->labComment})
+        QCOMPARE(Text(label), std::string("Unknown"));
+    QVERIFY(w->LengthMs > 3900 && w->LengthMs < 4200);
+    QCOMPARE(w->tkbPosition->maximum(), 4);
+}
+
+void MainFormTest::openShowsTheId3v1TagAndTheExactLength()
+{
+    Window w;
+    w->edtStart->setText("00:01.000");
+    w->tkbPosition->setValue(3);
+    w.Open(taggedMp3_);
+    QCOMPARE(Text(w->labTitle), std::string("Harbour"));
+    QCOMPARE(Text(w->labArtist), std::string("Tide Band"));
+    QCOMPARE(Text(w->labAlbum), std::string("Coast"));
+    QCOMPARE(Text(w->labYear), std::string("2021"));
+    QCOMPARE(Text(w->labComment), std::string("calm"));
+    QCOMPARE(Text(w->edtStart), std::string("00:00.000"));
+    QCOMPARE(w->tkbPosition->value(), 0);
+
+    w.Open(exactWav_);
+    QCOMPARE(w->LengthMs, 83456);
+    QCOMPARE(w->LengthRemainderMs, 456);
+    QCOMPARE(Text(w->labLength), std::string("01:23.456"));
+    QCOMPARE(w->tkbPosition->minimum(), 0);
+    QCOMPARE(w->tkbPosition->maximum(), 83);
+    QCOMPARE(Text(w->labTitle), std::string("song"));
+}
+
+void MainFormTest::cancelledOpenKeepsEverything()
+{
+    Window w;
+    w.Open(taggedMp3_);
+    w->edtStart->setText("00:01.000");
+    w->edtEnd->setText("00:02.000");
+    const int32_t length = w->LengthMs;
+    const QString length_text = w->labLength->text();
+    w.prompts->TakeEvents();
+
+    w.Click(w->btnOpen);  // no answer queued: cancelled
+    QCOMPARE(w.prompts->TakeEvents(), Events{"open-dialog"});
+    QCOMPARE(Text(w->edtFile), taggedMp3_);
+    QCOMPARE(Text(w->labTitle), std::string("Harbour"));
+    QCOMPARE(Text(w->edtStart), std::string("00:01.000"));
+    QCOMPARE(Text(w->edtEnd), std::string("00:02.000"));
+    QCOMPARE(w->LengthMs, length);
+    QCOMPARE(w->labLength->text(), length_text);
+}
+
+void MainFormTest::withoutTheLibraryTagsShowAndEveryCutIsRefused()
+{
+    Window w(false);
+    QVERIFY(!w->Player->PlayerReady());
+    w.prompts->TakeEvents();  // whatever the player said about the missing library
+    w.Open(taggedMp3_);
+    QCOMPARE(Text(w->labTitle), std::string("Harbour"));
+    QCOMPARE(Text(w->labArtist), std::string("Tide Band"));
+    QCOMPARE(w->LengthMs, 0);
+    QCOMPARE(Text(w->labLength), std::string());
+    QCOMPARE(w->tkbPosition->maximum(), 30);
+
+    TempDir out;
+    w->edtEnd->setText("00:03.000");
+    w.prompts->saveAnswers.push_back(out.File("cut.mp3"));
+    w.prompts->TakeEvents();
+    w.Click(w->btnSplit);
+    QCOMPARE(w.prompts->TakeEvents(),
+             (Events{"save-dialog:tagged_chunk_1.mp3", Info("Splitting MP3 is failed.")}));
+
+    w.Click(w->rdbPart);
+    w->edtPart->setText("3");
+    w.prompts->folderAnswers.push_back(out.Path().string());
+    w.Click(w->btnSplit);
+    QCOMPARE(w.prompts->TakeEvents(), (Events{"folder-picker", Info("Splitting MP3 is completed.")}));
+    // No cut wrote audio: whatever exists holds no more than the tags.
+    for (const auto& entry : fs::directory_iterator(out.Path()))
+        QVERIFY2(fs::file_size(entry.path()) < 4096, entry.path().c_str());
+}
+
+void MainFormTest::splitWithoutAFileAsksForOne()
+{
+    Window w;
+    w.Click(w->btnSplit);
+    QCOMPARE(w.prompts->TakeEvents(), Events{Info("Please open a MP3 file.")});
+    w.Click(w->rdbPart);
+    w.Click(w->btnSplit);
+    QCOMPARE(w.prompts->TakeEvents(), Events{Info("Please open a MP3 file.")});
+
+    // A file deleted after it was opened counts as no file.
+    TempDir dir;
+    const std::string doomed = dir.File("gone.mp3");
+    fs::copy_file(plainMp3_, doomed);
+    w.Open(doomed);
+    fs::remove(doomed);
+    w.prompts->TakeEvents();
+    w.Click(w->btnSplit);
+    QCOMPARE(w.prompts->TakeEvents(), Events{Info("Please open a MP3 file.")});
+}
+
+void MainFormTest::sectionCommandMessagesInOrder()
+{
+    Window w;
+    TempDir work;
+    const std::string source = work.File("song.mp3");
+    fs::copy_file(taggedMp3_, source);
+    w.Open(source);
+    w.prompts->TakeEvents();
+
+    w->edtStart->setText("00:05.000");
+    w->edtEnd->setText("00:05.000");
+    w.Click(w->btnSplit);
+    QCOMPARE(w.prompts->TakeEvents(), Events{Info("Start Time and End Time can not be the same")});
+
+    w->edtEnd->setText("00:05.0");  // other text, same time: the cut finds nothing to copy
+    w.prompts->saveAnswers.push_back(work.File("same-time.mp3"));
+    w.Click(w->btnSplit);
+    QCOMPARE(w.prompts->TakeEvents(),
+             (Events{"save-dialog:song_chunk_1.mp3", Info("Splitting MP3 is failed.")}));
+
+    w->edtStart->setText("00:01.000");
+    w->edtEnd->setText("00:03.000");
+    w.Click(w->btnSplit);  // save dialog cancelled
+    QCOMPARE(w.prompts->TakeEvents(), Events{"save-dialog:song_chunk_1.mp3"});
+
+    const auto sourceBytes = testsupport::ReadBytes(source);
+    fs::create_directory(work.Path() / "sub");
+    for (const std::string& sameFile : {source, work.File("sub/../song.mp3")}) {
+        w.prompts->saveAnswers.push_back(sameFile);
+        w.Click(w->btnSplit);
+        QCOMPARE(w.prompts->TakeEvents(),
+                 (Events{"save-dialog:song_chunk_1.mp3", Info("Output file can not be the same as the input file.")}));
+    }
+    QVERIFY(testsupport::ReadBytes(source) == sourceBytes);
+
+    w->edtStart->setText("00:04.000");
+    w->edtEnd->setText("00:02.000");  // end before start
+    w.prompts->saveAnswers.push_back(work.File("backwards.mp3"));
+    w.Click(w->btnSplit);
+    QCOMPARE(w.prompts->TakeEvents(),
+             (Events{"save-dialog:song_chunk_1.mp3", Info("Splitting MP3 is failed.")}));
+}
+
+void MainFormTest::sectionCommandWritesTheSectionWithTheTags()
+{
+    Window w;
+    TempDir work;
+    w.Open(taggedMp3_);
+    w->TmrPlayer->start();
+    w->edtStart->setText("00:01.000");
+    w->edtEnd->setText("00:03.000");
+    const std::string target = work.File("section.mp3");
+    w.prompts->saveAnswers.push_back(target);
+    w.prompts->TakeEvents();
+    w.Click(w->btnSplit);
+    QCOMPARE(w.prompts->TakeEvents(),
+             (Events{"save-dialog:tagged_chunk_1.mp3", Info("Splitting MP3 is completed.")}));
+    QVERIFY(!w->TmrPlayer->isActive());
+    QVERIFY(!w->pgbProgress->isVisible());
+    // About 2 s at 128 kbit/s plus the tags.
+    const auto size = fs::file_size(target);
+    QVERIFY2(size > 28000 && size < 40000, std::to_string(size).c_str());
+    TID3v1 v1;
+    QVERIFY(v1.ReadTag(target) && v1.Exists());
+    QCOMPARE(v1.Title(), std::string("Harbour"));
+    TID3v2 v2;
+    QVERIFY(v2.ReadTag(target) && v2.Exists());
+    QCOMPARE(v2.Title(), std::string("Harbour (long title)"));
+}
+
+void MainFormTest::equalPartsCommandMessagesInOrder()
+{
+    Window w;
+    TempDir out;
+    w.Open(taggedMp3_);
+    w.Click(w->rdbPart);
+    w.prompts->TakeEvents();
+
+    for (const char* quantity : {"abc", "0", "-3", "", "2.5"}) {
+        w->edtPart->setText(quantity);
+        w.Click(w->btnSplit);
+        QCOMPARE(w.prompts->TakeEvents(), Events{Info("Please specify a proper quantity of parts.")});
+    }
+
+    w->edtPart->setText("2");
+    w.Click(w->btnSplit);  // folder picker cancelled
+    QCOMPARE(w.prompts->TakeEvents(), Events{"folder-picker"});
+
+    w.prompts->folderAnswers.push_back(out.File("missing"));
+    w.Click(w->btnSplit);
+    QCOMPARE(w.prompts->TakeEvents(), (Events{"folder-picker", Info("Please specify a proper output directory.")}));
+    QVERIFY(PartNames(out.Path()).empty());
+
+    // A quantity typed above the spinner's range is accepted.
+    w->edtPart->setText("120");
+    w.prompts->folderAnswers.push_back(out.Path().string());
+    w.Click(w->btnSplit);
+    QCOMPARE(w.prompts->TakeEvents(), (Events{"folder-picker", Info("Splitting MP3 is completed.")}));
+    QVERIFY(!PartNames(out.Path()).empty());
+    QVERIFY(!w->pgbProgress->isVisible());
+    QVERIFY(w->btnOpen->isEnabled() && w->btnSplit->isEnabled());
+}
+
+void MainFormTest::threePartsAreWrittenWithTheSourceTags()
+{
+    Window w;
+    TempDir out;
+    w.Open(taggedMp3_);
+    w.Click(w->rdbPart);
+    w->edtPart->setText("3");
+    w.prompts->folderAnswers.push_back(out.Path().string());
+    std::vector<int> gauge;
+    std::vector<bool> gaugeShown;
+    w->MessagesProcessed = [&] {
+        gauge.push_back(w->pgbProgress->value());
+        gaugeShown.push_back(w->pgbProgress->isVisible());
+    };
+    w.prompts->TakeEvents();
+    w.Click(w->btnSplit);
+    QCOMPARE(w.prompts->TakeEvents(), (Events{"folder-picker", Info("Splitting MP3 is completed.")}));
+    QCOMPARE(PartNames(out.Path()),
+             (std::vector<std::string>{"tagged_chunk_1.mp3", "tagged_chunk_2.mp3", "tagged_chunk_3.mp3"}));
+    QCOMPARE(gaugeShown, (std::vector<bool>{true, true, true}));
+    QCOMPARE(gauge.at(1), 0);
+    QCOMPARE(gauge.at(2), 50);
+    QCOMPARE(w->pgbProgress->value(), 100);
+    QVERIFY(!w->pgbProgress->isVisible());
+    for (const auto& name : PartNames(out.Path())) {
+        const std::string part = (out.Path() / name).string();
+        TID3v1 v1;
+        QVERIFY(v1.ReadTag(part) && v1.Exists());
+        QCOMPARE(v1.Title(), std::string("Harbour"));
+        QCOMPARE(v1.Track(), uint8_t(4));
+        QCOMPARE(v1.GenreID(), uint8_t(17));
+        TID3v2 v2;
+        QVERIFY(v2.ReadTag(part) && v2.Exists());
+        QCOMPARE(v2.Title(), std::string("Harbour (long title)"));
+        QCOMPARE(v2.Genre(), std::string("Rock"));
+        QVERIFY(fs::file_size(part) > 20000);
+    }
+}
+
+void MainFormTest::stopEndsARunBeforeItsNextPartAndTheNextRunIsWhole()
+{
+    Window w;
+    TempDir out;
+    w.Open(taggedMp3_);
+    w.Click(w->rdbPart);
+    w->edtPart->setText("10");
+    w.prompts->folderAnswers.push_back(out.Path().string());
+    int pumps = 0;
+    bool openEnabledDuringRun = true;
+    bool splitEnabledDuringRun = true;
+    bool stopEnabledDuringRun = false;
+    w->MessagesProcessed = [&] {
+        ++pumps;
+        if (pumps == 4) {  // three parts are written
+            openEnabledDuringRun = w->btnOpen->isEnabled();
+            splitEnabledDuringRun = w->btnSplit->isEnabled();
+            stopEnabledDuringRun = w->btnStop->isEnabled();
+            QTest::mouseClick(w->btnStop, Qt::LeftButton);
+        }
+    };
+    w.prompts->TakeEvents();
+    w.Click(w->btnSplit);
+    QCOMPARE(w.prompts->TakeEvents(), Events{"folder-picker"});
+    QCOMPARE(pumps, 4);
+    QVERIFY(!openEnabledDuringRun);
+    QVERIFY(!splitEnabledDuringRun);
+    QVERIFY(stopEnabledDuringRun);
+    QCOMPARE(PartNames(out.Path()).size(), size_t(3));
+    QVERIFY(!w->pgbProgress->isVisible());
+    QVERIFY(w->btnOpen->isEnabled() && w->btnSplit->isEnabled());
+
+    // A click on Open while the run pumps does not reach the Open command.
+    pumps = 0;
+    w->MessagesProcessed = [&] {
+        if (++pumps == 2)
+            QTest::mouseClick(w->btnOpen, Qt::LeftButton);
+    };
+    w.prompts->folderAnswers.push_back(out.Path().string());
+    w.Click(w->btnSplit);
+    QCOMPARE(w.prompts->TakeEvents(), (Events{"folder-picker", Info("Splitting MP3 is completed.")}));
+    QCOMPARE(pumps, 10);
+    QCOMPARE(PartNames(out.Path()).size(), size_t(10));
+}
+
+void MainFormTest::errorsEndTheCommandInOneErrorBox()
+{
+    Window w;
+    TempDir out;
+    w.Open(taggedMp3_);
+    w->edtStart->setText("00:xx.000");
+    w->edtEnd->setText("00:02.000");
+    w.prompts->saveAnswers.push_back(out.File("bad.mp3"));
+    w.prompts->TakeEvents();
+    w.Click(w->btnSplit);
+    QCOMPARE(w.prompts->TakeEvents(),
+             (Events{"save-dialog:tagged_chunk_1.mp3", "error:Corvella:'xx' is not a valid integer value"}));
+    QVERIFY(!fs::exists(out.File("bad.mp3")) || fs::file_size(out.File("bad.mp3")) < 4096);
+    QVERIFY(w->btnOpen->isEnabled() && w->btnSplit->isEnabled());
+
+    // A target that cannot be created (a folder of that name is in the way)
+    // ends an equal-parts run the same way, and the window is usable again.
+    TempDir blocked;
+    fs::create_directory(blocked.Path() / "tagged_chunk_1.mp3");
+    w.Click(w->rdbPart);
+    w->edtPart->setText("2");
+    w.prompts->folderAnswers.push_back(blocked.Path().string());
+    w.Click(w->btnSplit);
+    const Events events = w.prompts->TakeEvents();
+    QCOMPARE(events.size(), size_t(2));
+    QCOMPARE(events.at(0), std::string("folder-picker"));
+    QVERIFY2(events.at(1).rfind("error:Corvella:Cannot create file", 0) == 0, events.at(1).c_str());
+    QVERIFY(!w->pgbProgress->isVisible());
+    QVERIFY(w->btnOpen->isEnabled() && w->btnSplit->isEnabled());
+}
+
+void MainFormTest::helpAndWebOpenThroughTheDesktop()
+{
+    Window w;
+    w.Click(w->sbtnHelp1);
+    w.Click(w->sbtnHelp3);
+    w.Click(w->sbtnWeb1);
+    w.Click(w->sbtnWeb3);
+    QCOMPARE(w.prompts->documents,
+             (std::vector<std::string>{w->HelpFileName, w->HelpFileName, w->WebAddress, w->WebAddress}));
+    // The help page ships beside the program.
+    QVERIFY(fs::exists(testsupport::BinFolder() + "Corvella.html"));
+    QVERIFY(testsupport::ReadText(testsupport::BinFolder() + "Corvella.html").find("Splitting into equal parts")
+            != std::string::npos);
+}
+
+void MainFormTest::aboutIsModalAndMadeOnce()
+{
+    Window w(true, "[Main]\nVersion=4.0\n");
+    QString version;
+    QString platforms;
+    QString caption;
+    bool mainDisabled = false;
+    bool onTop = false;
+    OnNextModal([&](QWidget* modal) {
+        auto* box = qobject_cast<TAboutBox*>(modal);
+        QVERIFY(box);
+        caption = box->windowTitle();
+        version = box->labVersion->text();
+        platforms = box->labPlatforms->text();
+        onTop = box->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+        mainDisabled = QApplication::activeModalWidget() == box && box->isModal();
+        QTest::mouseClick(box->btnOK, Qt::LeftButton);
+    });
+    w.Click(w->sbtnAbout1);
+    QCOMPARE(caption, QString("About"));
+    QCOMPARE(version, QString("Version 4.0"));
+    QVERIFY(platforms.contains("Linux"));
+    QVERIFY(onTop);
+    QVERIFY(mainDisabled);
+    TAboutBox* first = w->AboutBox;
+    QVERIFY(first && !first->isVisible());
+
+    OnNextModal([](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); });
+    w.Click(w->sbtnAbout3);
+    QCOMPARE(w->AboutBox, first);
+}
+
+QTEST_MAIN(MainFormTest)
+#include "qtest_MainForm.moc"

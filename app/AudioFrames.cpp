@@ -129,3 +129,12 @@ int64_t TFrameWalker::AdvanceTo(int64_t offset)
     }
     return position_;
 }
+
+int64_t TFrameWalker::FrameAfter(int64_t frameStart)
+{
+    int64_t saved = position_;
+    position_ = std::clamp(frameStart, span_.TimeZero, span_.AudioEnd);
+    int64_t next = AdvanceTo(position_ + 1);
+    position_ = saved;
+    return next;
+}

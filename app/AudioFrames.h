@@ -83,6 +83,10 @@ public:
     // behind the current position return the current position.
     int64_t AdvanceTo(int64_t offset);
 
+    // The frame start after the one at frameStart (AudioEnd after the last
+    // frame); the walk's own position does not move.
+    int64_t FrameAfter(int64_t frameStart);
+
     int64_t Position() const { return position_; }
     const AudioSpan& Span() const { return span_; }
 

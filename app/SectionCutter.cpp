@@ -235,7 +235,9 @@ bool TSectionCutter::Cut(const CutRequest& request)
     int64_t endByte = toAudioEnd ? span->AudioEnd : walker.AdvanceTo(ByteOffset(*span, bitRate, endMs));
     if (identity)
         memo_ = WalkMemo{*identity, walker.Position()};
-    if (endByte <= startByte)
+    // One lone frame is no playable file: decoders look for a second header
+    // behind the first before they accept a stream.
+    if (endByte <= startByte || walker.FrameAfter(startByte) >= endByte)
         return false;
 
     if (fs::exists(request.Target, error) && !request.Overwrite)

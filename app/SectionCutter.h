@@ -52,8 +52,8 @@ public:
     // True when Target was written; false when nothing was written: missing
     // source, target that is the source (by identity), player not ready or
     // not opening the source, no bit rate, start not before the end or not
-    // before the stream's length, no MPEG frames, a range that holds no
-    // whole frame, or an existing target without Overwrite.
+    // before the stream's length, no MPEG frames, a range that holds fewer
+    // than two whole frames, or an existing target without Overwrite.
     // Throws CorvellaError for a time text that does not convert ("'x' is
     // not a valid integer value"), a source that cannot be opened ("Cannot
     // open file ..."), a target that cannot be created ("Cannot create file

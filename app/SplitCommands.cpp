@@ -1,6 +1,7 @@
 #include "SplitCommands.h"
 
 #include <filesystem>
+#include <optional>
 
 #include "analysis/ID3v1.h"
 #include "analysis/ID3v2.h"
@@ -137,6 +138,9 @@ void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
     stopRequested_ = false;
     const int32_t count = *quantity;
     const std::string baseName = PartBaseName(request.FileText);
+    // A part too short to hold a playable run of frames is skipped, and its
+    // frames go to the next part, so that the parts still hold all the audio.
+    std::optional<std::string> carriedStart;
     for (int32_t i = 0; i < count; ++i) {
         ui_.ProcessMessages();
         PartRange range = EqualPartRange(request.LengthMs, count, i);
@@ -148,14 +152,16 @@ void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
         CutRequest cut;
         cut.Source = sourceFileName_;
         cut.Target = targetFileName_;
-        cut.StartText = FormatTimeText(static_cast<double>(range.StartMs) / 1000.0);
+        cut.StartText = carriedStart.value_or(FormatTimeText(static_cast<double>(range.StartMs) / 1000.0));
         cut.EndText = FormatTimeText(static_cast<double>(range.EndMs) / 1000.0);
         cut.Overwrite = true;
         cut.OffsetMs = kCutOffsetMs;
         cut.ToAudioEnd = range.Last;
         cut.ID3v1 = &id3v1_;
         cut.ID3v2 = &id3v2_;
-        if (!cutter_.Cut(cut))
+        bool written = cutter_.Cut(cut);
+        carriedStart = written || range.Last ? std::nullopt : std::optional<std::string>(cut.StartText);
+        if (!written)
             WriteTagsOnto(targetFileName_);
         ui_.SetProgress(GaugePercent(i, count));
     }

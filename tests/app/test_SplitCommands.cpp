@@ -1,0 +1,389 @@
+// The two split commands end to end: their checks and messages in order,
+// the gauge, Stop, and the files they write, checked from the bytes and by
+// ffmpeg and mutagen.
+#include "app/SplitCommands.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <unistd.h>
+
+#include "analysis/ID3v1.h"
+#include "analysis/ID3v2.h"
+#include "playback/BASSPlayer.h"
+#include "SplitTestSupport.h"
+
+using namespace testsupport;
+using namespace splittest;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kCompleted = "message:Splitting MP3 is completed.";
+const char* const kFailed = "message:Splitting MP3 is failed.";
+
+// Prints the tag fields mutagen reads, one "name=value" line each, the
+// picture as a digest of its bytes.
+const char* const kTagDump = R"(
+import sys, hashlib, mutagen.id3 as id3
+tag = id3.ID3(sys.argv[1])
+def text(key):
+    return str(tag[key].text[0]) if key in tag else ''
+print('title=' + text('TIT2'))
+print('artist=' + text('TPE1'))
+print('album=' + text('TALB'))
+print('year=' + (text('TDRC') or text('TYER')))
+print('genre=' + (tag['TCON'].genres[0] if 'TCON' in tag else ''))
+print('track=' + text('TRCK').split('/')[0])
+comments = tag.getall('COMM::eng')
+print('comment=' + (str(comments[0].text[0]) if comments else ''))
+for picture in tag.getall('APIC'):
+    print('picture=%s %d %s' % (picture.mime, picture.type, hashlib.sha1(picture.data).hexdigest()))
+)";
+
+class SplitCommandsTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        EnsureApplication();
+        fixtures_ = std::make_unique<TempDir>();
+        if (!HaveTool("lame") || !HaveTool("sox") || !HaveTool("ffmpeg"))
+            return;
+        std::string picture = fixtures_->File("cover.jpg");
+        testsupport::Run("ffmpeg -v error -f lavfi -i testsrc=size=320x240 -frames:v 1 -q:v 3 " + Quote(picture));
+        std::string tags = " --tt 'Night Drive' --ta 'The Testers' --tl 'Fixtures' --ty 2021 --tc 'made by lame'"
+                           " --tn 4 --tg Rock --ti " + Quote(picture);
+        MakeMp3(fixtures_->File("cbr.mp3"), 30, 44100, 2, "-b 128" + tags);
+        MakeMp3(fixtures_->File("vbr.mp3"), 20, 44100, 2, "-V 2" + tags);
+        MakeMp3(fixtures_->File("mpeg2.mp3"), 20, 22050, 1, "-b 64" + tags);
+        MakeMp3(fixtures_->File("plain.mp3"), 8, 44100, 2, "-b 128");
+        MakeMp3(fixtures_->File("short.mp3"), 0.5, 44100, 2, "-b 128 --tt Short --tg Rock");
+        WriteText(fixtures_->File("dump_tags.py"), kTagDump);
+    }
+    static void TearDownTestSuite() { fixtures_.reset(); }
+
+    void SetUp() override
+    {
+        REQUIRE_TOOL("lame");
+        REQUIRE_TOOL("ffmpeg");
+        player_ = std::make_unique<TBASSPlayer>(nullptr, &ui_, BinFolder());
+        if (!player_->PlayerReady())
+            GTEST_SKIP() << "the audio library is not in " << BinFolder();
+        commands_ = std::make_unique<TSplitCommands>(*player_, id3v1_, id3v2_, ui_);
+    }
+
+    static std::string Fixture(const std::string& name) { return fixtures_->File(name); }
+
+    // The stream length the window would have from opening the file.
+    int32_t LengthOf(const std::string& file)
+    {
+        EXPECT_TRUE(player_->Open(file));
+        auto length = static_cast<int32_t>(player_->PlayLength());
+        player_->Close();
+        return length;
+    }
+
+    SplitRequest EqualParts(const std::string& file, const std::string& quantity)
+    {
+        SplitRequest request;
+        request.FileText = file;
+        request.SectionMode = false;
+        request.PartText = quantity;
+        request.LengthMs = LengthOf(file);
+        return request;
+    }
+
+    static SplitRequest Section(const std::string& file, const std::string& start, const std::string& end)
+    {
+        SplitRequest request;
+        request.FileText = file;
+        request.SectionMode = true;
+        request.StartText = start;
+        request.EndText = end;
+        return request;
+    }
+
+    static std::string TagDump(const std::string& file)
+    {
+        auto result = testsupport::Run("/usr/bin/python3 " + Quote(fixtures_->File("dump_tags.py")) + " " + Quote(file));
+        EXPECT_EQ(result.exitCode, 0) << result.output;
+        return result.output;
+    }
+
+    // Splits source into count parts in a new folder and checks every part
+    // from its bytes; returns the parts' bytes.
+    // tinyParts: parts of a few frames, whose format ffmpeg's probe cannot
+    // tell from so few bytes (it must be told they are MP3).
+    std::vector<std::vector<uint8_t>> SplitAndCheck(const std::string& source, int count, const TempDir& out,
+                                                    bool tinyParts = false)
+    {
+        ui_.FolderAnswer = out.Path().string();
+        commands_->Split(EqualParts(source, std::to_string(count)));
+        EXPECT_EQ(ui_.Only("message"), std::vector<std::string>{kCompleted});
+        auto sourceBytes = ReadBytes(source);
+        auto sourceAudio = AudioOf(sourceBytes);
+        // The source's first frame is lame's Xing/Info frame: time 0 lies behind it.
+        EXPECT_TRUE(FirstFrameIsVbrHeader(sourceAudio));
+        size_t vbrFrameLength = Layer3FrameLength(sourceAudio.data());
+        std::vector<uint8_t> expected(sourceAudio.begin() + static_cast<std::ptrdiff_t>(vbrFrameLength),
+                                      sourceAudio.end());
+        std::vector<uint8_t> sourceTagV2(sourceBytes.begin(),
+                                         sourceBytes.begin() + static_cast<std::ptrdiff_t>(Id3v2Length(sourceBytes)));
+
+        std::vector<std::vector<uint8_t>> parts;
+        std::vector<uint8_t> joined;
+        std::string base = fs::path(source).stem().string();
+        for (int k = 1; k <= count; ++k) {
+            std::string part = out.File(base + "_chunk_" + std::to_string(k) + ".mp3");
+            if (!fs::exists(part))
+                continue;  // a part that held no whole frame is skipped
+            auto bytes = ReadBytes(part);
+            auto audio = AudioOf(bytes);
+            EXPECT_TRUE(StartsWithFrameSync(audio)) << part;
+            EXPECT_FALSE(FirstFrameIsVbrHeader(audio)) << part;
+            EXPECT_TRUE(HasId3v1(bytes)) << part;
+            // Tags copied byte for byte where the source's were already in the written form.
+            EXPECT_TRUE(std::equal(sourceBytes.end() - 128, sourceBytes.end(), bytes.end() - 128)) << part;
+            joined.insert(joined.end(), audio.begin(), audio.end());
+            auto decoded = testsupport::Run(std::string("ffmpeg -v error ") + (tinyParts ? "-f mp3 " : "") + "-i "
+                                            + Quote(part) + " -f null -");
+            EXPECT_EQ(decoded.output, "") << part;
+            parts.push_back(std::move(bytes));
+        }
+        EXPECT_EQ(joined.size(), expected.size());
+        EXPECT_TRUE(joined == expected) << "the parts' audio is not the source's audio from time 0 to its end";
+        return parts;
+    }
+
+    static std::unique_ptr<TempDir> fixtures_;
+    ScriptedUi ui_;
+    TID3v1 id3v1_;
+    TID3v2 id3v2_;
+    std::unique_ptr<TBASSPlayer> player_;
+    std::unique_ptr<TSplitCommands> commands_;
+};
+
+std::unique_ptr<TempDir> SplitCommandsTest::fixtures_;
+
+} // namespace
+
+TEST_F(SplitCommandsTest, NoFileAsksToOpenOneInEitherMode)
+{
+    TempDir out;
+    ui_.FolderAnswer = out.Path().string();
+    SplitRequest missing = Section(out.File("gone.mp3"), "00:01.000", "00:02.000");
+    commands_->Split(missing);
+    missing.SectionMode = false;
+    missing.PartText = "3";
+    commands_->Split(missing);
+    commands_->Split(Section("", "00:01.000", "00:02.000"));
+    EXPECT_EQ(ui_.Events, (std::vector<std::string>{"message:Please open a MP3 file.", "message:Please open a MP3 file.",
+                                                    "message:Please open a MP3 file."}));
+}
+
+TEST_F(SplitCommandsTest, SectionChecksComeInOrderAndWriteNothing)
+{
+    TempDir out;
+    std::string source = Fixture("cbr.mp3");
+    auto before = ReadBytes(source);
+
+    commands_->Split(Section(source, "00:05.000", "00:05.000"));
+    EXPECT_EQ(ui_.Events, std::vector<std::string>{"message:Start Time and End Time can not be the same"});
+
+    ui_.Events.clear();
+    ui_.SaveAnswer.reset();
+    commands_->Split(Section(source, "00:01.000", "00:02.000"));
+    EXPECT_EQ(ui_.Events, std::vector<std::string>{"save-dialog:cbr_chunk_1.mp3"});
+
+    // The same file by its text, through a relative path and through a hard link.
+    std::string link = out.File("link.mp3");
+    ASSERT_EQ(::link(source.c_str(), link.c_str()), 0);
+    std::string relative = fs::relative(source, fs::current_path()).string();
+    for (const std::string& same : {source, relative, link}) {
+        ui_.Events.clear();
+        ui_.SaveAnswer = same;
+        commands_->Split(Section(source, "00:01.000", "00:02.000"));
+        EXPECT_EQ(ui_.Only("message"), std::vector<std::string>{"message:Output file can not be the same as the input file."})
+            << same;
+    }
+    EXPECT_TRUE(ReadBytes(source) == before);
+}
+
+TEST_F(SplitCommandsTest, SectionCutThatCannotBeMadeIsReportedAsFailed)
+{
+    TempDir out;
+    std::string source = Fixture("cbr.mp3");
+    ui_.SaveAnswer = out.File("section.mp3");
+    // Different texts, the same 5000 ms.
+    commands_->Split(Section(source, "00:05.000", "00:05.0"));
+    // The end before the start.
+    commands_->Split(Section(source, "00:09.000", "00:04.000"));
+    // The start after the stream's end.
+    commands_->Split(Section(source, "05:00.000", "06:00.000"));
+    EXPECT_EQ(ui_.Only("message"), (std::vector<std::string>{kFailed, kFailed, kFailed}));
+    EXPECT_EQ(ui_.Only("save-dialog").size(), 3u);
+    EXPECT_FALSE(fs::exists(out.File("section.mp3")));
+}
+
+TEST_F(SplitCommandsTest, SectionIsWrittenWithBothTagsOfTheSource)
+{
+    TempDir out;
+    std::string source = Fixture("cbr.mp3");
+    std::string target = out.File("section.mp3");
+    ui_.SaveAnswer = target;
+    commands_->Split(Section(source, "00:10.000", "00:20.000"));
+    EXPECT_EQ(ui_.Events, (std::vector<std::string>{"save-dialog:cbr_chunk_1.mp3", "timer-stopped", kCompleted}));
+    EXPECT_EQ(commands_->SourceFileName(), source);
+    EXPECT_EQ(commands_->TargetFileName(), target);
+    EXPECT_EQ(TagDump(target), TagDump(source));
+    EXPECT_NE(TagDump(target).find("picture=image/jpeg"), std::string::npos);
+    EXPECT_EQ(testsupport::Run("ffmpeg -v error -i " + Quote(target) + " -f null -").output, "");
+}
+
+TEST_F(SplitCommandsTest, FailedSectionStillTagsAFileOfThatName)
+{
+    TempDir out;
+    std::string target = out.File("existing.mp3");
+    WriteText(target, std::string(300, 'x'));
+    ui_.SaveAnswer = target;
+    commands_->Split(Section(Fixture("cbr.mp3"), "09:00.000", "09:10.000"));
+    EXPECT_EQ(ui_.Only("message"), std::vector<std::string>{kFailed});
+    auto bytes = ReadBytes(target);
+    ASSERT_TRUE(HasId3v1(bytes));
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), std::string("ID3\x03", 4)) << "a v2.3 tag in front";
+    EXPECT_EQ(std::string(bytes.end() - 125, bytes.end() - 114), "Night Drive") << "the ID3v1 tag at the end";
+}
+
+TEST_F(SplitCommandsTest, QuantityAndFolderChecksComeBeforeAnyWriting)
+{
+    std::string source = Fixture("cbr.mp3");
+    for (const char* quantity : {"abc", "0", "-2", ""}) {
+        ui_.Events.clear();
+        commands_->Split(EqualParts(source, quantity));
+        EXPECT_EQ(ui_.Events, std::vector<std::string>{"message:Please specify a proper quantity of parts."})
+            << '"' << quantity << '"';
+    }
+    ui_.Events.clear();
+    ui_.FolderAnswer.reset();
+    commands_->Split(EqualParts(source, "3"));
+    EXPECT_EQ(ui_.Events, std::vector<std::string>{"folder-picker"});
+
+    ui_.Events.clear();
+    ui_.FolderAnswer = "/nonexistent/corvella/folder";
+    commands_->Split(EqualParts(source, "3"));
+    EXPECT_EQ(ui_.Events, (std::vector<std::string>{"folder-picker", "message:Please specify a proper output directory."}));
+}
+
+TEST_F(SplitCommandsTest, EqualPartsRunPumpsBeforeEachPartAndMovesTheGauge)
+{
+    TempDir out;
+    ui_.FolderAnswer = out.Path().string() + "/";  // one separator only
+    bool runningWhilePumping = true;
+    ui_.OnPump = [&](int) { runningWhilePumping = runningWhilePumping && commands_->Running(); };
+    commands_->Split(EqualParts(Fixture("cbr.mp3"), "4"));
+    EXPECT_EQ(ui_.Events, (std::vector<std::string>{"folder-picker", "timer-stopped", "gauge-shown", "pump", "gauge:0",
+                                                    "pump", "gauge:33", "pump", "gauge:67", "pump", "gauge:100",
+                                                    "gauge-hidden", kCompleted}));
+    EXPECT_TRUE(runningWhilePumping);
+    EXPECT_FALSE(commands_->Running());
+    EXPECT_EQ(commands_->TargetFileName(), out.File("cbr_chunk_4.mp3"));
+    for (int k = 1; k <= 4; ++k)
+        EXPECT_TRUE(fs::exists(out.File("cbr_chunk_" + std::to_string(k) + ".mp3"))) << k;
+}
+
+TEST_F(SplitCommandsTest, StopEndsTheRunBeforeTheNextPartWithoutAMessage)
+{
+    TempDir out;
+    ui_.FolderAnswer = out.Path().string();
+    ui_.OnPump = [&](int pump) {
+        if (pump == 3)
+            commands_->RequestStop();
+    };
+    commands_->Split(EqualParts(Fixture("cbr.mp3"), "10"));
+    EXPECT_TRUE(commands_->StopRequested());
+    EXPECT_EQ(ui_.Only("message"), std::vector<std::string>{});
+    EXPECT_EQ(ui_.Events.back(), "gauge-hidden");
+    EXPECT_TRUE(fs::exists(out.File("cbr_chunk_2.mp3")));
+    EXPECT_FALSE(fs::exists(out.File("cbr_chunk_3.mp3")));
+
+    // The next run starts afresh.
+    ui_.Events.clear();
+    ui_.OnPump = nullptr;
+    commands_->Split(EqualParts(Fixture("cbr.mp3"), "2"));
+    EXPECT_FALSE(commands_->StopRequested());
+    EXPECT_EQ(ui_.Only("message"), std::vector<std::string>{kCompleted});
+}
+
+TEST_F(SplitCommandsTest, ASecondSplitDuringARunIsIgnored)
+{
+    TempDir out;
+    ui_.FolderAnswer = out.Path().string();
+    ui_.OnPump = [&](int pump) {
+        if (pump == 1)
+            commands_->Split(Section(Fixture("cbr.mp3"), "00:01.000", "00:01.000"));
+    };
+    commands_->Split(EqualParts(Fixture("cbr.mp3"), "2"));
+    EXPECT_EQ(ui_.Only("message"), std::vector<std::string>{kCompleted});
+}
+
+TEST_F(SplitCommandsTest, ConstantBitRatePartsTileTheAudio)
+{
+    for (int count : {1, 2, 3, 7}) {
+        SCOPED_TRACE(count);
+        TempDir out;
+        ui_.Events.clear();
+        auto parts = SplitAndCheck(Fixture("cbr.mp3"), count, out);
+        EXPECT_EQ(parts.size(), static_cast<size_t>(count));
+    }
+}
+
+TEST_F(SplitCommandsTest, VariableBitRatePartsTileTheAudio)
+{
+    for (int count : {1, 3, 7}) {
+        SCOPED_TRACE(count);
+        TempDir out;
+        ui_.Events.clear();
+        SplitAndCheck(Fixture("vbr.mp3"), count, out);
+    }
+}
+
+TEST_F(SplitCommandsTest, Mpeg2PartsTileTheAudio)
+{
+    for (int count : {2, 3}) {
+        SCOPED_TRACE(count);
+        TempDir out;
+        ui_.Events.clear();
+        SplitAndCheck(Fixture("mpeg2.mp3"), count, out);
+    }
+}
+
+TEST_F(SplitCommandsTest, EveryPartCarriesTheSourceTagsPictureIncluded)
+{
+    TempDir out;
+    SplitAndCheck(Fixture("cbr.mp3"), 3, out);
+    std::string expected = TagDump(Fixture("cbr.mp3"));
+    EXPECT_NE(expected.find("picture=image/jpeg "), std::string::npos) << expected;
+    for (int k = 1; k <= 3; ++k)
+        EXPECT_EQ(TagDump(out.File("cbr_chunk_" + std::to_string(k) + ".mp3")), expected) << k;
+}
+
+TEST_F(SplitCommandsTest, SourceWithoutTagsGivesPartsAnEmptyId3v1Tag)
+{
+    TempDir out;
+    ui_.FolderAnswer = out.Path().string();
+    commands_->Split(EqualParts(Fixture("plain.mp3"), "2"));
+    auto bytes = ReadBytes(out.File("plain_chunk_1.mp3"));
+    ASSERT_TRUE(HasId3v1(bytes));
+    std::vector<uint8_t> emptyTag(128, 0);
+    emptyTag[0] = 'T', emptyTag[1] = 'A', emptyTag[2] = 'G', emptyTag[127] = 255;
+    EXPECT_TRUE(std::equal(emptyTag.begin(), emptyTag.end(), bytes.end() - 128));
+}
+
+TEST_F(SplitCommandsTest, ShortFileInManyPartsNeverWritesEmptyOrOverlappingParts)
+{
+    TempDir out;
+    auto parts = SplitAndCheck(Fixture("short.mp3"), 99, out, true);
+    EXPECT_GE(parts.size(), 1u);
+    EXPECT_LT(parts.size(), 99u);
+}

@@ -1,0 +1,542 @@
+// The page "  Edit Tag  " driven through the real controls of a real main
+// window: what it shows of a file's two tags, the copies between them, and
+// what "&Updat All" writes (checked with the tag classes and with mutagen).
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QtTest>
+
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "analysis/ID3v1.h"
+#include "analysis/ID3v2.h"
+#include "app/Main.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+struct ShownMessage {
+    std::string caption;
+    std::string text;
+    MessageIcon icon;
+};
+
+// Answers the window's prompts from a queue the test fills; an open dialog
+// with an empty queue is answered as cancelled.
+class ScriptedPrompter : public GuiPrompterBase {
+public:
+    std::deque<std::string> openFileNames;
+    std::vector<ShownMessage> messages;
+
+    void ShowMessage(const std::string& caption, const std::string& text, MessageIcon icon) override
+    {
+        messages.push_back({caption, text, icon});
+    }
+    std::optional<std::string> AskOpenFileName() override
+    {
+        if (openFileNames.empty())
+            return std::nullopt;
+        std::string answer = openFileNames.front();
+        openFileNames.pop_front();
+        return answer;
+    }
+    std::optional<std::string> AskSaveFileName(const std::string&) override { return std::nullopt; }
+    bool ExecuteFolderPicker(std::string&) override { return false; }
+    void OpenDocument(const std::string&) override {}
+};
+
+// Types a text key by key; unlike QTest::keyClicks it takes any character.
+void TypeText(QWidget* widget, const QString& text)
+{
+    for (QChar character : text)
+        QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(character), Qt::NoModifier);
+}
+
+using Bytes = std::vector<uint8_t>;
+
+void PutText(Bytes& block, size_t offset, const std::string& text)
+{
+    std::copy(text.begin(), text.end(), block.begin() + static_cast<std::ptrdiff_t>(offset));
+}
+
+// A 128-byte ID3v1 block; track 0 gives the 1.0 form.
+Bytes Id3v1Block(const std::string& title, const std::string& artist, uint8_t track, uint8_t genre)
+{
+    Bytes block(128, 0);
+    PutText(block, 0, "TAG");
+    PutText(block, 3, title);
+    PutText(block, 33, artist);
+    PutText(block, 63, "Album");
+    PutText(block, 93, "1999");
+    PutText(block, 97, "Comment");
+    block[126] = track;
+    block[127] = genre;
+    return block;
+}
+
+Bytes Concat(Bytes first, const Bytes& second)
+{
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+// Runs a mutagen script with the system's Python on one file (argv[1]);
+// returns what it printed.
+std::string Mutagen(const std::string& script, const std::string& path)
+{
+    const auto result =
+        testsupport::Run("/usr/bin/python3 -c " + testsupport::Quote(script) + " " + testsupport::Quote(path));
+    if (result.exitCode != 0)
+        throw std::runtime_error("mutagen failed: " + result.output);
+    return result.output;
+}
+
+const char* const kWriteTagsWithCover = R"(
+import sys
+from mutagen.id3 import ID3, TIT2, TPE1, TCON, TRCK, APIC
+tags = ID3()
+tags.add(TIT2(encoding=3, text="Seaside"))
+tags.add(TPE1(encoding=3, text="Gulls"))
+tags.add(TCON(encoding=3, text="rock"))
+tags.add(TRCK(encoding=3, text="5"))
+tags.add(APIC(encoding=0, mime="image/png", type=3, desc="", data=bytes(range(256)) * 40))
+tags.save(sys.argv[1], v2_version=3)
+)";
+
+const char* const kPrintCover = R"(
+import sys, hashlib
+from mutagen.id3 import ID3
+pictures = ID3(sys.argv[1]).getall("APIC")
+for p in pictures:
+    print(p.mime, int(p.type), len(p.data), hashlib.sha1(p.data).hexdigest())
+)";
+
+const char* const kPrintTitle = R"(
+import sys
+from mutagen.id3 import ID3
+print(ID3(sys.argv[1])["TIT2"].text[0])
+)";
+
+} // namespace
+
+class TagPageTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void showsAnId3v11TagWithTrackAndGenre();
+    void showsAnId3v10Tag();
+    void fileWithoutTagsGetsOnlyTheCheckedTag();
+    void clearedId3v2BoxLeavesTheFilesId3v2TagUnchanged();
+    void copiesBetweenTheTags();
+    void trackNumbersAreWrittenAsOneByte();
+    void nonLatinTitleKeptInId3v2AndSubstitutedInId3v1();
+    void coverPictureSurvivesAnEdit();
+    void failedWriteIsReportedNamingTheFile();
+    void typingIsLimitedButCopiesAreWhole();
+    void openButtonAndMissingFile();
+
+private:
+    // A copy of the tag-less tone with the given bytes in front and behind.
+    std::string MakeFile(const std::string& name, const Bytes& behind = {});
+    void ShowPageFor(const std::string& path);
+
+    testsupport::TempDir dir_;
+    Bytes tone_;
+    std::unique_ptr<TMainForm> form_;
+    ScriptedPrompter* prompts_ = nullptr; // owned by form_
+};
+
+void TagPageTest::initTestCase()
+{
+    const std::string tone = dir_.File("tone.mp3");
+    testsupport::MakeMp3(tone, 1.0);
+    tone_ = testsupport::ReadBytes(tone);
+    QVERIFY(tone_.size() > 1000);
+    QVERIFY(!(tone_[0] == 'I' && tone_[1] == 'D' && tone_[2] == '3'));
+}
+
+void TagPageTest::init()
+{
+    auto prompter = std::make_unique<ScriptedPrompter>();
+    prompts_ = prompter.get();
+    form_ = std::make_unique<TMainForm>(std::move(prompter), testsupport::BinFolder());
+}
+
+void TagPageTest::cleanup()
+{
+    form_.reset();
+    prompts_ = nullptr;
+}
+
+std::string TagPageTest::MakeFile(const std::string& name, const Bytes& behind)
+{
+    const std::string path = dir_.File(name);
+    testsupport::WriteBytes(path, Concat(tone_, behind));
+    return path;
+}
+
+void TagPageTest::ShowPageFor(const std::string& path)
+{
+    form_->edtFile->setText(QString::fromStdString(path));
+    form_->pgcMain->setCurrentWidget(form_->tabSplit);
+    form_->pgcMain->setCurrentWidget(form_->tabTag);
+    QCOMPARE(form_->edtFileTag->text(), QString::fromStdString(path));
+}
+
+void TagPageTest::showsAnId3v11TagWithTrackAndGenre()
+{
+    const std::string path = MakeFile("v11.mp3", Id3v1Block("Harbour", "Pilots", 7, 17));
+    ShowPageFor(path);
+
+    QCOMPARE(form_->GenreComboBox1->count(), 149);
+    QCOMPARE(form_->GenreComboBox1->itemText(0), QString());
+    QCOMPARE(form_->GenreComboBox1->itemText(1), QString("Blues"));
+    QCOMPARE(form_->GenreComboBox1->itemText(148), QString("Synthpop"));
+
+    QVERIFY(form_->chkTagExists1->isChecked());
+    QCOMPARE(form_->gpbID3v1->title(), QString("ID3v1 - Version 1.1"));
+    QCOMPARE(form_->TrackEdit1->text(), QString("7"));
+    QCOMPARE(form_->GenreComboBox1->currentIndex(), 18);
+    QCOMPARE(form_->GenreComboBox1->currentText(), QString("Rock"));
+    QCOMPARE(form_->TitleEdit1->text(), QString("Harbour"));
+    QCOMPARE(form_->ArtistEdit1->text(), QString("Pilots"));
+    QCOMPARE(form_->AlbumEdit1->text(), QString("Album"));
+    QCOMPARE(form_->YearEdit1->text(), QString("1999"));
+    QCOMPARE(form_->CommentEdit1->text(), QString("Comment"));
+    QVERIFY(form_->TitleEdit1->isEnabled());
+
+    // No ID3v2 tag: its group is empty, disabled and greyed.
+    QVERIFY(!form_->chkTagExists->isChecked());
+    QCOMPARE(form_->gpbID3v2->title(), QString("ID3v2"));
+    for (QWidget* field : std::initializer_list<QWidget*>{form_->TrackEdit, form_->TitleEdit, form_->ArtistEdit,
+                                                         form_->AlbumEdit, form_->YearEdit, form_->GenreEdit,
+                                                         form_->CommentMemo}) {
+        QVERIFY(!field->isEnabled());
+        QCOMPARE(field->palette().color(QPalette::Base), QColor(0xBF, 0xCD, 0xDB));
+    }
+    QVERIFY(form_->palette().color(QPalette::Base) != QColor(0xBF, 0xCD, 0xDB));
+
+    // Checking the box brings the fields back in the window colour.
+    form_->chkTagExists->click();
+    QVERIFY(form_->TitleEdit->isEnabled());
+    QCOMPARE(form_->CommentMemo->palette().color(QPalette::Base), form_->tabTag->palette().color(QPalette::Base));
+}
+
+void TagPageTest::showsAnId3v10Tag()
+{
+    Bytes block = Id3v1Block("Old", "Form", 0, 255);
+    PutText(block, 97, "A comment thirty chars long!!!");
+    const std::string path = MakeFile("v10.mp3", block);
+    ShowPageFor(path);
+
+    QVERIFY(form_->chkTagExists1->isChecked());
+    QCOMPARE(form_->gpbID3v1->title(), QString("ID3v1 - Version 1.0"));
+    QCOMPARE(form_->TrackEdit1->text(), QString("0"));
+    QCOMPARE(form_->CommentEdit1->text(), QString("A comment thirty chars long!!!"));
+    QVERIFY(form_->GenreComboBox1->currentIndex() <= 0);
+    QCOMPARE(form_->GenreComboBox1->currentText(), QString());
+}
+
+void TagPageTest::fileWithoutTagsGetsOnlyTheCheckedTag()
+{
+    const std::string path = MakeFile("bare.mp3");
+    ShowPageFor(path);
+    QVERIFY(!form_->chkTagExists1->isChecked());
+    QVERIFY(!form_->chkTagExists->isChecked());
+    QVERIFY(!form_->TitleEdit1->isEnabled());
+    QVERIFY(!form_->TitleEdit->isEnabled());
+
+    form_->chkTagExists1->click();
+    QVERIFY(form_->TitleEdit1->isEnabled());
+    QVERIFY(form_->GenreComboBox1->isEnabled());
+    QTest::keyClicks(form_->TitleEdit1, "First Light");
+    // Text typed into the disabled ID3v2 group's fields must not reach the file.
+    form_->TitleEdit->setText("Not to be written");
+    form_->Button3->click();
+
+    const Bytes written = testsupport::ReadBytes(path);
+    QCOMPARE(written.size(), tone_.size() + 128);
+    QVERIFY(std::equal(tone_.begin(), tone_.end(), written.begin()));
+    TID3v1 id3v1;
+    QVERIFY(id3v1.ReadTag(path));
+    QVERIFY(id3v1.Exists());
+    QCOMPARE(id3v1.Title(), std::string("First Light"));
+    QCOMPARE(id3v1.Track(), uint8_t(0));
+    QCOMPARE(id3v1.GenreID(), uint8_t(255));
+    QVERIFY(prompts_->messages.empty());
+}
+
+void TagPageTest::clearedId3v2BoxLeavesTheFilesId3v2TagUnchanged()
+{
+    const std::string path = MakeFile("both.mp3");
+    Mutagen(kWriteTagsWithCover, path);
+    const Bytes before = testsupport::ReadBytes(path);
+    ShowPageFor(path);
+    QVERIFY(form_->chkTagExists->isChecked());
+    QCOMPARE(form_->gpbID3v2->title(), QString("ID3v2 - Version 2.3"));
+    QCOMPARE(form_->TitleEdit->text(), QString("Seaside"));
+    QCOMPARE(form_->TrackEdit->text(), QString("5"));
+    QCOMPARE(form_->GenreEdit->text(), QString("rock"));
+
+    form_->chkTagExists->click();
+    QVERIFY(!form_->TitleEdit->isEnabled());
+    form_->TitleEdit->setText("Changed");
+    form_->chkTagExists1->click();
+    form_->TitleEdit1->setText("Only v1");
+    form_->Button3->click();
+
+    const Bytes after = testsupport::ReadBytes(path);
+    QCOMPARE(after.size(), before.size() + 128);
+    QVERIFY(std::equal(before.begin(), before.end(), after.begin()));
+    QVERIFY(prompts_->messages.empty());
+}
+
+void TagPageTest::copiesBetweenTheTags()
+{
+    const std::string path = MakeFile("copy.mp3", Id3v1Block("Harbour", "Pilots", 7, 17));
+    Mutagen(kWriteTagsWithCover, path);
+    ShowPageFor(path);
+
+    // Copy from ID3v2: "rock" matches "Rock" whatever the case.
+    form_->GenreComboBox1->setCurrentIndex(0);
+    form_->CommentMemo->setPlainText("Line one\nline two");
+    form_->Button2->click();
+    QCOMPARE(form_->GenreComboBox1->currentText(), QString("Rock"));
+    QCOMPARE(form_->GenreComboBox1->currentIndex(), 18);
+    QCOMPARE(form_->TitleEdit1->text(), QString("Seaside"));
+    QCOMPARE(form_->ArtistEdit1->text(), QString("Gulls"));
+    QCOMPARE(form_->TrackEdit1->text(), QString("5"));
+    QCOMPARE(form_->CommentEdit1->text(), QString("Line one\nline two"));
+
+    // A genre without an entry leaves the selection; an empty one picks the blank entry.
+    form_->GenreEdit->setText("Sea shanty");
+    form_->Button2->click();
+    QCOMPARE(form_->GenreComboBox1->currentIndex(), 18);
+    form_->GenreEdit->clear();
+    form_->Button2->click();
+    QCOMPARE(form_->GenreComboBox1->currentIndex(), 0);
+
+    // Copy to ID3v2 carries the genre's name.
+    form_->GenreComboBox1->setCurrentIndex(1 + 8);
+    form_->TrackEdit1->setText("9");
+    form_->Button1->click();
+    QCOMPARE(form_->GenreEdit->text(), QString("Jazz"));
+    QCOMPARE(form_->TrackEdit->text(), QString("9"));
+    QCOMPARE(form_->CommentMemo->toPlainText(), form_->CommentEdit1->text());
+
+    // With its box clear, a group is not copied from.
+    form_->chkTagExists->click();
+    form_->TitleEdit->setText("Ignored");
+    form_->Button2->click();
+    QCOMPARE(form_->TitleEdit1->text(), QString("Seaside"));
+    form_->chkTagExists1->click();
+    form_->chkTagExists->click();
+    form_->Button1->click();
+    QCOMPARE(form_->TitleEdit->text(), QString("Ignored"));
+
+    // Copying into a group with its box clear checks the box.
+    form_->chkTagExists->click();
+    QVERIFY(!form_->chkTagExists->isChecked());
+    form_->chkTagExists1->click();
+    form_->Button1->click();
+    QVERIFY(form_->chkTagExists->isChecked());
+    QVERIFY(form_->TitleEdit->isEnabled());
+}
+
+void TagPageTest::trackNumbersAreWrittenAsOneByte()
+{
+    struct Case {
+        QString typed;
+        uint8_t stored;
+    };
+    for (const Case& c : {Case{"abc", 0}, Case{"0", 0}, Case{"-3", 0}, Case{"300", 44}, Case{"12", 12}}) {
+        const std::string path = MakeFile("track.mp3", Id3v1Block("T", "A", 3, 1));
+        ShowPageFor(path);
+        form_->chkTagExists->click();
+        form_->TrackEdit->setText(c.typed);
+        form_->Button2->click(); // the ID3v1 field takes the whole text too
+        QCOMPARE(form_->TrackEdit1->text(), c.typed);
+        form_->Button3->click();
+
+        TID3v1 id3v1;
+        QVERIFY(id3v1.ReadTag(path));
+        QCOMPARE(id3v1.Track(), c.stored);
+        TID3v2 id3v2;
+        QVERIFY(id3v2.ReadTag(path));
+        QVERIFY(id3v2.Exists());
+        QCOMPARE(id3v2.Track(), c.stored);
+        QVERIFY(prompts_->messages.empty());
+    }
+}
+
+void TagPageTest::nonLatinTitleKeptInId3v2AndSubstitutedInId3v1()
+{
+    const std::string path = MakeFile("dolphin.mp3");
+    ShowPageFor(path);
+    form_->chkTagExists1->click();
+    form_->chkTagExists->click();
+    TypeText(form_->TitleEdit1, QString::fromUtf8("Дельфин"));
+    TypeText(form_->TitleEdit, QString::fromUtf8("Дельфин"));
+    TypeText(form_->ArtistEdit, QString::fromUtf8("Zoë"));
+    QCOMPARE(form_->TitleEdit->text(), QString::fromUtf8("Дельфин"));
+    form_->Button3->click();
+    QVERIFY(prompts_->messages.empty());
+
+    TID3v2 id3v2;
+    QVERIFY(id3v2.ReadTag(path));
+    QCOMPARE(QString::fromStdString(id3v2.Title()), QString::fromUtf8("Дельфин"));
+    QCOMPARE(QString::fromStdString(id3v2.Artist()), QString::fromUtf8("Zoë"));
+    QCOMPARE(QString::fromStdString(Mutagen(kPrintTitle, path)).trimmed(), QString::fromUtf8("Дельфин"));
+    TID3v1 id3v1;
+    QVERIFY(id3v1.ReadTag(path));
+    QCOMPARE(id3v1.Title(), std::string("???????"));
+
+    // Shown again, the page reads the same texts back.
+    ShowPageFor(path);
+    QCOMPARE(form_->TitleEdit->text(), QString::fromUtf8("Дельфин"));
+    QCOMPARE(form_->TitleEdit1->text(), QString("???????"));
+}
+
+void TagPageTest::coverPictureSurvivesAnEdit()
+{
+    const std::string path = MakeFile("cover.mp3");
+    Mutagen(kWriteTagsWithCover, path);
+    const std::string coverBefore = Mutagen(kPrintCover, path);
+    QVERIFY(coverBefore.find("image/png 3 10240") != std::string::npos);
+    ShowPageFor(path);
+
+    form_->TitleEdit->setText("Seaside (edit)");
+    form_->Button3->click();
+    QVERIFY(prompts_->messages.empty());
+    QCOMPARE(Mutagen(kPrintCover, path), coverBefore);
+    QCOMPARE(QString::fromStdString(Mutagen(kPrintTitle, path)).trimmed(), QString("Seaside (edit)"));
+
+    // The page's tag object is shared with the split commands: a tag read
+    // from another file since the page was filled must not lend its frames.
+    const std::string other = MakeFile("other.mp3");
+    ShowPageFor(path);
+    QVERIFY(form_->ID3v2.ReadTag(other));
+    form_->Button3->click();
+    QCOMPARE(Mutagen(kPrintCover, path), coverBefore);
+}
+
+void TagPageTest::failedWriteIsReportedNamingTheFile()
+{
+    // Too short to hold an ID3v1 tag's place: the ID3v1 write fails.
+    const std::string tiny = dir_.File("tiny.mp3");
+    testsupport::WriteBytes(tiny, Bytes(60, 0xFF));
+    ShowPageFor(tiny);
+    form_->chkTagExists1->click();
+    form_->TitleEdit1->setText("Tiny");
+    form_->Button3->click();
+    QCOMPARE(prompts_->messages.size(), size_t(1));
+    QCOMPARE(prompts_->messages[0].caption, std::string("Information"));
+    QVERIFY(prompts_->messages[0].icon == MessageIcon::Information);
+    QVERIFY(prompts_->messages[0].text.find(tiny) != std::string::npos);
+    QVERIFY(prompts_->messages[0].text.find("ID3v1") != std::string::npos);
+
+    // Too short to hold an ID3v2 header: the ID3v2 write fails and the
+    // file is left as it was.
+    prompts_->messages.clear();
+    const std::string stub = dir_.File("stub.mp3");
+    const Bytes stubBytes{0xFF, 0xFB, 0x90, 0x64, 0x00, 0x00};
+    testsupport::WriteBytes(stub, stubBytes);
+    ShowPageFor(stub);
+    form_->chkTagExists->click();
+    form_->TitleEdit->setText("Stub");
+    form_->Button3->click();
+    QCOMPARE(prompts_->messages.size(), size_t(1));
+    QCOMPARE(prompts_->messages[0].caption, std::string("Information"));
+    QVERIFY(prompts_->messages[0].text.find(stub) != std::string::npos);
+    QVERIFY(prompts_->messages[0].text.find("ID3v2") != std::string::npos);
+    QCOMPARE(testsupport::ReadBytes(stub), stubBytes);
+}
+
+void TagPageTest::typingIsLimitedButCopiesAreWhole()
+{
+    const std::string path = MakeFile("limits.mp3");
+    ShowPageFor(path);
+    form_->chkTagExists1->click();
+    form_->chkTagExists->click();
+
+    QTest::keyClicks(form_->TitleEdit1, QString(35, 'x'));
+    QCOMPARE(form_->TitleEdit1->text(), QString(30, 'x'));
+    QTest::keyClicks(form_->TrackEdit1, "123");
+    QCOMPARE(form_->TrackEdit1->text(), QString("12"));
+    QTest::keyClicks(form_->YearEdit1, "20245");
+    QCOMPARE(form_->YearEdit1->text(), QString("2024"));
+    QTest::keyClicks(form_->CommentEdit1, QString(31, 'c'));
+    QCOMPARE(form_->CommentEdit1->text().size(), 30);
+    QTest::keyClicks(form_->AlbumEdit, QString(260, 'a'));
+    QCOMPARE(form_->AlbumEdit->text().size(), 250);
+
+    // A long ID3v2 title is copied whole; typing cannot lengthen it further,
+    // and the tag class cuts it to 30 characters when it is written.
+    const QString longTitle = QString("A title much longer than thirty characters");
+    form_->TitleEdit->setText(longTitle);
+    form_->Button2->click();
+    QCOMPARE(form_->TitleEdit1->text(), longTitle);
+    form_->TitleEdit1->end(false);
+    QTest::keyClicks(form_->TitleEdit1, "!");
+    QCOMPARE(form_->TitleEdit1->text(), longTitle);
+    QTest::keyClick(form_->TitleEdit1, Qt::Key_Backspace);
+    QCOMPARE(form_->TitleEdit1->text(), longTitle.chopped(1));
+    form_->Button3->click();
+    TID3v1 id3v1;
+    QVERIFY(id3v1.ReadTag(path));
+    QCOMPARE(QString::fromStdString(id3v1.Title()), longTitle.chopped(1).left(30));
+}
+
+void TagPageTest::openButtonAndMissingFile()
+{
+    const std::string first = MakeFile("first.mp3", Id3v1Block("First", "A", 1, 2));
+    const std::string second = MakeFile("second.mp3", Id3v1Block("Second", "B", 2, 3));
+    form_->pgcMain->setCurrentWidget(form_->tabTag);
+    QCOMPARE(form_->edtFileTag->text(), QString());
+
+    prompts_->openFileNames.push_back(first);
+    form_->btnOpenTag->click();
+    QCOMPARE(form_->edtFileTag->text(), QString::fromStdString(first));
+    QCOMPARE(form_->TitleEdit1->text(), QString("First"));
+
+    // Unsaved edits are dropped when the dialog is cancelled: the file is read again.
+    form_->TitleEdit1->setText("Unsaved");
+    form_->btnOpenTag->click();
+    QCOMPARE(form_->edtFileTag->text(), QString::fromStdString(first));
+    QCOMPARE(form_->TitleEdit1->text(), QString("First"));
+
+    prompts_->openFileNames.push_back(second);
+    form_->btnOpenTag->click();
+    QCOMPARE(form_->TitleEdit1->text(), QString("Second"));
+    QCOMPARE(form_->GenreComboBox1->currentIndex(), 4);
+
+    // A path that names no file: both groups are emptied and nothing is written.
+    const std::string missing = dir_.File("missing.mp3");
+    prompts_->openFileNames.push_back(missing);
+    form_->btnOpenTag->click();
+    QVERIFY(!form_->chkTagExists1->isChecked());
+    QVERIFY(!form_->chkTagExists->isChecked());
+    QCOMPARE(form_->TitleEdit1->text(), QString());
+    QCOMPARE(form_->gpbID3v1->title(), QString("ID3v1"));
+    form_->chkTagExists1->click();
+    form_->TitleEdit1->setText("Nowhere");
+    form_->Button3->click();
+    QVERIFY(!std::filesystem::exists(missing));
+    QVERIFY(prompts_->messages.empty());
+}
+
+QTEST_MAIN(TagPageTest)
+#include "qtest_TagPage.moc"

@@ -1,0 +1,245 @@
+// The section cutter on files made by lame: where cuts begin and end, the
+// clamps and the offset limits, what is refused, and that the source and
+// existing targets are safe.
+#include "app/SectionCutter.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "analysis/Errors.h"
+#include "analysis/ID3v1.h"
+#include "analysis/ID3v2.h"
+#include "playback/BASSPlayer.h"
+#include "SplitTestSupport.h"
+
+using namespace testsupport;
+using namespace splittest;
+namespace fs = std::filesystem;
+
+namespace {
+
+class SectionCutterTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        EnsureApplication();
+        fixtures_ = std::make_unique<TempDir>();
+        if (!HaveTool("lame") || !HaveTool("sox"))
+            return;
+        MakeMp3(fixtures_->File("cbr.mp3"), 30, 44100, 2, "-b 128 --tt Title --ta Artist --tg Rock");
+        testsupport::Run("sox -n -r 44100 -c 2 -b 16 " + Quote(fixtures_->File("tone.wav")) + " synth 3 sine 440");
+        WriteText(fixtures_->File("notes.txt"), "not audio at all");
+    }
+    static void TearDownTestSuite() { fixtures_.reset(); }
+
+    void SetUp() override
+    {
+        REQUIRE_TOOL("lame");
+        player_ = std::make_unique<TBASSPlayer>(nullptr, &ui_, BinFolder());
+        if (!player_->PlayerReady())
+            GTEST_SKIP() << "the audio library is not in " << BinFolder();
+        cutter_ = std::make_unique<TSectionCutter>(*player_);
+        source_ = Fixture("cbr.mp3");
+        sourceBytes_ = ReadBytes(source_);
+        auto audio = AudioOf(sourceBytes_);
+        timeZero_ = Id3v2Length(sourceBytes_) + Layer3FrameLength(audio.data());
+        audioEnd_ = sourceBytes_.size() - 128;
+        for (size_t start : Layer3FrameStarts(audio))
+            frameStarts_.push_back(Id3v2Length(sourceBytes_) + start);
+    }
+
+    static std::string Fixture(const std::string& name) { return fixtures_->File(name); }
+
+    // The first frame start at or after offset, by the independent walk.
+    size_t FrameStartFrom(size_t offset) const
+    {
+        for (size_t start : frameStarts_)
+            if (start >= offset && start >= timeZero_)
+                return start;
+        return audioEnd_;
+    }
+
+    std::vector<uint8_t> SourceRange(size_t begin, size_t end) const
+    {
+        return std::vector<uint8_t>(sourceBytes_.begin() + static_cast<std::ptrdiff_t>(begin),
+                                    sourceBytes_.begin() + static_cast<std::ptrdiff_t>(end));
+    }
+
+    bool Cut(const std::string& target, const std::string& start, const std::string& end, bool overwrite = true,
+             int64_t offset = -150)
+    {
+        return cutter_->CutSection(source_, target, start, end, overwrite, offset);
+    }
+
+    static std::unique_ptr<TempDir> fixtures_;
+    ScriptedUi ui_;
+    std::unique_ptr<TBASSPlayer> player_;
+    std::unique_ptr<TSectionCutter> cutter_;
+    std::string source_;
+    std::vector<uint8_t> sourceBytes_;
+    std::vector<size_t> frameStarts_;
+    size_t timeZero_ = 0;
+    size_t audioEnd_ = 0;
+    TempDir out_;
+};
+
+std::unique_ptr<TempDir> SectionCutterTest::fixtures_;
+
+} // namespace
+
+TEST_F(SectionCutterTest, WorkedExampleStartsOnTheFrameAtTheComputedOffset)
+{
+    // 128 kbit/s, "00:10.000"-"00:20.000" shifted by -150 ms: 157600 and 317600 bytes from time 0.
+    std::string target = out_.File("a.mp3");
+    ASSERT_TRUE(Cut(target, "00:10.000", "00:20.000"));
+    size_t begin = FrameStartFrom(timeZero_ + 157600);
+    size_t end = FrameStartFrom(timeZero_ + 317600);
+    EXPECT_LT(begin - (timeZero_ + 157600), 418u);
+    EXPECT_TRUE(ReadBytes(target) == SourceRange(begin, end)) << "a cut without tags is the bare frames";
+    EXPECT_EQ(player_->Mode(), plmStandby);
+}
+
+TEST_F(SectionCutterTest, StartAtZeroBeginsAtTimeZeroBehindTheVbrHeaderFrame)
+{
+    std::string target = out_.File("b.mp3");
+    ASSERT_TRUE(Cut(target, "00:00.000", "00:10.000"));
+    EXPECT_TRUE(ReadBytes(target) == SourceRange(timeZero_, FrameStartFrom(timeZero_ + 157600)));
+}
+
+TEST_F(SectionCutterTest, EndBeyondTheStreamReachesTheAudioEnd)
+{
+    std::string target = out_.File("c.mp3");
+    ASSERT_TRUE(Cut(target, "00:20.000", "99:00.000"));
+    EXPECT_TRUE(ReadBytes(target) == SourceRange(FrameStartFrom(timeZero_ + 317600), audioEnd_));
+}
+
+TEST_F(SectionCutterTest, StartAtOrAfterTheEndOfTheStreamWritesNothing)
+{
+    std::string target = out_.File("d.mp3");
+    EXPECT_FALSE(Cut(target, "00:30.150", "00:40.000"));
+    EXPECT_FALSE(Cut(target, "01:00.000", "02:00.000"));
+    EXPECT_FALSE(Cut(target, "00:10.000", "00:05.000"));
+    EXPECT_FALSE(Cut(target, "00:10.000", "00:10.000"));
+    EXPECT_FALSE(fs::exists(target));
+}
+
+TEST_F(SectionCutterTest, OffsetIsLimitedToFiveSecondsEitherWay)
+{
+    auto cutWith = [&](int64_t offset) {
+        std::string target = out_.File("offset" + std::to_string(offset) + ".mp3");
+        EXPECT_TRUE(Cut(target, "00:10.000", "00:15.000", true, offset));
+        return ReadBytes(target);
+    };
+    EXPECT_TRUE(cutWith(-9000) == cutWith(-5000));
+    EXPECT_TRUE(cutWith(7000) == cutWith(5000));
+    EXPECT_FALSE(cutWith(-5000) == cutWith(5000));
+    EXPECT_TRUE(cutWith(-5000) == SourceRange(FrameStartFrom(timeZero_ + 80000), FrameStartFrom(timeZero_ + 160000)));
+}
+
+TEST_F(SectionCutterTest, TooShortARangeWritesNothing)
+{
+    std::string target = out_.File("e.mp3");
+    EXPECT_FALSE(Cut(target, "00:10.000", "00:10.001"));
+    EXPECT_FALSE(fs::exists(target));
+}
+
+TEST_F(SectionCutterTest, NonNumericTimeIsAConversionErrorAndWritesNothing)
+{
+    std::string target = out_.File("f.mp3");
+    try {
+        Cut(target, "00:xx.000", "00:10.000");
+        FAIL() << "no error";
+    } catch (const CorvellaError& error) {
+        EXPECT_STREQ(error.what(), "'xx' is not a valid integer value");
+    }
+    EXPECT_FALSE(fs::exists(target));
+}
+
+TEST_F(SectionCutterTest, ExistingReadOnlyTargetIsReplacedOnlyWithOverwrite)
+{
+    std::string target = out_.File("existing.mp3");
+    WriteText(target, "keep me");
+    ASSERT_EQ(::chmod(target.c_str(), 0444), 0);
+    EXPECT_FALSE(Cut(target, "00:01.000", "00:02.000", false));
+    EXPECT_EQ(ReadText(target), "keep me");
+    EXPECT_TRUE(Cut(target, "00:01.000", "00:02.000", true));
+    EXPECT_TRUE(StartsWithFrameSync(ReadBytes(target)));
+    // Nothing of the writing is left beside the target.
+    size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(out_.Path()))
+        ++files;
+    EXPECT_EQ(files, 1u);
+}
+
+TEST_F(SectionCutterTest, TheSourceItselfIsNeverATarget)
+{
+    std::string link = out_.File("hardlink.mp3");
+    ASSERT_EQ(::link(source_.c_str(), link.c_str()), 0);
+    std::string symlink = out_.File("symlink.mp3");
+    fs::create_symlink(source_, symlink);
+    std::string relative = fs::relative(source_, fs::current_path()).string();
+    for (const std::string& same : {source_, relative, link, symlink, fs::path(source_).parent_path().string() + "/./cbr.mp3"})
+        EXPECT_FALSE(Cut(same, "00:01.000", "00:05.000")) << same;
+    EXPECT_TRUE(ReadBytes(source_) == sourceBytes_);
+}
+
+TEST_F(SectionCutterTest, FilesThePlayerCannotMeasureAreRefused)
+{
+    std::string target = out_.File("g.mp3");
+    // A WAV file has no bit rate; a text file does not open.
+    EXPECT_FALSE(cutter_->CutSection(Fixture("tone.wav"), target, "00:00.000", "00:02.000", true, -150));
+    EXPECT_FALSE(cutter_->CutSection(Fixture("notes.txt"), target, "00:00.000", "00:02.000", true, -150));
+    EXPECT_FALSE(cutter_->CutSection(out_.File("missing.mp3"), target, "00:00.000", "00:02.000", true, -150));
+    EXPECT_FALSE(fs::exists(target));
+}
+
+TEST_F(SectionCutterTest, TagsGivenAreWrittenInOnePassAsWriteTagWouldWriteThem)
+{
+    TID3v1 id3v1;
+    TID3v2 id3v2;
+    ASSERT_TRUE(id3v1.ReadTag(source_));
+    ASSERT_TRUE(id3v2.ReadTag(source_));
+    std::string bare = out_.File("bare.mp3");
+    ASSERT_TRUE(Cut(bare, "00:03.000", "00:07.000"));
+    ASSERT_TRUE(id3v1.WriteTag(bare));
+    ASSERT_TRUE(id3v2.WriteTag(bare));
+
+    CutRequest request;
+    request.Source = source_;
+    request.Target = out_.File("onepass.mp3");
+    request.StartText = "00:03.000";
+    request.EndText = "00:07.000";
+    request.Overwrite = true;
+    request.OffsetMs = -150;
+    request.ID3v1 = &id3v1;
+    request.ID3v2 = &id3v2;
+    ASSERT_TRUE(cutter_->Cut(request));
+    EXPECT_TRUE(ReadBytes(request.Target) == ReadBytes(bare));
+}
+
+TEST(ForceDeleteFile, DeletesReadOnlyFilesAndReportsMissingOnes)
+{
+    TempDir dir;
+    std::string file = dir.File("locked.mp3");
+    WriteText(file, "x");
+    ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+    EXPECT_TRUE(ForceDeleteFile(file));
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_FALSE(ForceDeleteFile(file));
+    EXPECT_FALSE(ForceDeleteFile(dir.Path().string()));
+}
+
+TEST(IsSameFile, ComparesIdentityNotText)
+{
+    TempDir dir;
+    std::string file = dir.File("a.mp3");
+    WriteText(file, "x");
+    WriteText(dir.File("b.mp3"), "x");
+    EXPECT_TRUE(IsSameFile(file, dir.Path().string() + "/../" + dir.Path().filename().string() + "/a.mp3"));
+    EXPECT_FALSE(IsSameFile(file, dir.File("b.mp3")));
+    EXPECT_FALSE(IsSameFile(file, dir.File("c.mp3")));
+}

@@ -24,6 +24,21 @@ void InitialiseLibraryOnce() {
 // frame (ID3v2 tags are skipped by their size, not by resyncing).
 constexpr long kResyncLimitBytes = 4096;
 
+
+struct FrameGeometry {
+    int samples;       // per frame
+    double meanBytes;  // per frame, padding included
+};
+
+FrameGeometry GeometryOf(const mpg123_frameinfo& info) {
+    const double rate = info.rate > 0 ? info.rate : 44100;
+    if (info.layer == 1)
+        return {384, 48000.0 * info.bitrate / rate};
+    if (info.layer == 3 && info.version != MPG123_1_0)
+        return {576, 72000.0 * info.bitrate / rate};
+    return {1152, 144000.0 * info.bitrate / rate};
+}
+
 // Bytes of tags after the audio: an ID3v1 tag and an APEv2 tag before it.
 int64_t TrailingTagBytes(const std::string& path, int64_t fileSize) {
     std::ifstream in(path, std::ios::binary);
@@ -60,19 +75,10 @@ int64_t ConstantBitRateLength(mpg123_handle* mh, const std::string& path) {
     if (error || firstFrame < 0 || firstFrame >= fileSize)
         return -1;
     const int64_t audioBytes = fileSize - firstFrame - TrailingTagBytes(path, fileSize);
-    const bool mpeg1 = info.version == MPG123_1_0;
-    int samplesPerFrame = 1152;
-    double bytesPerFrame = 144000.0 * info.bitrate / info.rate;
-    if (info.layer == 1) {
-        samplesPerFrame = 384;
-        bytesPerFrame = 48000.0 * info.bitrate / info.rate;
-    } else if (info.layer == 3 && !mpeg1) {
-        samplesPerFrame = 576;
-        bytesPerFrame = 72000.0 * info.bitrate / info.rate;
-    }
+    const FrameGeometry geometry = GeometryOf(info);
     if (audioBytes <= 0)
         return -1;
-    return std::llround(static_cast<double>(audioBytes) / bytesPerFrame) * samplesPerFrame;
+    return std::llround(static_cast<double>(audioBytes) / geometry.meanBytes) * geometry.samples;
 }
 
 } // namespace
@@ -144,8 +150,10 @@ int64_t Mpg123Decoder::Read(int16_t* out, int64_t frames) {
 }
 
 void Mpg123Decoder::Seek(int64_t frame) {
-    const off_t reached = mpg123_seek(handle_.get(), static_cast<off_t>(frame), SEEK_SET);
-    if (reached < 0)
+    // Exact: past the frames already indexed mpg123 reads the frame headers
+    // up to the target (about a second per 50 MB). Only the mixing thread
+    // waits for that; the caller of the seek does not.
+    if (mpg123_seek(handle_.get(), static_cast<off_t>(frame), SEEK_SET) < 0)
         Fail(BASS_ERROR_POSITION);
     finished_ = false;
 }

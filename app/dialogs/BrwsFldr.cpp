@@ -143,6 +143,12 @@ void TBrowseForFolderDialog::showEvent(QShowEvent* event)
         status_->setText(QString::fromStdString(owner_.StatusText()));
     if (!owner_.Path().empty())
         SelectPath(owner_.Path());
+    // A tree taking the focus makes its first item current, which would be a
+    // selection the user never made; it gets the focus only with one.
+    if (tree_->currentIndex().isValid())
+        tree_->setFocus();
+    else
+        buttons_->button(QDialogButtonBox::Cancel)->setFocus();
 
     const QRect frame = frameGeometry();
     int left = frame.left();

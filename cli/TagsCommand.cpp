@@ -109,6 +109,15 @@ int RunTagsCommand(const Arguments& arguments)
     if (args.size() != 1)
         throw UsageError("tags takes one FILE");
     const std::string& fileName = args[0];
+    {
+        // Names and values are checked before the file is looked at.
+        TID3v1 scratchV1;
+        TID3v2 scratchV2;
+        for (const auto& assignment : v1Assignments)
+            ApplyToId3v1(scratchV1, assignment);
+        for (const auto& assignment : v2Assignments)
+            ApplyToId3v2(scratchV2, assignment);
+    }
     std::error_code error;
     if (!std::filesystem::is_regular_file(fileName, error))
         throw FileOpenError(fileName, "No such file.");
@@ -116,7 +125,6 @@ int RunTagsCommand(const Arguments& arguments)
     TID3v1 id3v1;
     TID3v2 id3v2;
     ReadBoth(fileName, id3v1, id3v2);
-    // Every value is checked before anything is written.
     for (const auto& assignment : v1Assignments)
         ApplyToId3v1(id3v1, assignment);
     for (const auto& assignment : v2Assignments)

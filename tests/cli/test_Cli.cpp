@@ -1,0 +1,244 @@
+// corvella-cli as a user runs it: exit statuses, messages, JSON that other
+// programs can read, and the files it writes.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <filesystem>
+#include <memory>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "support/TestSupport.h"
+
+using namespace testsupport;
+namespace fs = std::filesystem;
+
+namespace {
+
+class CliTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        fixtures_ = std::make_unique<TempDir>();
+        if (!HaveTool("lame") || !HaveTool("sox"))
+            return;
+        MakeMp3(fixtures_->File("song.mp3"), 12, 44100, 2,
+                "-b 128 --tt 'Song Title' --ta 'Some Artist' --tl Album --ty 1999 --tn 5 --tg Rock");
+        WriteText(fixtures_->File("notes.txt"), "not audio");
+    }
+    static void TearDownTestSuite() { fixtures_.reset(); }
+
+    void SetUp() override
+    {
+        REQUIRE_TOOL("lame");
+        if (!fs::exists(BinFolder() + "corvella-cli"))
+            GTEST_SKIP() << "corvella-cli is not built";
+    }
+
+    static std::string Fixture(const std::string& name) { return fixtures_->File(name); }
+
+    // Runs the program; stdout and stderr apart.
+    struct Outcome {
+        int exitCode = -1;
+        std::string out;
+        std::string err;
+    };
+    Outcome Cli(const std::string& arguments)
+    {
+        std::string errFile = work_.File("stderr.txt");
+        auto result = testsupport::Run("CORVELLA_SILENT_OUTPUT=1 " + Quote(BinFolder() + "corvella-cli") + " "
+                                       + arguments + " 2>" + Quote(errFile));
+        return {result.exitCode, result.output, ReadText(errFile)};
+    }
+
+    // Reads one value out of JSON text with Python's own parser.
+    std::string JsonValue(const std::string& json, const std::string& path)
+    {
+        WriteText(work_.File("doc.json"), json);
+        auto result = testsupport::Run("/usr/bin/python3 -c " + Quote("import json,sys; d=json.load(open(sys.argv[1]));"
+                                                                     " print(json.dumps(eval('d' + sys.argv[2])))")
+                                       + " " + Quote(work_.File("doc.json")) + " " + Quote(path));
+        EXPECT_EQ(result.exitCode, 0) << result.output;
+        return result.output.substr(0, result.output.find_last_not_of('\n') + 1);
+    }
+
+    static std::unique_ptr<TempDir> fixtures_;
+    TempDir work_;
+};
+
+std::unique_ptr<TempDir> CliTest::fixtures_;
+
+// Peak resident memory of one run of the program, in kilobytes.
+long PeakMemoryKb(const std::vector<std::string>& arguments)
+{
+    pid_t child = ::fork();
+    if (child == 0) {
+        int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
+        ::dup2(null, STDERR_FILENO);
+        ::setenv("CORVELLA_SILENT_OUTPUT", "1", 1);
+        std::vector<char*> argv;
+        for (const auto& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    struct rusage usage {};
+    if (child < 0 || ::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    return usage.ru_maxrss;
+}
+
+} // namespace
+
+TEST_F(CliTest, UsageErrorsExitWithTwoAndTheUsage)
+{
+    for (const char* arguments : {"", "bogus", "info", "cut a b", "split a 3", "info a b", "info a --yaml",
+                                  "tags a --v1", "tags a --v1 Bogus=1", "tags a --v2 Track=300", "tags a --v1 Title"}) {
+        Outcome outcome = Cli(arguments);
+        EXPECT_EQ(outcome.exitCode, 2) << arguments;
+        EXPECT_NE(outcome.err.find("Usage:"), std::string::npos) << arguments;
+    }
+    EXPECT_EQ(Cli("--help").exitCode, 0);
+}
+
+TEST_F(CliTest, InfoDescribesAnMp3AsJson)
+{
+    Outcome outcome = Cli("info " + Quote(Fixture("song.mp3")) + " --json");
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(JsonValue(outcome.out, "['analyser']"), "\"TMPEGaudio\"");
+    EXPECT_EQ(JsonValue(outcome.out, "['analyze']"), "true");
+    EXPECT_EQ(JsonValue(outcome.out, "['analysis']['BitRate']"), "128");
+    EXPECT_EQ(JsonValue(outcome.out, "['analysis']['Frame']['LayerIndex']"), "1");
+    EXPECT_EQ(JsonValue(outcome.out, "['analysis']['ID3v2']['Title']"), "\"Song Title\"");
+    EXPECT_EQ(JsonValue(outcome.out, "['analysis']['ID3v1']['Genre']"), "\"Rock\"");
+    EXPECT_EQ(JsonValue(outcome.out, "['streamInfoOk']"), "true");
+    EXPECT_EQ(JsonValue(outcome.out, "['streamInfo']['Artist']"), "\"Some Artist\"");
+    // Seconds from the reader, milliseconds in the stream information and the play length.
+    double seconds = std::stod(JsonValue(outcome.out, "['analysis']['Duration']"));
+    EXPECT_NEAR(seconds, 12.0, 0.1);
+    EXPECT_NEAR(std::stod(JsonValue(outcome.out, "['streamInfo']['Duration']")), seconds * 1000, 1);
+    EXPECT_NEAR(std::stod(JsonValue(outcome.out, "['playLength']")), 12000, 100);
+
+    Outcome text = Cli("info " + Quote(Fixture("song.mp3")));
+    EXPECT_EQ(text.exitCode, 0);
+    EXPECT_NE(text.out.find("analyser: TMPEGaudio\n"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("  ID3v2:\n"), std::string::npos) << text.out;
+}
+
+TEST_F(CliTest, InfoOfAFileNoReaderTakesHasNulls)
+{
+    Outcome outcome = Cli("info " + Quote(Fixture("notes.txt")) + " --json");
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(JsonValue(outcome.out, "['analyser']"), "null");
+    EXPECT_EQ(JsonValue(outcome.out, "['analysis']"), "null");
+    EXPECT_EQ(JsonValue(outcome.out, "['streamInfoOk']"), "false");
+    EXPECT_EQ(JsonValue(outcome.out, "['playLength']"), "null");
+    EXPECT_NE(outcome.err.find("Error: Invalid stream file("), std::string::npos) << outcome.err;
+
+    Outcome missing = Cli("info " + Quote(work_.File("missing.mp3")));
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.err.find("Cannot open file"), std::string::npos);
+}
+
+TEST_F(CliTest, TagsAreSetAndReadBack)
+{
+    std::string file = work_.File("tagged.mp3");
+    fs::copy_file(Fixture("song.mp3"), file);
+    Outcome outcome = Cli("tags " + Quote(file) + " --json --v1 'Title=Neuer Titel' --v1 GenreID=8 --v2 'Artist=Zoë'");
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(JsonValue(outcome.out, "['ID3v1']['Title']"), "\"Neuer Titel\"");
+    EXPECT_EQ(JsonValue(outcome.out, "['ID3v1']['Genre']"), "\"Jazz\"");
+    EXPECT_EQ(JsonValue(outcome.out, "['ID3v2']['Artist']"), "\"Zo\\u00eb\"");
+    auto mutagen = testsupport::Run("/usr/bin/python3 -c " + Quote("import sys, mutagen.id3 as m; print(m.ID3(sys.argv[1])['TPE1'].text[0])")
+                                    + " " + Quote(file));
+    EXPECT_EQ(mutagen.output, "Zoë\n");
+    EXPECT_EQ(Cli("tags " + Quote(work_.File("missing.mp3"))).exitCode, 1);
+}
+
+TEST_F(CliTest, CutReplacesAnExistingFileOnlyWhenForced)
+{
+    std::string out = work_.File("section.mp3");
+    std::string source = Quote(Fixture("song.mp3"));
+    Outcome first = Cli("cut " + source + " 00:02.000 00:05.000 " + Quote(out));
+    EXPECT_EQ(first.exitCode, 0) << first.err;
+    EXPECT_EQ(first.out, "Splitting MP3 is completed.\n");
+    auto written = ReadBytes(out);
+
+    Outcome again = Cli("cut " + source + " 00:01.000 00:05.000 " + Quote(out));
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_NE(again.err.find("--force"), std::string::npos);
+    EXPECT_TRUE(ReadBytes(out) == written);
+
+    Outcome forced = Cli("cut " + source + " 00:01.000 00:05.000 " + Quote(out) + " --force");
+    EXPECT_EQ(forced.exitCode, 0) << forced.err;
+    EXPECT_GT(ReadBytes(out).size(), written.size());
+}
+
+TEST_F(CliTest, CutFailuresExitWithOneAndTheMessage)
+{
+    std::string source = Quote(Fixture("song.mp3"));
+    Outcome badText = Cli("cut " + source + " 00:xx.000 00:05.000 " + Quote(work_.File("x.mp3")));
+    EXPECT_EQ(badText.exitCode, 1);
+    EXPECT_EQ(badText.err, "'xx' is not a valid integer value\n");
+    Outcome same = Cli("cut " + source + " 00:01.000 00:05.000 " + source + " --force");
+    EXPECT_EQ(same.exitCode, 1);
+    EXPECT_EQ(same.err, "Output file can not be the same as the input file.\n");
+    Outcome beyond = Cli("cut " + source + " 10:00.000 11:00.000 " + Quote(work_.File("y.mp3")));
+    EXPECT_EQ(beyond.exitCode, 1);
+    EXPECT_EQ(beyond.err, "Splitting MP3 is failed.\n");
+    EXPECT_FALSE(fs::exists(work_.File("x.mp3")));
+    EXPECT_FALSE(fs::exists(work_.File("y.mp3")));
+}
+
+TEST_F(CliTest, SplitWritesEveryPartIntoTheFolder)
+{
+    Outcome outcome = Cli("split " + Quote(Fixture("song.mp3")) + " 3 " + Quote(work_.Path().string()));
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(outcome.out, "Splitting MP3 is completed.\n");
+    EXPECT_EQ(outcome.err, "") << "no progress when stderr is not a terminal";
+    for (int k = 1; k <= 3; ++k)
+        EXPECT_TRUE(fs::exists(work_.File("song_chunk_" + std::to_string(k) + ".mp3"))) << k;
+
+    Outcome zero = Cli("split " + Quote(Fixture("song.mp3")) + " 0 " + Quote(work_.Path().string()));
+    EXPECT_EQ(zero.exitCode, 1);
+    EXPECT_EQ(zero.err, "Please specify a proper quantity of parts.\n");
+    Outcome noFolder = Cli("split " + Quote(Fixture("song.mp3")) + " 2 " + Quote(work_.File("nowhere")));
+    EXPECT_EQ(noFolder.exitCode, 1);
+    EXPECT_EQ(noFolder.err, "Please specify a proper output directory.\n");
+    Outcome noFile = Cli("split " + Quote(work_.File("gone.mp3")) + " 2 " + Quote(work_.Path().string()));
+    EXPECT_EQ(noFile.exitCode, 1);
+    EXPECT_EQ(noFile.err, "Please open a MP3 file.\n");
+}
+
+TEST_F(CliTest, PeakMemoryDoesNotGrowWithTheLengthOfTheFile)
+{
+    REQUIRE_TOOL("sox");
+    // One minute of constant-bit-rate frames without an Info frame, and the
+    // same frames 600 times over: ten hours.
+    std::string minute = work_.File("minute.mp3");
+    MakeMp3(minute, 60, 44100, 2, "-b 128 -t");
+    std::string hours = work_.File("hours.mp3");
+    {
+        auto frames = ReadBytes(minute);
+        std::FILE* out = std::fopen(hours.c_str(), "wb");
+        ASSERT_NE(out, nullptr);
+        for (int i = 0; i < 600; ++i)
+            ASSERT_EQ(std::fwrite(frames.data(), 1, frames.size(), out), frames.size());
+        std::fclose(out);
+    }
+    std::string cli = BinFolder() + "corvella-cli";
+    fs::create_directory(work_.File("short"));
+    fs::create_directory(work_.File("long"));
+    long shortRun = PeakMemoryKb({cli, "split", minute, "4", work_.File("short")});
+    fs::remove(minute);
+    long longRun = PeakMemoryKb({cli, "split", hours, "4", work_.File("long")});
+    ASSERT_GT(shortRun, 0);
+    ASSERT_GT(longRun, 0);
+    RecordProperty("peak_rss_kb_1min", std::to_string(shortRun));
+    RecordProperty("peak_rss_kb_10h", std::to_string(longRun));
+    EXPECT_LT(longRun, shortRun + 8 * 1024) << "1 minute: " << shortRun << " KB, 10 hours: " << longRun << " KB";
+}

@@ -78,6 +78,11 @@ DWORD Channel::Activity() const {
     return BASS_ACTIVE_STOPPED;
 }
 
+void Channel::MarkFreed() {
+    std::lock_guard lock(stateMutex_);
+    freed_ = true;
+}
+
 void Channel::AddSync(HSYNC sync, SYNCPROC* proc, void* user) {
     std::lock_guard lock(stateMutex_);
     syncs_.push_back({sync, proc, user});
@@ -157,6 +162,8 @@ std::vector<SyncCall> Channel::TakeEndSyncs(int64_t playedOut) {
     ending_ = false;
     state_ = State::Stopped;
     std::vector<SyncCall> calls;
+    if (freed_)
+        return calls;
     calls.reserve(syncs_.size());
     for (const Sync& sync : syncs_)
         calls.push_back({sync.sync, handle_, sync.proc, sync.user});

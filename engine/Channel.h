@@ -62,6 +62,9 @@ public:
     int64_t Position(int64_t playedOut) const;
     DWORD Activity() const;
 
+    // After this no end sync of the channel is handed out any more.
+    void MarkFreed();
+
     void AddSync(HSYNC sync, SYNCPROC* proc, void* user);
     bool RemoveSync(HSYNC sync);
 
@@ -111,6 +114,7 @@ private:
     bool ending_ = false;  // the decoder is exhausted; ends at endOut_
     int64_t endOut_ = 0;
     std::vector<Sync> syncs_;
+    bool freed_ = false;
 
     std::mutex decodeMutex_;
     std::unique_ptr<Decoder> decoder_;

@@ -133,13 +133,22 @@ std::shared_ptr<Channel> Engine::Find(DWORD handle, ChannelKind kind) {
 
 void Engine::Remove(DWORD handle, ChannelKind kind) {
     std::shared_ptr<Channel> released;
-    std::lock_guard lock(tableMutex_);
-    const auto found = channels_.find(handle);
-    if (found == channels_.end() || found->second->Kind() != kind)
-        Fail(BASS_ERROR_HANDLE);
-    released = std::move(found->second);
-    channels_.erase(found);
-    // If the mixer holds the channel it is destroyed when the mixer lets go.
+    {
+        std::lock_guard lock(tableMutex_);
+        const auto found = channels_.find(handle);
+        if (found == channels_.end() || found->second->Kind() != kind)
+            Fail(BASS_ERROR_HANDLE);
+        released = std::move(found->second);
+        channels_.erase(found);
+    }
+    released->MarkFreed();
+    // A program that frees a stream must not hear of its end afterwards (the
+    // player would stop the next file). An end sync already taken out may
+    // still be running: wait for it, unless this is that sync calling.
+    if (std::this_thread::get_id() != mixerThread_.load()) {
+        std::lock_guard waitForRunningSyncs(syncMutex_);
+    }
+    // If the mixer still holds the channel it is destroyed when it lets go.
 }
 
 HSYNC Engine::NewSyncHandle() {
@@ -197,6 +206,7 @@ std::shared_ptr<Output> Engine::CurrentOutput() {
 }
 
 void Engine::FireEndSyncs(int64_t played, const std::vector<std::shared_ptr<Channel>>& channels) {
+    std::lock_guard syncs(syncMutex_);
     for (const auto& channel : channels) {
         for (const SyncCall& call : channel->TakeEndSyncs(played)) {
             // The callback belongs to the program; nothing it throws may
@@ -211,6 +221,7 @@ void Engine::FireEndSyncs(int64_t played, const std::vector<std::shared_ptr<Chan
 }
 
 void Engine::MixLoop(std::stop_token stop) {
+    mixerThread_ = std::this_thread::get_id();
     const std::shared_ptr<Output> output = CurrentOutput();
     const int rate = output->Rate();
     std::vector<float> mix(kBlockFrames * 2);

@@ -53,7 +53,9 @@ public:
     std::shared_ptr<Channel> Find(DWORD handle);
     // Throws BASS_ERROR_HANDLE when the handle is unknown or of another kind.
     std::shared_ptr<Channel> Find(DWORD handle, ChannelKind kind);
-    // Throws BASS_ERROR_HANDLE when unknown or of another kind.
+    // Throws BASS_ERROR_HANDLE when unknown or of another kind. Once it
+    // returns, no end sync of the channel is called any more (an end sync
+    // already running is waited for, unless the caller is that sync).
     void Remove(DWORD handle, ChannelKind kind);
 
     HSYNC NewSyncHandle();
@@ -81,6 +83,8 @@ private:
     DWORD nextHandle_ = 0;
     std::atomic<HSYNC> nextSync_{0};
     std::jthread mixer_;
+    std::atomic<std::thread::id> mixerThread_{};
+    std::mutex syncMutex_;  // held by the mixer while it calls end syncs
     std::mutex wakeMutex_;
     std::condition_variable_any wake_;
     bool wakeRequested_ = false;

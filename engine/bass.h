@@ -10,8 +10,11 @@
  * - Every call sets the error code that BASS_ErrorGetCode returns: BASS_OK on
  *   success, else one of the BASS_ERROR_ values below.
  * - Functions may be called from any thread; none of them blocks for longer
- *   than one output buffer. Sync callbacks run on the library's own mixing
- *   thread and must return quickly without calling back into the library.
+ *   than one output buffer (BASS_Free waits for the mixing thread, which
+ *   may be in the middle of a long seek). Sync callbacks run on the
+ *   library's own mixing thread; they must return quickly and must not wait
+ *   for another thread that is calling the library. They may call the
+ *   library themselves, except BASS_Free.
  * - Entry points marked "not available" exist so that a program binding the
  *   library by name finds all of them; they do nothing, return the failure
  *   value named in the list and set BASS_ERROR_NOTAVAIL.
@@ -61,6 +64,9 @@
  *   accepted and implied).
  * - BASS_StreamFree / BASS_MusicFree(handle): frees the channel, playing or
  *   not; a handle of the other kind is refused with HANDLE and left alone.
+ *   Once it returns no end sync of the channel is called any more: one
+ *   already running on the mixing thread is waited for (unless that sync
+ *   itself is the caller).
  * - BASS_StreamGetLength(handle): bytes (a whole number of frames);
  *   (QWORD)-1 with NOTAVAIL when the decoder cannot tell.
  * - BASS_MusicGetLength(handle, playlen): playlen nonzero: the play length

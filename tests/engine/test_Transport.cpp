@@ -328,3 +328,48 @@ TEST(EngineLifecycle, DeviceOutputKeepsTimeAndTheSilentSwitchOverridesIt) {
     BASS_Free();
     unsetenv("SDL_AUDIODRIVER");
 }
+
+namespace {
+
+// An end sync that takes its time and records that it has returned.
+struct SlowSync {
+    std::atomic<bool> entered{false};
+    std::atomic<bool> returned{false};
+    std::atomic<bool> freeItself{false};
+    HSTREAM stream = 0;
+
+    static void Callback(HSYNC, DWORD channel, DWORD, void* user) {
+        auto* self = static_cast<SlowSync*>(user);
+        self->entered = true;
+        if (self->freeItself)
+            BASS_StreamFree(channel);  // from the library's own thread
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        self->returned = true;
+    }
+};
+
+} // namespace
+
+TEST_F(EngineTest, NoEndSyncRunsAfterTheStreamWasFreed) {
+    const std::string wav = MakeWav(dir_, "short.wav", 0.2);
+    const HSTREAM h = BASS_StreamCreateFile(FALSE, wav.c_str(), 0, 0, 0);
+    SlowSync sync;
+    ASSERT_NE(BASS_ChannelSetSync(h, BASS_SYNC_END, 0, &SlowSync::Callback, &sync), 0u);
+    ASSERT_TRUE(BASS_StreamPlay(h, FALSE, 0));
+    ASSERT_TRUE(WaitUntil([&] { return sync.entered.load(); }));
+    BASS_StreamFree(h);
+    // Freeing waited for the running sync, however slow it is.
+    EXPECT_TRUE(sync.returned.load());
+}
+
+TEST_F(EngineTest, AnEndSyncMayFreeItsOwnStream) {
+    const std::string wav = MakeWav(dir_, "short.wav", 0.2);
+    const HSTREAM h = BASS_StreamCreateFile(FALSE, wav.c_str(), 0, 0, 0);
+    SlowSync sync;
+    sync.freeItself = true;
+    ASSERT_NE(BASS_ChannelSetSync(h, BASS_SYNC_END, 0, &SlowSync::Callback, &sync), 0u);
+    ASSERT_TRUE(BASS_StreamPlay(h, FALSE, 0));
+    ASSERT_TRUE(WaitUntil([&] { return sync.returned.load(); }));
+    EXPECT_EQ(BASS_ChannelGetFlags(h), static_cast<DWORD>(-1)) << "freed by its own sync";
+}

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Draws both pages of the window offscreen into docs/ (split-page.png and
+# tag-page.png), with a generated sample file opened, for the README.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${BUILD_DIR:-build}
+if [ ! -f "$build/build.ninja" ]; then
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+fi
+cmake --build "$build" -j2 --target corvella bass basswma
+
+# A fixed folder, so that the path shown in the pictures stays the same.
+sample_dir="$build/samples/Music"
+mkdir -p "$sample_dir"
+sox -n -r 44100 -c 2 "$sample_dir/tone.wav" synth 94.5 sine 220:660 vol 0.3
+lame --quiet -b 128 --tt "Morning Tide" --ta "The Harbour Lights" --tl "Coastlines" \
+  --ty 2024 --tc "Recorded at the pier" --tn 3 --tg "Folk" --add-id3v2 \
+  "$sample_dir/tone.wav" "$sample_dir/Morning Tide.mp3"
+rm -f "$sample_dir/tone.wav"
+
+mkdir -p docs
+QT_QPA_PLATFORM=offscreen CORVELLA_SILENT_OUTPUT=1 \
+  "$build/bin/corvella" --screenshot docs "$sample_dir/Morning Tide.mp3"
+echo "Wrote docs/split-page.png and docs/tag-page.png"

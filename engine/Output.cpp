@@ -1,6 +1,7 @@
 #include "Output.h"
 
 #include <SDL.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <cstring>
@@ -55,6 +56,36 @@ private:
     Clock::time_point clockBase_;
 };
 
+// On a machine without a sound card ALSA prints a screenful of errors to
+// stderr while SDL probes it, although the library then just falls back to
+// its silent output. While SDL probes, ALSA's error printer is replaced by
+// a silent one (in the same libasound SDL loads, if it is installed).
+class QuietAlsa {
+public:
+    QuietAlsa() : library_(dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL)) {
+        if (library_)
+            setHandler_ = reinterpret_cast<SetHandler>(dlsym(library_, "snd_lib_error_set_handler"));
+        if (setHandler_)
+            setHandler_(&Discard);
+    }
+    ~QuietAlsa() {
+        if (setHandler_)
+            setHandler_(nullptr);  // ALSA's own printer again
+        if (library_)
+            dlclose(library_);
+    }
+    QuietAlsa(const QuietAlsa&) = delete;
+    QuietAlsa& operator=(const QuietAlsa&) = delete;
+
+private:
+    using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
+    using SetHandler = int (*)(Handler);
+    static void Discard(const char*, int, const char*, int, const char*, ...) {}
+
+    void* library_;
+    SetHandler setHandler_ = nullptr;
+};
+
 class SdlOutput final : public Output {
 public:
     SdlOutput(int rate) : Output(rate, kFifoFrames) {}
@@ -66,6 +97,7 @@ public:
     }
 
     bool Open() {
+        const QuietAlsa quiet;
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
             return false;
         subsystemStarted_ = true;

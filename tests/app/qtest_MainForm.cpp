@@ -24,6 +24,8 @@
 
 #include "analysis/ID3v1.h"
 #include "analysis/ID3v2.h"
+#include "app/GuiPictures.h"
+#include "app/GuiTrackBar.h"
 #include "app/Main.h"
 #include "app/about.h"
 #include "playback/BASSPlayer.h"
@@ -194,6 +196,9 @@ private slots:
 
     void helpAndWebOpenThroughTheDesktop();
     void aboutIsModalAndMadeOnce();
+
+    void bannerIsADecodedJpegAndBadDataIsRefused();
+    void trackBarDrawsItsSelection();
 
 private:
     TempDir media_;
@@ -716,6 +721,46 @@ void MainFormTest::aboutIsModalAndMadeOnce()
     OnNextModal([](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); });
     w.Click(w->sbtnAbout3);
     QCOMPARE(w->AboutBox, first);
+}
+
+void MainFormTest::bannerIsADecodedJpegAndBadDataIsRefused()
+{
+    const QPixmap banner = BannerPicture();
+    QCOMPARE(banner.size(), QSize(653, 57));
+    QCOMPARE(LogoPicture().size(), QSize(32, 32));
+    Window w;
+    QVERIFY(w->imgBanner->pixmap().cacheKey() != 0);
+    QCOMPARE(w->imgBanner->height(), 57);
+
+    QFile resource(":/pictures/banner.jpg");
+    QVERIFY(resource.open(QIODevice::ReadOnly));
+    const QByteArray jpeg = resource.readAll();
+    const auto* bytes = reinterpret_cast<const uint8_t*>(jpeg.constData());
+    QVERIFY(!DecodeJpeg(bytes, size_t(jpeg.size())).isNull());
+    const std::vector<uint8_t> garbage(4096, 0x5a);
+    QVERIFY(DecodeJpeg(garbage.data(), garbage.size()).isNull());
+    QVERIFY(DecodeJpeg(bytes, 40).isNull());  // cut inside the header
+    QVERIFY(DecodeJpeg(nullptr, 0).isNull());
+    // Cut inside the picture data: libjpeg fills the rest, the size stays.
+    QCOMPARE(DecodeJpeg(bytes, size_t(jpeg.size() / 2)).size(), QSize(653, 57));
+}
+
+void MainFormTest::trackBarDrawsItsSelection()
+{
+    GuiTrackBar bar;
+    bar.setRange(0, 83);
+    bar.resize(400, bar.sizeHint().height());
+    const QImage plain = bar.grab().toImage();
+    bar.SetSelStart(10);
+    bar.SetSelEnd(40);
+    QCOMPARE(bar.SelStart(), 10);
+    QCOMPARE(bar.SelEnd(), 40);
+    const QImage marked = bar.grab().toImage();
+    QVERIFY(marked != plain);
+    // The band lies between the two marks: the far right stays as it was.
+    QCOMPARE(marked.copy(360, 0, 40, marked.height()), plain.copy(360, 0, 40, plain.height()));
+    bar.SetSelEnd(5);  // an end before the start shows no band
+    QCOMPARE(bar.grab().toImage(), plain);
 }
 
 QTEST_MAIN(MainFormTest)

@@ -145,6 +145,15 @@ void PreviewTest::playFollowsThePlaybackWithTheTimer()
     QCOMPARE(form_->labTime1->text(), QString("00:12:000"));
     QVERIFY(form_->Player->Position() >= 12500);
     QVERIFY(!form_->trackBarMovedByTimer_);
+
+    // While the user holds the handle the timer leaves the bar alone.
+    form_->tkbPosition->setSliderDown(true);
+    form_->Player->SetPosition(20000);
+    form_->TmrPlayerTimer();
+    QCOMPARE(form_->tkbPosition->value(), 12);
+    form_->tkbPosition->setSliderDown(false);
+    form_->TmrPlayerTimer();
+    QCOMPARE(form_->tkbPosition->value(), 20);
 }
 
 void PreviewTest::pauseAndResumeKeepThePositionAndFlipTheHint()
@@ -332,6 +341,15 @@ void PreviewTest::marksAndTypedTimesNeedAFile()
     form_->edtStart->setText("00:10.000");
     QCOMPARE(form_->tkbPosition->value(), 4);
     QVERIFY(prompts_->messages.empty());
+
+    // A file the player cannot open: the player reports it, and there is
+    // no playback for the timer to follow.
+    const std::string junk = dir_.File("junk.mp3");
+    testsupport::WriteText(junk, "not audio at all\n");
+    form_->edtFile->setText(QString::fromStdString(junk));
+    form_->sbtnPlay->click();
+    QVERIFY(form_->Player->Mode() != plmPlaying);
+    QVERIFY(!form_->TmrPlayer->isActive());
 }
 
 void PreviewTest::splitAndTagWriteStopTheTimer()

@@ -59,14 +59,17 @@ void SetFieldsEnabled(std::initializer_list<QWidget*> fields, bool enabled)
 {
     for (QWidget* field : fields) {
         field->setEnabled(enabled);
-        const QPalette inherited = field->parentWidget() ? field->parentWidget()->palette() : QPalette();
-        const QColor color = enabled ? inherited.color(QPalette::Active, QPalette::Base) : kDisabledFieldColor;
+        if (enabled) {
+            // An empty palette sets no colour of its own: the field takes
+            // its colours from the window again, theme changes included.
+            field->setPalette(QPalette());
+            continue;
+        }
         QPalette palette = field->palette();
-        palette.setColor(QPalette::Base, color);
+        palette.setColor(QPalette::Base, kDisabledFieldColor);
         // A drop-down list paints its face in the button colour.
         if (qobject_cast<QComboBox*>(field))
-            palette.setColor(QPalette::Button,
-                             enabled ? inherited.color(QPalette::Active, QPalette::Button) : kDisabledFieldColor);
+            palette.setColor(QPalette::Button, kDisabledFieldColor);
         field->setPalette(palette);
     }
 }

@@ -96,6 +96,8 @@ std::string FieldText(const QLineEdit& edit)
 
 void TMainForm::tabTagShow()
 {
+    // The page is made ready on its first showing, before anything can be
+    // typed into it.
     if (!genreListFilled_) {
         GenreComboBox1->clear();
         GenreComboBox1->addItem(QString());

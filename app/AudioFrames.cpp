@@ -70,7 +70,7 @@ std::optional<AudioSpan> LocateAudio(BinaryFile& file, int64_t fileSize, int64_t
 }
 
 TFrameWalker::TFrameWalker(BinaryFile& file, const AudioSpan& span)
-    : span_(span), window_(file, span.AudioEnd), position_(span.TimeZero)
+    : span_(span), window_(file, span.AudioEnd), position_(span.TimeZero), previous_(span.TimeZero)
 {
     size_t available = 0;
     const uint8_t* bytes = window_.At(span_.TimeZero, 4, available);
@@ -81,23 +81,33 @@ TFrameWalker::TFrameWalker(BinaryFile& file, const AudioSpan& span)
         // Only a VBR-header frame and nothing behind it: there is no audio.
         position_ = span_.AudioEnd;
     }
+    previous_ = position_;
 }
 
 void TFrameWalker::ResumeAt(int64_t frameStart)
 {
     position_ = std::clamp(frameStart, span_.TimeZero, span_.AudioEnd);
+    previous_ = position_;
 }
 
 size_t TFrameWalker::FrameAt(int64_t position)
 {
     size_t available = 0;
     const uint8_t* bytes = window_.At(position, kLookAhead, available);
-    if (available < 4 || !IsFrameHeader(bytes))
+    // Bytes 0 and 3 take part in the header test only through the sync
+    // byte and the emphasis, checked here; the rest is cached.
+    if (available < 4 || bytes[0] != 0xFF || (bytes[3] & 3) == 2)
         return 0;
+    uint16_t key = static_cast<uint16_t>(bytes[1] << 8 | bytes[2]);
+    for (const KnownHeader& known : knownHeaders_)
+        if (known.Used && known.Key == key)
+            return known.Length;
     MPEGFrame frame = DecodeFrameHeader(bytes);
-    if (!signature_.Matches(frame))
-        return 0;
-    return FrameLength(frame);
+    bool ours = IsFrameHeader(bytes) && signature_.Matches(frame);
+    KnownHeader& slot = knownHeaders_[nextKnownHeader_];
+    nextKnownHeader_ = (nextKnownHeader_ + 1) % knownHeaders_.size();
+    slot = {key, ours ? frame.Size : uint16_t(0), true};
+    return slot.Length;
 }
 
 int64_t TFrameWalker::Resynchronise(int64_t from)
@@ -118,6 +128,7 @@ int64_t TFrameWalker::AdvanceTo(int64_t offset)
     offset = std::min(offset, span_.AudioEnd);
     while (position_ < offset) {
         // position_ is always a frame start here (or the audio end).
+        previous_ = position_;
         size_t length = FrameAt(position_);
         int64_t next = position_ + static_cast<int64_t>(length);
         if (length == 0 || next >= span_.AudioEnd) {
@@ -132,9 +143,11 @@ int64_t TFrameWalker::AdvanceTo(int64_t offset)
 
 int64_t TFrameWalker::FrameAfter(int64_t frameStart)
 {
-    int64_t saved = position_;
+    int64_t savedPosition = position_;
+    int64_t savedPrevious = previous_;
     position_ = std::clamp(frameStart, span_.TimeZero, span_.AudioEnd);
     int64_t next = AdvanceTo(position_ + 1);
-    position_ = saved;
+    position_ = savedPosition;
+    previous_ = savedPrevious;
     return next;
 }

@@ -18,6 +18,7 @@
 // error"). One object per thread.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -49,7 +50,7 @@ struct StreamSignature {
 // on demand; at most one window's worth of memory.
 class FileWindow {
 public:
-    FileWindow(BinaryFile& file, int64_t limit, size_t windowSize = 1 << 20);
+    FileWindow(BinaryFile& file, int64_t limit, size_t windowSize = 256 * 1024);
 
     // The bytes from position up to the window's end (never past limit);
     // loads the window at position when fewer than need bytes are there.
@@ -88,6 +89,10 @@ public:
     int64_t FrameAfter(int64_t frameStart);
 
     int64_t Position() const { return position_; }
+    // The frame start the walk last stepped from: before Position(), or
+    // equal to it when the walk has not moved. A later walk may resume
+    // there for any offset at or after it.
+    int64_t PreviousFrameStart() const { return previous_; }
     const AudioSpan& Span() const { return span_; }
 
 private:
@@ -101,4 +106,15 @@ private:
     FileWindow window_;
     StreamSignature signature_;
     int64_t position_;
+    int64_t previous_;
+    // Frame lengths of the last header bytes 1 and 2 met, which fix
+    // everything the length and the stream test depend on (0: no frame of
+    // this stream). A stream holds only a handful of distinct headers.
+    struct KnownHeader {
+        uint16_t Key = 0;
+        uint16_t Length = 0;
+        bool Used = false;
+    };
+    std::array<KnownHeader, 32> knownHeaders_{};
+    size_t nextKnownHeader_ = 0;
 };

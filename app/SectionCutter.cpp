@@ -234,7 +234,7 @@ bool TSectionCutter::Cut(const CutRequest& request)
     int64_t startByte = walker.AdvanceTo(startOffset);
     int64_t endByte = toAudioEnd ? span->AudioEnd : walker.AdvanceTo(ByteOffset(*span, bitRate, endMs));
     if (identity)
-        memo_ = WalkMemo{*identity, walker.Position()};
+        memo_ = WalkMemo{*identity, walker.PreviousFrameStart()};
     // One lone frame is no playable file: decoders look for a second header
     // behind the first before they accept a stream.
     if (endByte <= startByte || walker.FrameAfter(startByte) >= endByte)

@@ -71,8 +71,9 @@ private:
         int64_t ChangedNs = 0;
         bool operator==(const FileIdentity&) const = default;
     };
-    // The last frame start a walk reached, so that consecutive parts of one
-    // split each walk only their own frames instead of walking from time 0.
+    // A frame start the last walk reached just before its last offset, so
+    // that consecutive parts of one split each walk only their own frames
+    // instead of walking from time 0.
     struct WalkMemo {
         FileIdentity File;
         int64_t FrameStart = 0;

@@ -1,0 +1,163 @@
+// Splitting is a byte copy, so it should cost about what copying the file
+// costs. A 60-minute 128 kbit/s MP3 with an ID3v2 tag holding a 300 KB
+// picture and an ID3v1 tag is split into 10 parts (tags on every part) and
+// copied with cp, alternately in the same run; the counter "ratio" is the
+// split's time over cp's.
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+
+#include "analysis/ID3v1.h"
+#include "analysis/ID3v2.h"
+#include "app/SplitCommands.h"
+#include "playback/BASSPlayer.h"
+#include "support/TestSupport.h"
+
+using namespace testsupport;
+namespace fs = std::filesystem;
+
+namespace {
+
+class QuietUi : public SplitUi {
+public:
+    void ShowMessage(const std::string&, const std::string& text, MessageIcon) override { last = text; }
+    std::optional<std::string> AskOpenFileName() override { return std::nullopt; }
+    std::optional<std::string> AskSaveFileName(const std::string&) override { return std::nullopt; }
+    bool ExecuteFolderPicker(std::string& path) override
+    {
+        path = folder;
+        return true;
+    }
+    void SetProgressVisible(bool) override {}
+    void SetProgress(int) override {}
+    void ProcessMessages() override { QCoreApplication::processEvents(); }
+    void StopPlayerTimer() override {}
+
+    std::string folder;
+    std::string last;
+};
+
+const char* const kTagger = R"(
+import os, sys, mutagen.id3 as id3
+tag = id3.ID3()
+tag.add(id3.TIT2(encoding=0, text='An Hour of Tone'))
+tag.add(id3.TPE1(encoding=0, text='The Benchmarks'))
+tag.add(id3.TALB(encoding=0, text='Speed'))
+tag.add(id3.TRCK(encoding=0, text='1'))
+tag.add(id3.APIC(encoding=0, mime='image/jpeg', type=3, desc='', data=b'\xff\xd8\xff\xe0' + os.urandom(300 * 1024)))
+tag.save(sys.argv[1], v1=2, v2_version=3)
+)";
+
+// The source file, made once: one minute from lame repeated 60 times.
+const std::string& SourceFile()
+{
+    static TempDir folder;
+    static std::string source = [] {
+        std::string minute = folder.File("minute.mp3");
+        MakeMp3(minute, 60, 44100, 2, "-b 128 -t");
+        auto frames = ReadBytes(minute);
+        std::string hour = folder.File("hour.mp3");
+        std::FILE* out = std::fopen(hour.c_str(), "wb");
+        for (int i = 0; i < 60; ++i)
+            std::fwrite(frames.data(), 1, frames.size(), out);
+        std::fclose(out);
+        WriteText(folder.File("tag.py"), kTagger);
+        auto tagged = Run("/usr/bin/python3 " + Quote(folder.File("tag.py")) + " " + Quote(hour));
+        if (tagged.exitCode != 0)
+            throw std::runtime_error("tagging failed: " + tagged.output);
+        return hour;
+    }();
+    return source;
+}
+
+double Seconds(std::chrono::steady_clock::duration duration)
+{
+    return std::chrono::duration<double>(duration).count();
+}
+
+void BM_SplitTenPartsVersusCp(benchmark::State& state)
+{
+    static int argc = 1;
+    static char name[] = "bench_split";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication application(argc, argv);
+    const std::string& source = SourceFile();
+    QuietUi ui;
+    TBASSPlayer player(nullptr, &ui, BinFolder());
+    if (!player.PlayerReady()) {
+        state.SkipWithError("the audio library is not beside the benchmark");
+        return;
+    }
+    TID3v1 id3v1;
+    TID3v2 id3v2;
+    TSplitCommands commands(player, id3v1, id3v2, ui);
+    player.Open(source);
+    SplitRequest request;
+    request.FileText = source;
+    request.SectionMode = false;
+    request.PartText = "10";
+    request.LengthMs = static_cast<int32_t>(player.PlayLength());
+    player.Close();
+
+    TempDir out;
+    double splitSeconds = 0;
+    double copySeconds = 0;
+    for (auto _ : state) {
+        fs::path parts = out.Path() / "parts";
+        fs::create_directory(parts);
+        ui.folder = parts.string();
+        auto begin = std::chrono::steady_clock::now();
+        commands.Split(request);
+        double split = Seconds(std::chrono::steady_clock::now() - begin);
+        if (ui.last != "Splitting MP3 is completed.") {
+            state.SkipWithError("the split failed");
+            return;
+        }
+        begin = std::chrono::steady_clock::now();
+        Run("cp " + Quote(source) + " " + Quote(out.File("copy.mp3")));
+        double copy = Seconds(std::chrono::steady_clock::now() - begin);
+        state.SetIterationTime(split);
+        splitSeconds += split;
+        copySeconds += copy;
+        state.PauseTiming();
+        fs::remove_all(parts);
+        fs::remove(out.File("copy.mp3"));
+        state.ResumeTiming();
+    }
+    state.counters["split_s"] = splitSeconds / static_cast<double>(state.iterations());
+    state.counters["cp_s"] = copySeconds / static_cast<double>(state.iterations());
+    state.counters["ratio"] = copySeconds > 0 ? splitSeconds / copySeconds : 0;
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(fs::file_size(source)));
+}
+BENCHMARK(BM_SplitTenPartsVersusCp)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+
+// What each part pays for measuring the stream through the player.
+void BM_PlayerMeasuresSource(benchmark::State& state)
+{
+    static int argc = 1;
+    static char name[] = "bench_split";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication application(argc, argv);
+    const std::string& source = SourceFile();
+    QuietUi ui;
+    TBASSPlayer player(nullptr, &ui, BinFolder());
+    if (!player.PlayerReady()) {
+        state.SkipWithError("the audio library is not beside the benchmark");
+        return;
+    }
+    for (auto _ : state) {
+        player.Open(source);
+        benchmark::DoNotOptimize(player.PlayLength());
+        benchmark::DoNotOptimize(player.StreamInfo().BitRate);
+        player.Close();
+    }
+}
+BENCHMARK(BM_PlayerMeasuresSource)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();

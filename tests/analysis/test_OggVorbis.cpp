@@ -266,6 +266,28 @@ TEST_F(OggVorbisFile, ValuesLongerThan250BytesKeepTheirStart)
     EXPECT_EQ(ogg.Album(), "After the long ones");
 }
 
+TEST_F(OggVorbisFile, ItemsBeyondTheCountAreNotRead)
+{
+    Bytes file = Page(IdentificationPacket(2, 44100, 128000), 0, 2);
+    const Bytes page = Page(CommentPacket("vendor", {"TITLE=counted", "TITLE=beyond the count"}, 1), 0);
+    file.insert(file.end(), page.begin(), page.end());
+    ASSERT_TRUE(ogg.Analyze(Write(file)));
+    EXPECT_EQ(ogg.Title(), "counted");
+}
+
+TEST_F(OggVorbisFile, AnItemWithoutEqualsIsTheVendorOnlyWhenThereIsNone)
+{
+    OggSpec spec;
+    spec.vendor = "Encoder 1.0";
+    spec.comments = {"no equals sign", "TITLE=t"};
+    ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+    EXPECT_EQ(ogg.Vendor(), "Encoder 1.0");
+    spec.vendor = "";
+    ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+    EXPECT_EQ(ogg.Vendor(), "no equals sign");
+    EXPECT_EQ(ogg.Title(), "t");
+}
+
 TEST_F(OggVorbisFile, CommentCountBeyondTheFileEndsAtTheEnd)
 {
     OggSpec spec;

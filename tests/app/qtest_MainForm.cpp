@@ -4,6 +4,9 @@
 // About, and the spinner of the part quantity.
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -28,6 +31,7 @@
 #include "app/GuiTrackBar.h"
 #include "app/Main.h"
 #include "app/about.h"
+#include "app/dialogs/BrwsFldr.h"
 #include "playback/BASSPlayer.h"
 #include "support/TestSupport.h"
 
@@ -197,6 +201,7 @@ private slots:
     void helpAndWebOpenThroughTheDesktop();
     void aboutIsModalAndMadeOnce();
 
+    void realPromptsAreTheDialogsOfTheCommands();
     void bannerIsADecodedJpegAndBadDataIsRefused();
     void trackBarDrawsItsSelection();
 
@@ -721,6 +726,96 @@ void MainFormTest::aboutIsModalAndMadeOnce()
     OnNextModal([](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); });
     w.Click(w->sbtnAbout3);
     QCOMPARE(w->AboutBox, first);
+}
+
+void MainFormTest::realPromptsAreTheDialogsOfTheCommands()
+{
+    QWidget owner;
+    TBrowseForFolder picker;
+    GuiPrompter prompter(owner, picker);
+
+    QString caption;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    OnNextModal([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        QVERIFY(box);
+        caption = box->windowTitle();
+        text = box->text();
+        icon = box->icon();
+        box->accept();
+    });
+    prompter.ShowMessage("Information", "Splitting MP3 is completed.", MessageIcon::Information);
+    QCOMPARE(caption, QString("Information"));
+    QCOMPARE(text, QString("Splitting MP3 is completed."));
+    QCOMPARE(icon, QMessageBox::Information);
+    OnNextModal([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        icon = box->icon();
+        text = box->text();
+        box->accept();
+    });
+    prompter.ShowMessage("Corvella", "<b>not markup</b>\r\nsecond line", MessageIcon::Error);
+    QCOMPARE(icon, QMessageBox::Critical);
+    QCOMPARE(text, QString("<b>not markup</b>\nsecond line"));
+
+    TempDir dir;
+    const std::string existing = dir.File("song.mp3");
+    fs::copy_file(plainMp3_, existing);
+    QStringList filters;
+    OnNextModal([&](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        QVERIFY(dialog);
+        filters = dialog->nameFilters();
+        QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptOpen);
+        dialog->selectFile(QString::fromStdString(existing));
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    QCOMPARE(prompter.AskOpenFileName(), std::optional<std::string>(existing));
+    QCOMPARE(filters, QStringList{"MP3 files (*.mp3)"});
+
+    // The save dialog opens where the last file was opened, proposing the name.
+    QString proposed;
+    QString folder;
+    bool confirmsOverwrite = false;
+    QString suffix;
+    OnNextModal([&](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        QVERIFY(dialog);
+        filters = dialog->nameFilters();
+        QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptSave);
+        suffix = dialog->defaultSuffix();
+        confirmsOverwrite = !dialog->testOption(QFileDialog::DontConfirmOverwrite);
+        folder = dialog->directory().absolutePath();
+        const QStringList selected = dialog->selectedFiles();
+        proposed = selected.isEmpty() ? QString() : QFileInfo(selected.first()).fileName();
+        dialog->reject();
+    });
+    QCOMPARE(prompter.AskSaveFileName("song_chunk_1.mp3"), std::optional<std::string>());
+    QCOMPARE(filters, QStringList{"MP3 Files (*.mp3)"});
+    QCOMPARE(suffix, QString("mp3"));
+    QVERIFY(confirmsOverwrite);
+    QCOMPARE(proposed, QString("song_chunk_1.mp3"));
+    QCOMPARE(folder, QString::fromStdString(fs::canonical(dir.Path()).string()));
+
+    // The folder picker starts at the path the command keeps and returns the choice.
+    fs::create_directory(dir.Path() / "parts");
+    const std::string parts = fs::canonical(dir.Path() / "parts").string();
+    std::string path = parts;
+    std::string initiallySelected;
+    OnNextModal([&](QWidget* modal) {
+        auto* dialog = qobject_cast<TBrowseForFolderDialog*>(modal);
+        QVERIFY(dialog);
+        initiallySelected = dialog->SelectedPath();
+        dialog->accept();
+    });
+    QVERIFY(prompter.ExecuteFolderPicker(path));
+    QCOMPARE(initiallySelected, parts);
+    QCOMPARE(path, parts);
+    OnNextModal([](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); });
+    path = "kept";
+    QVERIFY(!prompter.ExecuteFolderPicker(path));
+    QCOMPARE(path, std::string("kept"));
 }
 
 void MainFormTest::bannerIsADecodedJpegAndBadDataIsRefused()

@@ -126,17 +126,26 @@ int64_t TFrameWalker::Resynchronise(int64_t from)
 int64_t TFrameWalker::AdvanceTo(int64_t offset)
 {
     offset = std::min(offset, span_.AudioEnd);
+    // position_ is always a frame start (or the audio end); each header is
+    // examined once, as the frame after the last one and then as the
+    // frame to step over.
+    size_t length = position_ < offset ? FrameAt(position_) : 0;
     while (position_ < offset) {
-        // position_ is always a frame start here (or the audio end).
         previous_ = position_;
-        size_t length = FrameAt(position_);
         int64_t next = position_ + static_cast<int64_t>(length);
-        if (length == 0 || next >= span_.AudioEnd) {
+        if (length != 0 && next >= span_.AudioEnd) {
             // A truncated last frame still ends at the audio end.
-            position_ = length == 0 ? Resynchronise(position_ + 1) : span_.AudioEnd;
-            continue;
+            position_ = span_.AudioEnd;
+            break;
         }
-        position_ = FrameAt(next) != 0 ? next : Resynchronise(next + 1);
+        size_t nextLength = length == 0 ? 0 : FrameAt(next);
+        if (nextLength != 0) {
+            position_ = next;
+            length = nextLength;
+        } else {
+            position_ = Resynchronise(length == 0 ? position_ + 1 : next + 1);
+            length = FrameAt(position_);
+        }
     }
     return position_;
 }

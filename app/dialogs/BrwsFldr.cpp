@@ -51,6 +51,8 @@ TBrowseForFolderDialog::TBrowseForFolderDialog(TBrowseForFolder& owner, QWidget*
     for (int column = 1; column < model_->columnCount(); ++column)
         tree_->hideColumn(column);
     tree_->setSelectionMode(QAbstractItemView::SingleSelection);
+    tree_->setSortingEnabled(true);
+    tree_->sortByColumn(0, Qt::AscendingOrder);
 
     edit_ = new QLineEdit;
     edit_->setObjectName("edit");

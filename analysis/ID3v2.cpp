@@ -521,6 +521,20 @@ std::vector<uint8_t> TID3v2::RenderTag() const
     return tag;
 }
 
+void TID3v2::DropFramesOfTheWholeAudio()
+{
+    static constexpr std::array<std::string_view, 7> kWholeAudioFrames = {"TLEN", "TSIZ", "MLLT", "ETCO",
+                                                                          "SYLT", "SYTC", "POSS"};
+    constexpr uint8_t kFileAlterPreservation = 0x40;  // first flags byte of a v2.3 frame header
+    std::erase_if(keptFrames_, [&](const std::vector<uint8_t>& frame) {
+        if (frame.size() < kHeaderSize)
+            return false;
+        std::string_view id(reinterpret_cast<const char*>(frame.data()), 4);
+        return (frame[8] & kFileAlterPreservation) != 0
+            || std::find(kWholeAudioFrames.begin(), kWholeAudioFrames.end(), id) != kWholeAudioFrames.end();
+    });
+}
+
 bool TID3v2::WriteTag(const std::string& fileName)
 {
     {

@@ -46,6 +46,13 @@ public:
     // The whole tag WriteTag would put in front of the audio, header included.
     std::vector<uint8_t> RenderTag() const;
 
+    // Forgets the kept frames that describe the audio as a whole and so are
+    // wrong on a section cut from it: the length (TLEN), size (TSIZ), the
+    // lookup table, timing codes and synchronised texts (MLLT, ETCO, SYLT,
+    // SYTC, POSS), and every frame whose writer asked for it to be discarded
+    // when the audio changes (the file alter preservation flag).
+    void DropFramesOfTheWholeAudio();
+
 private:
     // Fills the fields and the kept frames from the bytes after the header.
     void TakeFrames(uint8_t version, uint8_t flags, std::vector<uint8_t> body);

@@ -562,6 +562,24 @@ TEST(ID3v2Write, OtherFramesAreKeptInOrder)
     EXPECT_EQ(tag.RenderTag().size(), 10u);
 }
 
+TEST(ID3v2Write, FramesOfTheWholeAudioCanBeDroppedForASection)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    Bytes picture = Frame23("APIC", Cat({{0}, Str("image/jpeg"), {0, 3, 0}, Audio(500)}));
+    Bytes length = Frame23("TLEN", Text(0, "261224"));
+    Bytes lookup = Frame23("MLLT", Audio(40));
+    Bytes marked = Frame23("TXXX", Cat({{0}, Str("replaygain"), {0}, Str("-3 dB")}), 0x4000);
+    Bytes encoder = Frame23("TSSE", Text(0, "LAME"));
+    WriteBytes(path, Cat({Tag(3, Cat({length, picture, lookup, marked, encoder})), Audio(300)}));
+
+    TID3v2 tag = Read(path);
+    EXPECT_TRUE(Contains(tag.RenderTag(), length));
+    tag.DropFramesOfTheWholeAudio();
+    Bytes rendered = tag.RenderTag();
+    EXPECT_EQ(rendered, Tag(3, Cat({picture, encoder})));
+}
+
 TEST(ID3v2Write, Version24FramesBecomeVersion23Frames)
 {
     TempDir dir;

@@ -80,7 +80,7 @@ Bytes CommentPacket(const std::string& vendor, const std::vector<std::string>& i
     return packet;
 }
 
-struct OggSpec {
+struct OggLayout {
     uint8_t channels = 2;
     uint32_t sampleRate = 44100;
     int32_t nominal = 128000;
@@ -91,14 +91,14 @@ struct OggSpec {
     bool lastPage = true;
 };
 
-Bytes OggFile(const OggSpec& spec)
+Bytes OggFile(const OggLayout& layout)
 {
-    Bytes file = Page(IdentificationPacket(spec.channels, spec.sampleRate, spec.nominal), 0, 2);
-    const Bytes comments = Page(CommentPacket(spec.vendor, spec.comments, uint32_t(spec.comments.size())), 0);
+    Bytes file = Page(IdentificationPacket(layout.channels, layout.sampleRate, layout.nominal), 0, 2);
+    const Bytes comments = Page(CommentPacket(layout.vendor, layout.comments, uint32_t(layout.comments.size())), 0);
     file.insert(file.end(), comments.begin(), comments.end());
-    file.resize(file.size() + spec.audioBytes, 0x41);
-    if (spec.lastPage) {
-        const Bytes last = Page(Bytes(100, 0x42), spec.samples, 4);
+    file.resize(file.size() + layout.audioBytes, 0x41);
+    if (layout.lastPage) {
+        const Bytes last = Page(Bytes(100, 0x42), layout.samples, 4);
         file.insert(file.end(), last.begin(), last.end());
     }
     return file;
@@ -130,10 +130,10 @@ protected:
 
 TEST_F(OggVorbisFile, StreamParametersAndComments)
 {
-    OggSpec spec;
-    spec.comments = {"TITLE=Song", "ARTIST=Band", "ALBUM=Record", "TRACKNUMBER=7", "DATE=2004",
+    OggLayout layout;
+    layout.comments = {"TITLE=Song", "ARTIST=Band", "ALBUM=Record", "TRACKNUMBER=7", "DATE=2004",
                      "GENRE=Rock", "COMMENT=Fine", "OTHER=ignored"};
-    const Bytes file = OggFile(spec);
+    const Bytes file = OggFile(layout);
     ASSERT_TRUE(ogg.Analyze(Write(file)));
     EXPECT_EQ(ogg.FileSize(), int64_t(file.size()));
     EXPECT_EQ(ogg.Channels(), 2);
@@ -141,7 +141,7 @@ TEST_F(OggVorbisFile, StreamParametersAndComments)
     EXPECT_EQ(ogg.BitRateNominal(), 128);
     EXPECT_EQ(ogg.Samples(), 441000);
     EXPECT_EQ(ogg.ID3v2Size(), 0);
-    EXPECT_EQ(ogg.Vendor(), spec.vendor);
+    EXPECT_EQ(ogg.Vendor(), layout.vendor);
     EXPECT_EQ(ogg.Title(), "Song");
     EXPECT_EQ(ogg.Artist(), "Band");
     EXPECT_EQ(ogg.Album(), "Record");
@@ -157,22 +157,22 @@ TEST_F(OggVorbisFile, StreamParametersAndComments)
 
 TEST_F(OggVorbisFile, NominalBitRateRoundsHalvesToEven)
 {
-    OggSpec spec;
+    OggLayout layout;
     for (auto [nominal, expected] : {std::pair{127500, 128}, {128500, 128}, {129500, 130}, {499, 0},
                                      {-1, 0}}) {
-        spec.nominal = nominal;
-        ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+        layout.nominal = nominal;
+        ASSERT_TRUE(ogg.Analyze(Write(OggFile(layout))));
         EXPECT_EQ(ogg.BitRateNominal(), expected) << nominal;
     }
 }
 
 TEST_F(OggVorbisFile, ReadFromBehindALeadingId3v2Tag)
 {
-    OggSpec spec;
-    spec.comments = {"TITLE=Behind the tag"};
+    OggLayout layout;
+    layout.comments = {"TITLE=Behind the tag"};
     for (bool footer : {false, true}) {
         Bytes file = Id3v2Prefix(300, footer);
-        const Bytes ogg1 = OggFile(spec);
+        const Bytes ogg1 = OggFile(layout);
         file.insert(file.end(), ogg1.begin(), ogg1.end());
         ASSERT_TRUE(ogg.Analyze(Write(file))) << footer;
         EXPECT_EQ(ogg.ID3v2Size(), footer ? 320 : 310);
@@ -181,7 +181,7 @@ TEST_F(OggVorbisFile, ReadFromBehindALeadingId3v2Tag)
     }
     // A tag size beyond the end of the file counts as no tag, so no page is found.
     Bytes huge{'I', 'D', '3', 4, 0, 0, 0x7F, 0x7F, 0x7F, 0x7F};
-    const Bytes ogg2 = OggFile(spec);
+    const Bytes ogg2 = OggFile(layout);
     huge.insert(huge.end(), ogg2.begin(), ogg2.end());
     EXPECT_FALSE(ogg.Analyze(Write(huge)));
     EXPECT_EQ(ogg.ID3v2Size(), 0);
@@ -189,39 +189,39 @@ TEST_F(OggVorbisFile, ReadFromBehindALeadingId3v2Tag)
 
 TEST_F(OggVorbisFile, PerformerAndDescriptionStandIn)
 {
-    OggSpec spec;
-    spec.comments = {"PERFORMER=Soloist", "DESCRIPTION=Long notes"};
-    ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+    OggLayout layout;
+    layout.comments = {"PERFORMER=Soloist", "DESCRIPTION=Long notes"};
+    ASSERT_TRUE(ogg.Analyze(Write(OggFile(layout))));
     EXPECT_EQ(ogg.Artist(), "Soloist");
     EXPECT_EQ(ogg.Comment(), "Long notes");
 
-    spec.comments = {"PERFORMER=Soloist", "ARTIST=Band", "DESCRIPTION=Long notes", "COMMENT=Short"};
-    ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+    layout.comments = {"PERFORMER=Soloist", "ARTIST=Band", "DESCRIPTION=Long notes", "COMMENT=Short"};
+    ASSERT_TRUE(ogg.Analyze(Write(OggFile(layout))));
     EXPECT_EQ(ogg.Artist(), "Band");
     EXPECT_EQ(ogg.Comment(), "Short");
 
     // An ARTIST that trims to nothing counts as empty.
-    spec.comments = {"ARTIST=  ", "PERFORMER=Soloist"};
-    ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+    layout.comments = {"ARTIST=  ", "PERFORMER=Soloist"};
+    ASSERT_TRUE(ogg.Analyze(Write(OggFile(layout))));
     EXPECT_EQ(ogg.Artist(), "Soloist");
 }
 
 TEST_F(OggVorbisFile, TrackNumberForms)
 {
-    OggSpec spec;
+    OggLayout layout;
     for (auto [text, expected] : {std::pair{"5", 5}, {"5/12", 5}, {"A", 0}, {"/12", 0}, {"12a", 0},
                                   {"70000", 0}, {"-3", 0}}) {
-        spec.comments = {std::string("TRACKNUMBER=") + text};
-        ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+        layout.comments = {std::string("TRACKNUMBER=") + text};
+        ASSERT_TRUE(ogg.Analyze(Write(OggFile(layout))));
         EXPECT_EQ(ogg.Track(), expected) << text;
     }
 }
 
 TEST_F(OggVorbisFile, NamesMatchWhateverTheirCaseAndLaterItemsWin)
 {
-    OggSpec spec;
-    spec.comments = {"title=first", "Album=Mixed Case", "TiTlE=second", "=no name", "Genre==Equals"};
-    ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+    OggLayout layout;
+    layout.comments = {"title=first", "Album=Mixed Case", "TiTlE=second", "=no name", "Genre==Equals"};
+    ASSERT_TRUE(ogg.Analyze(Write(OggFile(layout))));
     EXPECT_EQ(ogg.Title(), "second");
     EXPECT_EQ(ogg.Album(), "Mixed Case");
     EXPECT_EQ(ogg.Genre(), "=Equals");
@@ -229,9 +229,9 @@ TEST_F(OggVorbisFile, NamesMatchWhateverTheirCaseAndLaterItemsWin)
 
 TEST_F(OggVorbisFile, ValuesAreTrimmedAndDecodedFromUtf8)
 {
-    OggSpec spec;
-    spec.comments = {"TITLE= \tCaf\xC3\xA9 \xE2\x82\xAC  ", "ARTIST=Bj\xC3\xB6rk\xC3(cut)"};
-    ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+    OggLayout layout;
+    layout.comments = {"TITLE= \tCaf\xC3\xA9 \xE2\x82\xAC  ", "ARTIST=Bj\xC3\xB6rk\xC3(cut)"};
+    ASSERT_TRUE(ogg.Analyze(Write(OggFile(layout))));
     EXPECT_EQ(ogg.Title(), "Caf\xC3\xA9 \xE2\x82\xAC");
     EXPECT_EQ(ogg.Artist(), "Bj\xC3\xB6rk");  // decoding stops at the bad continuation byte
 }
@@ -255,12 +255,12 @@ TEST(VorbisCommentText, DecodingRule)
 
 TEST_F(OggVorbisFile, ValuesLongerThan250BytesKeepTheirStart)
 {
-    OggSpec spec;
+    OggLayout layout;
     const std::string longTitle = "TITLE=" + std::string(300, 'x');
     // "COMMENT=" (8 bytes) + 241 'y' leaves one byte: the first of a two-byte sequence.
     const std::string cutComment = "COMMENT=" + std::string(241, 'y') + "\xC3\xA9" + "tail";
-    spec.comments = {longTitle, cutComment, "ALBUM=After the long ones"};
-    ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+    layout.comments = {longTitle, cutComment, "ALBUM=After the long ones"};
+    ASSERT_TRUE(ogg.Analyze(Write(OggFile(layout))));
     EXPECT_EQ(ogg.Title(), std::string(244, 'x'));
     EXPECT_EQ(ogg.Comment(), std::string(241, 'y'));
     EXPECT_EQ(ogg.Album(), "After the long ones");
@@ -277,22 +277,22 @@ TEST_F(OggVorbisFile, ItemsBeyondTheCountAreNotRead)
 
 TEST_F(OggVorbisFile, AnItemWithoutEqualsIsTheVendorOnlyWhenThereIsNone)
 {
-    OggSpec spec;
-    spec.vendor = "Encoder 1.0";
-    spec.comments = {"no equals sign", "TITLE=t"};
-    ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+    OggLayout layout;
+    layout.vendor = "Encoder 1.0";
+    layout.comments = {"no equals sign", "TITLE=t"};
+    ASSERT_TRUE(ogg.Analyze(Write(OggFile(layout))));
     EXPECT_EQ(ogg.Vendor(), "Encoder 1.0");
-    spec.vendor = "";
-    ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+    layout.vendor = "";
+    ASSERT_TRUE(ogg.Analyze(Write(OggFile(layout))));
     EXPECT_EQ(ogg.Vendor(), "no equals sign");
     EXPECT_EQ(ogg.Title(), "t");
 }
 
 TEST_F(OggVorbisFile, CommentCountBeyondTheFileEndsAtTheEnd)
 {
-    OggSpec spec;
-    spec.lastPage = false;
-    spec.audioBytes = 0;
+    OggLayout layout;
+    layout.lastPage = false;
+    layout.audioBytes = 0;
     Bytes file = Page(IdentificationPacket(2, 44100, 128000), 0, 2);
     Bytes comments = CommentPacket("vendor", {"TITLE=Only one"}, 0xFFFFFFFF);
     comments.pop_back();  // no framing bit: the file ends after the item
@@ -307,13 +307,13 @@ TEST_F(OggVorbisFile, CommentCountBeyondTheFileEndsAtTheEnd)
 
 TEST_F(OggVorbisFile, NotVorbis)
 {
-    OggSpec spec;
-    Bytes notOgg = OggFile(spec);
+    OggLayout layout;
+    Bytes notOgg = OggFile(layout);
     notOgg[0] = 'X';
     EXPECT_FALSE(ogg.Analyze(Write(notOgg)));
     EXPECT_EQ(ogg.FileSize(), 0);
 
-    Bytes otherCodec = OggFile(spec);
+    Bytes otherCodec = OggFile(layout);
     std::memcpy(otherCodec.data() + 28, "OPUSxx", 6);
     EXPECT_FALSE(ogg.Analyze(Write(otherCodec)));
     EXPECT_EQ(ogg.Channels(), 0);
@@ -324,9 +324,9 @@ TEST_F(OggVorbisFile, NotVorbis)
 
 TEST_F(OggVorbisFile, CommentHeaderNotDirectlyAfterTheIdentification)
 {
-    OggSpec spec;
-    spec.comments = {"TITLE=Lost"};
-    Bytes file = OggFile(spec);
+    OggLayout layout;
+    layout.comments = {"TITLE=Lost"};
+    Bytes file = OggFile(layout);
     // Something between the first page and the comment page.
     file.insert(file.begin() + 28 + 30, 5, 0);
     ASSERT_TRUE(ogg.Analyze(Write(file)));
@@ -338,12 +338,12 @@ TEST_F(OggVorbisFile, CommentHeaderNotDirectlyAfterTheIdentification)
 
 TEST_F(OggVorbisFile, NoLastPageFallsBackToTheNominalBitRate)
 {
-    OggSpec spec;
-    spec.lastPage = false;
-    spec.audioBytes = 12100;  // no "OggS" in the last 12060 bytes
+    OggLayout layout;
+    layout.lastPage = false;
+    layout.audioBytes = 12100;  // no "OggS" in the last 12060 bytes
     for (uint8_t channels : {2, 1}) {
-        spec.channels = channels;
-        const Bytes file = OggFile(spec);
+        layout.channels = channels;
+        const Bytes file = OggFile(layout);
         ASSERT_TRUE(ogg.Analyze(Write(file)));
         EXPECT_EQ(ogg.Samples(), 0);
         const double stereo = file.size() / 128.0 / 2 / 125 * 2;
@@ -351,8 +351,8 @@ TEST_F(OggVorbisFile, NoLastPageFallsBackToTheNominalBitRate)
         EXPECT_DOUBLE_EQ(ogg.Duration(), channels == 2 ? stereo : 2 * stereo);
     }
     // Without a nominal rate there is no duration at all.
-    spec.nominal = 0;
-    ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+    layout.nominal = 0;
+    ASSERT_TRUE(ogg.Analyze(Write(OggFile(layout))));
     EXPECT_EQ(ogg.Duration(), 0);
     EXPECT_EQ(ogg.BitRate(), 0);
     EXPECT_FALSE(ogg.Valid());
@@ -360,10 +360,10 @@ TEST_F(OggVorbisFile, NoLastPageFallsBackToTheNominalBitRate)
 
 TEST_F(OggVorbisFile, LastPageFoundNearTheEndOnly)
 {
-    OggSpec spec;
-    spec.lastPage = false;
-    spec.audioBytes = 11000;
-    Bytes file = OggFile(spec);
+    OggLayout layout;
+    layout.lastPage = false;
+    layout.audioBytes = 11000;
+    Bytes file = OggFile(layout);
     // A page well inside the last 12060 bytes, then payload.
     const Bytes page = Page(Bytes(20, 0x42), 123456, 0);
     file.insert(file.end() - 9000, page.begin(), page.end());
@@ -371,20 +371,20 @@ TEST_F(OggVorbisFile, LastPageFoundNearTheEndOnly)
     EXPECT_EQ(ogg.Samples(), 123456);
 
     // A granule of -1 (no packet ends on the page) gives no sample count.
-    spec.lastPage = true;
-    spec.samples = -1;
-    ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+    layout.lastPage = true;
+    layout.samples = -1;
+    ASSERT_TRUE(ogg.Analyze(Write(OggFile(layout))));
     EXPECT_EQ(ogg.Samples(), -1);
     EXPECT_DOUBLE_EQ(ogg.Duration(), ogg.FileSize() / 128.0 / 2 / 125 * 2);
 }
 
 TEST_F(OggVorbisFile, SmallFileIsSearchedFromItsStart)
 {
-    OggSpec spec;
-    spec.audioBytes = 0;
-    spec.vendor = "v";
-    spec.samples = 44100;
-    const Bytes file = OggFile(spec);
+    OggLayout layout;
+    layout.audioBytes = 0;
+    layout.vendor = "v";
+    layout.samples = 44100;
+    const Bytes file = OggFile(layout);
     ASSERT_LT(file.size(), 251u);
     ASSERT_TRUE(ogg.Analyze(Write(file)));
     EXPECT_EQ(ogg.Samples(), 44100);
@@ -393,35 +393,35 @@ TEST_F(OggVorbisFile, SmallFileIsSearchedFromItsStart)
 
 TEST_F(OggVorbisFile, LongStreamsCountSamplesBeyond32Bits)
 {
-    OggSpec spec;
-    spec.samples = int64_t(44100) * 3600 * 20;  // 20 hours
-    ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
-    EXPECT_EQ(ogg.Samples(), spec.samples);
+    OggLayout layout;
+    layout.samples = int64_t(44100) * 3600 * 20;  // 20 hours
+    ASSERT_TRUE(ogg.Analyze(Write(OggFile(layout))));
+    EXPECT_EQ(ogg.Samples(), layout.samples);
     EXPECT_DOUBLE_EQ(ogg.Duration(), 72000.0);
 }
 
 TEST_F(OggVorbisFile, ValidBounds)
 {
-    OggSpec spec;
-    spec.samples = 4410;  // exactly 0.1 s: not enough
-    ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+    OggLayout layout;
+    layout.samples = 4410;  // exactly 0.1 s: not enough
+    ASSERT_TRUE(ogg.Analyze(Write(OggFile(layout))));
     EXPECT_DOUBLE_EQ(ogg.Duration(), 0.1);
     EXPECT_FALSE(ogg.Valid());
-    spec.samples = 4411;
-    ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+    layout.samples = 4411;
+    ASSERT_TRUE(ogg.Analyze(Write(OggFile(layout))));
     EXPECT_TRUE(ogg.Valid());
 
-    spec.channels = 3;
-    ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+    layout.channels = 3;
+    ASSERT_TRUE(ogg.Analyze(Write(OggFile(layout))));
     EXPECT_FALSE(ogg.Valid());
-    spec.channels = 0;
-    ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+    layout.channels = 0;
+    ASSERT_TRUE(ogg.Analyze(Write(OggFile(layout))));
     EXPECT_FALSE(ogg.Valid());
 
-    spec.channels = 1;
-    spec.sampleRate = 96000;  // rates above 16 bits are kept whole
-    spec.samples = 960000;
-    ASSERT_TRUE(ogg.Analyze(Write(OggFile(spec))));
+    layout.channels = 1;
+    layout.sampleRate = 96000;  // rates above 16 bits are kept whole
+    layout.samples = 960000;
+    ASSERT_TRUE(ogg.Analyze(Write(OggFile(layout))));
     EXPECT_EQ(ogg.SampleRate(), 96000u);
     EXPECT_DOUBLE_EQ(ogg.Duration(), 10.0);
     EXPECT_TRUE(ogg.Valid());

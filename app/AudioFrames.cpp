@@ -1,6 +1,7 @@
 #include "AudioFrames.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "analysis/BinaryFile.h"
 #include "analysis/Errors.h"
@@ -28,6 +29,8 @@ const uint8_t* FileWindow::At(int64_t position, size_t need, size_t& available)
     bool inside = position >= bufferStart_ && position < bufferEnd;
     bool enough = inside && (bufferEnd - position >= static_cast<int64_t>(need) || bufferEnd >= limit_);
     if (!enough) {
+        if (onLeave_ && bufferCount_ > 0)
+            onLeave_(bufferStart_, buffer_.data(), bufferCount_);
         size_t wanted = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(buffer_.size()), limit_ - position));
         bufferStart_ = position;
         bufferCount_ = 0;
@@ -69,8 +72,8 @@ std::optional<AudioSpan> LocateAudio(BinaryFile& file, int64_t fileSize, int64_t
     return std::nullopt;
 }
 
-TFrameWalker::TFrameWalker(BinaryFile& file, const AudioSpan& span)
-    : span_(span), window_(file, span.AudioEnd), position_(span.TimeZero), previous_(span.TimeZero)
+TFrameWalker::TFrameWalker(BinaryFile& file, const AudioSpan& span, size_t windowSize)
+    : span_(span), window_(file, span.AudioEnd, windowSize), position_(span.TimeZero), previous_(span.TimeZero)
 {
     size_t available = 0;
     const uint8_t* bytes = window_.At(span_.TimeZero, 4, available);

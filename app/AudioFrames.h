@@ -21,7 +21,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "analysis/MPEGaudio.h"
@@ -57,8 +59,14 @@ public:
     // available receives how many bytes the pointer gives (0 at the limit).
     const uint8_t* At(int64_t position, size_t need, size_t& available);
 
+    // Called with the window's bytes just before the window moves away
+    // from them, so that bytes read once for the walk can serve a copy too.
+    using LeaveHandler = std::function<void(int64_t start, const uint8_t* bytes, size_t count)>;
+    void OnLeave(LeaveHandler handler) { onLeave_ = std::move(handler); }
+
 private:
     BinaryFile& file_;
+    LeaveHandler onLeave_;
     int64_t limit_;
     std::vector<uint8_t> buffer_;
     int64_t bufferStart_ = 0;
@@ -73,7 +81,7 @@ std::optional<AudioSpan> LocateAudio(BinaryFile& file, int64_t fileSize, int64_t
 class TFrameWalker {
 public:
     // Starts at span.TimeZero, which must be a frame start found by LocateAudio.
-    TFrameWalker(BinaryFile& file, const AudioSpan& span);
+    TFrameWalker(BinaryFile& file, const AudioSpan& span, size_t windowSize = 256 * 1024);
 
     // Continues from a frame start that an earlier walk of the same,
     // unchanged file reached (TimeZero <= frameStart <= AudioEnd).
@@ -87,6 +95,10 @@ public:
     // The frame start after the one at frameStart (AudioEnd after the last
     // frame); the walk's own position does not move.
     int64_t FrameAfter(int64_t frameStart);
+
+    // Hands the bytes of every read window to handler just before the walk
+    // moves on from them (see FileWindow::OnLeave); an empty handler stops it.
+    void OnWindowLeave(FileWindow::LeaveHandler handler) { window_.OnLeave(std::move(handler)); }
 
     int64_t Position() const { return position_; }
     // The frame start the walk last stepped from: before Position(), or

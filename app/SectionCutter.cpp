@@ -214,46 +214,105 @@ bool TSectionCutter::Cut(const CutRequest& request)
     BinaryFile source;
     if (!source.Open(request.Source, BinaryFile::Mode::Read))
         throw FileOpenError(request.Source, source.LastError());
-    TID3v2 sourceId3v2;
-    TID3v1 sourceId3v1;
-    sourceId3v2.ReadTag(request.Source);
-    sourceId3v1.ReadTag(request.Source);
-    int64_t fileSize = source.Size();
-    if (fileSize < 0)
-        throw StreamReadError();
-    auto span = LocateAudio(source, fileSize, sourceId3v2.Size(), sourceId3v1.Exists());
+    // The identity is taken from the open file, so a memo of another file,
+    // or of this one before it changed, is never used for what is read.
+    auto identity = IdentityOf(source.Descriptor());
+    bool known = memo_ && identity && memo_->File == *identity;
+    if (!known)
+        memo_.reset();
+    std::optional<AudioSpan> span;
+    if (known) {
+        span = memo_->Span;
+    } else {
+        TID3v2 sourceId3v2;
+        TID3v1 sourceId3v1;
+        sourceId3v2.ReadTag(request.Source);
+        sourceId3v1.ReadTag(request.Source);
+        int64_t fileSize = source.Size();
+        if (fileSize < 0)
+            throw StreamReadError();
+        span = LocateAudio(source, fileSize, sourceId3v2.Size(), sourceId3v1.Exists());
+    }
     if (!span)
         return false;
 
-    auto identity = IdentityOf(source.Descriptor());
     TFrameWalker walker(source, *span);
     int64_t startOffset = ByteOffset(*span, bitRate, startMs);
-    if (memo_ && identity && memo_->File == *identity && memo_->FrameStart >= span->TimeZero
-        && memo_->FrameStart <= startOffset)
+    if (known && memo_->FrameStart >= span->TimeZero && memo_->FrameStart <= startOffset)
         walker.ResumeAt(memo_->FrameStart);
     int64_t startByte = walker.AdvanceTo(startOffset);
-    int64_t endByte = toAudioEnd ? span->AudioEnd : walker.AdvanceTo(ByteOffset(*span, bitRate, endMs));
-    if (identity)
-        memo_ = WalkMemo{*identity, walker.PreviousFrameStart()};
     // One lone frame is no playable file: decoders look for a second header
     // behind the first before they accept a stream.
-    if (endByte <= startByte || walker.FrameAfter(startByte) >= endByte)
+    int64_t secondFrame = walker.FrameAfter(startByte);
+    if (secondFrame >= span->AudioEnd) {
+        if (identity)
+            memo_ = WalkMemo{*identity, *span, walker.PreviousFrameStart()};
         return false;
-
+    }
     if (fs::exists(request.Target, error) && !request.Overwrite)
         return false;
-    PendingFile part(request.Target);
-    if (request.ID3v2) {
-        std::vector<uint8_t> tag = request.ID3v2->RenderTag();
-        part.Write(tag.data(), tag.size());
+
+    // The walk to the end reads every byte of the part anyway, so the part
+    // is written from the walk's own windows instead of being read a second
+    // time by a copy. The new file is only created once the walk is past
+    // the second frame, when the cut is sure to hold two whole frames; a
+    // cut that turns out shorter creates nothing.
+    std::optional<PendingFile> part;
+    int64_t written = startByte;
+    auto openPart = [&] {
+        if (part)
+            return;
+        part.emplace(request.Target);
+        if (request.ID3v2) {
+            std::vector<uint8_t> tag = request.ID3v2->RenderTag();
+            part->Write(tag.data(), tag.size());
+        }
+    };
+    // Writes the part's bytes up to upTo, from bytes when they hold them
+    // (bytes cover [bytesStart, bytesStart + count)), else by a copy.
+    auto writeUpTo = [&](int64_t upTo, int64_t bytesStart, const uint8_t* bytes, size_t count) {
+        if (upTo <= written)
+            return;
+        openPart();
+        int64_t bytesEnd = bytesStart + static_cast<int64_t>(count);
+        if (bytes == nullptr || written < bytesStart || written >= bytesEnd) {
+            int64_t gapEnd = bytes != nullptr && written < bytesStart ? std::min(upTo, bytesStart) : upTo;
+            CopyRange(source, part->File(), written, gapEnd - written);
+            written = gapEnd;
+        }
+        if (bytes != nullptr && written < upTo && written >= bytesStart && written < bytesEnd) {
+            int64_t end = std::min(upTo, bytesEnd);
+            part->Write(bytes + (written - bytesStart), static_cast<size_t>(end - written));
+            written = end;
+        }
+        if (written < upTo) {
+            CopyRange(source, part->File(), written, upTo - written);
+            written = upTo;
+        }
+    };
+    int64_t endByte = span->AudioEnd;
+    if (!toAudioEnd) {
+        // Every byte before the walk's position belongs to the part: the
+        // walk only moves on while it is before the end offset.
+        walker.OnWindowLeave([&](int64_t start, const uint8_t* bytes, size_t count) {
+            if (walker.Position() > secondFrame)
+                writeUpTo(walker.Position(), start, bytes, count);
+        });
+        endByte = walker.AdvanceTo(ByteOffset(*span, bitRate, endMs));
+        walker.OnWindowLeave({});
     }
-    CopyRange(source, part.File(), startByte, endByte - startByte);
+    if (identity)
+        memo_ = WalkMemo{*identity, *span, walker.PreviousFrameStart()};
+    if (endByte <= secondFrame)
+        return false;
+
+    writeUpTo(endByte, 0, nullptr, 0);
     if (request.ID3v1) {
         auto tag = request.ID3v1->RenderTag();
-        part.Write(tag.data(), tag.size());
+        part->Write(tag.data(), tag.size());
     }
     source.Close();
-    return part.CommitAs(request.Target, request.Overwrite);
+    return part->CommitAs(request.Target, request.Overwrite);
 }
 
 bool ForceDeleteFile(const std::string& path)

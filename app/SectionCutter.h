@@ -24,6 +24,8 @@
 #include <optional>
 #include <string>
 
+#include "app/AudioFrames.h"
+
 class TBASSPlayer;
 class TID3v1;
 class TID3v2;
@@ -71,11 +73,15 @@ private:
         int64_t ChangedNs = 0;
         bool operator==(const FileIdentity&) const = default;
     };
-    // A frame start the last walk reached just before its last offset, so
-    // that consecutive parts of one split each walk only their own frames
-    // instead of walking from time 0.
+    // What the last cut learnt of its source, valid while the source is the
+    // same unchanged file: where its audio lies (which otherwise costs
+    // reading both tags, a picture included, and searching for the first
+    // frame) and a frame start the walk reached just before its last
+    // offset, so that consecutive parts of one split each walk only their
+    // own frames instead of walking from time 0.
     struct WalkMemo {
         FileIdentity File;
+        AudioSpan Span;
         int64_t FrameStart = 0;
     };
 

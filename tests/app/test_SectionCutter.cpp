@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 #include "analysis/Errors.h"
 #include "analysis/ID3v1.h"
 #include "analysis/ID3v2.h"
+#include "app/TimeText.h"
 #include "playback/BASSPlayer.h"
 #include "SplitTestSupport.h"
 
@@ -219,6 +221,58 @@ TEST_F(SectionCutterTest, TagsGivenAreWrittenInOnePassAsWriteTagWouldWriteThem)
     request.ID3v2 = &id3v2;
     ASSERT_TRUE(cutter_->Cut(request));
     EXPECT_TRUE(ReadBytes(request.Target) == ReadBytes(bare));
+}
+
+TEST_F(SectionCutterTest, CutsLongerThanTheReadWindowHoldExactlyTheirFrames)
+{
+    // Each of these spans several of the walk's read windows, from which the
+    // part is written; one cutter does them all, as a split does, and the
+    // later ones start behind, inside and past the earlier ones.
+    const std::vector<std::pair<std::string, std::string>> ranges = {
+        {"00:00.000", "00:25.000"}, {"00:25.000", "00:29.500"}, {"00:01.234", "00:28.000"},
+        {"00:17.000", "00:29.900"}, {"00:02.500", "00:19.750"}, {"00:19.750", "00:29.000"}};
+    int index = 0;
+    for (const auto& [start, end] : ranges) {
+        std::string target = out_.File("long" + std::to_string(index++) + ".mp3");
+        ASSERT_TRUE(Cut(target, start, end)) << start << "-" << end;
+        int64_t startMs = std::max<int64_t>(TimeTextToMilliseconds(start) - 150, 0);
+        int64_t endMs = TimeTextToMilliseconds(end) - 150;
+        size_t begin = FrameStartFrom(timeZero_ + static_cast<size_t>(128 * startMs / 8));
+        size_t finish = FrameStartFrom(std::min(audioEnd_, timeZero_ + static_cast<size_t>(128 * endMs / 8)));
+        EXPECT_TRUE(ReadBytes(target) == SourceRange(begin, finish)) << start << "-" << end;
+    }
+}
+
+TEST_F(SectionCutterTest, AChangedSourceIsNeverCutWithWhatTheCutterKnewOfItBefore)
+{
+    std::string source = out_.File("changing.mp3");
+    WriteBytes(source, sourceBytes_);
+    std::string first = out_.File("before.mp3");
+    ASSERT_TRUE(cutter_->CutSection(source, first, "00:10.000", "00:20.000", true, -150));
+    EXPECT_TRUE(ReadBytes(first) == SourceRange(FrameStartFrom(timeZero_ + 157600), FrameStartFrom(timeZero_ + 317600)));
+
+    // The same audio behind 1000 more bytes of ID3v2 padding: every frame
+    // moves, and the file keeps its path.
+    size_t tagLength = Id3v2Length(sourceBytes_);
+    ASSERT_GT(tagLength, 10u);
+    size_t body = tagLength - 10 + 1000;
+    std::vector<uint8_t> moved(sourceBytes_.begin(), sourceBytes_.begin() + static_cast<std::ptrdiff_t>(tagLength));
+    moved[6] = uint8_t(body >> 21 & 0x7F);
+    moved[7] = uint8_t(body >> 14 & 0x7F);
+    moved[8] = uint8_t(body >> 7 & 0x7F);
+    moved[9] = uint8_t(body & 0x7F);
+    moved.insert(moved.end(), 1000, 0);
+    moved.insert(moved.end(), sourceBytes_.begin() + static_cast<std::ptrdiff_t>(tagLength), sourceBytes_.end());
+    WriteBytes(source, moved);
+
+    std::string second = out_.File("after.mp3");
+    ASSERT_TRUE(cutter_->CutSection(source, second, "00:10.000", "00:20.000", true, -150));
+    auto expected = SourceRange(FrameStartFrom(timeZero_ + 157600), FrameStartFrom(timeZero_ + 317600));
+    EXPECT_TRUE(ReadBytes(second) == expected) << "the same frames, found at their new places";
+    // And a cut that starts before where the first one ended.
+    std::string third = out_.File("again.mp3");
+    ASSERT_TRUE(cutter_->CutSection(source, third, "00:05.000", "00:12.000", true, -150));
+    EXPECT_TRUE(ReadBytes(third) == SourceRange(FrameStartFrom(timeZero_ + 77600), FrameStartFrom(timeZero_ + 189600)));
 }
 
 TEST(ForceDeleteFile, DeletesReadOnlyFilesAndReportsMissingOnes)

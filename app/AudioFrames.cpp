@@ -75,10 +75,14 @@ std::optional<AudioSpan> LocateAudio(BinaryFile& file, int64_t fileSize, int64_t
 TFrameWalker::TFrameWalker(BinaryFile& file, const AudioSpan& span, size_t windowSize)
     : span_(span), window_(file, span.AudioEnd, windowSize), position_(span.TimeZero), previous_(span.TimeZero)
 {
-    size_t available = 0;
-    const uint8_t* bytes = window_.At(span_.TimeZero, 4, available);
-    if (available >= 4 && IsFrameHeader(bytes)) {
-        MPEGFrame frame = DecodeFrameHeader(bytes);
+    // Only the first header is read here: a walk resumed far from time 0
+    // would otherwise fill a whole window it never looks at.
+    uint8_t header[4] = {};
+    bool haveHeader = span_.TimeZero >= 0 && span_.AudioEnd - span_.TimeZero >= 4;
+    if (haveHeader && (!file.Seek(span_.TimeZero) || !file.ReadExact(header, sizeof header)))
+        throw StreamReadError();
+    if (haveHeader && IsFrameHeader(header)) {
+        MPEGFrame frame = DecodeFrameHeader(header);
         signature_ = {frame.VersionIndex, frame.LayerIndex, frame.SampleRateIndex};
     } else {
         // Only a VBR-header frame and nothing behind it: there is no audio.

@@ -9,6 +9,7 @@
 
 #include <cmath>
 
+#include "app/FlagScope.h"
 #include "app/Main.h"
 #include "app/TimeText.h"
 #include "playback/BASSPlayer.h"
@@ -22,20 +23,6 @@ bool IsExistingFile(const QLineEdit& edit)
 {
     return !edit.text().isEmpty() && QFileInfo(edit.text()).isFile();
 }
-
-// Raises a flag for the length of a scope and lowers it again on every way
-// out, so that a flag can never stay raised after the change it marks
-// (setting a text to the text it already holds emits no change at all).
-class FlagScope {
-public:
-    explicit FlagScope(bool& flag) : flag_(flag) { flag_ = true; }
-    ~FlagScope() { flag_ = false; }
-    FlagScope(const FlagScope&) = delete;
-    FlagScope& operator=(const FlagScope&) = delete;
-
-private:
-    bool& flag_;
-};
 
 } // namespace
 

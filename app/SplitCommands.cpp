@@ -5,6 +5,7 @@
 
 #include "analysis/ID3v1.h"
 #include "analysis/ID3v2.h"
+#include "app/FlagScope.h"
 #include "app/SplitPlan.h"
 #include "app/TimeText.h"
 
@@ -13,18 +14,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int64_t kCutOffsetMs = -150;
-
-// Sets a flag for the length of a scope, whichever way the scope is left.
-class FlagScope {
-public:
-    explicit FlagScope(bool& flag) : flag_(flag) { flag_ = true; }
-    ~FlagScope() { flag_ = false; }
-    FlagScope(const FlagScope&) = delete;
-    FlagScope& operator=(const FlagScope&) = delete;
-
-private:
-    bool& flag_;
-};
 
 bool IsExistingFile(const std::string& path)
 {
@@ -68,6 +57,9 @@ void TSplitCommands::ReadSourceTags()
 {
     id3v1_.ReadTag(sourceFileName_);
     id3v2_.ReadTag(sourceFileName_);
+    // The source's length, lookup table and timed texts would be wrong on
+    // every part cut from it.
+    id3v2_.DropFramesOfTheWholeAudio();
 }
 
 void TSplitCommands::WriteTagsOnto(const std::string& fileName)

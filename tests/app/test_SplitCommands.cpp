@@ -368,6 +368,36 @@ TEST_F(SplitCommandsTest, EveryPartCarriesTheSourceTagsPictureIncluded)
         EXPECT_EQ(TagDump(out.File("cbr_chunk_" + std::to_string(k) + ".mp3")), expected) << k;
 }
 
+TEST_F(SplitCommandsTest, PartsDoNotClaimTheSourcesLength)
+{
+    TempDir work;
+    std::string source = work.File("long.mp3");
+    fs::copy_file(Fixture("cbr.mp3"), source);
+    const char* addFrames = R"(
+import sys, mutagen.id3 as id3
+tag = id3.ID3(sys.argv[1])
+tag.add(id3.TLEN(encoding=0, text=['30000']))
+tag.add(id3.TXXX(encoding=0, desc='mood', text=['calm']))
+tag.save(v2_version=3)
+)";
+    WriteText(work.File("add.py"), addFrames);
+    ASSERT_EQ(testsupport::Run("/usr/bin/python3 " + Quote(work.File("add.py")) + " " + Quote(source)).exitCode, 0);
+
+    TempDir out;
+    SplitAndCheck(source, 2, out);
+    const char* listFrames = "import sys, mutagen.id3 as id3; print(sorted(id3.ID3(sys.argv[1]).keys()))";
+    for (int k = 1; k <= 2; ++k) {
+        std::string part = out.File("long_chunk_" + std::to_string(k) + ".mp3");
+        auto frames = testsupport::Run("/usr/bin/python3 -c " + Quote(listFrames) + " " + Quote(part)).output;
+        EXPECT_EQ(frames.find("TLEN"), std::string::npos) << frames;
+        EXPECT_NE(frames.find("TXXX:mood"), std::string::npos) << frames;
+        EXPECT_NE(frames.find("APIC"), std::string::npos) << frames;
+    }
+    // The source itself keeps its frames.
+    auto sourceFrames = testsupport::Run("/usr/bin/python3 -c " + Quote(listFrames) + " " + Quote(source)).output;
+    EXPECT_NE(sourceFrames.find("TLEN"), std::string::npos) << sourceFrames;
+}
+
 TEST_F(SplitCommandsTest, SourceWithoutTagsGivesPartsAnEmptyId3v1Tag)
 {
     TempDir out;

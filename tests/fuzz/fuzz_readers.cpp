@@ -1,9 +1,9 @@
-// Mutation test of every reader: well-formed seed files built here (MPEG
+// Mutation test of every reader: well-formed original files built here (MPEG
 // with Xing, Info and VBRI headers and both tags, ID3v2.2/2.3/2.4 tags with
 // unsynchronisation, Ogg Vorbis, ASF, WAV) are truncated, bit-flipped,
 // overwritten with boundary values, spliced and cut, and each mutant is fed
 // to TMPEGaudio, TOggVorbis, TWMAfile, TWAVfile, TID3v1 and TID3v2. The
-// generator is seeded by constants, so every run sees the same files.
+// generator starts from constants, so every run sees the same files.
 //
 // What is checked: no crash or undefined behaviour (the target is built with
 // the address and undefined-behaviour sanitizers where the compiler links
@@ -32,7 +32,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// ---------------------------------------------------------------- seeds
+// ---------------------------------------------------------------- originals
 
 void Put(Bytes& out, const std::string& text)
 {
@@ -327,7 +327,7 @@ Bytes Wav()
     return file;
 }
 
-std::vector<Bytes> Seeds()
+std::vector<Bytes> Originals()
 {
     return {XingMp3(), InfoMp3(), VbriMp3(), LayerIandII(), OggVorbis(), Wma(), Wav()};
 }
@@ -336,7 +336,7 @@ std::vector<Bytes> Seeds()
 
 class Mutator {
 public:
-    explicit Mutator(uint32_t seed) : random_(seed) {}
+    explicit Mutator(uint32_t start) : random_(start) {}
 
     size_t Below(size_t bound) { return bound == 0 ? 0 : size_t(random_() % bound); }
 
@@ -353,16 +353,16 @@ public:
         }
     }
 
-    Bytes Mutate(Bytes data, const std::vector<Bytes>& seeds)
+    Bytes Mutate(Bytes data, const std::vector<Bytes>& originals)
     {
         const size_t steps = 1 + Below(4);
         for (size_t step = 0; step < steps; ++step)
-            MutateOnce(data, seeds);
+            MutateOnce(data, originals);
         return data;
     }
 
 private:
-    void MutateOnce(Bytes& data, const std::vector<Bytes>& seeds)
+    void MutateOnce(Bytes& data, const std::vector<Bytes>& originals)
     {
         static constexpr std::array<uint32_t, 10> kWords = {0,          1,          0x7F,       0x80,
                                                             0xFF,       0x7FFFFFFF, 0x80000000, 0xFFFFFFFF,
@@ -407,8 +407,8 @@ private:
             data.insert(data.begin() + long(Position(data)), run.begin(), run.end());
             break;
         }
-        default: {  // splice in a piece of another seed
-            const Bytes& other = seeds[Below(seeds.size())];
+        default: {  // splice in a piece of another original
+            const Bytes& other = originals[Below(originals.size())];
             const size_t from = Below(other.size());
             const size_t count = std::min(other.size() - from, 1 + Below(200));
             const size_t at = Position(data);
@@ -535,23 +535,23 @@ protected:
 
 } // namespace
 
-TEST_F(ReaderFuzz, SeedsAreReadAsIntended)
+TEST_F(ReaderFuzz, OriginalsAreReadAsIntended)
 {
-    const std::vector<Bytes> seeds = Seeds();
-    testsupport::WriteBytes(path, seeds[0]);
+    const std::vector<Bytes> originals = Originals();
+    testsupport::WriteBytes(path, originals[0]);
     TMPEGaudio mpeg;
     ASSERT_TRUE(mpeg.Analyze(path));
     EXPECT_TRUE(mpeg.VBR().Found);
     EXPECT_TRUE(mpeg.ID3v2().Exists());
-    testsupport::WriteBytes(path, seeds[4]);
+    testsupport::WriteBytes(path, originals[4]);
     TOggVorbis ogg;
     ASSERT_TRUE(ogg.Analyze(path));
     EXPECT_TRUE(ogg.Valid());
-    testsupport::WriteBytes(path, seeds[5]);
+    testsupport::WriteBytes(path, originals[5]);
     TWMAfile wma;
     ASSERT_TRUE(wma.Analyze(path));
     EXPECT_TRUE(wma.Valid());
-    testsupport::WriteBytes(path, seeds[6]);
+    testsupport::WriteBytes(path, originals[6]);
     TWAVfile wav;
     ASSERT_TRUE(wav.Analyze(path));
     EXPECT_TRUE(wav.Valid());
@@ -559,33 +559,33 @@ TEST_F(ReaderFuzz, SeedsAreReadAsIntended)
 
 TEST_F(ReaderFuzz, EveryTruncationOfTheHeaders)
 {
-    for (const Bytes& seed : Seeds()) {
-        const size_t longest = std::min<size_t>(seed.size(), 700);
+    for (const Bytes& original : Originals()) {
+        const size_t longest = std::min<size_t>(original.size(), 700);
         for (size_t length = 0; length <= longest; length += 1 + length / 64)
-            Feed(Bytes(seed.begin(), seed.begin() + long(length)));
+            Feed(Bytes(original.begin(), original.begin() + long(length)));
         if (HasFailure())
             return;
     }
 }
 
-TEST_F(ReaderFuzz, MutatedSeeds)
+TEST_F(ReaderFuzz, MutatedOriginals)
 {
-    const std::vector<Bytes> seeds = Seeds();
+    const std::vector<Bytes> originals = Originals();
     Mutator mutator(20061207u);
     constexpr int kRounds = 250;
     int stillValid = 0;
     for (int round = 0; round < kRounds; ++round) {
-        for (size_t s = 0; s < seeds.size(); ++s) {
-            stillValid += Feed(mutator.Mutate(seeds[s], seeds)) > 0;
+        for (size_t s = 0; s < originals.size(); ++s) {
+            stillValid += Feed(mutator.Mutate(originals[s], originals)) > 0;
             if (HasFailure()) {
-                ADD_FAILURE() << "seed " << s << ", round " << round;
+                ADD_FAILURE() << "original " << s << ", round " << round;
                 return;
             }
         }
     }
     // Mutants that still describe a stream reach the deeper parsing paths;
     // a mutator that wrecked every file would test only the first checks.
-    EXPECT_GT(stillValid, kRounds * int(seeds.size()) / 5);
+    EXPECT_GT(stillValid, kRounds * int(originals.size()) / 5);
 }
 
 TEST_F(ReaderFuzz, RandomBytesBehindRealMarkers)

@@ -48,6 +48,20 @@ std::string UpperExtension(const std::string& fileName)
     return extension;
 }
 
+// The descriptive texts, which every reader and tag offers under the same
+// names; the year is passed in because the Ogg reader calls it the date.
+template <class Described>
+void CopyTexts(const Described& source, const std::string& year, TStreamInfo& info)
+{
+    info.Title = source.Title();
+    info.Artist = source.Artist();
+    info.Album = source.Album();
+    info.Year = year;
+    info.Genre = source.Genre();
+    info.Track = static_cast<uint8_t>(source.Track());
+    info.Comment = source.Comment();
+}
+
 } // namespace
 
 struct TBASSPlayer::Private {
@@ -194,24 +208,10 @@ bool TBASSPlayer::GetStreamInfo(const std::string& fileName, TStreamInfo& info)
             info.BitRate = mpeg.BitRate();
             seconds = mpeg.Duration();
             if (mpeg.ID3v1().Exists()) {
-                const TID3v1& tag = mpeg.ID3v1();
-                info.Title = tag.Title();
-                info.Artist = tag.Artist();
-                info.Album = tag.Album();
-                info.Year = tag.Year();
-                info.Genre = tag.Genre();
-                info.GenreID = tag.GenreID();
-                info.Track = tag.Track();
-                info.Comment = tag.Comment();
+                CopyTexts(mpeg.ID3v1(), mpeg.ID3v1().Year(), info);
+                info.GenreID = mpeg.ID3v1().GenreID();
             } else if (mpeg.ID3v2().Exists()) {
-                const TID3v2& tag = mpeg.ID3v2();
-                info.Title = tag.Title();
-                info.Artist = tag.Artist();
-                info.Album = tag.Album();
-                info.Year = tag.Year();
-                info.Genre = tag.Genre();
-                info.Track = tag.Track();
-                info.Comment = tag.Comment();
+                CopyTexts(mpeg.ID3v2(), mpeg.ID3v2().Year(), info);
             }
             info.Channels = mpeg.ChannelMode() == "Mono" ? 1 : 2;
         }
@@ -223,14 +223,8 @@ bool TBASSPlayer::GetStreamInfo(const std::string& fileName, TStreamInfo& info)
             info.SampleRate = ogg.SampleRate();
             info.BitRate = ogg.BitRate();
             seconds = ogg.Duration();
-            info.Title = ogg.Title();
-            info.Artist = ogg.Artist();
-            info.Album = ogg.Album();
-            info.Year = ogg.Date();
-            info.Genre = ogg.Genre();
+            CopyTexts(ogg, ogg.Date(), info);
             info.Channels = ogg.Channels();
-            info.Track = static_cast<uint8_t>(ogg.Track());
-            info.Comment = ogg.Comment();
         }
     } else if (extension == ".WMA") {
         TWMAfile& wma = *d->wma;
@@ -240,14 +234,8 @@ bool TBASSPlayer::GetStreamInfo(const std::string& fileName, TStreamInfo& info)
             info.SampleRate = static_cast<uint32_t>(wma.SampleRate());
             info.BitRate = wma.BitRate();
             seconds = wma.Duration();
-            info.Title = wma.Title();
-            info.Artist = wma.Artist();
-            info.Album = wma.Album();
-            info.Year = wma.Year();
-            info.Genre = wma.Genre();
+            CopyTexts(wma, wma.Year(), info);
             info.Channels = wma.Channels();
-            info.Track = static_cast<uint8_t>(wma.Track());
-            info.Comment = wma.Comment();
         }
     }
     info.Duration = SecondsToMs(seconds);

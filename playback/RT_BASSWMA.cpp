@@ -40,16 +40,8 @@ bool LoadBASSWMA(const std::string& folder, const std::string& fileName)
 {
     if (BASSWMAHandle)
         return true;
-    SharedLibrary library(JoinLibraryPath(folder, fileName));
-    if (!library.IsLoaded())
-        return false;
-    if (!FetchEntryPoints(library)) {
-        ClearEntryPoints();
-        return false;
-    }
-    BASSWMAHandle = library.Handle();
-    BoundAddOn() = std::move(library);
-    return true;
+    BASSWMAHandle = BindAllOrNothing(JoinLibraryPath(folder, fileName), BoundAddOn(), FetchEntryPoints, ClearEntryPoints);
+    return BASSWMAHandle != nullptr;
 }
 
 void UnloadBASSWMA()

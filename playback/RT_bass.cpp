@@ -52,16 +52,8 @@ bool LoadBASS(const std::string& folder, const std::string& fileName)
 {
     if (BASSHandle)
         return true;
-    SharedLibrary library(JoinLibraryPath(folder, fileName));
-    if (!library.IsLoaded())
-        return false;
-    if (!FetchEntryPoints(library)) {
-        ClearEntryPoints();
-        return false;
-    }
-    BASSHandle = library.Handle();
-    BoundLibrary() = std::move(library);
-    return true;
+    BASSHandle = BindAllOrNothing(JoinLibraryPath(folder, fileName), BoundLibrary(), FetchEntryPoints, ClearEntryPoints);
+    return BASSHandle != nullptr;
 }
 
 void UnloadBASS()

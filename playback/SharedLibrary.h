@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 class SharedLibrary {
 public:
@@ -29,3 +30,22 @@ private:
 // The library path: folder, then "/" unless the folder already ends with
 // one, then the file name.
 std::string JoinLibraryPath(const std::string& folder, const std::string& fileName);
+
+// Binds a library all or nothing: loads path, lets fetch store every entry
+// point (fetch answers whether all were found) and, on success, moves the
+// module into owner and returns its handle. On failure clear() forgets
+// whatever fetch stored, the module is released and the result is null.
+template <class Fetch, class Clear>
+void* BindAllOrNothing(const std::string& path, SharedLibrary& owner, Fetch fetch, Clear clear)
+{
+    SharedLibrary library(path);
+    if (!library.IsLoaded())
+        return nullptr;
+    if (!fetch(library)) {
+        clear();
+        return nullptr;
+    }
+    void* handle = library.Handle();
+    owner = std::move(library);
+    return handle;
+}

@@ -81,19 +81,33 @@ double Seconds(std::chrono::steady_clock::duration duration)
     return std::chrono::duration<double>(duration).count();
 }
 
-void BM_SplitTenPartsVersusCp(benchmark::State& state)
+// The player posts its end events to a Qt event loop, which needs an
+// application object before the player is made.
+void EnsureApplication()
 {
     static int argc = 1;
     static char name[] = "bench_split";
     static char* argv[] = {name, nullptr};
     static QCoreApplication application(argc, argv);
+}
+
+// A player without its library cannot measure anything.
+bool PlayerIsReady(const TBASSPlayer& player, benchmark::State& state)
+{
+    if (player.PlayerReady())
+        return true;
+    state.SkipWithError("the audio library is not beside the benchmark");
+    return false;
+}
+
+void BM_SplitTenPartsVersusCp(benchmark::State& state)
+{
+    EnsureApplication();
     const std::string& source = SourceFile();
     QuietUi ui;
     TBASSPlayer player(nullptr, &ui, BinFolder());
-    if (!player.PlayerReady()) {
-        state.SkipWithError("the audio library is not beside the benchmark");
+    if (!PlayerIsReady(player, state))
         return;
-    }
     TID3v1 id3v1;
     TID3v2 id3v2;
     player.Open(source);
@@ -159,17 +173,12 @@ BENCHMARK(BM_SplitTenPartsVersusCp)->UseManualTime()->Unit(benchmark::kMilliseco
 // What each part pays for measuring the stream through the player.
 void BM_PlayerMeasuresSource(benchmark::State& state)
 {
-    static int argc = 1;
-    static char name[] = "bench_split";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication application(argc, argv);
+    EnsureApplication();
     const std::string& source = SourceFile();
     QuietUi ui;
     TBASSPlayer player(nullptr, &ui, BinFolder());
-    if (!player.PlayerReady()) {
-        state.SkipWithError("the audio library is not beside the benchmark");
+    if (!PlayerIsReady(player, state))
         return;
-    }
     for (auto _ : state) {
         player.Open(source);
         benchmark::DoNotOptimize(player.PlayLength());

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "app/Prompter.h"
+#include "core/Prompter.h"
 
 class QWidget;
 class TBrowseForFolder;

@@ -19,7 +19,7 @@
 #include <utility>
 
 #include "analysis/Errors.h"
-#include "app/TimeText.h"
+#include "core/TimeText.h"
 #include "app/about.h"
 #include "app/dialogs/BrwsFldr.h"
 #include "playback/BASSPlayer.h"

@@ -25,7 +25,7 @@
 #include "app/GuiPrompter.h"
 #include "app/GuiTrackBar.h"
 #include "app/GuiUpDown.h"
-#include "app/SplitCommands.h"
+#include "core/SplitCommands.h"
 
 class QCheckBox;
 class QComboBox;

@@ -9,9 +9,9 @@
 
 #include <cmath>
 
-#include "app/FlagScope.h"
+#include "core/FlagScope.h"
 #include "app/Main.h"
-#include "app/TimeText.h"
+#include "core/TimeText.h"
 #include "playback/BASSPlayer.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "app/SplitCommands.h"
+#include "core/SplitCommands.h"
 
 class ConsoleUi : public SplitUi {
 public:

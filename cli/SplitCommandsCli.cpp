@@ -5,7 +5,7 @@
 
 #include "analysis/ID3v1.h"
 #include "analysis/ID3v2.h"
-#include "app/SplitCommands.h"
+#include "core/SplitCommands.h"
 #include "cli/Commands.h"
 #include "cli/ConsoleUi.h"
 #include "playback/BASSPlayer.h"

@@ -14,8 +14,8 @@
 #include "analysis/BinaryFile.h"
 #include "analysis/ID3v1.h"
 #include "analysis/ID3v2.h"
-#include "app/AudioFrames.h"
-#include "app/SplitCommands.h"
+#include "core/AudioFrames.h"
+#include "core/SplitCommands.h"
 #include "playback/BASSPlayer.h"
 #include "support/TestSupport.h"
 

@@ -5,9 +5,9 @@
 
 #include "analysis/ID3v1.h"
 #include "analysis/ID3v2.h"
-#include "app/FlagScope.h"
-#include "app/SplitPlan.h"
-#include "app/TimeText.h"
+#include "core/FlagScope.h"
+#include "core/SplitPlan.h"
+#include "core/TimeText.h"
 
 namespace fs = std::filesystem;
 

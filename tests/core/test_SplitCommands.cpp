@@ -1,7 +1,7 @@
 // The two split commands end to end: their checks and messages in order,
 // the gauge, Stop, and the files they write, checked from the bytes and by
 // ffmpeg and mutagen.
-#include "app/SplitCommands.h"
+#include "core/SplitCommands.h"
 
 #include <gtest/gtest.h>
 

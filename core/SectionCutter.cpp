@@ -14,8 +14,8 @@
 #include "analysis/Errors.h"
 #include "analysis/ID3v1.h"
 #include "analysis/ID3v2.h"
-#include "app/AudioFrames.h"
-#include "app/TimeText.h"
+#include "core/AudioFrames.h"
+#include "core/TimeText.h"
 #include "playback/BASSPlayer.h"
 
 namespace fs = std::filesystem;

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/Prompter.h"
-#include "app/SectionCutter.h"
+#include "core/Prompter.h"
+#include "core/SectionCutter.h"
 
 class TBASSPlayer;
 class TID3v1;

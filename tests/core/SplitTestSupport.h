@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/SplitCommands.h"
+#include "core/SplitCommands.h"
 #include "support/TestSupport.h"
 
 namespace splittest {

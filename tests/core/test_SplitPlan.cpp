@@ -1,8 +1,8 @@
-#include "app/SplitPlan.h"
+#include "core/SplitPlan.h"
 
 #include <gtest/gtest.h>
 
-#include "app/TimeText.h"
+#include "core/TimeText.h"
 
 TEST(PartQuantity, AcceptsPositiveWholeNumbersOnly)
 {

@@ -24,7 +24,7 @@
 #include <optional>
 #include <string>
 
-#include "app/AudioFrames.h"
+#include "core/AudioFrames.h"
 
 class TBASSPlayer;
 class TID3v1;

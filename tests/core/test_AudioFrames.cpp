@@ -1,6 +1,6 @@
 // Time 0, the audio end and the frame walk on streams built byte by byte:
 // MPEG 1 Layer III, 128 kbit/s, 44100 Hz, 417-byte frames.
-#include "app/AudioFrames.h"
+#include "core/AudioFrames.h"
 
 #include <gtest/gtest.h>
 

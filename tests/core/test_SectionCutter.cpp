@@ -1,7 +1,7 @@
 // The section cutter on files made by lame: where cuts begin and end, the
 // clamps and the offset limits, what is refused, and that the source and
 // existing targets are safe.
-#include "app/SectionCutter.h"
+#include "core/SectionCutter.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include "analysis/Errors.h"
 #include "analysis/ID3v1.h"
 #include "analysis/ID3v2.h"
-#include "app/TimeText.h"
+#include "core/TimeText.h"
 #include "playback/BASSPlayer.h"
 #include "SplitTestSupport.h"
 

@@ -125,6 +125,15 @@ void CopyRange(BinaryFile& source, BinaryFile& target, int64_t position, int64_t
 
 } // namespace
 
+PartTags RenderPartTags(const TID3v1& id3v1, const TID3v2& id3v2)
+{
+    PartTags tags;
+    tags.ID3v2 = id3v2.RenderTag();
+    auto id3v1Bytes = id3v1.RenderTag();
+    tags.ID3v1.assign(id3v1Bytes.begin(), id3v1Bytes.end());
+    return tags;
+}
+
 TSectionCutter::TSectionCutter(TBASSPlayer& player) : player_(player) {}
 
 bool TSectionCutter::CutSection(const std::string& source, const std::string& target, const std::string& startText,
@@ -234,10 +243,8 @@ bool TSectionCutter::Cut(const CutRequest& request)
         if (part)
             return;
         part.emplace(request.Target);
-        if (request.ID3v2) {
-            std::vector<uint8_t> tag = request.ID3v2->RenderTag();
-            part->Write(tag.data(), tag.size());
-        }
+        if (request.Tags)
+            part->Write(request.Tags->ID3v2.data(), request.Tags->ID3v2.size());
     };
     // Writes the part's bytes up to upTo, from bytes when they hold them
     // (bytes cover [bytesStart, bytesStart + count)), else by a copy.
@@ -278,10 +285,8 @@ bool TSectionCutter::Cut(const CutRequest& request)
         return false;
 
     writeUpTo(endByte, 0, nullptr, 0);
-    if (request.ID3v1) {
-        auto tag = request.ID3v1->RenderTag();
-        part->Write(tag.data(), tag.size());
-    }
+    if (request.Tags)
+        part->Write(request.Tags->ID3v1.data(), request.Tags->ID3v1.size());
     source.Close();
     return part->CommitAs(request.Target, request.Overwrite);
 }

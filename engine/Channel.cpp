@@ -16,7 +16,9 @@ Channel::Channel(DWORD handle, ChannelKind kind, std::unique_ptr<Decoder> decode
     rate_ = decoder_->SampleRate();
     channels_ = decoder_->Channels();
     lengthFrames_ = decoder_->LengthFrames();
-    flags_ = (decoder_->EightBitSource() ? BASS_SAMPLE_8BITS : 0) | (channels_ == 1 ? BASS_SAMPLE_MONO : 0);
+    // Every source, 8-bit ones included, is decoded to 16-bit samples, and
+    // the flags describe the channel's own samples.
+    flags_ = channels_ == 1 ? BASS_SAMPLE_MONO : 0;
 }
 
 bool Channel::Play() {

@@ -42,7 +42,8 @@ public:
     int SampleRate() const { return rate_; }
     int Channels() const { return channels_; }
     int64_t BytesPerFrame() const { return static_cast<int64_t>(channels_) * 2; }
-    // BASS_SAMPLE_8BITS / BASS_SAMPLE_MONO.
+    // BASS_SAMPLE_MONO for a mono source. Never BASS_SAMPLE_8BITS: 8-bit
+    // sources are decoded to 16-bit samples like every other.
     DWORD Flags() const { return flags_; }
     // -1 when the decoder cannot tell.
     int64_t LengthFrames() const { return lengthFrames_; }

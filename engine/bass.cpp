@@ -55,7 +55,6 @@ public:
     }
     int SampleRate() const override { return static_cast<int>(table_.rate); }
     int Channels() const override { return static_cast<int>(table_.channels); }
-    bool EightBitSource() const override { return table_.eightbit != 0; }
     int64_t LengthFrames() const override {
         return table_.frames == static_cast<QWORD>(-1) ? -1 : static_cast<int64_t>(table_.frames);
     }

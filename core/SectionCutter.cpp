@@ -14,6 +14,7 @@
 #include "analysis/Errors.h"
 #include "analysis/ID3v1.h"
 #include "analysis/ID3v2.h"
+#include "analysis/StagedFile.h"
 #include "core/AudioFrames.h"
 #include "core/TimeText.h"
 #include "playback/BASSPlayer.h"
@@ -45,72 +46,42 @@ int64_t ByteOffset(const AudioSpan& span, int64_t bitRate, int64_t ms)
     return static_cast<int64_t>(std::min<__int128>(offset, span.AudioEnd));
 }
 
-// The new content of a target, under a name of its own in the target's
-// folder until it is complete; removed again unless it was committed.
+// The new content of a target, unseen until it is complete (see
+// StagedFile); nothing of it is left behind unless it was committed.
 class PendingFile {
 public:
-    explicit PendingFile(const std::string& target)
+    explicit PendingFile(const std::string& target) : target_(target)
     {
-        std::random_device random;
-        std::string reason;
-        for (int attempt = 0; attempt < 50; ++attempt) {
-            char suffix[32];
-            std::snprintf(suffix, sizeof suffix, ".%08x.cut~", static_cast<unsigned>(random()));
-            std::string candidate = target + suffix;
-            if (file_.Open(candidate, BinaryFile::Mode::CreateNew)) {
-                path_ = candidate;
-                return;
-            }
-            reason = file_.LastError();
-            std::error_code error;
-            if (!fs::exists(fs::symlink_status(candidate, error)))
-                break;
-        }
-        throw FileCreateError(target, reason);
-    }
-    ~PendingFile()
-    {
-        file_.Close();
-        if (!path_.empty())
-            ::unlink(path_.c_str());
+        // A new file's usual permissions: 0666 less the umask.
+        if (!staged_.Create(target, 0666, false))
+            throw CorvellaError(staged_.LastError());
     }
     PendingFile(const PendingFile&) = delete;
     PendingFile& operator=(const PendingFile&) = delete;
 
-    BinaryFile& File() { return file_; }
+    BinaryFile& File() { return staged_.File(); }
 
     void Write(const void* bytes, size_t count)
     {
-        if (count > 0 && !file_.Write(bytes, count))
-            throw StreamWriteError();
+        if (count > 0 && !staged_.File().Write(bytes, count))
+            throw ::StreamWriteError(target_, staged_.File().LastError());
     }
 
     // Puts the content in place of target. False (and nothing changed) when
     // target exists and may not be replaced.
     bool CommitAs(const std::string& target, bool replace)
     {
-        file_.Close();
-        int result = replace ? ::rename(path_.c_str(), target.c_str())
-                             : ::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
-        if (result != 0 && !replace && (errno == EINVAL || errno == ENOSYS)) {
-            // A file system without the no-replace rename: a hard link fails
-            // just as atomically on an existing name.
-            result = ::link(path_.c_str(), target.c_str());
-            if (result == 0)
-                ::unlink(path_.c_str());
+        switch (staged_.Commit(target, replace)) {
+        case StagedFile::Outcome::Done: return true;
+        case StagedFile::Outcome::NameTaken: return false;
+        case StagedFile::Outcome::Failed: break;
         }
-        if (result != 0) {
-            if (!replace && errno == EEXIST)
-                return false;
-            throw FileCreateError(target, SystemErrorText(errno));
-        }
-        path_.clear();
-        return true;
+        throw CorvellaError(staged_.LastError());
     }
 
 private:
-    BinaryFile file_;
-    std::string path_;
+    std::string target_;
+    StagedFile staged_;
 };
 
 // Copies count bytes from position of source to the end of target. The

@@ -119,12 +119,13 @@ TEST_F(EngineTest, OggAndWavLengthsMatchSox) {
     EXPECT_NEAR(BASS_ChannelBytes2Seconds(vorbis.handle, BASS_StreamGetLength(vorbis.handle)), 2.345f, 0.001f);
 }
 
-TEST_F(EngineTest, EightBitAndMonoSourcesAreFlagged) {
+TEST_F(EngineTest, MonoSourcesAreFlaggedAndEightBitOnesDecodeTo16Bits) {
     REQUIRE_TOOL("sox");
     const std::string mono8 = dir_.File("mono8.wav");
     ASSERT_EQ(Sh("sox -n -r 8000 -c 1 -b 8 -e unsigned-integer " + Quote(mono8) + " synth 0.5 sine 300").exitCode, 0);
     const OpenedStream stream = OpenAndMeasure(mono8, 1);
-    EXPECT_EQ(BASS_ChannelGetFlags(stream.handle), DWORD{BASS_SAMPLE_8BITS | BASS_SAMPLE_MONO});
+    // The flags describe the channel's own samples, which are 16-bit.
+    EXPECT_EQ(BASS_ChannelGetFlags(stream.handle), DWORD{BASS_SAMPLE_MONO});
     // Bytes are those of the decoded 16-bit mono PCM: 2 per frame.
     EXPECT_EQ(BASS_StreamGetLength(stream.handle), 4000u * 2);
 }

@@ -107,6 +107,7 @@ void TSplitCommands::RunSectionCommand(const SplitRequest& request)
     cut.Overwrite = true;
     cut.OffsetMs = kCutOffsetMs;
     cut.Tags = &partTags_;
+    cut.Gapless = gapless_;
     bool written = cutter_.Cut(cut);
     Inform(written ? "Splitting MP3 is completed." : "Splitting MP3 is failed.");
     // A written section already carries both tags; a file of that name the
@@ -141,6 +142,7 @@ void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
     // A part too short to hold a playable run of frames is skipped, and its
     // frames go to the next part, so that the parts still hold all the audio.
     std::optional<std::string> carriedStart;
+    std::optional<int32_t> carriedFirst;
     for (int32_t i = 0; i < count; ++i) {
         ui_.ProcessMessages();
         PartRange range = EqualPartRange(request.LengthMs, count, i);
@@ -158,8 +160,15 @@ void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
         cut.OffsetMs = kCutOffsetMs;
         cut.ToAudioEnd = range.Last;
         cut.Tags = &partTags_;
+        cut.Gapless = gapless_;
+        // The cutter bounds the parts in samples of the whole stream, so
+        // that they are equal within a frame whatever the bit rate.
+        cut.PartCount = count;
+        cut.PartFirst = carriedFirst.value_or(i);
+        cut.PartLast = i;
         bool written = cutter_.Cut(cut);
         carriedStart = written || range.Last ? std::nullopt : std::optional<std::string>(cut.StartText);
+        carriedFirst = written || range.Last ? std::nullopt : std::optional<int32_t>(cut.PartFirst);
         if (!written)
             WriteTagsOnto(targetFileName_);
         ui_.SetProgress(GaugePercent(i, count));

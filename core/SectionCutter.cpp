@@ -479,7 +479,15 @@ bool TSectionCutter::Cut(const CutRequest& request)
         startSample = MillisecondsToSamples(startMs, first.SampleRate());
         endSample = MillisecondsToSamples(endMs, first.SampleRate());
     }
-    PartPlan plan = PlanPart(timing, first, startSample, endSample, toAudioEnd, request.Gapless);
+    // Decoders honour a LAME delay and padding on Layer III only; other
+    // layers are cut on frame boundaries either way.
+    const bool gapless = request.Gapless && first.IsLayer3();
+    PartPlan plan = PlanPart(timing, first, startSample, endSample, toAudioEnd, gapless);
+    // Fewer than two frames left behind an equal part would make a last
+    // part too short to write and lose them: they go into this part.
+    if (request.PartCount > 0 && plan.EndFrame >= 0 && memo.Frames && *memo.Frames - plan.EndFrame < 2) {
+        plan = PlanPart(timing, first, startSample, endSample, true, gapless);
+    }
 
     // Walk to the part's first frame from the furthest point known to lie
     // far enough before it for the frames a reservoir frame needs.
@@ -495,7 +503,7 @@ bool TSectionCutter::Cut(const CutRequest& request)
         reservoirFrame = RenderReservoirFrame(first, {});  // keeps the delay's count of frames
     int64_t endByte = plan.EndFrame < 0 ? walker.AdvanceTo(span.AudioEnd) : walker.AdvanceToFrame(plan.EndFrame);
     int64_t audioFrames = walker.FrameIndex() - plan.FirstFrame;
-    if (endByte >= span.AudioEnd && plan.EndFrame >= 0 && request.Gapless)
+    if (endByte >= span.AudioEnd && plan.EndFrame >= 0 && gapless)
         plan.Padding = timing.HasLame ? timing.Padding : 0;  // the part ends with the source
     int64_t checkpointIndex = std::max<int64_t>(walker.FrameIndex() - (TFrameWalker::kRecentFrames - 1), 0);
     if (auto checkpoint = walker.RecentFrameStart(checkpointIndex); checkpoint && checkpointIndex >= memo.FrameIndex) {

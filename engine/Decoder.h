@@ -9,6 +9,10 @@
 
 namespace engine {
 
+// The highest sample rate a channel is made for; a header that claims more
+// is not taken at its word.
+constexpr int kHighestSampleRate = 768000;
+
 class Decoder {
 public:
     virtual ~Decoder() = default;

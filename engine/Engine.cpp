@@ -117,6 +117,10 @@ void Engine::CutOutput(const std::function<void(int64_t cut)>& change) {
 }
 
 DWORD Engine::AddChannel(ChannelKind kind, std::unique_ptr<Decoder> decoder) {
+    // The byte clock and the resampler need a real rate and layout.
+    const int rate = decoder->SampleRate();
+    if (rate <= 0 || rate > kHighestSampleRate || decoder->Channels() <= 0 || decoder->Channels() > 64)
+        Fail(BASS_ERROR_FILEFORM);
     std::lock_guard lock(tableMutex_);
     if (!output_)
         Fail(BASS_ERROR_INIT);

@@ -1,5 +1,8 @@
 #include <algorithm>
+#include <sys/stat.h>
 
+#include "analysis/BinaryFile.h"
+#include "analysis/Errors.h"
 #include "cli/Commands.h"
 
 const char* const kUsageText =
@@ -27,4 +30,22 @@ void RejectUnknownOptions(const Arguments& args)
     for (const auto& arg : args)
         if (arg.size() > 2 && arg.compare(0, 2, "--") == 0)
             throw UsageError("unknown option " + arg);
+}
+
+void RequireReadableFile(const std::string& fileName)
+{
+    struct stat status {};
+    if (::stat(fileName.c_str(), &status) != 0)
+        throw FileOpenError(fileName, "No such file.");
+    if (S_ISDIR(status.st_mode))
+        throw FileOpenError(fileName, "It is a folder.");
+    // Opening a pipe or a device could wait forever or read what is not a file.
+    if (!S_ISREG(status.st_mode))
+        throw FileOpenError(fileName, "It is a device, a pipe or a socket, not a regular file.");
+    BinaryFile file;
+    if (!file.Open(fileName, BinaryFile::Mode::Read))
+        throw FileOpenError(fileName, file.LastError());
+    char first = 0;
+    if (file.Read(&first, 1) == 0 && !file.LastError().empty())
+        throw FileOpenError(fileName, file.LastError());
 }

@@ -3,8 +3,10 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "analysis/Errors.h"
 #include "analysis/ID3v1.h"
 #include "analysis/ID3v2.h"
+#include "core/SectionCutter.h"
 #include "core/SplitCommands.h"
 #include "cli/Commands.h"
 #include "cli/ConsoleUi.h"
@@ -25,6 +27,16 @@ struct SplitSession {
     int ExitStatus() const { return ui.LastInformation() == kSplitCompleted ? 0 : 1; }
 };
 
+// Names every part a failed run left unwritten, one path a line, on stderr.
+void ReportPartsNotWritten(const TSplitCommands& commands)
+{
+    if (commands.PartsNotWritten().empty())
+        return;
+    std::fputs("Parts not written:\n", stderr);
+    for (const auto& part : commands.PartsNotWritten())
+        std::fprintf(stderr, "  %s\n", part.c_str());
+}
+
 } // namespace
 
 int RunCutCommand(const Arguments& arguments)
@@ -42,7 +54,9 @@ int RunCutCommand(const Arguments& arguments)
     request.EndText = args[2];
     const std::string& out = args[3];
     std::error_code error;
-    bool outExists = std::filesystem::exists(out, error);
+    // A device or a pipe is not asked about: the command refuses it,
+    // --force or not.
+    bool outExists = std::filesystem::exists(out, error) && !IsExistingNonRegularFile(out);
     // The save dialog asks before replacing a file; --force is the yes.
     if (!outExists || force)
         session.ui.SetSaveAnswer(out);
@@ -75,6 +89,13 @@ int RunSplitCommand(const Arguments& arguments)
         request.LengthMs = static_cast<int32_t>(std::min<uint32_t>(session.player.PlayLength(), INT32_MAX));
         session.player.Close();
     }
-    session.commands.Split(request);
+    try {
+        session.commands.Split(request);
+    } catch (const CorvellaError& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        ReportPartsNotWritten(session.commands);
+        return 1;
+    }
+    ReportPartsNotWritten(session.commands);
     return session.ExitStatus();
 }

@@ -71,11 +71,20 @@ public:
     // target exists and may not be replaced.
     bool CommitAs(const std::string& target, bool replace)
     {
-        switch (staged_.Commit(target, replace)) {
+        // The last look before the name changes: a device or a pipe that
+        // took the name meanwhile is refused, never replaced.
+        bool notRegular = false;
+        auto outcome = staged_.Commit(target, replace, [&] {
+            notRegular = IsExistingNonRegularFile(target);
+            return !notRegular;
+        });
+        switch (outcome) {
         case StagedFile::Outcome::Done: return true;
         case StagedFile::Outcome::NameTaken: return false;
         case StagedFile::Outcome::Failed: break;
         }
+        if (notRegular)
+            throw FileCreateError(target, kNotARegularFile);
         throw CorvellaError(staged_.LastError());
     }
 
@@ -165,6 +174,7 @@ std::optional<TSectionCutter::FileIdentity> TSectionCutter::IdentityOf(int descr
 
 bool TSectionCutter::Cut(const CutRequest& request)
 {
+    lastCutEmpty_ = false;
     std::error_code error;
     if (!fs::is_regular_file(request.Source, error))
         return false;
@@ -176,8 +186,10 @@ bool TSectionCutter::Cut(const CutRequest& request)
     int64_t offsetMs = std::clamp<int64_t>(request.OffsetMs, -kMaxOffsetMs, kMaxOffsetMs);
     int64_t startMs = SaturatingAdd(TimeTextToMilliseconds(request.StartText), offsetMs);
     int64_t endMs = SaturatingAdd(TimeTextToMilliseconds(request.EndText), offsetMs);
-    if (!(startMs < endMs))
+    if (!(startMs < endMs)) {
+        lastCutEmpty_ = true;
         return false;
+    }
 
     if (!player_.PlayerReady())
         return false;
@@ -185,8 +197,12 @@ bool TSectionCutter::Cut(const CutRequest& request)
     int64_t lengthMs = opened ? static_cast<int64_t>(player_.PlayLength()) : 0;
     int64_t bitRate = opened ? static_cast<int64_t>(player_.StreamInfo().BitRate) : 0;
     player_.Close();
-    if (!opened || bitRate <= 0 || !(startMs < lengthMs))
+    if (!opened || bitRate <= 0)
         return false;
+    if (!(startMs < lengthMs)) {
+        lastCutEmpty_ = true;
+        return false;
+    }
     // The stream's length itself is not shifted: an end at or past it is the audio end.
     bool toAudioEnd = request.ToAudioEnd || endMs >= lengthMs;
     startMs = std::max<int64_t>(startMs, 0);
@@ -227,6 +243,7 @@ bool TSectionCutter::Cut(const CutRequest& request)
     if (secondFrame >= span->AudioEnd) {
         if (identity)
             memo_ = WalkMemo{*identity, *span, walker.PreviousFrameStart()};
+        lastCutEmpty_ = true;
         return false;
     }
     if (fs::exists(request.Target, error) && !request.Overwrite)
@@ -281,8 +298,10 @@ bool TSectionCutter::Cut(const CutRequest& request)
     }
     if (identity)
         memo_ = WalkMemo{*identity, *span, walker.PreviousFrameStart()};
-    if (endByte <= secondFrame)
+    if (endByte <= secondFrame) {
+        lastCutEmpty_ = true;
         return false;
+    }
 
     writeUpTo(endByte, 0, nullptr, 0);
     if (request.Tags)
@@ -299,6 +318,12 @@ bool ForceDeleteFile(const std::string& path)
     if (S_ISREG(status.st_mode))
         ::chmod(path.c_str(), (status.st_mode & 07777 & ~(S_ISUID | S_ISGID)) | S_IWUSR);
     return ::unlink(path.c_str()) == 0;
+}
+
+bool IsExistingNonRegularFile(const std::string& path)
+{
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode);
 }
 
 bool IsSameFile(const std::string& first, const std::string& second)

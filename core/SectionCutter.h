@@ -74,6 +74,11 @@ public:
     bool CutSection(const std::string& source, const std::string& target, const std::string& startText,
                     const std::string& endText, bool overwrite, int64_t offsetMs);
     bool Cut(const CutRequest& request);
+    // True when the last Cut returned false because its range held fewer
+    // than two whole frames (start not before the end or the stream's
+    // length, or too few frames between): a part with nothing to hold,
+    // not a failure. False after every other refusal and after a write.
+    bool LastCutWasEmpty() const { return lastCutEmpty_; }
 
 private:
     struct FileIdentity {
@@ -100,11 +105,20 @@ private:
 
     TBASSPlayer& player_;
     std::optional<WalkMemo> memo_;
+    bool lastCutEmpty_ = false;
 };
 
 // Clears a read-only file's protection and deletes it. True when the file
 // existed and was deleted; false when it did not exist or could not go.
 bool ForceDeleteFile(const std::string& path);
+
+// The reason given when a target is refused for not being a regular file.
+inline constexpr const char* kNotARegularFile = "It is a device, a pipe or a folder, not a regular file.";
+
+// True when path names something that exists and is not a regular file
+// (a device, a pipe, a socket or a folder; links are followed): a cut
+// never puts a file in its place.
+bool IsExistingNonRegularFile(const std::string& path);
 
 // True when both paths name the same existing file: the same device and
 // inode (hard links, symbolic links, relative paths) or the same canonical

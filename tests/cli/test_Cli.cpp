@@ -394,6 +394,7 @@ TEST_F(CliTest, TagsReportsWhatTheFileHoldsAfterTheWrite)
     EXPECT_EQ(JsonValue(outcome.out, "['ID3v2']['Title']"), "\"Rewritten\"");
     EXPECT_EQ(JsonValue(outcome.out, "['ID3v1']['Comment']"), "\"1234567890123456789012345678\"");
     EXPECT_EQ(outcome.out, Cli("tags " + Quote(file) + " --json").out) << "the report differs from a fresh read";
+}
 
 TEST_F(CliTest, CommandsProbeNoSoundDeviceAndLoadTheWmaAddOnOnlyForWma)
 {

@@ -11,9 +11,11 @@ const char* const kUsageText =
     "  corvella-cli tags FILE [--json] [--v1 FIELD=VALUE]... [--v2 FIELD=VALUE]...\n"
     "      v1 fields: Title Artist Album Year Comment Track GenreID\n"
     "      v2 fields: Title Artist Album Year Genre Comment Track\n"
-    "  corvella-cli cut FILE START END OUT [--force]\n"
+    "  corvella-cli cut FILE START END OUT [--force] [--gapless]\n"
     "      START, END: time texts MM:SS.mmm\n"
-    "  corvella-cli split FILE N OUTDIR\n"
+    "  corvella-cli split FILE N OUTDIR [--gapless]\n"
+    "      --gapless: parts join without a gap in players that honour the\n"
+    "      LAME encoder delay and padding, to the sample\n"
     "Exit status: 0 success, 1 the operation failed, 2 usage error.\n";
 
 bool TakeFlag(Arguments& args, const std::string& name)

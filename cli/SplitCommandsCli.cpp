@@ -43,10 +43,12 @@ int RunCutCommand(const Arguments& arguments)
 {
     Arguments args = arguments;
     bool force = TakeFlag(args, "--force");
+    bool gapless = TakeFlag(args, "--gapless");
     RejectUnknownOptions(args);
     if (args.size() != 4)
         throw UsageError("cut takes FILE START END OUT");
     SplitSession session;
+    session.commands.SetGapless(gapless);
     SplitRequest request;
     request.FileText = args[0];
     request.SectionMode = true;
@@ -71,10 +73,12 @@ int RunCutCommand(const Arguments& arguments)
 int RunSplitCommand(const Arguments& arguments)
 {
     Arguments args = arguments;
+    bool gapless = TakeFlag(args, "--gapless");
     RejectUnknownOptions(args);
     if (args.size() != 3)
         throw UsageError("split takes FILE N OUTDIR");
     SplitSession session;
+    session.commands.SetGapless(gapless);
     SplitRequest request;
     request.FileText = args[0];
     request.SectionMode = false;

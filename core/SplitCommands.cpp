@@ -151,6 +151,7 @@ void TSplitCommands::RunSectionCommand(const SplitRequest& request)
     cut.Overwrite = true;
     cut.OffsetMs = kCutOffsetMs;
     cut.Tags = &partTags_;
+    cut.Gapless = gapless_;
     // The tags go only onto the file the cut has just written: a file of
     // that name that a refused cut left alone is someone else's.
     bool written = cutter_.Cut(cut);
@@ -190,6 +191,7 @@ void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
     // A part too short to hold a playable run of frames is skipped, and its
     // frames go to the next part, so that the parts still hold all the audio.
     std::optional<std::string> carriedStart;
+    std::optional<int32_t> carriedFirst;
     int32_t partsWritten = 0;
     int32_t i = 0;
     // A run that an error ends has written none of the parts from the one
@@ -219,9 +221,16 @@ void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
         cut.OffsetMs = kCutOffsetMs;
         cut.ToAudioEnd = range.Last;
         cut.Tags = &partTags_;
+        cut.Gapless = gapless_;
+        // The cutter bounds the parts in samples of the whole stream, so
+        // that they are equal within a frame whatever the bit rate.
+        cut.PartCount = count;
+        cut.PartFirst = carriedFirst.value_or(i);
+        cut.PartLast = i;
         bool written = cutter_.Cut(cut);
         bool empty = !written && cutter_.LastCutWasEmpty();
         carriedStart = empty && !range.Last ? std::optional<std::string>(cut.StartText) : std::nullopt;
+        carriedFirst = empty && !range.Last ? std::optional<int32_t>(cut.PartFirst) : std::nullopt;
         if (written)
             ++partsWritten;
         else if (!empty)

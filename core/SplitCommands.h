@@ -46,6 +46,9 @@ public:
     void Split(const SplitRequest& request);
     // btnStopClick: asks a running equal-parts command to stop before its next part.
     void RequestStop();
+    // Sample-exact parts that start with the frames a decoder needs (see
+    // CutRequest::Gapless); off unless switched on.
+    void SetGapless(bool gapless) { gapless_ = gapless; }
 
     bool StopRequested() const { return stopRequested_; }
     bool Running() const { return running_; }
@@ -71,6 +74,7 @@ private:
     TID3v2& id3v2_;
     SplitUi& ui_;
     bool stopRequested_ = false;
+    bool gapless_ = false;
     bool running_ = false;
     std::string sourceFileName_;
     std::string targetFileName_;

@@ -12,7 +12,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QPointer>
 #include <QTabWidget>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
@@ -157,16 +159,31 @@ std::vector<std::string> PartNames(const fs::path& folder)
     return names;
 }
 
-// Runs action on the next modal dialog once it is shown (QDialog::exec blocks the test).
+// Runs action on the next modal dialog once it is shown (QDialog::exec
+// blocks the test). The action waits until the dialog runs its own event
+// loop and is the active window, so it always meets the dialog in the same
+// state, whichever of the timer and the window's activation the machine's
+// load lets come first. A dialog the action leaves open fails the test and
+// is rejected: a failed check must not leave the test waiting for ever.
 void OnNextModal(std::function<void(QWidget*)> action)
 {
     auto* timer = new QTimer(qApp);
     timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, action] {
-        if (QWidget* modal = QApplication::activeModalWidget()) {
-            timer->stop();
-            timer->deleteLater();
-            action(modal);
+    const int outerLoops = QThread::currentThread()->loopLevel();
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, action, outerLoops] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || !modal->isActiveWindow() || QThread::currentThread()->loopLevel() <= outerLoops)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        QPointer<QWidget> dialog = modal;
+        action(modal);
+        if (dialog && dialog->isVisible()) {
+            QTest::qFail("the dialog was still open after the test's action", __FILE__, __LINE__);
+            if (auto* box = qobject_cast<QDialog*>(dialog.data()))
+                box->reject();
+            else
+                dialog->close();
         }
     });
     timer->start();
@@ -877,7 +894,12 @@ void MainFormTest::realPromptsAreTheDialogsOfTheCommands()
         QVERIFY(dialog);
         filters = dialog->nameFilters();
         QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptOpen);
+        // The active dialog has put the focus into its file name box, which
+        // selectFile fills only while it has none.
+        if (QWidget* focused = QApplication::focusWidget())
+            focused->clearFocus();
         dialog->selectFile(QString::fromStdString(existing));
+        QCOMPARE(dialog->selectedFiles(), QStringList{QString::fromStdString(existing)});
         static_cast<QDialog*>(dialog)->accept();
     });
     QCOMPARE(prompter.AskOpenFileName(), std::optional<std::string>(existing));

@@ -7,8 +7,10 @@
 
 #include <filesystem>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "analysis/Errors.h"
 #include "analysis/ID3v1.h"
 #include "analysis/ID3v2.h"
 #include "playback/BASSPlayer.h"
@@ -251,6 +253,33 @@ TEST_F(SplitCommandsTest, FailedSectionLeavesAFileOfThatNameAlone)
     commands_->Split(Section(Fixture("cbr.mp3"), "00:09.000", "00:04.000"));
     EXPECT_EQ(ui_.Only("message"), (std::vector<std::string>{kFailed, kFailed}));
     EXPECT_EQ(ReadText(target), std::string(300, 'x')) << "a file the cut did not write got tags";
+}
+
+TEST_F(SplitCommandsTest, APipeInPlaceOfTheTargetIsNeverReplaced)
+{
+    TempDir out;
+    std::string pipe = out.File("pipe.mp3");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
+    ui_.SaveAnswer = pipe;
+    commands_->Split(Section(Fixture("cbr.mp3"), "00:01.000", "00:03.000"));
+    EXPECT_EQ(ui_.Only("message"), std::vector<std::string>{"message:Output file can not be a device, a pipe or a folder."});
+    // The cutter's own last look, for a pipe that comes after the command's.
+    TSectionCutter cutter(*player_);
+    std::string error;
+    try {
+        cutter.CutSection(Fixture("cbr.mp3"), pipe, "00:01.000", "00:03.000", true, -150);
+    } catch (const CorvellaError& refusal) {
+        error = refusal.what();
+    }
+    EXPECT_EQ(error, "Cannot create file \"" + pipe + "\". " + kNotARegularFile);
+    struct stat status {};
+    EXPECT_TRUE(::lstat(pipe.c_str(), &status) == 0 && S_ISFIFO(status.st_mode));
+    EXPECT_EQ(std::vector<std::string>(1, pipe), [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(out.Path()))
+            names.push_back(entry.path().string());
+        return names;
+    }()) << "no temporary file is left beside it";
 }
 
 TEST_F(SplitCommandsTest, PartThatCannotBeWrittenFailsTheRunAndKeepsItsNameUntouched)

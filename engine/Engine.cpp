@@ -104,7 +104,7 @@ int64_t Engine::PlayedFrames() {
     return output ? output->PlayedFrames() : 0;
 }
 
-DWORD Engine::AddChannel(ChannelKind kind, std::unique_ptr<Decoder> decoder) {
+DWORD Engine::AddChannel(ChannelKind kind, std::unique_ptr<Decoder> decoder, bool decodeOnly) {
     std::lock_guard lock(tableMutex_);
     if (!output_)
         Fail(BASS_ERROR_INIT);
@@ -112,7 +112,7 @@ DWORD Engine::AddChannel(ChannelKind kind, std::unique_ptr<Decoder> decoder) {
     do {
         handle = ++nextHandle_;
     } while (handle == 0 || channels_.count(handle) != 0);
-    channels_.emplace(handle, std::make_shared<Channel>(handle, kind, std::move(decoder)));
+    channels_.emplace(handle, std::make_shared<Channel>(handle, kind, std::move(decoder), decodeOnly));
     return handle;
 }
 

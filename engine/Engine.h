@@ -48,7 +48,7 @@ public:
     int64_t PlayedFrames();
 
     // Takes the decoder and returns the new channel's handle.
-    DWORD AddChannel(ChannelKind kind, std::unique_ptr<Decoder> decoder);
+    DWORD AddChannel(ChannelKind kind, std::unique_ptr<Decoder> decoder, bool decodeOnly = false);
     // Throws BASS_ERROR_HANDLE when the handle is unknown.
     std::shared_ptr<Channel> Find(DWORD handle);
     // Throws BASS_ERROR_HANDLE when the handle is unknown or of another kind.

@@ -1,5 +1,7 @@
 #include "BinaryFile.h"
 
+#include "FileCalls.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -42,8 +44,14 @@ bool BinaryFile::Open(const std::string& path, Mode mode)
     case Mode::CreateNew: flags |= O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW; break;
     case Mode::CreateTruncate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
     }
+    return Open(path, flags, 0666);
+}
+
+bool BinaryFile::Open(const std::string& path, int flags, mode_t mode)
+{
+    Close();
     do {
-        fd_ = ::open(path.c_str(), flags, 0666);
+        fd_ = SystemFileCalls().open(path.c_str(), flags | O_CLOEXEC, mode);
     } while (fd_ < 0 && errno == EINTR);
     if (fd_ < 0) {
         RememberError();
@@ -122,7 +130,28 @@ bool BinaryFile::Write(const void* buffer, size_t count)
     const auto* in = static_cast<const unsigned char*>(buffer);
     size_t done = 0;
     while (done < count) {
-        ssize_t n = fd_ < 0 ? -1 : ::write(fd_, in + done, count - done);
+        ssize_t n = fd_ < 0 ? -1 : SystemFileCalls().write(fd_, in + done, count - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            RememberError();
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool BinaryFile::WriteAt(int64_t position, const void* buffer, size_t count)
+{
+    const auto* in = static_cast<const unsigned char*>(buffer);
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = fd_ < 0 || position < 0
+            ? -1
+            : SystemFileCalls().pwrite(fd_, in + done, count - done, static_cast<off_t>(position) + off_t(done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -138,7 +167,7 @@ bool BinaryFile::Write(const void* buffer, size_t count)
 
 bool BinaryFile::Truncate(int64_t size)
 {
-    if (fd_ < 0 || size < 0 || ::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
+    if (fd_ < 0 || size < 0 || SystemFileCalls().ftruncate(fd_, static_cast<off_t>(size)) != 0) {
         RememberError();
         return false;
     }
@@ -147,7 +176,7 @@ bool BinaryFile::Truncate(int64_t size)
 
 bool BinaryFile::SyncToDisk()
 {
-    if (fd_ < 0 || ::fsync(fd_) != 0) {
+    if (fd_ < 0 || SystemFileCalls().fsync(fd_) != 0) {
         RememberError();
         return false;
     }

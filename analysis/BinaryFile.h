@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <sys/types.h>
 
 class BinaryFile {
 public:
@@ -26,6 +27,9 @@ public:
 
     // Closes any file held before. New files get the permissions 0666 less the umask.
     bool Open(const std::string& path, Mode mode);
+    // Opens with open(2) flags and the mode a created file gets (less the
+    // umask); close-on-exec is always added.
+    bool Open(const std::string& path, int flags, mode_t mode);
     bool IsOpen() const { return fd_ >= 0; }
     void Close();
 
@@ -37,6 +41,8 @@ public:
     size_t Read(void* buffer, size_t count);
     bool ReadExact(void* buffer, size_t count);
     bool Write(const void* buffer, size_t count);
+    // Writes at position without moving the file position.
+    bool WriteAt(int64_t position, const void* buffer, size_t count);
     bool Truncate(int64_t size);
     bool SyncToDisk();
 

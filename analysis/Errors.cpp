@@ -15,6 +15,11 @@ CorvellaError StreamReadError()
     return CorvellaError("Stream read error");
 }
 
+CorvellaError StreamWriteError(const std::string& path, const std::string& reason)
+{
+    return CorvellaError("Stream write error: \"" + path + "\". " + reason);
+}
+
 CorvellaError IntegerConvertError(const std::string& text)
 {
     return CorvellaError("'" + text + "' is not a valid integer value");

@@ -18,5 +18,7 @@ CorvellaError FileOpenError(const std::string& path, const std::string& reason);
 CorvellaError FileCreateError(const std::string& path, const std::string& reason);
 // "Stream read error"
 CorvellaError StreamReadError();
+// "Stream write error: "<path>". <reason>"
+CorvellaError StreamWriteError(const std::string& path, const std::string& reason);
 // "'<text>' is not a valid integer value"
 CorvellaError IntegerConvertError(const std::string& text);

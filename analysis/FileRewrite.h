@@ -1,14 +1,15 @@
 // RewriteFile: replaces the whole content of an existing file so that a
 // failure at any point leaves the original exactly as it was.
 //
-// The new content goes into a new file beside the original, named after it
-// with "~" appended (or "~1", "~2", ... when that name is taken by anything:
-// an existing file, folder or link of that name is never written through nor
-// removed). The new file is flushed to disk, given the original's permission
-// bits plus owner write and the original's owner and group, and renamed over
-// the original in one step. When the path is a symbolic link, the file it
-// points to is the one rewritten and the link stays. On failure the new file
-// is removed again and the original is untouched.
+// The new content goes into a StagedFile in the original's folder, which
+// gets the original's owner and group and its permission bits plus owner
+// write before any data goes in. Just before it takes the original's name,
+// the original is compared with what it was when the copy started (inode,
+// size, modification and change times): a file that another program
+// changed, replaced or removed meanwhile is left as that program left it,
+// and the rewrite fails. When the path is a symbolic link, the file it
+// points to is the one rewritten and the link stays. On failure nothing of
+// the new content is left behind and the original is untouched.
 //
 // Limits of the approach: the rewritten file is a new inode, so other hard
 // links to the original keep the old content, and extended attributes or

@@ -14,6 +14,7 @@
 #include "analysis/Errors.h"
 #include "analysis/ID3v1.h"
 #include "analysis/ID3v2.h"
+#include "analysis/StagedFile.h"
 #include "core/AudioFrames.h"
 #include "core/TimeText.h"
 #include "playback/BASSPlayer.h"
@@ -45,72 +46,42 @@ int64_t ByteOffset(const AudioSpan& span, int64_t bitRate, int64_t ms)
     return static_cast<int64_t>(std::min<__int128>(offset, span.AudioEnd));
 }
 
-// The new content of a target, under a name of its own in the target's
-// folder until it is complete; removed again unless it was committed.
+// The new content of a target, unseen until it is complete (see
+// StagedFile); nothing of it is left behind unless it was committed.
 class PendingFile {
 public:
-    explicit PendingFile(const std::string& target)
+    explicit PendingFile(const std::string& target) : target_(target)
     {
-        std::random_device random;
-        std::string reason;
-        for (int attempt = 0; attempt < 50; ++attempt) {
-            char suffix[32];
-            std::snprintf(suffix, sizeof suffix, ".%08x.cut~", static_cast<unsigned>(random()));
-            std::string candidate = target + suffix;
-            if (file_.Open(candidate, BinaryFile::Mode::CreateNew)) {
-                path_ = candidate;
-                return;
-            }
-            reason = file_.LastError();
-            std::error_code error;
-            if (!fs::exists(fs::symlink_status(candidate, error)))
-                break;
-        }
-        throw FileCreateError(target, reason);
-    }
-    ~PendingFile()
-    {
-        file_.Close();
-        if (!path_.empty())
-            ::unlink(path_.c_str());
+        // A new file's usual permissions: 0666 less the umask.
+        if (!staged_.Create(target, 0666, false))
+            throw CorvellaError(staged_.LastError());
     }
     PendingFile(const PendingFile&) = delete;
     PendingFile& operator=(const PendingFile&) = delete;
 
-    BinaryFile& File() { return file_; }
+    BinaryFile& File() { return staged_.File(); }
 
     void Write(const void* bytes, size_t count)
     {
-        if (count > 0 && !file_.Write(bytes, count))
-            throw StreamWriteError();
+        if (count > 0 && !staged_.File().Write(bytes, count))
+            throw ::StreamWriteError(target_, staged_.File().LastError());
     }
 
     // Puts the content in place of target. False (and nothing changed) when
     // target exists and may not be replaced.
     bool CommitAs(const std::string& target, bool replace)
     {
-        file_.Close();
-        int result = replace ? ::rename(path_.c_str(), target.c_str())
-                             : ::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
-        if (result != 0 && !replace && (errno == EINVAL || errno == ENOSYS)) {
-            // A file system without the no-replace rename: a hard link fails
-            // just as atomically on an existing name.
-            result = ::link(path_.c_str(), target.c_str());
-            if (result == 0)
-                ::unlink(path_.c_str());
+        switch (staged_.Commit(target, replace)) {
+        case StagedFile::Outcome::Done: return true;
+        case StagedFile::Outcome::NameTaken: return false;
+        case StagedFile::Outcome::Failed: break;
         }
-        if (result != 0) {
-            if (!replace && errno == EEXIST)
-                return false;
-            throw FileCreateError(target, SystemErrorText(errno));
-        }
-        path_.clear();
-        return true;
+        throw CorvellaError(staged_.LastError());
     }
 
 private:
-    BinaryFile file_;
-    std::string path_;
+    std::string target_;
+    StagedFile staged_;
 };
 
 // Copies count bytes from position of source to the end of target. The
@@ -153,6 +124,15 @@ void CopyRange(BinaryFile& source, BinaryFile& target, int64_t position, int64_t
 }
 
 } // namespace
+
+PartTags RenderPartTags(const TID3v1& id3v1, const TID3v2& id3v2)
+{
+    PartTags tags;
+    tags.ID3v2 = id3v2.RenderTag();
+    auto id3v1Bytes = id3v1.RenderTag();
+    tags.ID3v1.assign(id3v1Bytes.begin(), id3v1Bytes.end());
+    return tags;
+}
 
 TSectionCutter::TSectionCutter(TBASSPlayer& player) : player_(player) {}
 
@@ -263,10 +243,8 @@ bool TSectionCutter::Cut(const CutRequest& request)
         if (part)
             return;
         part.emplace(request.Target);
-        if (request.ID3v2) {
-            std::vector<uint8_t> tag = request.ID3v2->RenderTag();
-            part->Write(tag.data(), tag.size());
-        }
+        if (request.Tags)
+            part->Write(request.Tags->ID3v2.data(), request.Tags->ID3v2.size());
     };
     // Writes the part's bytes up to upTo, from bytes when they hold them
     // (bytes cover [bytesStart, bytesStart + count)), else by a copy.
@@ -307,10 +285,8 @@ bool TSectionCutter::Cut(const CutRequest& request)
         return false;
 
     writeUpTo(endByte, 0, nullptr, 0);
-    if (request.ID3v1) {
-        auto tag = request.ID3v1->RenderTag();
-        part->Write(tag.data(), tag.size());
-    }
+    if (request.Tags)
+        part->Write(request.Tags->ID3v1.data(), request.Tags->ID3v1.size());
     source.Close();
     return part->CommitAs(request.Target, request.Overwrite);
 }

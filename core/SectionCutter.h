@@ -23,12 +23,24 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/AudioFrames.h"
 
 class TBASSPlayer;
 class TID3v1;
 class TID3v2;
+
+// The tags every file of one run carries, rendered once per run: the
+// ID3v2 tag goes in front of the audio, the ID3v1 tag behind it. An empty
+// vector writes no tag of that kind.
+struct PartTags {
+    std::vector<uint8_t> ID3v2;
+    std::vector<uint8_t> ID3v1;
+};
+
+// The bytes TID3v2::WriteTag and TID3v1::WriteTag would give a file.
+PartTags RenderPartTags(const TID3v1& id3v1, const TID3v2& id3v2);
 
 struct CutRequest {
     std::string Source;
@@ -40,9 +52,8 @@ struct CutRequest {
     // The cut ends at the audio end whatever EndText says (the last part of
     // an equal split, which must not lose the stream's last milliseconds).
     bool ToAudioEnd = false;
-    // Tags written onto the new file in the same pass; either may be null.
-    const TID3v1* ID3v1 = nullptr;
-    const TID3v2* ID3v2 = nullptr;
+    // Tags written onto the new file in the same pass; null writes none.
+    const PartTags* Tags = nullptr;
 };
 
 class TSectionCutter {

@@ -60,6 +60,15 @@ void TSplitCommands::ReadSourceTags()
     // The source's length, lookup table and timed texts would be wrong on
     // every part cut from it.
     id3v2_.DropFramesOfTheWholeAudio();
+    // The files this run writes get the tags of the source as it is now,
+    // parsed and rendered once, whatever the window's objects go through
+    // while the run pumps messages.
+    TID3v1 sourceId3v1;
+    TID3v2 sourceId3v2;
+    sourceId3v1.ReadTag(sourceFileName_);
+    sourceId3v2.ReadTag(sourceFileName_);
+    sourceId3v2.DropFramesOfTheWholeAudio();
+    partTags_ = RenderPartTags(sourceId3v1, sourceId3v2);
 }
 
 void TSplitCommands::WriteTagsOnto(const std::string& fileName)
@@ -97,8 +106,7 @@ void TSplitCommands::RunSectionCommand(const SplitRequest& request)
     cut.EndText = request.EndText;
     cut.Overwrite = true;
     cut.OffsetMs = kCutOffsetMs;
-    cut.ID3v1 = &id3v1_;
-    cut.ID3v2 = &id3v2_;
+    cut.Tags = &partTags_;
     bool written = cutter_.Cut(cut);
     Inform(written ? "Splitting MP3 is completed." : "Splitting MP3 is failed.");
     // A written section already carries both tags; a file of that name the
@@ -149,8 +157,7 @@ void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
         cut.Overwrite = true;
         cut.OffsetMs = kCutOffsetMs;
         cut.ToAudioEnd = range.Last;
-        cut.ID3v1 = &id3v1_;
-        cut.ID3v2 = &id3v2_;
+        cut.Tags = &partTags_;
         bool written = cutter_.Cut(cut);
         carriedStart = written || range.Last ? std::nullopt : std::optional<std::string>(cut.StartText);
         if (!written)

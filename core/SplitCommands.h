@@ -68,5 +68,6 @@ private:
     std::string sourceFileName_;
     std::string targetFileName_;
     std::string folderPath_;  // the folder picker starts at the folder chosen last
+    PartTags partTags_;  // the source's tags, rendered once per run
     TSectionCutter cutter_;
 };

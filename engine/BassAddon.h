@@ -20,7 +20,6 @@ typedef struct BASS_ADDON_DECODER {
     void *state;       /* owned by the library from the call on */
     DWORD rate;        /* Hz */
     DWORD channels;    /* 1 or more */
-    DWORD eightbit;    /* nonzero when the source stores 8-bit samples */
     QWORD frames;      /* length in sample frames, (QWORD)-1 when unknown */
     /* Reads up to `frames` frames of interleaved signed 16-bit PCM; returns
      * the number read, 0 at the end. */

@@ -17,7 +17,9 @@ Channel::Channel(DWORD handle, ChannelKind kind, std::unique_ptr<Decoder> decode
     rate_ = decoder_->SampleRate();
     channels_ = decoder_->Channels();
     lengthFrames_ = decoder_->LengthFrames();
-    flags_ = (decoder_->EightBitSource() ? BASS_SAMPLE_8BITS : 0) | (channels_ == 1 ? BASS_SAMPLE_MONO : 0);
+    // Every source, 8-bit ones included, is decoded to 16-bit samples, and
+    // the flags describe the channel's own samples.
+    flags_ = channels_ == 1 ? BASS_SAMPLE_MONO : 0;
 }
 
 bool Channel::Play() {
@@ -28,11 +30,11 @@ bool Channel::Play() {
     return true;
 }
 
-void Channel::Pause(int64_t playedOut) {
+void Channel::Pause(int64_t heardEnd) {
     std::lock_guard lock(stateMutex_);
     if (state_ != State::Playing)
         Fail(BASS_ERROR_NOPLAY);
-    HaltLocked(playedOut, State::Paused);
+    HaltLocked(heardEnd, State::Paused);
 }
 
 void Channel::Resume() {
@@ -42,10 +44,10 @@ void Channel::Resume() {
     state_ = State::Playing;
 }
 
-void Channel::Stop(int64_t playedOut) {
+void Channel::Stop(int64_t heardEnd) {
     std::lock_guard lock(stateMutex_);
     if (state_ == State::Playing)
-        HaltLocked(playedOut, State::Stopped);
+        HaltLocked(heardEnd, State::Stopped);
     else
         state_ = State::Stopped;
 }
@@ -82,6 +84,23 @@ DWORD Channel::Activity() const {
 void Channel::MarkFreed() {
     std::lock_guard lock(stateMutex_);
     freed_ = true;
+}
+
+void Channel::CutAt(int64_t cut) {
+    std::lock_guard lock(stateMutex_);
+    if (state_ != State::Playing || (ending_ && endOut_ <= cut))
+        return;  // nothing rendered beyond the cut
+    const int64_t at = PositionLocked(cut);
+    while (!marks_.empty() && marks_.back().outStart >= cut)
+        marks_.pop_back();
+    if (!marks_.empty() && marks_.back().outEnd > cut) {
+        marks_.back().outEnd = cut;
+        marks_.back().srcEnd = at;
+    }
+    held_ = at;
+    pendingSeek_ = at;
+    ending_ = false;
+    ++generation_;
 }
 
 void Channel::AddSync(HSYNC sync, SYNCPROC* proc, void* user) {
@@ -137,10 +156,10 @@ int64_t Channel::PositionLocked(int64_t playedOut) const {
     return marks_.back().srcEnd;
 }
 
-void Channel::HaltLocked(int64_t playedOut, State next) {
-    // The decoder has run ahead of what was heard; it is brought back to the
-    // heard position before the channel plays again.
-    held_ = PositionLocked(playedOut);
+void Channel::HaltLocked(int64_t heardEnd, State next) {
+    // The decoder has run ahead of what will be heard; it is brought back to
+    // there before the channel plays again, so nothing is heard twice.
+    held_ = PositionLocked(heardEnd);
     pendingSeek_ = held_;
     marks_.clear();
     ending_ = false;
@@ -148,12 +167,26 @@ void Channel::HaltLocked(int64_t playedOut, State next) {
     state_ = next;
 }
 
+void Channel::PrepareForMix() {
+    std::optional<int64_t> seek;
+    {
+        std::lock_guard lock(stateMutex_);
+        if (state_ != State::Playing || ending_ || freed_)
+            return;
+        seek = std::exchange(pendingSeek_, std::nullopt);
+    }
+    if (seek) {
+        std::lock_guard decodeLock(decodeMutex_);
+        SeekDecoderLocked(*seek);
+    }
+}
+
 void Channel::MixInto(float* mix, int64_t frames, int outRate, int64_t outStart, float gain) {
     uint64_t generation = 0;
     std::optional<int64_t> seek;
     {
         std::lock_guard lock(stateMutex_);
-        if (state_ != State::Playing || ending_)
+        if (state_ != State::Playing || ending_ || freed_)
             return;
         generation = generation_;
         seek = std::exchange(pendingSeek_, std::nullopt);
@@ -166,7 +199,7 @@ void Channel::MixInto(float* mix, int64_t frames, int outRate, int64_t outStart,
     {
         // Lock order is decode, then state; API calls never take decode.
         std::lock_guard lock(stateMutex_);
-        if (generation != generation_ || state_ != State::Playing)
+        if (generation != generation_ || state_ != State::Playing || freed_)
             return;  // paused, stopped or moved meanwhile: this audio is void
         if (produced > 0)
             marks_.push_back({outStart, outStart + produced, srcStart, sourcePosition_});

@@ -43,7 +43,8 @@ public:
     int SampleRate() const { return rate_; }
     int Channels() const { return channels_; }
     int64_t BytesPerFrame() const { return static_cast<int64_t>(channels_) * 2; }
-    // BASS_SAMPLE_8BITS / BASS_SAMPLE_MONO.
+    // BASS_SAMPLE_MONO for a mono source. Never BASS_SAMPLE_8BITS: 8-bit
+    // sources are decoded to 16-bit samples like every other.
     DWORD Flags() const { return flags_; }
     // -1 when the decoder cannot tell.
     int64_t LengthFrames() const { return lengthFrames_; }
@@ -58,23 +59,31 @@ public:
     // Starts or continues from the current position; true if it was not
     // already playing.
     bool Play();
-    // Throws BASS_ERROR_NOPLAY when not playing.
-    void Pause(int64_t playedOut);
+    // Throws BASS_ERROR_NOPLAY when not playing. `heardEnd` is the output
+    // frame from which nothing of the channel will be heard any more.
+    void Pause(int64_t heardEnd);
     // Throws BASS_ERROR_NOPAUSE when not paused.
     void Resume();
-    // Halts without rewinding.
-    void Stop(int64_t playedOut);
+    // Halts without rewinding (heardEnd as for Pause).
+    void Stop(int64_t heardEnd);
     // Throws BASS_ERROR_POSITION beyond the known length.
     void SetPosition(int64_t frame);
     int64_t Position(int64_t playedOut) const;
     DWORD Activity() const;
 
-    // After this no end sync of the channel is handed out any more.
+    // After this no end sync of the channel is handed out any more, and it
+    // is mixed no more.
     void MarkFreed();
+    // The output dropped every frame from output frame `cut` on: what this
+    // channel had rendered there is forgotten and rendered again.
+    void CutAt(int64_t cut);
 
     void AddSync(HSYNC sync, SYNCPROC* proc, void* user);
     bool RemoveSync(HSYNC sync);
 
+    // Mixing thread, before MixInto: carries out a recorded seek, which may
+    // take long, while API calls are free to change the channel.
+    void PrepareForMix();
     // Mixing thread: renders `frames` output frames at `outRate` into `mix`
     // (stereo float, added with `gain`), the first of which will be output
     // frame `outStart`.
@@ -99,7 +108,7 @@ private:
     };
 
     int64_t PositionLocked(int64_t playedOut) const;
-    void HaltLocked(int64_t playedOut, State next);
+    void HaltLocked(int64_t heardEnd, State next);
     // Decode-side helpers (decodeMutex_ held).
     void SeekDecoderLocked(int64_t frame);
     bool FillSourceLocked();

@@ -9,6 +9,10 @@
 
 namespace engine {
 
+// The highest sample rate a channel is made for; a header that claims more
+// is not taken at its word.
+constexpr int kHighestSampleRate = 768000;
+
 class Decoder {
 public:
     virtual ~Decoder() = default;
@@ -18,8 +22,6 @@ public:
 
     virtual int SampleRate() const = 0;  // Hz, > 0
     virtual int Channels() const = 0;    // >= 1
-    // True when the source stores 8-bit samples (it is still decoded to 16 bits).
-    virtual bool EightBitSource() const { return false; }
     // Total length in frames, from headers only; -1 when it is not known.
     virtual int64_t LengthFrames() const = 0;
     // Reads up to `frames` frames into `out` (room for frames * Channels()

@@ -104,7 +104,23 @@ int64_t Engine::PlayedFrames() {
     return output ? output->PlayedFrames() : 0;
 }
 
+void Engine::CutOutput(const std::function<void(int64_t cut)>& change) {
+    std::lock_guard mix(mixMutex_);
+    const auto output = CurrentOutput();
+    const int64_t cut = output ? output->DropQueued() : 0;
+    if (output) {
+        for (const auto& channel : Snapshot())
+            channel->CutAt(cut);
+    }
+    change(cut);
+    Wake();  // refills at once what the others still play
+}
+
 DWORD Engine::AddChannel(ChannelKind kind, std::unique_ptr<Decoder> decoder, bool decodeOnly) {
+    // The byte clock and the resampler need a real rate and layout.
+    const int rate = decoder->SampleRate();
+    if (rate <= 0 || rate > kHighestSampleRate || decoder->Channels() <= 0 || decoder->Channels() > 64)
+        Fail(BASS_ERROR_FILEFORM);
     std::lock_guard lock(tableMutex_);
     if (!output_)
         Fail(BASS_ERROR_INIT);
@@ -133,15 +149,17 @@ std::shared_ptr<Channel> Engine::Find(DWORD handle, ChannelKind kind) {
 
 void Engine::Remove(DWORD handle, ChannelKind kind) {
     std::shared_ptr<Channel> released;
-    {
+    CutOutput([&](int64_t) {
         std::lock_guard lock(tableMutex_);
         const auto found = channels_.find(handle);
         if (found == channels_.end() || found->second->Kind() != kind)
             Fail(BASS_ERROR_HANDLE);
         released = std::move(found->second);
         channels_.erase(found);
-    }
-    released->MarkFreed();
+        // Under the mixer's hold, so no block mixed from an earlier list of
+        // channels brings it back to the output.
+        released->MarkFreed();
+    });
     // A program that frees a stream must not hear of its end afterwards (the
     // player would stop the next file). An end sync already taken out may
     // still be running: wait for it, unless this is that sync calling.
@@ -236,8 +254,12 @@ void Engine::MixLoop(std::stop_token stop) {
         const int64_t target = std::min<int64_t>(output->CapacityFrames() - kBlockFrames,
                                                  static_cast<int64_t>(bufferSeconds_.load() * rate));
         if (anyPlaying && output->QueuedFrames() < target) {
+            for (const auto& channel : channels)
+                channel->PrepareForMix();
+            std::lock_guard mixing(mixMutex_);
             std::fill(mix.begin(), mix.end(), 0.0f);
-            // Only this thread pushes, so the block starts at the pushed count.
+            // Only this thread pushes, and no cut happens while it mixes, so
+            // the block starts at the pushed count.
             const int64_t outStart = output->PushedFrames();
             for (const auto& channel : channels) {
                 const int volume = channel->Kind() == ChannelKind::Music ? musicVolume_.load() : streamVolume_.load();

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -46,6 +47,13 @@ public:
 
     // Output frames heard so far (0 when not initialised).
     int64_t PlayedFrames();
+    // For a change that voids audio already mixed (pause, stop, seek, free):
+    // holds the mixer still, drops what the output has not yet handed to the
+    // device, rewinds every channel to what it had rendered up to there, and
+    // calls change(cut) with the output frame from which nothing mixed so
+    // far will be heard. So a pause falls silent at once and its resume
+    // follows on from exactly what was heard.
+    void CutOutput(const std::function<void(int64_t cut)>& change);
 
     // Takes the decoder and returns the new channel's handle.
     DWORD AddChannel(ChannelKind kind, std::unique_ptr<Decoder> decoder, bool decodeOnly = false);
@@ -85,6 +93,7 @@ private:
     std::jthread mixer_;
     std::atomic<std::thread::id> mixerThread_{};
     std::mutex syncMutex_;  // held by the mixer while it calls end syncs
+    std::mutex mixMutex_;   // held by the mixer from rendering a block to pushing it
     std::mutex wakeMutex_;
     std::condition_variable_any wake_;
     bool wakeRequested_ = false;

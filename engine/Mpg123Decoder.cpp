@@ -4,6 +4,7 @@
 
 #include <mpg123.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -30,14 +31,16 @@ struct FrameGeometry {
     double meanBytes;  // per frame, padding included
 };
 
-FrameGeometry GeometryOf(const mpg123_frameinfo& info) {
+FrameGeometry GeometryOf(const mpg123_frameinfo& info, int kbps) {
     const double rate = info.rate > 0 ? info.rate : 44100;
     if (info.layer == 1)
-        return {384, 48000.0 * info.bitrate / rate};
+        return {384, 48000.0 * kbps / rate};
     if (info.layer == 3 && info.version != MPG123_1_0)
-        return {576, 72000.0 * info.bitrate / rate};
-    return {1152, 144000.0 * info.bitrate / rate};
+        return {576, 72000.0 * kbps / rate};
+    return {1152, 144000.0 * kbps / rate};
 }
+
+FrameGeometry GeometryOf(const mpg123_frameinfo& info) { return GeometryOf(info, info.bitrate); }
 
 // Bytes of tags after the audio: an ID3v1 tag and an APEv2 tag before it.
 int64_t TrailingTagBytes(const std::string& path, int64_t fileSize) {
@@ -61,6 +64,31 @@ int64_t TrailingTagBytes(const std::string& path, int64_t fileSize) {
     return tail;
 }
 
+// The bytes from the first frame to the tags at the end; -1 when unknown.
+int64_t AudioBytes(mpg123_handle* mh, const std::string& path) {
+    std::error_code error;
+    const auto fileSize = static_cast<int64_t>(std::filesystem::file_size(path, error));
+    const off_t firstFrame = mpg123_framepos(mh);
+    if (error || firstFrame < 0 || firstFrame >= fileSize)
+        return -1;
+    const int64_t audioBytes = fileSize - firstFrame - TrailingTagBytes(path, fileSize);
+    return audioBytes > 0 ? audioBytes : -1;
+}
+
+// The most samples the file's audio bytes can hold: no frame is shorter
+// than one at the lowest bit rate of its version and layer. A Xing or VBRI
+// frame count beyond it is not the file's.
+int64_t MostSamplesTheFileHolds(mpg123_handle* mh, const std::string& path) {
+    mpg123_frameinfo info{};
+    const int64_t audioBytes = AudioBytes(mh, path);
+    if (audioBytes < 0 || mpg123_info(mh, &info) != MPG123_OK || info.rate <= 0)
+        return -1;
+    const bool mpeg1 = info.version == MPG123_1_0;
+    const FrameGeometry shortest = GeometryOf(info, mpeg1 || info.layer == 1 ? 32 : 8);
+    const auto frameBytes = std::max<int64_t>(1, static_cast<int64_t>(shortest.meanBytes));
+    return (audioBytes / frameBytes + 1) * shortest.samples;
+}
+
 // mpg123 estimates the length of a file without a Xing/Info header from the
 // first frame's size, which is short by the padding byte most frames carry;
 // over a long file that adds up to several frames too many. The exact mean
@@ -69,12 +97,7 @@ int64_t ConstantBitRateLength(mpg123_handle* mh, const std::string& path) {
     mpg123_frameinfo info{};
     if (mpg123_info(mh, &info) != MPG123_OK || info.vbr != MPG123_CBR || info.bitrate <= 0 || info.rate <= 0)
         return -1;
-    std::error_code error;
-    const auto fileSize = static_cast<int64_t>(std::filesystem::file_size(path, error));
-    const off_t firstFrame = mpg123_framepos(mh);
-    if (error || firstFrame < 0 || firstFrame >= fileSize)
-        return -1;
-    const int64_t audioBytes = fileSize - firstFrame - TrailingTagBytes(path, fileSize);
+    const int64_t audioBytes = AudioBytes(mh, path);
     const FrameGeometry geometry = GeometryOf(info);
     if (audioBytes <= 0)
         return -1;
@@ -125,6 +148,14 @@ Mpg123Decoder::Mpg123Decoder(const std::string& path) {
         const int64_t estimate = ConstantBitRateLength(mh, path);
         if (estimate > 0)
             lengthFrames_ = estimate;
+    }
+    // A header's frame count is believed only as far as the file's size
+    // allows; beyond that the frames themselves are counted (headers only,
+    // no decoding), which costs a read of the file but only for such files.
+    const int64_t most = MostSamplesTheFileHolds(mh, path);
+    if (most > 0 && lengthFrames_ > most) {
+        const off_t scanned = mpg123_scan(mh) == MPG123_OK ? mpg123_length(mh) : -1;
+        lengthFrames_ = scanned >= 0 && scanned <= most ? static_cast<int64_t>(scanned) : -1;
     }
 }
 

@@ -181,6 +181,13 @@ int64_t Output::QueuedFrames() {
     return pushed_ - taken_;
 }
 
+int64_t Output::DropQueued() {
+    std::lock_guard lock(mutex_);
+    AdvanceLocked();
+    pushed_ = taken_;
+    return pushed_;
+}
+
 int64_t Output::TakeLocked(int16_t* dest, int64_t frames) {
     const int64_t count = std::min(frames, pushed_ - taken_);
     for (int64_t i = 0; i < count; ++i) {

@@ -33,6 +33,10 @@ public:
     int64_t PushedFrames();
     // Frames pushed and not yet handed to the device (or the clock).
     int64_t QueuedFrames();
+    // Mixing must be held still: forgets the frames not yet handed to the
+    // device, so the next push follows what the device already has. Returns
+    // the output-frame number the next push starts at.
+    int64_t DropQueued();
     // Frames heard so far; never decreases and never exceeds what was pushed.
     virtual int64_t PlayedFrames() = 0;
     // Output latency in milliseconds, beyond the FIFO.

@@ -34,8 +34,6 @@ SndfileDecoder::SndfileDecoder(const std::string& path) {
     }
     if (info.samplerate <= 0 || info.channels <= 0 || info.frames < 0)
         Fail(BASS_ERROR_FILEFORM);
-    const int subtype = info.format & SF_FORMAT_SUBMASK;
-    eightBit_ = subtype == SF_FORMAT_PCM_U8 || subtype == SF_FORMAT_PCM_S8;
     rate_ = info.samplerate;
     channels_ = info.channels;
     lengthFrames_ = info.frames;

@@ -19,7 +19,6 @@ public:
 
     int SampleRate() const override { return rate_; }
     int Channels() const override { return channels_; }
-    bool EightBitSource() const override { return eightBit_; }
     int64_t LengthFrames() const override { return lengthFrames_; }
     int64_t Read(int16_t* out, int64_t frames) override;
     void Seek(int64_t frame) override;
@@ -31,7 +30,6 @@ private:
     std::unique_ptr<sf_private_tag, FileCloser> file_;
     int rate_ = 0;
     int channels_ = 0;
-    bool eightBit_ = false;
     int64_t lengthFrames_ = -1;
 };
 

@@ -20,13 +20,19 @@ VorbisDecoder::VorbisDecoder(const std::string& path) : file_(std::make_unique<O
         Fail(BASS_ERROR_FILEFORM);
     }
     open_ = true;
-    const vorbis_info* info = ov_info(file_.get(), -1);
-    if (!info || info->rate <= 0 || info->channels <= 0)
+    vorbis_info* info = ov_info(file_.get(), -1);
+    // The rate field is 32 bits unsigned; libvorbis only refuses 0.
+    if (!info || info->rate <= 0 || info->rate > kHighestSampleRate || info->channels <= 0)
         Fail(BASS_ERROR_FILEFORM);
     rate_ = static_cast<int>(info->rate);
     channels_ = info->channels;
+    // The total is the last page's granule position, a header field: it is
+    // believed only as far as the file's size allows. Every packet takes at
+    // least two bytes (a lacing value and data) and gives at most half a
+    // long block of frames.
     const ogg_int64_t total = ov_pcm_total(file_.get(), -1);
-    lengthFrames_ = total >= 0 ? static_cast<int64_t>(total) : -1;
+    const ogg_int64_t most = ov_raw_total(file_.get(), -1) / 2 * vorbis_info_blocksize(info, 1) / 2;
+    lengthFrames_ = total >= 0 && total <= most ? static_cast<int64_t>(total) : -1;
 }
 
 VorbisDecoder::~VorbisDecoder() {

@@ -1,6 +1,6 @@
 // VorbisDecoder: Ogg Vorbis through libvorbisfile. The length is the PCM
 // total of the file's last granule position (vorbisfile finds it by
-// bisection, not by decoding).
+// bisection, not by decoding), unless the file is too short to hold it.
 #pragma once
 
 #include "Decoder.h"

@@ -28,7 +28,6 @@ public:
 
     int SampleRate() const { return rate_; }
     int Channels() const { return channels_; }
-    bool EightBitSource() const { return false; }
     int64_t LengthFrames() const { return lengthFrames_; }
     int64_t Read(int16_t* out, int64_t frames);
     bool Seek(int64_t frame);

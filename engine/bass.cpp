@@ -55,7 +55,6 @@ public:
     }
     int SampleRate() const override { return static_cast<int>(table_.rate); }
     int Channels() const override { return static_cast<int>(table_.channels); }
-    bool EightBitSource() const override { return table_.eightbit != 0; }
     int64_t LengthFrames() const override {
         return table_.frames == static_cast<QWORD>(-1) ? -1 : static_cast<int64_t>(table_.frames);
     }
@@ -260,7 +259,7 @@ BOOL BASS_StreamPlay(HSTREAM handle, BOOL flush, DWORD flags) {
         if (channel->DecodeOnly())
             Fail(BASS_ERROR_DECODE);
         if (flush)
-            channel->SetPosition(0);
+            engine.CutOutput([&](int64_t) { channel->SetPosition(0); });
         channel->Play();
         engine.Wake();
         return TRUE;
@@ -274,7 +273,8 @@ DWORD BASS_ChannelGetFlags(DWORD handle) {
 BOOL BASS_ChannelStop(DWORD handle) {
     return Guarded<BOOL>(FALSE, [&] {
         Engine& engine = Engine::Instance();
-        engine.Find(handle)->Stop(engine.PlayedFrames());
+        auto channel = engine.Find(handle);
+        engine.CutOutput([&](int64_t cut) { channel->Stop(cut); });
         return TRUE;
     });
 }
@@ -282,7 +282,8 @@ BOOL BASS_ChannelStop(DWORD handle) {
 BOOL BASS_ChannelPause(DWORD handle) {
     return Guarded<BOOL>(FALSE, [&] {
         Engine& engine = Engine::Instance();
-        engine.Find(handle)->Pause(engine.PlayedFrames());
+        auto channel = engine.Find(handle);
+        engine.CutOutput([&](int64_t cut) { channel->Pause(cut); });
         return TRUE;
     });
 }
@@ -298,10 +299,11 @@ BOOL BASS_ChannelResume(DWORD handle) {
 
 BOOL BASS_ChannelSetPosition(DWORD handle, QWORD pos) {
     return Guarded<BOOL>(FALSE, [&] {
-        auto channel = Engine::Instance().Find(handle);
+        Engine& engine = Engine::Instance();
+        auto channel = engine.Find(handle);
         if (pos > static_cast<QWORD>(std::numeric_limits<int64_t>::max()))
             Fail(BASS_ERROR_POSITION);
-        channel->SetPosition(FramesOfBytes(*channel, pos));
+        engine.CutOutput([&](int64_t) { channel->SetPosition(FramesOfBytes(*channel, pos)); });
         return TRUE;
     });
 }

@@ -64,7 +64,6 @@ HSTREAM BASS_WMA_StreamCreateFile(BOOL mem, const void* file, DWORD offset, DWOR
         BASS_ADDON_DECODER table{};
         table.rate = static_cast<DWORD>(decoder->SampleRate());
         table.channels = static_cast<DWORD>(decoder->Channels());
-        table.eightbit = decoder->EightBitSource() ? 1 : 0;
         table.frames = decoder->LengthFrames() < 0 ? static_cast<QWORD>(-1) : static_cast<QWORD>(decoder->LengthFrames());
         table.read = &ReadFrames;
         table.seek = &SeekFrame;

@@ -251,6 +251,7 @@ void TBASSPlayer::FreeChannel()
     d->channelType = ctUnknown;
     d->channel = 0;
     d->syncHandle = 0;
+    d->window->Disarm();
 }
 
 bool TBASSPlayer::Open(const std::string& fileName)
@@ -345,12 +346,11 @@ void TBASSPlayer::Play()
     }
     if (!StartChannel())
         return;
+    void* const user = d->window->Arm();
     if (d->channelType == ctWMA)
-        d->syncHandle = BASS_WMA_ChannelSetSync(d->channel, BASS_SYNC_END, 0, &PlayEndWindow::SyncProc,
-                                                d->window->SyncUser());
+        d->syncHandle = BASS_WMA_ChannelSetSync(d->channel, BASS_SYNC_END, 0, &PlayEndWindow::SyncProc, user);
     else
-        d->syncHandle = BASS_ChannelSetSync(d->channel, BASS_SYNC_END, 0, &PlayEndWindow::SyncProc,
-                                            d->window->SyncUser());
+        d->syncHandle = BASS_ChannelSetSync(d->channel, BASS_SYNC_END, 0, &PlayEndWindow::SyncProc, user);
     SetMode(plmPlaying);
 }
 

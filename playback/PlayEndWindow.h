@@ -3,10 +3,13 @@
 // post a play-end event to this object, and the event is delivered on the
 // thread the object lives on (the main thread), where playEnded is emitted.
 //
-// The callback's user value is not a pointer but a token naming the window
-// in a process-wide registry of live windows: a callback that arrives after
-// the window is gone (or one meant for an earlier window) finds no entry
-// and does nothing, so it can never reach freed memory.
+// The callback's user value is not a pointer but a token, handed out anew
+// for every channel (Arm) and listed in a process-wide registry of live
+// tokens. A callback that arrives after the window is gone finds no entry
+// and does nothing, so it can never reach freed memory. An end already
+// posted for an earlier channel is dropped on delivery: the library may give
+// the next file the very handle the previous one had, so the handle alone
+// cannot tell the two ends apart.
 #pragma once
 
 #include <QObject>
@@ -25,8 +28,11 @@ public:
     PlayEndWindow(const PlayEndWindow&) = delete;
     PlayEndWindow& operator=(const PlayEndWindow&) = delete;
 
-    // The user value to give the library with SyncProc.
-    void* SyncUser() const;
+    // A fresh user value for the end sync of a new channel, to give the
+    // library with SyncProc; ends posted under any earlier value are void.
+    void* Arm();
+    // The channel is released: nothing posted so far is delivered.
+    void Disarm();
 
     // The end-sync callback: any thread; posts and returns at once.
     static void BASSDEF SyncProc(HSYNC sync, DWORD channel, DWORD data, void* user);
@@ -39,5 +45,5 @@ protected:
     void customEvent(QEvent* event) override;
 
 private:
-    uintptr_t token_;
+    uintptr_t armed_ = 0;  // 0: no channel
 };

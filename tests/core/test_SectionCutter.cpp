@@ -217,8 +217,8 @@ TEST_F(SectionCutterTest, TagsGivenAreWrittenInOnePassAsWriteTagWouldWriteThem)
     request.EndText = "00:07.000";
     request.Overwrite = true;
     request.OffsetMs = -150;
-    request.ID3v1 = &id3v1;
-    request.ID3v2 = &id3v2;
+    PartTags tags = RenderPartTags(id3v1, id3v2);
+    request.Tags = &tags;
     ASSERT_TRUE(cutter_->Cut(request));
     EXPECT_TRUE(ReadBytes(request.Target) == ReadBytes(bare));
 }

@@ -3,6 +3,7 @@
 
 #include "EngineFixture.h"
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 
@@ -119,14 +120,95 @@ TEST_F(EngineTest, OggAndWavLengthsMatchSox) {
     EXPECT_NEAR(BASS_ChannelBytes2Seconds(vorbis.handle, BASS_StreamGetLength(vorbis.handle)), 2.345f, 0.001f);
 }
 
-TEST_F(EngineTest, EightBitAndMonoSourcesAreFlagged) {
+TEST_F(EngineTest, MonoSourcesAreFlaggedAndEightBitOnesDecodeTo16Bits) {
     REQUIRE_TOOL("sox");
     const std::string mono8 = dir_.File("mono8.wav");
     ASSERT_EQ(Sh("sox -n -r 8000 -c 1 -b 8 -e unsigned-integer " + Quote(mono8) + " synth 0.5 sine 300").exitCode, 0);
     const OpenedStream stream = OpenAndMeasure(mono8, 1);
-    EXPECT_EQ(BASS_ChannelGetFlags(stream.handle), DWORD{BASS_SAMPLE_8BITS | BASS_SAMPLE_MONO});
+    // The flags describe the channel's own samples, which are 16-bit.
+    EXPECT_EQ(BASS_ChannelGetFlags(stream.handle), DWORD{BASS_SAMPLE_MONO});
     // Bytes are those of the decoded 16-bit mono PCM: 2 per frame.
     EXPECT_EQ(BASS_StreamGetLength(stream.handle), 4000u * 2);
+}
+
+namespace {
+
+// Ogg's page checksum: CRC-32, polynomial 0x04C11DB7, not reflected, over
+// the page with its checksum field zeroed.
+void ResealOggPage(std::vector<uint8_t>& file, size_t page) {
+    const size_t segments = file[page + 26];
+    size_t length = 27 + segments;
+    for (size_t i = 0; i < segments; ++i)
+        length += file[page + 27 + i];
+    std::fill_n(file.begin() + static_cast<long>(page) + 22, 4, 0);
+    uint32_t crc = 0;
+    for (size_t i = page; i < page + length; ++i) {
+        crc ^= static_cast<uint32_t>(file[i]) << 24;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = crc & 0x80000000u ? crc << 1 ^ 0x04C11DB7u : crc << 1;
+    }
+    for (int i = 0; i < 4; ++i)
+        file[page + 22 + static_cast<size_t>(i)] = static_cast<uint8_t>(crc >> (8 * i));
+}
+
+size_t Find(const std::vector<uint8_t>& file, const std::string& text, size_t from = 0) {
+    const auto found = std::search(file.begin() + static_cast<long>(from), file.end(), text.begin(), text.end());
+    return found == file.end() ? std::string::npos : static_cast<size_t>(found - file.begin());
+}
+
+} // namespace
+
+TEST_F(EngineTest, LengthsAreNeverTakenFromHeaderFieldsTheFileCannotHold) {
+    REQUIRE_TOOL("lame");
+    REQUIRE_TOOL("oggenc");
+    const std::string source = dir_.File("source.wav");
+    ASSERT_EQ(Sh("sox -n -r 44100 -c 2 -b 16 " + Quote(source) + " synth 3.3 sine 440").exitCode, 0);
+
+    // An MP3 whose Info frame claims 2^31 - 1 frames (about 56 million s).
+    const std::string mp3 = dir_.File("clean.mp3");
+    ASSERT_EQ(Sh("lame --quiet -b 128 " + Quote(source) + " " + Quote(mp3)).exitCode, 0);
+    std::vector<uint8_t> bytes = testsupport::ReadBytes(mp3);
+    const size_t info = Find(bytes, "Info");
+    ASSERT_LT(info, 200u);
+    ASSERT_TRUE(bytes[info + 7] & 1) << "no frame count in the Info frame";
+    for (size_t i = 0; i < 4; ++i)
+        bytes[info + 8 + i] = i == 0 ? 0x7F : 0xFF;
+    const std::string hostileMp3 = dir_.File("frame count.mp3");
+    testsupport::WriteBytes(hostileMp3, bytes);
+    const OpenedStream clean = OpenAndMeasure(mp3, 2);
+    const OpenedStream hostile = OpenAndMeasure(hostileMp3, 2);
+    // Counted from the frames, without the encoder's delay and padding
+    // that came with the count: at most two frames more.
+    EXPECT_NEAR(hostile.frames, clean.frames, 2 * kMpegFrameSamples);
+
+    // Ogg Vorbis whose last granule position is far beyond what the file
+    // holds: the length is unknown rather than that.
+    const std::string ogg = dir_.File("clean.ogg");
+    ASSERT_EQ(Sh("oggenc -Q -q 3 -o " + Quote(ogg) + " " + Quote(source)).exitCode, 0);
+    bytes = testsupport::ReadBytes(ogg);
+    size_t last = 0;
+    for (size_t at = Find(bytes, "OggS"); at != std::string::npos; at = Find(bytes, "OggS", at + 1))
+        last = at;
+    for (size_t i = 0; i < 8; ++i)
+        bytes[last + 6 + i] = i == 7 ? 0x00 : i == 6 ? 0x7F : 0xFF;
+    ResealOggPage(bytes, last);
+    const std::string hostileOgg = dir_.File("granule.ogg");
+    testsupport::WriteBytes(hostileOgg, bytes);
+    const HSTREAM granule = BASS_StreamCreateFile(FALSE, hostileOgg.c_str(), 0, 0, 0);
+    ASSERT_NE(granule, 0u) << BASS_ErrorGetCode();
+    EXPECT_EQ(BASS_StreamGetLength(granule), static_cast<QWORD>(-1));
+
+    // Ogg Vorbis whose rate field is 0xFFFFFFFF: no negative length, no
+    // playback that never ends; the stream is refused.
+    bytes = testsupport::ReadBytes(ogg);
+    const size_t rate = Find(bytes, "\x01vorbis") + 12;
+    ASSERT_LT(rate, 100u);
+    std::fill_n(bytes.begin() + static_cast<long>(rate), 4, 0xFF);
+    ResealOggPage(bytes, 0);
+    const std::string badRate = dir_.File("rate.ogg");
+    testsupport::WriteBytes(badRate, bytes);
+    EXPECT_EQ(BASS_StreamCreateFile(FALSE, badRate.c_str(), 0, 0, 0), 0u);
+    EXPECT_EQ(BASS_ErrorGetCode(), DWORD{BASS_ERROR_FILEFORM});
 }
 
 TEST_F(EngineTest, ConversionsAgreeAndGiveWholeFrames) {

@@ -296,6 +296,29 @@ TEST_F(PlayerTest, PlayLengthAgreesWithTheReaders)
     EXPECT_EQ(player->PlayLength(), static_cast<uint32_t>(std::nearbyint(wavReader.Duration() * 1000)));
 }
 
+TEST_F(PlayerTest, EightBitWavOpensPlaysAndReportsItsLength)
+{
+    REQUIRE_TOOL("sox");
+    // The library decodes 8-bit samples to 16 bits, so the channel it gives
+    // the player is a 16-bit one and must not be refused as 8-bit.
+    for (const char* encoding : {"unsigned-integer", "signed-integer"}) {
+        SCOPED_TRACE(encoding);
+        const std::string path = files.File(std::string(encoding) + ".wav");
+        auto made = testsupport::Run(std::string("sox -n -r 22050 -c 1 -b 8 -e ") + encoding + " " + Quote(path) +
+                                     " synth 0.6 sine 440 vol 0.5");
+        ASSERT_EQ(made.exitCode, 0) << made.output;
+        ASSERT_TRUE(player->Open(path)) << (ShownTexts().empty() ? "" : ShownTexts().front());
+        EXPECT_EQ(player->ChannelType(), ctStream);
+        EXPECT_EQ(player->StreamInfo().Channels, 1u);
+        EXPECT_EQ(player->PlayLength(), 600u);
+        player->Play();
+        ASSERT_EQ(player->Mode(), plmPlaying);
+        ASSERT_TRUE(WaitFor([&] { return player->Mode() == plmStopped; }));
+        EXPECT_GE(player->Position(), 590u);
+    }
+    EXPECT_TRUE(prompter.shown.empty());
+}
+
 TEST_F(PlayerTest, EndOfStreamStopsAndTheNextPlayStartsFromTheBeginning)
 {
     REQUIRE_TOOL("lame");

@@ -386,6 +386,24 @@ TEST_F(PlayerStatesTest, EndOfAReleasedChannelIsIgnored)
     DeliverPostedEvents();
 }
 
+TEST_F(PlayerStatesTest, EndOfThePreviousFileDoesNotStopTheNextOne)
+{
+    // The library may give the next file the handle the previous one had
+    // (this double always does): the queued end of A must not stop B.
+    MakePlayer();
+    ASSERT_TRUE(player->Open(Wav()));
+    player->Play();
+    FireEnd();
+    ASSERT_TRUE(player->Open(OtherWav()));
+    player->Play();
+    DeliverPostedEvents();
+    EXPECT_EQ(player->Mode(), plmPlaying);
+
+    // B's own end still stops it.
+    FireEnd();
+    EXPECT_TRUE(WaitFor([&] { return player->Mode() == plmStopped; }));
+}
+
 TEST_F(PlayerStatesTest, DestroyingAPlayingPlayerStopsFirst)
 {
     MakePlayer();

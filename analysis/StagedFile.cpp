@@ -1,0 +1,162 @@
+#include "StagedFile.h"
+
+#include "FileCalls.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Random suffixes to try before giving up on a folder full of taken names.
+constexpr int kNameAttempts = 100;
+
+std::string RandomSuffix()
+{
+    static std::mt19937_64 generator{std::random_device{}()};
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, "%012llx", static_cast<unsigned long long>(generator() & 0xFFFFFFFFFFFFULL));
+    return suffix;
+}
+
+std::string DescriptorPath(int descriptor)
+{
+    return "/proc/self/fd/" + std::to_string(descriptor);
+}
+
+} // namespace
+
+std::string FolderOf(const std::string& path)
+{
+    auto slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool SyncFolder(const std::string& folder)
+{
+    const FileCalls& calls = SystemFileCalls();
+    int fd = calls.open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    bool synced = calls.fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
+StagedFile::~StagedFile()
+{
+    file_.Close();
+    if (!namedPath_.empty())
+        SystemFileCalls().unlink(namedPath_.c_str());
+}
+
+bool StagedFile::Fail(const std::string& what, const std::string& path, int error)
+{
+    lastError_ = what + " \"" + path + "\". " + SystemErrorText(error);
+    return false;
+}
+
+bool StagedFile::Create(const std::string& target, mode_t mode, bool exactMode)
+{
+    folder_ = FolderOf(target);
+    mode &= 07777;
+    // The bits are set again after the open: the umask must not narrow them.
+    if (file_.Open(folder_, O_TMPFILE | O_RDWR, mode)) {
+        if (::access("/proc/self/fd", X_OK) == 0) {
+            if (exactMode && ::fchmod(file_.Descriptor(), mode) != 0)
+                return Fail("Cannot create file", target, errno);
+            return true;
+        }
+        file_.Close();  // no way to give the file a name later
+    } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        return Fail("Cannot create file", target, errno);
+    }
+
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        std::string candidate = target + "~" + (attempt == 0 ? std::string() : RandomSuffix());
+        if (file_.Open(candidate, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, mode)) {
+            namedPath_ = candidate;
+            if (exactMode && ::fchmod(file_.Descriptor(), mode) != 0)
+                return Fail("Cannot create file", target, errno);
+            return true;
+        }
+        if (errno != EEXIST)
+            return Fail("Cannot create file", target, errno);
+    }
+    return Fail("Cannot create file", target, EEXIST);
+}
+
+bool StagedFile::LinkUnnamed(const std::string& name)
+{
+    return SystemFileCalls().linkat(AT_FDCWD, DescriptorPath(file_.Descriptor()).c_str(), AT_FDCWD, name.c_str(),
+                                    AT_SYMLINK_FOLLOW)
+        == 0;
+}
+
+StagedFile::Outcome StagedFile::Commit(const std::string& target, bool replace,
+                                       const std::function<bool()>& stillValid)
+{
+    const FileCalls& calls = SystemFileCalls();
+    if (!file_.IsOpen()) {
+        Fail("Cannot write file", target, EBADF);
+        return Outcome::Failed;
+    }
+    if (!file_.SyncToDisk()) {
+        lastError_ = "Cannot write file \"" + target + "\". " + file_.LastError();
+        return Outcome::Failed;
+    }
+    if (!IsNamed()) {
+        if (!replace) {
+            if (stillValid && !stillValid())
+                return Outcome::Failed;
+            if (!LinkUnnamed(target)) {
+                if (errno == EEXIST)
+                    return Outcome::NameTaken;
+                Fail("Cannot create file", target, errno);
+                return Outcome::Failed;
+            }
+        } else {
+            // An unnamed file cannot replace a name in one step: it gets a
+            // name of its own first, which the rename then takes away.
+            for (int attempt = 0; !IsNamed(); ++attempt) {
+                std::string candidate = target + "~" + RandomSuffix();
+                if (LinkUnnamed(candidate))
+                    namedPath_ = candidate;
+                else if (errno != EEXIST || attempt + 1 == kNameAttempts) {
+                    Fail("Cannot create file", candidate, errno);
+                    return Outcome::Failed;
+                }
+            }
+        }
+    }
+    if (IsNamed()) {
+        if (stillValid && !stillValid())
+            return Outcome::Failed;
+        int result = replace ? calls.rename(namedPath_.c_str(), target.c_str())
+                             : ::renameat2(AT_FDCWD, namedPath_.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+        if (result != 0 && !replace && (errno == EINVAL || errno == ENOSYS)) {
+            // Without the no-replace rename, a hard link fails just as
+            // atomically on an existing name.
+            result = calls.linkat(AT_FDCWD, namedPath_.c_str(), AT_FDCWD, target.c_str(), 0);
+            if (result == 0)
+                calls.unlink(namedPath_.c_str());
+        }
+        if (result != 0) {
+            if (!replace && errno == EEXIST)
+                return Outcome::NameTaken;
+            Fail("Cannot replace file", target, errno);
+            return Outcome::Failed;
+        }
+        namedPath_.clear();
+    }
+    file_.Close();
+    // The content is in place; a folder that cannot be flushed changes
+    // nothing that could still be undone.
+    SyncFolder(folder_);
+    return Outcome::Done;
+}

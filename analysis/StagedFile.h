@@ -1,0 +1,61 @@
+// StagedFile: the new content of a file, written where no one can see it
+// until it is complete.
+//
+// Create opens an unnamed file (O_TMPFILE) in the target's folder, with the
+// given permission bits set before any data goes in. Nobody can open it
+// meanwhile, and an interruption at any point, kill -9 included, leaves
+// nothing behind. Where the file system has no unnamed files, a named one
+// beside the target ("<target>~", or "<target>~" and a random suffix when
+// that name is taken) takes its place, created with the same bits and
+// removed again unless it is committed.
+//
+// Commit flushes the content to disk, gives it the target's name and then
+// flushes the folder, in that order, so that after a crash or power loss
+// the name holds either the old content or the whole new one. An existing
+// target is replaced in one rename, or left alone when replacing is not
+// allowed. Either way, an existing name is never written through: a link
+// or folder of the same name is replaced or refused, never followed.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <sys/types.h>
+
+#include "BinaryFile.h"
+
+class StagedFile {
+public:
+    StagedFile() = default;
+    ~StagedFile();
+    StagedFile(const StagedFile&) = delete;
+    StagedFile& operator=(const StagedFile&) = delete;
+
+    // False (LastError set) when the folder takes no new file. With
+    // exactMode false the umask narrows the mode, as for any new file.
+    bool Create(const std::string& target, mode_t mode, bool exactMode = true);
+    BinaryFile& File() { return file_; }
+
+    enum class Outcome { Done, NameTaken, Failed };
+    // `stillValid` runs right before the name changes; when it returns false
+    // nothing is put in place and the result is Failed (the check gives its
+    // own reason). NameTaken only when !replace and target exists.
+    Outcome Commit(const std::string& target, bool replace, const std::function<bool()>& stillValid = {});
+
+    // The system's reason for the last failure, with the file it concerns.
+    const std::string& LastError() const { return lastError_; }
+    // True while the content sits in a named file (the fallback).
+    bool IsNamed() const { return !namedPath_.empty(); }
+
+private:
+    bool Fail(const std::string& what, const std::string& path, int error);
+    bool LinkUnnamed(const std::string& name);
+
+    BinaryFile file_;
+    std::string namedPath_;   // the fallback's name, until committed
+    std::string folder_;
+    std::string lastError_;
+};
+
+std::string FolderOf(const std::string& path);
+// Makes renames and removals in the folder durable; false when fsync fails.
+bool SyncFolder(const std::string& folder);

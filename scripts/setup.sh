@@ -14,6 +14,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   lame sox libsox-fmt-mp3 vorbis-tools ffmpeg mpg123 python3 python3-mutagen
   xdg-utils fonts-dejavu-core
+  # peers of the start-up benchmark (tests/bench/bench_startup.sh)
+  mediainfo mp3splt time
 )
 
 sudo_cmd=()

@@ -21,7 +21,11 @@
 
 #include <deque>
 #include <filesystem>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -222,6 +226,7 @@ private slots:
     void runHoldsBackTheFileBoxAndTheTagPageAndKeepsItsTags();
     void devicesAndPipesAreNeverReplaced();
     void partNotWrittenBecauseOfAnErrorFailsTheRun();
+    void fileSizeLimitFailsAWriteInsteadOfKillingTheProgram();
 
     void helpAndWebOpenThroughTheDesktop();
     void aboutIsModalAndMadeOnce();
@@ -809,6 +814,30 @@ void MainFormTest::partNotWrittenBecauseOfAnErrorFailsTheRun()
     QCOMPARE(events.back(), Info("Splitting MP3 is failed."));
     QCOMPARE(PartNames(out.Path()), (std::vector<std::string>{"song_chunk_1.mp3", "song_chunk_3.mp3"}));
     QVERIFY(!w->pgbProgress->isVisible());
+}
+
+void MainFormTest::fileSizeLimitFailsAWriteInsteadOfKillingTheProgram()
+{
+    // The program writes its two pictures under a limit of 1 KB, which no
+    // picture of the window fits. The limit is set in the child only, and
+    // this test leaves SIGXFSZ as it is: the program must deal with it.
+    const std::string program = testsupport::BinFolder() + "corvella";
+    QVERIFY(fs::exists(program));
+    TempDir out;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
+        ::dup2(null, STDERR_FILENO);
+        struct rlimit limit {1024, 1024};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        ::execl(program.c_str(), program.c_str(), "--screenshot", out.Path().c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    int status = 0;
+    QVERIFY(child > 0 && ::waitpid(child, &status, 0) == child);
+    QVERIFY2(WIFEXITED(status), qPrintable(QString("ended by signal %1").arg(WIFSIGNALED(status) ? WTERMSIG(status) : 0)));
+    QCOMPARE(WEXITSTATUS(status), 1);
 }
 
 void MainFormTest::helpAndWebOpenThroughTheDesktop()

@@ -209,7 +209,14 @@ void TMainForm::OpenFile(const std::string& fileName)
     TmrPlayer->stop();
     Player->Close();
 
-    ID3v1.ReadTag(fileName);
+    // Opening a pipe or a device to read it waits for a writer that may
+    // never come and hangs the window: only a regular file is read.
+    std::error_code error;
+    const bool regularFile = std::filesystem::is_regular_file(fileName, error);
+    if (regularFile)
+        ID3v1.ReadTag(fileName);
+    else
+        ID3v1.Reset();
     if (ID3v1.Exists()) {
         labTitle->setText(Q(ID3v1.Title()));
         labArtist->setText(Q(ID3v1.Artist()));
@@ -223,7 +230,8 @@ void TMainForm::OpenFile(const std::string& fileName)
     }
 
     if (Player->PlayerReady()) {
-        Player->Open(fileName);
+        if (regularFile)
+            Player->Open(fileName);
         LengthMs = static_cast<int32_t>(Player->PlayLength());
         LengthRemainderMs = LengthMs % 1000;
         tkbPosition->setMaximum(LengthMs / 1000);

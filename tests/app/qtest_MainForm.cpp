@@ -19,6 +19,8 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <atomic>
+#include <chrono>
 #include <deque>
 #include <filesystem>
 #include <fcntl.h>
@@ -30,6 +32,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "analysis/ID3v1.h"
@@ -227,6 +230,7 @@ private slots:
     void devicesAndPipesAreNeverReplaced();
     void partNotWrittenBecauseOfAnErrorFailsTheRun();
     void fileSizeLimitFailsAWriteInsteadOfKillingTheProgram();
+    void openingAPipeNeverWaitsForAWriter();
 
     void helpAndWebOpenThroughTheDesktop();
     void aboutIsModalAndMadeOnce();
@@ -838,6 +842,41 @@ void MainFormTest::fileSizeLimitFailsAWriteInsteadOfKillingTheProgram()
     QVERIFY(child > 0 && ::waitpid(child, &status, 0) == child);
     QVERIFY2(WIFEXITED(status), qPrintable(QString("ended by signal %1").arg(WIFSIGNALED(status) ? WTERMSIG(status) : 0)));
     QCOMPARE(WEXITSTATUS(status), 1);
+}
+
+void MainFormTest::openingAPipeNeverWaitsForAWriter()
+{
+    TempDir dir;
+    const std::string pipe = dir.File("pipe.mp3");
+    QCOMPARE(::mkfifo(pipe.c_str(), 0644), 0);
+    // A writer that connects as soon as anyone opens the pipe to read and
+    // then closes it, so that a window that does read gets its end of file
+    // instead of waiting for ever; it tells whether a reader came.
+    std::atomic<bool> stop{false};
+    std::atomic<bool> readerCame{false};
+    std::thread writer([&] {
+        while (!stop) {
+            const int fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) {
+                readerCame = true;
+                ::close(fd);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    Window w;
+    w.Open(plainMp3_);
+    w.Open(pipe);
+    stop = true;
+    writer.join();
+    QVERIFY(!readerCame);
+    QCOMPARE(Text(w->edtFile), pipe);
+    QCOMPARE(Text(w->labTitle), std::string("pipe"));
+    QCOMPARE(Text(w->labArtist), std::string("Unknown"));
+    QCOMPARE(w->LengthMs, 0);
+    w.prompts->TakeEvents();
+    w.Click(w->btnSplit);
+    QCOMPARE(w.prompts->TakeEvents(), Events{Info("Please open a MP3 file.")});
 }
 
 void MainFormTest::helpAndWebOpenThroughTheDesktop()

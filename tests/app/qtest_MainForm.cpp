@@ -19,6 +19,8 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <atomic>
+#include <chrono>
 #include <deque>
 #include <filesystem>
 #include <fcntl.h>
@@ -30,6 +32,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "analysis/ID3v1.h"
@@ -81,7 +84,11 @@ public:
         path = *answer;
         return true;
     }
-    void OpenDocument(const std::string& pathOrUrl) override { documents.push_back(pathOrUrl); }
+    bool OpenDocument(const std::string& pathOrUrl) override
+    {
+        documents.push_back(pathOrUrl);
+        return true;
+    }
 
     std::vector<std::string> TakeEvents() { return std::exchange(events, {}); }
 
@@ -223,6 +230,7 @@ private slots:
     void devicesAndPipesAreNeverReplaced();
     void partNotWrittenBecauseOfAnErrorFailsTheRun();
     void fileSizeLimitFailsAWriteInsteadOfKillingTheProgram();
+    void openingAPipeNeverWaitsForAWriter();
 
     void helpAndWebOpenThroughTheDesktop();
     void aboutIsModalAndMadeOnce();
@@ -836,6 +844,41 @@ void MainFormTest::fileSizeLimitFailsAWriteInsteadOfKillingTheProgram()
     QCOMPARE(WEXITSTATUS(status), 1);
 }
 
+void MainFormTest::openingAPipeNeverWaitsForAWriter()
+{
+    TempDir dir;
+    const std::string pipe = dir.File("pipe.mp3");
+    QCOMPARE(::mkfifo(pipe.c_str(), 0644), 0);
+    // A writer that connects as soon as anyone opens the pipe to read and
+    // then closes it, so that a window that does read gets its end of file
+    // instead of waiting for ever; it tells whether a reader came.
+    std::atomic<bool> stop{false};
+    std::atomic<bool> readerCame{false};
+    std::thread writer([&] {
+        while (!stop) {
+            const int fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) {
+                readerCame = true;
+                ::close(fd);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    Window w;
+    w.Open(plainMp3_);
+    w.Open(pipe);
+    stop = true;
+    writer.join();
+    QVERIFY(!readerCame);
+    QCOMPARE(Text(w->edtFile), pipe);
+    QCOMPARE(Text(w->labTitle), std::string("pipe"));
+    QCOMPARE(Text(w->labArtist), std::string("Unknown"));
+    QCOMPARE(w->LengthMs, 0);
+    w.prompts->TakeEvents();
+    w.Click(w->btnSplit);
+    QCOMPARE(w.prompts->TakeEvents(), Events{Info("Please open a MP3 file.")});
+}
+
 void MainFormTest::helpAndWebOpenThroughTheDesktop()
 {
     Window w;
@@ -932,7 +975,7 @@ void MainFormTest::realPromptsAreTheDialogsOfTheCommands()
         static_cast<QDialog*>(dialog)->accept();
     });
     QCOMPARE(prompter.AskOpenFileName(), std::optional<std::string>(existing));
-    QCOMPARE(filters, QStringList{"MP3 files (*.mp3)"});
+    QCOMPARE(filters, (QStringList{"MP3 files (*.mp3)", "Audio files (*.mp3 *.ogg *.wav *.wma)", "All files (*)"}));
 
     // The save dialog opens where the last file was opened, proposing the name.
     QString proposed;

@@ -84,7 +84,11 @@ public:
         path = *answer;
         return true;
     }
-    void OpenDocument(const std::string& pathOrUrl) override { documents.push_back(pathOrUrl); }
+    bool OpenDocument(const std::string& pathOrUrl) override
+    {
+        documents.push_back(pathOrUrl);
+        return true;
+    }
 
     std::vector<std::string> TakeEvents() { return std::exchange(events, {}); }
 
@@ -971,7 +975,7 @@ void MainFormTest::realPromptsAreTheDialogsOfTheCommands()
         static_cast<QDialog*>(dialog)->accept();
     });
     QCOMPARE(prompter.AskOpenFileName(), std::optional<std::string>(existing));
-    QCOMPARE(filters, QStringList{"MP3 files (*.mp3)"});
+    QCOMPARE(filters, (QStringList{"MP3 files (*.mp3)", "Audio files (*.mp3 *.ogg *.wav *.wma)", "All files (*)"}));
 
     // The save dialog opens where the last file was opened, proposing the name.
     QString proposed;

@@ -187,6 +187,8 @@ void TMainForm::FormCreate()
     Player = new TBASSPlayer(this, &prompts(), ProgramFolder);
     Player->setObjectName("PermanentPlayer");
     SplitCommands = std::make_unique<TSplitCommands>(*Player, ID3v1, ID3v2, *splitUi_);
+    // Option.ini [Main] Gapless=1: sample-exact parts that join without a gap.
+    SplitCommands->SetGapless(ReadIniString(ProgramFolder + "Option.ini", "Main", "Gapless", "0") == "1");
 }
 
 void TMainForm::ReadOptions()

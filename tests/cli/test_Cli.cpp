@@ -418,6 +418,10 @@ TEST_F(CliTest, CommandsProbeNoSoundDeviceAndLoadTheWmaAddOnOnlyForWma)
         EXPECT_EQ(log.find("libSDL2"), std::string::npos) << arguments;
         EXPECT_EQ(log.find("libbasswma.so"), std::string::npos) << arguments;
     }
+    fs::copy_file(Fixture("song.mp3"), work_.File("retitled.mp3"));
+    const std::string tags = loaded("tags " + Quote(work_.File("retitled.mp3")) + " --v2 Title=Other");
+    EXPECT_EQ(tags.find("libSDL2"), std::string::npos);
+    EXPECT_EQ(tags.find("libbasswma.so"), std::string::npos);
 
     const std::string wma = work_.File("song.wma");
     ASSERT_EQ(testsupport::Run("ffmpeg -v error -f lavfi -i sine=duration=2 -c:a wmav2 " + Quote(wma)).exitCode, 0);

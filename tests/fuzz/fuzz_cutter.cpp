@@ -8,10 +8,10 @@
 // of up to a megabyte, which crosses the cutter's read windows.
 //
 // Each cut is compared with what its contract says, worked out here by a
-// fresh frame walk through a small window: whether a part is written at
-// all, and if so, byte for byte: the ID3v2 tag, the source's bytes from
-// the first frame start at the start offset to the one at the end offset
-// (or to the audio end), and the ID3v1 tag.
+// fresh frame walk through a smaller window than the cutter's: whether a
+// part is written at all, and if so, byte for byte: the ID3v2 tag, the
+// source's bytes from the first frame start at the start offset to the one
+// at the end offset (or to the audio end), and the ID3v1 tag.
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -138,7 +138,7 @@ std::optional<std::pair<int64_t, int64_t>> ExpectedRange(const std::string& sour
     auto byteOffset = [&](int64_t ms) {
         return int64_t(std::min<__int128>(__int128(span->TimeZero) + __int128(bitRate) * ms / 8, span->AudioEnd));
     };
-    TFrameWalker walker(file, *span, 4096);
+    TFrameWalker walker(file, *span, 64 * 1024);
     const int64_t first = walker.AdvanceTo(byteOffset(startMs));
     const int64_t second = walker.FrameAfter(first);
     if (second >= span->AudioEnd)

@@ -269,12 +269,18 @@ void TMainForm::btnSplitClick()
     // were held back during its message pumps come back.
     // A command ended by an error hides the gauge too: it is shown only while
     // a run is in its loop.
+    // A command that ends without touching the player (a check refused it,
+    // a time text did not convert) leaves the preview as it was: a playing
+    // preview keeps the timer that follows it.
     struct Restore {
         TMainForm& window;
+        bool previewFollowed = window.TmrPlayer->isActive();
         ~Restore()
         {
             window.SetSplitRunning(false);
             window.pgbProgress->setVisible(false);
+            if (previewFollowed && !window.TmrPlayer->isActive() && window.Player->Mode() == plmPlaying)
+                window.TmrPlayer->start();
         }
     } restore{*this};
     SplitCommands->Split(request);
@@ -287,12 +293,13 @@ void TMainForm::UpdateSelectedLength()
     labPeriod->setText(Q(SelectedLengthText(edtStart->text().toStdString(), edtEnd->text().toStdString())));
 }
 
-// While an equal-parts run pumps messages, a new Open, a second Split or a
-// tag write on the file being cut would pull the file or the controls from
-// under it; Stop is the one command meant to arrive then.
+// While an equal-parts run pumps messages, a new Open, a second Split, an
+// edited file box or a tag write or open on the tag page would pull the
+// file or the controls from under it; Stop is the one command meant to
+// arrive then.
 void TMainForm::SetSplitRunning(bool running)
 {
-    for (QWidget* widget : std::initializer_list<QWidget*>{btnOpen, btnSplit, btnOpenTag, Button3})
+    for (QWidget* widget : std::initializer_list<QWidget*>{btnOpen, btnSplit, edtFile, btnOpenTag, Button3})
         widget->setEnabled(!running);
 }
 

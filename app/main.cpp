@@ -3,11 +3,17 @@
 #include <QApplication>
 #include <QStringList>
 
+#include <csignal>
+
 #include "app/GuiScreenshots.h"
 #include "app/Main.h"
 
 int main(int argc, char* argv[])
 {
+    // Over a file size limit a write then fails with EFBIG and is reported
+    // like any other failed write, instead of the signal killing the
+    // program halfway through a file.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication application(argc, argv);
     QApplication::setApplicationName("Corvella");
     QApplication::setOrganizationName("Ondrel");

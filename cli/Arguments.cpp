@@ -1,5 +1,8 @@
 #include <algorithm>
+#include <sys/stat.h>
 
+#include "analysis/BinaryFile.h"
+#include "analysis/Errors.h"
 #include "cli/Commands.h"
 
 const char* const kUsageText =
@@ -8,9 +11,11 @@ const char* const kUsageText =
     "  corvella-cli tags FILE [--json] [--v1 FIELD=VALUE]... [--v2 FIELD=VALUE]...\n"
     "      v1 fields: Title Artist Album Year Comment Track GenreID\n"
     "      v2 fields: Title Artist Album Year Genre Comment Track\n"
-    "  corvella-cli cut FILE START END OUT [--force]\n"
+    "  corvella-cli cut FILE START END OUT [--force] [--gapless]\n"
     "      START, END: time texts MM:SS.mmm\n"
-    "  corvella-cli split FILE N OUTDIR\n"
+    "  corvella-cli split FILE N OUTDIR [--gapless]\n"
+    "      --gapless: parts join without a gap in players that honour the\n"
+    "      LAME encoder delay and padding, to the sample\n"
     "Exit status: 0 success, 1 the operation failed, 2 usage error.\n";
 
 bool TakeFlag(Arguments& args, const std::string& name)
@@ -27,4 +32,22 @@ void RejectUnknownOptions(const Arguments& args)
     for (const auto& arg : args)
         if (arg.size() > 2 && arg.compare(0, 2, "--") == 0)
             throw UsageError("unknown option " + arg);
+}
+
+void RequireReadableFile(const std::string& fileName)
+{
+    struct stat status {};
+    if (::stat(fileName.c_str(), &status) != 0)
+        throw FileOpenError(fileName, "No such file.");
+    if (S_ISDIR(status.st_mode))
+        throw FileOpenError(fileName, "It is a folder.");
+    // Opening a pipe or a device could wait forever or read what is not a file.
+    if (!S_ISREG(status.st_mode))
+        throw FileOpenError(fileName, "It is a device, a pipe or a socket, not a regular file.");
+    BinaryFile file;
+    if (!file.Open(fileName, BinaryFile::Mode::Read))
+        throw FileOpenError(fileName, file.LastError());
+    char first = 0;
+    if (file.Read(&first, 1) == 0 && !file.LastError().empty())
+        throw FileOpenError(fileName, file.LastError());
 }

@@ -28,3 +28,7 @@ extern const char* const kUsageText;
 bool TakeFlag(Arguments& args, const std::string& name);
 // Throws UsageError when an argument that looks like an option remains.
 void RejectUnknownOptions(const Arguments& args);
+// Throws CorvellaError ("Cannot open file ...") unless fileName is a regular
+// file this process can open and read, with the reason: no such file, a
+// folder, a device or a pipe, or the system's reason.
+void RequireReadableFile(const std::string& fileName);

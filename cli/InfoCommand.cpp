@@ -178,9 +178,9 @@ int RunInfoCommand(const Arguments& arguments)
     if (args.size() != 1)
         throw UsageError("info takes one FILE");
     const std::string& fileName = args[0];
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(fileName, error))
-        throw FileOpenError(fileName, "No such file.");
+    // A file the readers cannot read would be described as a file with no
+    // audio and no tags, which is not what it is.
+    RequireReadableFile(fileName);
 
     V report = V::Object();
     report.Add("file", V::Text(fileName));

@@ -3,8 +3,10 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "analysis/Errors.h"
 #include "analysis/ID3v1.h"
 #include "analysis/ID3v2.h"
+#include "core/SectionCutter.h"
 #include "core/SplitCommands.h"
 #include "cli/Commands.h"
 #include "cli/ConsoleUi.h"
@@ -25,16 +27,28 @@ struct SplitSession {
     int ExitStatus() const { return ui.LastInformation() == kSplitCompleted ? 0 : 1; }
 };
 
+// Names every part a failed run left unwritten, one path a line, on stderr.
+void ReportPartsNotWritten(const TSplitCommands& commands)
+{
+    if (commands.PartsNotWritten().empty())
+        return;
+    std::fputs("Parts not written:\n", stderr);
+    for (const auto& part : commands.PartsNotWritten())
+        std::fprintf(stderr, "  %s\n", part.c_str());
+}
+
 } // namespace
 
 int RunCutCommand(const Arguments& arguments)
 {
     Arguments args = arguments;
     bool force = TakeFlag(args, "--force");
+    bool gapless = TakeFlag(args, "--gapless");
     RejectUnknownOptions(args);
     if (args.size() != 4)
         throw UsageError("cut takes FILE START END OUT");
     SplitSession session;
+    session.commands.SetGapless(gapless);
     SplitRequest request;
     request.FileText = args[0];
     request.SectionMode = true;
@@ -42,7 +56,9 @@ int RunCutCommand(const Arguments& arguments)
     request.EndText = args[2];
     const std::string& out = args[3];
     std::error_code error;
-    bool outExists = std::filesystem::exists(out, error);
+    // A device or a pipe is not asked about: the command refuses it,
+    // --force or not.
+    bool outExists = std::filesystem::exists(out, error) && !IsExistingNonRegularFile(out);
     // The save dialog asks before replacing a file; --force is the yes.
     if (!outExists || force)
         session.ui.SetSaveAnswer(out);
@@ -57,10 +73,12 @@ int RunCutCommand(const Arguments& arguments)
 int RunSplitCommand(const Arguments& arguments)
 {
     Arguments args = arguments;
+    bool gapless = TakeFlag(args, "--gapless");
     RejectUnknownOptions(args);
     if (args.size() != 3)
         throw UsageError("split takes FILE N OUTDIR");
     SplitSession session;
+    session.commands.SetGapless(gapless);
     SplitRequest request;
     request.FileText = args[0];
     request.SectionMode = false;
@@ -75,6 +93,13 @@ int RunSplitCommand(const Arguments& arguments)
         request.LengthMs = static_cast<int32_t>(std::min<uint32_t>(session.player.PlayLength(), INT32_MAX));
         session.player.Close();
     }
-    session.commands.Split(request);
+    try {
+        session.commands.Split(request);
+    } catch (const CorvellaError& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        ReportPartsNotWritten(session.commands);
+        return 1;
+    }
+    ReportPartsNotWritten(session.commands);
     return session.ExitStatus();
 }

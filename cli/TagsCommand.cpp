@@ -118,9 +118,7 @@ int RunTagsCommand(const Arguments& arguments)
         for (const auto& assignment : v2Assignments)
             ApplyToId3v2(scratchV2, assignment);
     }
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(fileName, error))
-        throw FileOpenError(fileName, "No such file.");
+    RequireReadableFile(fileName);
 
     TID3v1 id3v1;
     TID3v2 id3v2;
@@ -137,10 +135,14 @@ int RunTagsCommand(const Arguments& arguments)
         std::fprintf(stderr, "Cannot write the ID3v2 tag of \"%s\".\n", fileName.c_str());
         return 1;
     }
-    if (!v1Assignments.empty() || !v2Assignments.empty())
-        ReadBoth(fileName, id3v1, id3v2);
+    // The report says what the file now holds, read from it afresh, not
+    // what the objects were set to: a write may have cut, dropped or
+    // converted what it was given.
+    TID3v1 writtenV1;
+    TID3v2 writtenV2;
+    ReadBoth(fileName, writtenV1, writtenV2);
 
-    V report = DescribeTags(id3v1, id3v2);
+    V report = DescribeTags(writtenV1, writtenV2);
     std::fputs((json ? FormatJson(report) : FormatText(report)).c_str(), stdout);
     return 0;
 }

@@ -2,6 +2,7 @@
 // the same code as the window program.
 #include <QCoreApplication>
 
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <map>
@@ -11,6 +12,10 @@
 
 int main(int argc, char** argv)
 {
+    // Over a file size limit a write then fails with EFBIG and is reported
+    // like any other failed write, instead of the signal killing the
+    // program halfway through a file.
+    std::signal(SIGXFSZ, SIG_IGN);
     Arguments args(argv + 1, argv + argc);
     // The player posts its events to the application's event loop.
     QCoreApplication application(argc, argv);

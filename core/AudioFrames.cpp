@@ -1,6 +1,11 @@
 #include "AudioFrames.h"
 
 #include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <cstring>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <utility>
 
 #include "analysis/BinaryFile.h"
@@ -13,16 +18,114 @@ namespace {
 // after it.
 constexpr size_t kLookAhead = 4096;
 
+// A mapped file that another program truncates makes every later access
+// to the lost pages a bus error. The windows of this process are listed
+// here; a bus error inside one of them puts a zero page in place of the
+// lost one and marks the window, whose next access then throws a read
+// error, as a shrinking file gives with plain reads.
+struct Mapping {
+    std::atomic<uint8_t*> Start{nullptr};
+    std::atomic<size_t> Length{0};
+    std::atomic<bool> Damaged{false};
+};
+constexpr size_t kMappings = 64;
+Mapping g_mappings[kMappings];
+struct sigaction g_previousBusHandler {};
+
+void OnBusError(int signal, siginfo_t* info, void* context)
+{
+    auto* address = static_cast<uint8_t*>(info->si_addr);
+    for (Mapping& mapping : g_mappings) {
+        uint8_t* start = mapping.Start.load();
+        if (start == nullptr || address < start || address >= start + mapping.Length.load())
+            continue;
+        long page = ::sysconf(_SC_PAGESIZE);
+        auto* pageStart = reinterpret_cast<uint8_t*>(reinterpret_cast<uintptr_t>(address) & ~uintptr_t(page - 1));
+        if (::mmap(pageStart, static_cast<size_t>(page), PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0)
+            != MAP_FAILED) {
+            mapping.Damaged.store(true);
+            return;
+        }
+    }
+    // Not ours: what the program did before this guard was installed.
+    if (g_previousBusHandler.sa_flags & SA_SIGINFO) {
+        g_previousBusHandler.sa_sigaction(signal, info, context);
+        return;
+    }
+    ::signal(SIGBUS, g_previousBusHandler.sa_handler == SIG_IGN ? SIG_DFL : g_previousBusHandler.sa_handler);
+    ::raise(SIGBUS);
+}
+
+void InstallBusErrorGuard()
+{
+    static bool installed = [] {
+        struct sigaction action {};
+        action.sa_sigaction = OnBusError;
+        action.sa_flags = SA_SIGINFO | SA_NODEFER;
+        sigemptyset(&action.sa_mask);
+        return ::sigaction(SIGBUS, &action, &g_previousBusHandler) == 0;
+    }();
+    (void)installed;
+}
+
+void RememberMapping(uint8_t* start, size_t length)
+{
+    for (Mapping& mapping : g_mappings) {
+        uint8_t* expected = nullptr;
+        if (mapping.Start.compare_exchange_strong(expected, start)) {
+            mapping.Damaged.store(false);
+            mapping.Length.store(length);
+            return;
+        }
+    }
+}
+
+void ForgetMapping(uint8_t* start)
+{
+    for (Mapping& mapping : g_mappings) {
+        uint8_t* expected = start;
+        if (mapping.Start.compare_exchange_strong(expected, nullptr))
+            return;
+    }
+}
+
+bool MappingDamaged(uint8_t* start)
+{
+    for (Mapping& mapping : g_mappings)
+        if (mapping.Start.load() == start)
+            return mapping.Damaged.load();
+    return false;
+}
+
 } // namespace
 
 FileWindow::FileWindow(BinaryFile& file, int64_t limit, size_t windowSize)
-    : file_(file), limit_(limit), buffer_(std::max(windowSize, kLookAhead))
+    : file_(file), limit_(limit), windowSize_(std::max(windowSize, 2 * kLookAhead))
 {
+    InstallBusErrorGuard();
+}
+
+FileWindow::~FileWindow()
+{
+    Unmap();
+}
+
+void FileWindow::Unmap()
+{
+    if (map_ == nullptr)
+        return;
+    ForgetMapping(map_);
+    ::munmap(map_, mapLength_);
+    map_ = nullptr;
+    mapLength_ = 0;
+    bufferCount_ = 0;
 }
 
 const uint8_t* FileWindow::At(int64_t position, size_t need, size_t& available)
 {
     available = 0;
+    if (map_ != nullptr && MappingDamaged(map_))
+        throw StreamReadError();
     if (position < 0 || position >= limit_)
         return nullptr;
     int64_t bufferEnd = bufferStart_ + static_cast<int64_t>(bufferCount_);
@@ -30,19 +133,31 @@ const uint8_t* FileWindow::At(int64_t position, size_t need, size_t& available)
     bool enough = inside && (bufferEnd - position >= static_cast<int64_t>(need) || bufferEnd >= limit_);
     if (!enough) {
         if (onLeave_ && bufferCount_ > 0)
-            onLeave_(bufferStart_, buffer_.data(), bufferCount_);
-        size_t wanted = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(buffer_.size()), limit_ - position));
-        bufferStart_ = position;
-        bufferCount_ = 0;
-        // A file that shrinks under the walk ends it with a read error
+            onLeave_(bufferStart_, map_ + (bufferStart_ - mapStart_), bufferCount_);
+        Unmap();
+        int64_t page = ::sysconf(_SC_PAGESIZE);
+        int64_t wanted = std::min<int64_t>(static_cast<int64_t>(windowSize_), limit_ - position);
+        int64_t mapStart = position - position % page;
+        // A file that shrank since the walk began ends it with a read error
         // rather than a cut at a position that no longer exists.
-        if (!file_.Seek(position) || !file_.ReadExact(buffer_.data(), wanted))
+        int64_t size = file_.Size();
+        if (size < position + wanted)
             throw StreamReadError();
-        bufferCount_ = wanted;
+        size_t length = static_cast<size_t>(position + wanted - mapStart);
+        void* map = ::mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, file_.Descriptor(), mapStart);
+        if (map == MAP_FAILED)
+            throw StreamReadError();
+        map_ = static_cast<uint8_t*>(map);
+        mapLength_ = length;
+        mapStart_ = mapStart;
+        RememberMapping(map_, mapLength_);
+        ::madvise(map_, mapLength_, MADV_SEQUENTIAL);
+        bufferStart_ = position;
+        bufferCount_ = static_cast<size_t>(wanted);
         bufferEnd = bufferStart_ + static_cast<int64_t>(bufferCount_);
     }
     available = static_cast<size_t>(bufferEnd - position);
-    return buffer_.data() + (position - bufferStart_);
+    return map_ + (position - mapStart_);
 }
 
 std::optional<AudioSpan> LocateAudio(BinaryFile& file, int64_t fileSize, int64_t id3v2Size, bool hasId3v1)
@@ -64,9 +179,11 @@ std::optional<AudioSpan> LocateAudio(BinaryFile& file, int64_t fileSize, int64_t
         size_t length = FrameLength(frame);
         if (length == 0 || length + 4 > available || !IsFrameHeader(bytes + length))
             continue;
-        AudioSpan span{p, audioEnd};
-        if (FrameHasVbrOrInfoHeader(bytes, std::min(available, length), frame))
+        AudioSpan span(p, audioEnd);
+        if (FrameHasVbrOrInfoHeader(bytes, std::min(available, length), frame)) {
             span.TimeZero = p + static_cast<int64_t>(length);
+            span.SourceHeader = ReadHeaderFrame(bytes, std::min(available, length));
+        }
         return span;
     }
     return std::nullopt;
@@ -84,17 +201,41 @@ TFrameWalker::TFrameWalker(BinaryFile& file, const AudioSpan& span, size_t windo
     if (haveHeader && IsFrameHeader(header)) {
         MPEGFrame frame = DecodeFrameHeader(header);
         signature_ = {frame.VersionIndex, frame.LayerIndex, frame.SampleRateIndex};
+        firstHeader_ = FrameHeader::Parse(header);
     } else {
         // Only a VBR-header frame and nothing behind it: there is no audio.
         position_ = span_.AudioEnd;
     }
     previous_ = position_;
+    recent_.fill(-1);
+    Remember();
 }
 
-void TFrameWalker::ResumeAt(int64_t frameStart)
+void TFrameWalker::ResumeAt(int64_t frameStart, int64_t frameIndex)
 {
     position_ = std::clamp(frameStart, span_.TimeZero, span_.AudioEnd);
     previous_ = position_;
+    index_ = std::max<int64_t>(frameIndex, 0);
+    recent_.fill(-1);
+    Remember();
+}
+
+void TFrameWalker::Remember()
+{
+    recent_[static_cast<size_t>(index_ % kRecentFrames)] = position_;
+}
+
+std::optional<int64_t> TFrameWalker::RecentFrameStart(int64_t index) const
+{
+    if (index < 0 || index > index_ || index <= index_ - kRecentFrames)
+        return std::nullopt;
+    int64_t start = recent_[static_cast<size_t>(index % kRecentFrames)];
+    return start < 0 ? std::nullopt : std::optional<int64_t>(start);
+}
+
+int64_t TFrameWalker::AdvanceToFrame(int64_t index)
+{
+    return Advance(span_.AudioEnd, index);
 }
 
 size_t TFrameWalker::FrameAt(int64_t position)
@@ -132,14 +273,21 @@ int64_t TFrameWalker::Resynchronise(int64_t from)
 
 int64_t TFrameWalker::AdvanceTo(int64_t offset)
 {
+    return Advance(offset, INT64_MAX);
+}
+
+int64_t TFrameWalker::Advance(int64_t offset, int64_t frameIndex)
+{
     offset = std::min(offset, span_.AudioEnd);
     // position_ is always a frame start (or the audio end); each header is
     // examined once, as the frame after the last one and then as the
     // frame to step over.
-    size_t length = position_ < offset ? FrameAt(position_) : 0;
-    while (position_ < offset) {
+    size_t length = position_ < offset && index_ < frameIndex ? FrameAt(position_) : 0;
+    while (position_ < offset && index_ < frameIndex) {
         previous_ = position_;
         int64_t next = position_ + static_cast<int64_t>(length);
+        if (length != 0)
+            ++index_;
         if (length != 0 && next >= span_.AudioEnd) {
             // A truncated last frame still ends at the audio end.
             position_ = span_.AudioEnd;
@@ -153,6 +301,7 @@ int64_t TFrameWalker::AdvanceTo(int64_t offset)
             position_ = Resynchronise(length == 0 ? position_ + 1 : next + 1);
             length = FrameAt(position_);
         }
+        Remember();
     }
     return position_;
 }
@@ -161,9 +310,13 @@ int64_t TFrameWalker::FrameAfter(int64_t frameStart)
 {
     int64_t savedPosition = position_;
     int64_t savedPrevious = previous_;
+    int64_t savedIndex = index_;
+    auto savedRecent = recent_;
     position_ = std::clamp(frameStart, span_.TimeZero, span_.AudioEnd);
     int64_t next = AdvanceTo(position_ + 1);
     position_ = savedPosition;
     previous_ = savedPrevious;
+    index_ = savedIndex;
+    recent_ = savedRecent;
     return next;
 }

@@ -13,9 +13,10 @@
 // pattern inside audio data is therefore never taken for a frame start.
 //
 // Positions are 64-bit byte offsets from the start of the file. The file is
-// read forward through a bounded window, so walking a file of any length
-// takes the same memory. Read failures throw CorvellaError ("Stream read
-// error"). One object per thread.
+// seen through a bounded window mapped into memory, so a walk touches only
+// the frame headers and walking a file of any length takes the same memory.
+// Read failures, and a file that shrinks under the walk, throw
+// CorvellaError ("Stream read error"). One object per thread.
 #pragma once
 
 #include <array>
@@ -27,12 +28,18 @@
 #include <vector>
 
 #include "analysis/MPEGaudio.h"
+#include "core/FrameModel.h"
 
 class BinaryFile;
 
 struct AudioSpan {
+    AudioSpan() = default;
+    AudioSpan(int64_t timeZero, int64_t audioEnd) : TimeZero(timeZero), AudioEnd(audioEnd) {}
+
     int64_t TimeZero = 0;  // first byte of the first audio frame
     int64_t AudioEnd = 0;  // first byte after the audio (the ID3v1 tag's first byte, or the file size)
+    // What the source's own Xing or Info frame before time 0 says, if it has one.
+    std::optional<HeaderFrameInfo> SourceHeader;
 };
 
 // The fields that every frame of one stream shares.
@@ -49,10 +56,14 @@ struct StreamSignature {
 };
 
 // Bytes of a file seen through a window that moves forward (or anywhere)
-// on demand; at most one window's worth of memory.
+// on demand; at most one window's worth of memory, mapped from the page
+// cache rather than copied.
 class FileWindow {
 public:
-    FileWindow(BinaryFile& file, int64_t limit, size_t windowSize = 256 * 1024);
+    FileWindow(BinaryFile& file, int64_t limit, size_t windowSize = 8 * 1024 * 1024);
+    ~FileWindow();
+    FileWindow(const FileWindow&) = delete;
+    FileWindow& operator=(const FileWindow&) = delete;
 
     // The bytes from position up to the window's end (never past limit);
     // loads the window at position when fewer than need bytes are there.
@@ -65,11 +76,16 @@ public:
     void OnLeave(LeaveHandler handler) { onLeave_ = std::move(handler); }
 
 private:
+    void Unmap();
+
     BinaryFile& file_;
     LeaveHandler onLeave_;
     int64_t limit_;
-    std::vector<uint8_t> buffer_;
-    int64_t bufferStart_ = 0;
+    size_t windowSize_;
+    uint8_t* map_ = nullptr;
+    size_t mapLength_ = 0;
+    int64_t mapStart_ = 0;      // file offset of map_[0]
+    int64_t bufferStart_ = 0;   // first byte the window shows
     size_t bufferCount_ = 0;
 };
 
@@ -81,11 +97,30 @@ std::optional<AudioSpan> LocateAudio(BinaryFile& file, int64_t fileSize, int64_t
 class TFrameWalker {
 public:
     // Starts at span.TimeZero, which must be a frame start found by LocateAudio.
-    TFrameWalker(BinaryFile& file, const AudioSpan& span, size_t windowSize = 256 * 1024);
+    TFrameWalker(BinaryFile& file, const AudioSpan& span, size_t windowSize = 8 * 1024 * 1024);
 
     // Continues from a frame start that an earlier walk of the same,
-    // unchanged file reached (TimeZero <= frameStart <= AudioEnd).
-    void ResumeAt(int64_t frameStart);
+    // unchanged file reached (TimeZero <= frameStart <= AudioEnd), with the
+    // index that walk gave it (0 when unknown).
+    void ResumeAt(int64_t frameStart, int64_t frameIndex = 0);
+
+    // Walks forward to the frame of the given index (frames counted from
+    // time 0) and returns its start; AudioEnd when the stream has fewer.
+    int64_t AdvanceToFrame(int64_t index);
+    // Index of the frame at Position() (the frame count at the audio end).
+    int64_t FrameIndex() const { return index_; }
+    // The start of a frame the walk passed lately (the last kRecentFrames
+    // frames up to and with the one at Position()); nullopt for others.
+    static constexpr int64_t kRecentFrames = 128;
+    std::optional<int64_t> RecentFrameStart(int64_t index) const;
+    // Bytes of the file at position (see FileWindow::At).
+    const uint8_t* Bytes(int64_t position, size_t need, size_t& available)
+    {
+        return window_.At(position, need, available);
+    }
+    // The first frame's header: the stream's version, layer, rate and
+    // samples per frame; nullopt when there is no audio.
+    const std::optional<FrameHeader>& FirstHeader() const { return firstHeader_; }
 
     // Walks forward to the first frame start at or after offset and returns
     // it; AudioEnd when no frame starts in [offset, AudioEnd). Offsets
@@ -108,6 +143,8 @@ public:
     const AudioSpan& Span() const { return span_; }
 
 private:
+    int64_t Advance(int64_t offset, int64_t frameIndex);
+    void Remember();
     // Length of the stream's frame at position, or 0 when none starts there.
     size_t FrameAt(int64_t position);
     // The next position from `from` on that starts a frame followed by a
@@ -119,6 +156,9 @@ private:
     StreamSignature signature_;
     int64_t position_;
     int64_t previous_;
+    int64_t index_ = 0;
+    std::optional<FrameHeader> firstHeader_;
+    std::array<int64_t, kRecentFrames> recent_{};
     // Frame lengths of the last header bytes 1 and 2 met, which fix
     // everything the length and the stream test depend on (0: no frame of
     // this stream). A stream holds only a handful of distinct headers.

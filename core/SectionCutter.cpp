@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <numeric>
 #include <fcntl.h>
 #include <random>
 #include <sys/stat.h>
@@ -38,14 +39,6 @@ int64_t SaturatingAdd(int64_t a, int64_t b)
     return sum;
 }
 
-// time 0 + bit rate (kbit/s) x ms / 8, never past the audio end. 128-bit so
-// that no bit rate a player could report overflows.
-int64_t ByteOffset(const AudioSpan& span, int64_t bitRate, int64_t ms)
-{
-    __int128 offset = static_cast<__int128>(span.TimeZero) + static_cast<__int128>(bitRate) * ms / 8;
-    return static_cast<int64_t>(std::min<__int128>(offset, span.AudioEnd));
-}
-
 // The new content of a target, unseen until it is complete (see
 // StagedFile); nothing of it is left behind unless it was committed.
 class PendingFile {
@@ -67,15 +60,41 @@ public:
             throw ::StreamWriteError(target_, staged_.File().LastError());
     }
 
+    // Overwrites bytes written before (the header frame, once the part's
+    // frames are known), leaving the write position where it is.
+    void WriteAt(int64_t position, const void* bytes, size_t count)
+    {
+        const auto* data = static_cast<const uint8_t*>(bytes);
+        while (count > 0) {
+            ssize_t written = ::pwrite(staged_.File().Descriptor(), data, count, position);
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0)
+                throw ::StreamWriteError(target_, SystemErrorText(written < 0 ? errno : ENOSPC));
+            data += written;
+            position += written;
+            count -= static_cast<size_t>(written);
+        }
+    }
+
     // Puts the content in place of target. False (and nothing changed) when
     // target exists and may not be replaced.
     bool CommitAs(const std::string& target, bool replace)
     {
-        switch (staged_.Commit(target, replace)) {
+        // The last look before the name changes: a device or a pipe that
+        // took the name meanwhile is refused, never replaced.
+        bool notRegular = false;
+        auto outcome = staged_.Commit(target, replace, [&] {
+            notRegular = IsExistingNonRegularFile(target);
+            return !notRegular;
+        });
+        switch (outcome) {
         case StagedFile::Outcome::Done: return true;
         case StagedFile::Outcome::NameTaken: return false;
         case StagedFile::Outcome::Failed: break;
         }
+        if (notRegular)
+            throw FileCreateError(target, kNotARegularFile);
         throw CorvellaError(staged_.LastError());
     }
 
@@ -123,6 +142,230 @@ void CopyRange(BinaryFile& source, BinaryFile& target, int64_t position, int64_t
     }
 }
 
+// Bytes of a leading ID3v2 tag with its header (a footer not counted), as
+// the tag reader gives them; 0 without a tag or when its size field claims
+// more than the file holds. Only the tag's header is read.
+int64_t LeadingTagSize(BinaryFile& file, int64_t fileSize)
+{
+    uint8_t header[10] = {};
+    if (fileSize < 10 || !file.Seek(0) || !file.ReadExact(header, sizeof header))
+        return 0;
+    if (header[0] != 'I' || header[1] != 'D' || header[2] != '3')
+        return 0;
+    int64_t size = 10 + (int64_t(header[6] & 0x7F) << 21 | int64_t(header[7] & 0x7F) << 14
+                         | int64_t(header[8] & 0x7F) << 7 | int64_t(header[9] & 0x7F));
+    return size <= fileSize ? size : 0;
+}
+
+bool EndsWithId3v1(BinaryFile& file, int64_t fileSize)
+{
+    uint8_t id[3] = {};
+    return fileSize >= 128 && file.Seek(fileSize - 128) && file.ReadExact(id, sizeof id) && id[0] == 'T'
+        && id[1] == 'A' && id[2] == 'G';
+}
+
+// How the source's samples sit in a decoder's raw output (every frame's
+// samples, from the first frame after the header frame on): a decoder
+// that honours the source's LAME extension drops Skip samples at the start
+// and keeps up to Padding - 529 samples before the end.
+struct SourceTiming {
+    bool HasLame = false;
+    int64_t Skip = 0;
+    int64_t Padding = 0;
+};
+
+SourceTiming TimingOf(const AudioSpan& span, const FrameHeader& first)
+{
+    SourceTiming timing;
+    if (span.SourceHeader && span.SourceHeader->HasLame && first.IsLayer3()) {
+        timing.HasLame = true;
+        timing.Skip = span.SourceHeader->Fields.Delay + kDecoderDelay;
+        timing.Padding = span.SourceHeader->Fields.Padding;
+    }
+    return timing;
+}
+
+int64_t MillisecondsToSamples(int64_t ms, uint32_t sampleRate)
+{
+    __int128 samples = static_cast<__int128>(ms) * sampleRate / 1000;
+    return static_cast<int64_t>(std::clamp<__int128>(samples, 0, INT64_MAX / 4));
+}
+
+// Where equal part index of count starts, in samples of a stream of total.
+int64_t PartBound(int64_t total, int64_t index, int64_t count)
+{
+    return static_cast<int64_t>(static_cast<__int128>(total) * index / count);
+}
+
+// Which frames a part holds, and what a gapless decoder drops of them.
+struct PartPlan {
+    int64_t FirstFrame = 0;
+    int64_t EndFrame = -1;       // first frame after the part; -1: the audio end
+    bool WantReservoir = false;  // a reservoir frame goes before FirstFrame
+    int64_t Delay = 0;           // LAME delay, counted from FirstFrame
+    int64_t Padding = 0;
+};
+
+// The frame boundary nearest to a raw output position, for parts made of
+// whole frames. A decoder drops 529 samples at the start of every part,
+// so the boundary leans that much earlier at a part's start than at its
+// end; halving it keeps both within a frame and one rule for both, so
+// that part k ends exactly where part k + 1 begins.
+int64_t NearestBoundary(int64_t raw, int64_t samplesPerFrame)
+{
+    int64_t leaning = raw - kDecoderDelay / 2 + samplesPerFrame / 2;
+    return leaning <= 0 ? 0 : leaning / samplesPerFrame;
+}
+
+PartPlan PlanPart(const SourceTiming& timing, const FrameHeader& first, int64_t startSample, int64_t endSample,
+                  bool toAudioEnd, bool gapless)
+{
+    const int64_t samplesPerFrame = first.Samples();
+    const int64_t rawStart = startSample + timing.Skip;
+    const int64_t rawEnd = endSample + timing.Skip;
+    PartPlan plan;
+    if (startSample == 0) {
+        plan.Delay = timing.Skip - kDecoderDelay;
+    } else if (!gapless) {
+        plan.FirstFrame = NearestBoundary(rawStart, samplesPerFrame);
+        plan.Delay = plan.FirstFrame == 0 ? timing.Skip - kDecoderDelay : 0;
+    } else {
+        // The frame whose output holds the first sample, behind the frames
+        // whose output it overlaps with; the delay drops what comes before
+        // that sample.
+        int64_t holding = rawStart / samplesPerFrame;
+        int64_t needed = std::max<int64_t>(holding - first.OverlapFrames(), 0);
+        // mpg123's synthesis filter turns its buffer one step per 32
+        // samples and rounds a little differently at each turn of eight;
+        // the same samples come out to the bit only when the part reaches
+        // them at the same turn as the source does. So the part starts a
+        // frame or a few earlier when that lines the turns up and the delay
+        // still fits its 12 bits, preferably where mpg123 still decodes the
+        // part from its first frame (by default it skips all but the last
+        // kDecodedBefore frames before the first sample it keeps).
+        constexpr int64_t kDecodedBefore = 4;
+        const int64_t period = 8 / std::gcd<int64_t>(samplesPerFrame / 32, 8);
+        const int64_t preferredDelay = (kDecodedBefore + 1) * samplesPerFrame - kDecoderDelay - 1;
+        auto aligned = [&](int64_t maxDelay) -> std::optional<int64_t> {
+            for (int64_t candidate = needed; candidate >= 0; --candidate) {
+                int64_t outputStart = candidate - (candidate > 0 && first.IsLayer3() ? 1 : 0);
+                if (rawStart - kDecoderDelay - outputStart * samplesPerFrame > maxDelay)
+                    break;
+                if (outputStart % period == 0)
+                    return candidate;
+            }
+            return std::nullopt;
+        };
+        plan.FirstFrame = aligned(std::min(preferredDelay, kMaxDelayOrPadding))
+                              .value_or(aligned(kMaxDelayOrPadding).value_or(needed));
+        // Layer III frames take main data from the frames before them: a
+        // frame of silence in front carries it (see ReservoirFrameBefore).
+        plan.WantReservoir = plan.FirstFrame > 0 && first.IsLayer3();
+        int64_t outputStart = plan.FirstFrame - (plan.WantReservoir ? 1 : 0);
+        plan.Delay = rawStart - kDecoderDelay - outputStart * samplesPerFrame;
+    }
+    if (toAudioEnd) {
+        plan.Padding = timing.HasLame ? timing.Padding : 0;
+    } else if (!gapless) {
+        plan.EndFrame = std::max(NearestBoundary(rawEnd, samplesPerFrame), plan.FirstFrame);
+    } else {
+        // The output of frame f is final once f is decoded, so the part ends
+        // with the frame that holds its last sample.
+        plan.EndFrame = std::max((rawEnd + samplesPerFrame - 1) / samplesPerFrame, plan.FirstFrame);
+        plan.Padding = plan.EndFrame * samplesPerFrame + kDecoderDelay - rawEnd;
+    }
+    return plan;
+}
+
+// A frame holding, at the end of its main data area, the bytes that frame
+// index (at start) takes from the frames before it through the bit
+// reservoir; empty when it needs none or they are not to be had.
+std::vector<uint8_t> ReservoirFrameBefore(TFrameWalker& walker, int64_t index, int64_t start, const FrameHeader& like)
+{
+    size_t available = 0;
+    const uint8_t* bytes = walker.Bytes(start, 8, available);
+    auto header = bytes && available >= 4 ? FrameHeader::Parse(bytes) : std::nullopt;
+    if (!header)
+        return {};
+    size_t need = static_cast<size_t>(MainDataBegin(bytes, available, *header));
+    std::vector<uint8_t> reservoir;
+    int64_t frameEnd = start;
+    for (int64_t earlier = index - 1; reservoir.size() < need; --earlier) {
+        auto frameStart = walker.RecentFrameStart(earlier);
+        if (!frameStart)
+            return {};
+        const uint8_t* frame = walker.Bytes(*frameStart, static_cast<size_t>(frameEnd - *frameStart), available);
+        auto earlierHeader = frame && available >= 4 ? FrameHeader::Parse(frame) : std::nullopt;
+        if (!earlierHeader || available < static_cast<size_t>(frameEnd - *frameStart))
+            return {};
+        int64_t dataStart = *frameStart + static_cast<int64_t>(earlierHeader->DataOffset());
+        int64_t take = std::min<int64_t>(static_cast<int64_t>(need - reservoir.size()), frameEnd - dataStart);
+        if (take > 0)
+            reservoir.insert(reservoir.begin(), frame + (frameEnd - take - *frameStart), frame + (frameEnd - *frameStart));
+        frameEnd = *frameStart;
+    }
+    return RenderReservoirFrame(like, reservoir);
+}
+
+// Where a part's bytes lie: its header frame, the reservoir frame, and
+// the source's frames [StartByte, EndByte), the frames FirstFrame on.
+struct PartLayout {
+    int64_t HeaderLength = 0;
+    int64_t ReservoirLength = 0;
+    int64_t FirstFrame = 0;
+    int64_t AudioFrames = 0;
+    int64_t StartByte = 0;
+    int64_t EndByte = 0;
+};
+
+// The header frame of a part: its frame and byte counts, and a TOC from
+// a second walk over the part's own frames, which also tells a variable
+// bit rate where the source has no header frame to say so.
+HeaderFrameFields HeaderFieldsFor(TFrameWalker& walker, const AudioSpan& span, const PartLayout& layout)
+{
+    HeaderFrameFields fields;
+    const auto& source = span.SourceHeader;
+    if (source && source->HasLame) {
+        fields.Encoder = source->Fields.Encoder;
+        fields.RevisionAndMethod = source->Fields.RevisionAndMethod;
+        fields.Lowpass = source->Fields.Lowpass;
+        fields.FlagsAndAth = source->Fields.FlagsAndAth;
+        fields.BitRate = source->Fields.BitRate;
+        fields.Misc = source->Fields.Misc;
+        fields.Preset = source->Fields.Preset;
+    }
+    if (source)
+        fields.Quality = source->Fields.Quality;
+    bool reservoir = layout.ReservoirLength > 0;
+    int64_t frames = layout.AudioFrames + (reservoir ? 1 : 0);
+    int64_t bytes = layout.HeaderLength + layout.ReservoirLength + layout.EndByte - layout.StartByte;
+    fields.Frames = static_cast<uint32_t>(std::min<int64_t>(frames, UINT32_MAX));
+    fields.Bytes = static_cast<uint32_t>(std::min<int64_t>(bytes, UINT32_MAX));
+    fields.VariableBitRate = source && source->Fields.VariableBitRate;
+
+    walker.ResumeAt(layout.StartByte, layout.FirstFrame);
+    std::optional<uint8_t> firstRate;
+    for (int i = 0; i < 100; ++i) {
+        int64_t q = static_cast<int64_t>(static_cast<__int128>(i) * frames / 100);
+        int64_t offset = layout.HeaderLength;
+        if (!(reservoir && q == 0)) {
+            int64_t position = walker.AdvanceToFrame(layout.FirstFrame + q - (reservoir ? 1 : 0));
+            offset += layout.ReservoirLength + position - layout.StartByte;
+            size_t available = 0;
+            const uint8_t* header = walker.Bytes(position, 4, available);
+            if (header && available >= 4) {
+                uint8_t rate = header[2] >> 4;
+                if (firstRate && *firstRate != rate && !source)
+                    fields.VariableBitRate = true;
+                firstRate = firstRate.value_or(rate);
+            }
+        }
+        fields.Toc[static_cast<size_t>(i)] =
+            static_cast<uint8_t>(std::min<int64_t>(bytes > 0 ? 256 * offset / bytes : 0, 255));
+    }
+    return fields;
+}
+
 } // namespace
 
 PartTags RenderPartTags(const TID3v1& id3v1, const TID3v2& id3v2)
@@ -165,6 +408,7 @@ std::optional<TSectionCutter::FileIdentity> TSectionCutter::IdentityOf(int descr
 
 bool TSectionCutter::Cut(const CutRequest& request)
 {
+    lastCutEmpty_ = false;
     std::error_code error;
     if (!fs::is_regular_file(request.Source, error))
         return false;
@@ -176,8 +420,10 @@ bool TSectionCutter::Cut(const CutRequest& request)
     int64_t offsetMs = std::clamp<int64_t>(request.OffsetMs, -kMaxOffsetMs, kMaxOffsetMs);
     int64_t startMs = SaturatingAdd(TimeTextToMilliseconds(request.StartText), offsetMs);
     int64_t endMs = SaturatingAdd(TimeTextToMilliseconds(request.EndText), offsetMs);
-    if (!(startMs < endMs))
+    if (!(startMs < endMs)) {
+        lastCutEmpty_ = true;
         return false;
+    }
 
     if (!player_.PlayerReady())
         return false;
@@ -185,8 +431,12 @@ bool TSectionCutter::Cut(const CutRequest& request)
     int64_t lengthMs = opened ? static_cast<int64_t>(player_.PlayLength()) : 0;
     int64_t bitRate = opened ? static_cast<int64_t>(player_.StreamInfo().BitRate) : 0;
     player_.Close();
-    if (!opened || bitRate <= 0 || !(startMs < lengthMs))
+    if (!opened || bitRate <= 0)
         return false;
+    if (!(startMs < lengthMs)) {
+        lastCutEmpty_ = true;
+        return false;
+    }
     // The stream's length itself is not shifted: an end at or past it is the audio end.
     bool toAudioEnd = request.ToAudioEnd || endMs >= lengthMs;
     startMs = std::max<int64_t>(startMs, 0);
@@ -198,97 +448,128 @@ bool TSectionCutter::Cut(const CutRequest& request)
     // or of this one before it changed, is never used for what is read.
     auto identity = IdentityOf(source.Descriptor());
     bool known = memo_ && identity && memo_->File == *identity;
-    if (!known)
-        memo_.reset();
-    std::optional<AudioSpan> span;
+    WalkMemo memo;
     if (known) {
-        span = memo_->Span;
+        memo = *memo_;
     } else {
-        TID3v2 sourceId3v2;
-        TID3v1 sourceId3v1;
-        sourceId3v2.ReadTag(request.Source);
-        sourceId3v1.ReadTag(request.Source);
         int64_t fileSize = source.Size();
         if (fileSize < 0)
             throw StreamReadError();
-        span = LocateAudio(source, fileSize, sourceId3v2.Size(), sourceId3v1.Exists());
+        auto span = LocateAudio(source, fileSize, LeadingTagSize(source, fileSize), EndsWithId3v1(source, fileSize));
+        if (!span)
+            return false;
+        memo.File = identity.value_or(FileIdentity{});
+        memo.Span = *span;
+        memo.FrameStart = span->TimeZero;
     }
-    if (!span)
+    memo_.reset();
+    auto remember = [&] {
+        if (identity)
+            memo_ = memo;
+    };
+    const AudioSpan& span = memo.Span;
+    TFrameWalker walker(source, span);
+    if (!walker.FirstHeader()) {
+        remember();
         return false;
+    }
+    const FrameHeader& first = *walker.FirstHeader();
+    const int64_t samplesPerFrame = first.Samples();
+    SourceTiming timing = TimingOf(span, first);
 
-    TFrameWalker walker(source, *span);
-    int64_t startOffset = ByteOffset(*span, bitRate, startMs);
-    if (known && memo_->FrameStart >= span->TimeZero && memo_->FrameStart <= startOffset)
-        walker.ResumeAt(memo_->FrameStart);
-    int64_t startByte = walker.AdvanceTo(startOffset);
+    // The part's bounds as samples of the source's time line.
+    int64_t startSample = 0;
+    int64_t endSample = 0;
+    if (request.PartCount > 0) {
+        if (!memo.Frames) {
+            walker.ResumeAt(memo.FrameStart, memo.FrameIndex);
+            walker.AdvanceTo(span.AudioEnd);
+            memo.Frames = walker.FrameIndex();
+        }
+        int64_t keptEnd = *memo.Frames * samplesPerFrame - (timing.HasLame ? timing.Padding - kDecoderDelay : 0);
+        int64_t total = std::max<int64_t>(keptEnd - timing.Skip, 0);
+        startSample = PartBound(total, request.PartFirst, request.PartCount);
+        endSample = PartBound(total, request.PartLast + 1, request.PartCount);
+        toAudioEnd = request.ToAudioEnd;
+    } else {
+        startSample = MillisecondsToSamples(startMs, first.SampleRate());
+        endSample = MillisecondsToSamples(endMs, first.SampleRate());
+    }
+    // Decoders honour a LAME delay and padding on Layer III only; other
+    // layers are cut on frame boundaries either way.
+    const bool gapless = request.Gapless && first.IsLayer3();
+    PartPlan plan = PlanPart(timing, first, startSample, endSample, toAudioEnd, gapless);
+    // Fewer than two frames left behind an equal part would make a last
+    // part too short to write and lose them: they go into this part.
+    if (request.PartCount > 0 && plan.EndFrame >= 0 && memo.Frames && *memo.Frames - plan.EndFrame < 2) {
+        plan = PlanPart(timing, first, startSample, endSample, true, gapless);
+    }
+
+    // Walk to the part's first frame from the furthest point known to lie
+    // far enough before it for the frames a reservoir frame needs.
+    if (memo.FrameIndex <= std::max<int64_t>(plan.FirstFrame - TFrameWalker::kRecentFrames / 2, 0))
+        walker.ResumeAt(memo.FrameStart, memo.FrameIndex);
+    else
+        walker.ResumeAt(span.TimeZero, 0);
+    int64_t startByte = walker.AdvanceToFrame(plan.FirstFrame);
+    std::vector<uint8_t> reservoirFrame;
+    if (walker.FrameIndex() == plan.FirstFrame && plan.WantReservoir)
+        reservoirFrame = ReservoirFrameBefore(walker, plan.FirstFrame, startByte, first);
+    if (plan.WantReservoir && reservoirFrame.empty())
+        reservoirFrame = RenderReservoirFrame(first, {});  // keeps the delay's count of frames
+    int64_t endByte = plan.EndFrame < 0 ? walker.AdvanceTo(span.AudioEnd) : walker.AdvanceToFrame(plan.EndFrame);
+    int64_t audioFrames = walker.FrameIndex() - plan.FirstFrame;
+    if (endByte >= span.AudioEnd && plan.EndFrame >= 0 && gapless)
+        plan.Padding = timing.HasLame ? timing.Padding : 0;  // the part ends with the source
+    int64_t checkpointIndex = std::max<int64_t>(walker.FrameIndex() - (TFrameWalker::kRecentFrames - 1), 0);
+    if (auto checkpoint = walker.RecentFrameStart(checkpointIndex); checkpoint && checkpointIndex >= memo.FrameIndex) {
+        memo.FrameIndex = checkpointIndex;
+        memo.FrameStart = *checkpoint;
+    }
+    remember();
     // One lone frame is no playable file: decoders look for a second header
     // behind the first before they accept a stream.
-    int64_t secondFrame = walker.FrameAfter(startByte);
-    if (secondFrame >= span->AudioEnd) {
-        if (identity)
-            memo_ = WalkMemo{*identity, *span, walker.PreviousFrameStart()};
+    if (audioFrames < 2) {
+        lastCutEmpty_ = true;
         return false;
     }
     if (fs::exists(request.Target, error) && !request.Overwrite)
         return false;
 
-    // The walk to the end reads every byte of the part anyway, so the part
-    // is written from the walk's own windows instead of being read a second
-    // time by a copy. The new file is only created once the walk is past
-    // the second frame, when the cut is sure to hold two whole frames; a
-    // cut that turns out shorter creates nothing.
-    std::optional<PendingFile> part;
-    int64_t written = startByte;
-    auto openPart = [&] {
-        if (part)
-            return;
-        part.emplace(request.Target);
-        if (request.Tags)
-            part->Write(request.Tags->ID3v2.data(), request.Tags->ID3v2.size());
-    };
-    // Writes the part's bytes up to upTo, from bytes when they hold them
-    // (bytes cover [bytesStart, bytesStart + count)), else by a copy.
-    auto writeUpTo = [&](int64_t upTo, int64_t bytesStart, const uint8_t* bytes, size_t count) {
-        if (upTo <= written)
-            return;
-        openPart();
-        int64_t bytesEnd = bytesStart + static_cast<int64_t>(count);
-        if (bytes == nullptr || written < bytesStart || written >= bytesEnd) {
-            int64_t gapEnd = bytes != nullptr && written < bytesStart ? std::min(upTo, bytesStart) : upTo;
-            CopyRange(source, part->File(), written, gapEnd - written);
-            written = gapEnd;
-        }
-        if (bytes != nullptr && written < upTo && written >= bytesStart && written < bytesEnd) {
-            int64_t end = std::min(upTo, bytesEnd);
-            part->Write(bytes + (written - bytesStart), static_cast<size_t>(end - written));
-            written = end;
-        }
-        if (written < upTo) {
-            CopyRange(source, part->File(), written, upTo - written);
-            written = upTo;
-        }
-    };
-    int64_t endByte = span->AudioEnd;
-    if (!toAudioEnd) {
-        // Every byte before the walk's position belongs to the part: the
-        // walk only moves on while it is before the end offset.
-        walker.OnWindowLeave([&](int64_t start, const uint8_t* bytes, size_t count) {
-            if (walker.Position() > secondFrame)
-                writeUpTo(walker.Position(), start, bytes, count);
-        });
-        endByte = walker.AdvanceTo(ByteOffset(*span, bitRate, endMs));
-        walker.OnWindowLeave({});
-    }
-    if (identity)
-        memo_ = WalkMemo{*identity, *span, walker.PreviousFrameStart()};
-    if (endByte <= secondFrame)
-        return false;
+    int64_t delay = plan.Delay;
+    std::optional<FrameHeader> headerFrameHeader = HeaderFrameHeader(first);
+    int64_t headerLength = headerFrameHeader ? static_cast<int64_t>(headerFrameHeader->Length()) : 0;
 
-    writeUpTo(endByte, 0, nullptr, 0);
+    PendingFile part(request.Target);
     if (request.Tags)
-        part->Write(request.Tags->ID3v1.data(), request.Tags->ID3v1.size());
+        part.Write(request.Tags->ID3v2.data(), request.Tags->ID3v2.size());
+    int64_t headerAt = part.File().Position();
+    if (headerAt < 0)
+        throw StreamReadError();
+    // The header frame's place, filled in once the part is written.
+    std::vector<uint8_t> placeholder(static_cast<size_t>(headerLength), 0);
+    part.Write(placeholder.data(), placeholder.size());
+    part.Write(reservoirFrame.data(), reservoirFrame.size());
+    CopyRange(source, part.File(), startByte, endByte - startByte);
+    if (request.Tags)
+        part.Write(request.Tags->ID3v1.data(), request.Tags->ID3v1.size());
+
+    if (headerFrameHeader) {
+        PartLayout layout;
+        layout.HeaderLength = headerLength;
+        layout.ReservoirLength = static_cast<int64_t>(reservoirFrame.size());
+        layout.FirstFrame = plan.FirstFrame;
+        layout.AudioFrames = audioFrames;
+        layout.StartByte = startByte;
+        layout.EndByte = endByte;
+        HeaderFrameFields fields = HeaderFieldsFor(walker, span, layout);
+        fields.Delay = static_cast<uint16_t>(std::clamp<int64_t>(delay, 0, kMaxDelayOrPadding));
+        fields.Padding = static_cast<uint16_t>(std::clamp<int64_t>(plan.Padding, 0, kMaxDelayOrPadding));
+        std::vector<uint8_t> headerFrame = RenderHeaderFrame(*headerFrameHeader, fields);
+        part.WriteAt(headerAt, headerFrame.data(), headerFrame.size());
+    }
     source.Close();
-    return part->CommitAs(request.Target, request.Overwrite);
+    return part.CommitAs(request.Target, request.Overwrite);
 }
 
 bool ForceDeleteFile(const std::string& path)
@@ -299,6 +580,12 @@ bool ForceDeleteFile(const std::string& path)
     if (S_ISREG(status.st_mode))
         ::chmod(path.c_str(), (status.st_mode & 07777 & ~(S_ISUID | S_ISGID)) | S_IWUSR);
     return ::unlink(path.c_str()) == 0;
+}
+
+bool IsExistingNonRegularFile(const std::string& path)
+{
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode);
 }
 
 bool IsSameFile(const std::string& first, const std::string& second)

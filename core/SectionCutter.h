@@ -1,14 +1,24 @@
 // TSectionCutter: copies the audio of an MP3 file between two time texts
 // into a new file, without decoding.
 //
-// The stream's length (ms) and average bit rate (kbit/s) come from the
-// player, which opens the source once per cut and is left with nothing open
-// (plmStandby). Both times are shifted by OffsetMs (limited to -5000..5000)
-// and become byte offsets counted from time 0, the first audio frame:
-// time 0 + bit rate x ms / 8, never past the audio end (before an ID3v1
-// tag). Each offset then moves forward to the next frame start, so a cut
-// always holds whole frames; the source's VBR-header frame is copied into
-// no cut.
+// The stream's length (ms) comes from the player, which opens the source
+// once per cut and is left with nothing open (plmStandby). Both times are
+// shifted by OffsetMs (limited to -5000..5000) and become samples (ms x
+// sample rate / 1000) of the source's time line, which starts at the first
+// audio frame (time 0, after any Xing, Info or VBRI frame) and, for a
+// source with a LAME extension, drops what its delay and padding tell
+// decoders to drop. Frames are counted from time 0 by their own sample
+// count, so a time lands on the same frame at any bit rate.
+//
+// Every part starts with a header frame of its own ("Xing" or "Info", with
+// a LAME extension; see FrameModel.h) written last, in place, once the
+// part's frames are known; the source's header frame goes into no part.
+// Without Gapless a part holds whole frames from the frame boundary
+// nearest its start to the one nearest its end. With it, a part starts
+// with the frames whose output overlaps its first sample's frame and,
+// for Layer III, a frame that rebuilds the bit reservoir, and ends with
+// the frame holding its last sample; the delay and padding then make a
+// gapless decoder give exactly the part's samples.
 //
 // The new file is written beside the target under a temporary name and
 // renamed onto the target only when complete, so a failed cut never leaves
@@ -54,6 +64,16 @@ struct CutRequest {
     bool ToAudioEnd = false;
     // Tags written onto the new file in the same pass; null writes none.
     const PartTags* Tags = nullptr;
+    // Parts start with the frames a decoder needs to rebuild the bit
+    // reservoir and the overlap, and the header frame's delay and padding
+    // make them start and end on the exact sample.
+    bool Gapless = false;
+    // With PartCount > 0 the cut holds equal parts PartFirst to PartLast
+    // (0-based) of PartCount, bounded in samples of the whole stream; the
+    // times are then only checked, not used.
+    int32_t PartCount = 0;
+    int32_t PartFirst = 0;
+    int32_t PartLast = 0;
 };
 
 class TSectionCutter {
@@ -65,8 +85,8 @@ public:
     // True when Target was written; false when nothing was written: missing
     // source, target that is the source (by identity), player not ready or
     // not opening the source, no bit rate, start not before the end or not
-    // before the stream's length, no MPEG frames, a range that holds fewer
-    // than two whole frames, or an existing target without Overwrite.
+    // before the stream's length, no MPEG frames, a part of fewer than two
+    // of the source's frames, or an existing target without Overwrite.
     // Throws CorvellaError for a time text that does not convert ("'x' is
     // not a valid integer value"), a source that cannot be opened ("Cannot
     // open file ..."), a target that cannot be created ("Cannot create file
@@ -74,6 +94,11 @@ public:
     bool CutSection(const std::string& source, const std::string& target, const std::string& startText,
                     const std::string& endText, bool overwrite, int64_t offsetMs);
     bool Cut(const CutRequest& request);
+    // True when the last Cut returned false because its range held fewer
+    // than two whole frames (start not before the end or the stream's
+    // length, or too few frames between): a part with nothing to hold,
+    // not a failure. False after every other refusal and after a write.
+    bool LastCutWasEmpty() const { return lastCutEmpty_; }
 
 private:
     struct FileIdentity {
@@ -94,17 +119,28 @@ private:
         FileIdentity File;
         AudioSpan Span;
         int64_t FrameStart = 0;
+        int64_t FrameIndex = 0;
+        std::optional<int64_t> Frames;  // the stream's frame count, once walked
     };
 
     static std::optional<FileIdentity> IdentityOf(int descriptor);
 
     TBASSPlayer& player_;
     std::optional<WalkMemo> memo_;
+    bool lastCutEmpty_ = false;
 };
 
 // Clears a read-only file's protection and deletes it. True when the file
 // existed and was deleted; false when it did not exist or could not go.
 bool ForceDeleteFile(const std::string& path);
+
+// The reason given when a target is refused for not being a regular file.
+inline constexpr const char* kNotARegularFile = "It is a device, a pipe or a folder, not a regular file.";
+
+// True when path names something that exists and is not a regular file
+// (a device, a pipe, a socket or a folder; links are followed): a cut
+// never puts a file in its place.
+bool IsExistingNonRegularFile(const std::string& path);
 
 // True when both paths name the same existing file: the same device and
 // inode (hard links, symbolic links, relative paths) or the same canonical

@@ -1,10 +1,14 @@
 #include "SplitCommands.h"
 
+#include <exception>
 #include <filesystem>
 #include <optional>
+#include <utility>
 
+#include "analysis/Errors.h"
 #include "analysis/ID3v1.h"
 #include "analysis/ID3v2.h"
+#include "analysis/MPEGaudio.h"
 #include "core/FlagScope.h"
 #include "core/SplitPlan.h"
 #include "core/TimeText.h"
@@ -14,11 +18,47 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int64_t kCutOffsetMs = -150;
+constexpr const char* kCompleted = "Splitting MP3 is completed.";
+constexpr const char* kFailed = "Splitting MP3 is failed.";
+// The shortest frame MPEG audio has: 384 samples at 48 kHz.
+constexpr double kShortestFrameMs = 8.0;
 
 bool IsExistingFile(const std::string& path)
 {
     std::error_code error;
     return !path.empty() && fs::is_regular_file(path, error);
+}
+
+// Runs an action when its scope is left by an exception, and only then.
+template <class Action>
+class OnError {
+public:
+    explicit OnError(Action action) : action_(std::move(action)) {}
+    ~OnError()
+    {
+        if (std::uncaught_exceptions() > exceptionsAtStart_)
+            action_();
+    }
+    OnError(const OnError&) = delete;
+    OnError& operator=(const OnError&) = delete;
+
+private:
+    Action action_;
+    int exceptionsAtStart_ = std::uncaught_exceptions();
+};
+
+// Milliseconds of one frame of the file's MPEG stream; the shortest
+// frame there is when the file holds none.
+double FrameMs(const std::string& fileName)
+{
+    TMPEGaudio reader;
+    if (!reader.Analyze(fileName) || !reader.Frame().Found)
+        return kShortestFrameMs;
+    const uint32_t sampleRate = FrameSampleRate(reader.Frame());
+    const int samples = SamplesPerFrame(reader.Frame());
+    if (sampleRate == 0 || samples <= 0)
+        return kShortestFrameMs;
+    return 1000.0 * samples / sampleRate;
 }
 
 } // namespace
@@ -41,6 +81,16 @@ void TSplitCommands::Split(const SplitRequest& request)
         RunSectionCommand(request);
     else
         RunEqualPartsCommand(request);
+}
+
+bool TSplitCommands::PartsShorterThanTwoFrames(const SplitRequest& request, int32_t quantity) const
+{
+    // Parts that short hold no playable audio, and a quantity in the
+    // millions would run for hours to write nothing.
+    if (request.LengthMs <= 0)
+        return false;
+    const int64_t partMs = request.LengthMs / quantity;
+    return static_cast<double>(partMs) < 2.0 * FrameMs(request.FileText);
 }
 
 void TSplitCommands::RequestStop()
@@ -71,16 +121,6 @@ void TSplitCommands::ReadSourceTags()
     partTags_ = RenderPartTags(sourceId3v1, sourceId3v2);
 }
 
-void TSplitCommands::WriteTagsOnto(const std::string& fileName)
-{
-    // A cut refused because the target is the source itself must not end
-    // with the source rewritten either.
-    if (!IsExistingFile(fileName) || IsSameFile(fileName, sourceFileName_))
-        return;
-    id3v1_.WriteTag(fileName);
-    id3v2_.WriteTag(fileName);
-}
-
 void TSplitCommands::RunSectionCommand(const SplitRequest& request)
 {
     if (request.StartText == request.EndText) {
@@ -92,6 +132,10 @@ void TSplitCommands::RunSectionCommand(const SplitRequest& request)
         return;
     if (*chosen == request.FileText || IsSameFile(*chosen, request.FileText)) {
         Inform("Output file can not be the same as the input file.");
+        return;
+    }
+    if (IsExistingNonRegularFile(*chosen)) {
+        Inform("Output file can not be a device, a pipe or a folder.");
         return;
     }
     ui_.StopPlayerTimer();
@@ -107,18 +151,18 @@ void TSplitCommands::RunSectionCommand(const SplitRequest& request)
     cut.Overwrite = true;
     cut.OffsetMs = kCutOffsetMs;
     cut.Tags = &partTags_;
+    cut.Gapless = gapless_;
+    // The tags go only onto the file the cut has just written: a file of
+    // that name that a refused cut left alone is someone else's.
     bool written = cutter_.Cut(cut);
-    Inform(written ? "Splitting MP3 is completed." : "Splitting MP3 is failed.");
-    // A written section already carries both tags; a file of that name the
-    // cut left alone still gets them, as the command always promised.
-    if (!written)
-        WriteTagsOnto(targetFileName_);
+    Inform(written ? kCompleted : kFailed);
 }
 
 void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
 {
+    partsNotWritten_.clear();
     auto quantity = ParsePartQuantity(request.PartText);
-    if (!quantity) {
+    if (!quantity || PartsShorterThanTwoFrames(request, *quantity)) {
         Inform("Please specify a proper quantity of parts.");
         return;
     }
@@ -130,6 +174,12 @@ void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
         return;
     }
     std::string folder = WithTrailingSeparator(folderPath_);
+    // Without the stream's length (no audio library, or a file the player
+    // cannot open) no part has bounds, and none can be written.
+    if (request.LengthMs <= 0) {
+        Inform(kFailed);
+        return;
+    }
     ui_.StopPlayerTimer();
     sourceFileName_ = request.FileText;
     ReadSourceTags();
@@ -141,7 +191,16 @@ void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
     // A part too short to hold a playable run of frames is skipped, and its
     // frames go to the next part, so that the parts still hold all the audio.
     std::optional<std::string> carriedStart;
-    for (int32_t i = 0; i < count; ++i) {
+    std::optional<int32_t> carriedFirst;
+    int32_t partsWritten = 0;
+    int32_t i = 0;
+    // A run that an error ends has written none of the parts from the one
+    // it was cutting on.
+    OnError noteUnwritten([&] {
+        for (int32_t k = i; k < count; ++k)
+            partsNotWritten_.push_back(folder + PartFileName(baseName, int64_t(k) + 1));
+    });
+    for (; i < count; ++i) {
         ui_.ProcessMessages();
         PartRange range = EqualPartRange(request.LengthMs, count, i);
         targetFileName_ = folder + PartFileName(baseName, int64_t(i) + 1);
@@ -149,6 +208,10 @@ void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
             ui_.SetProgressVisible(false);
             return;
         }
+        // A device or a pipe in the way ends the run like a folder in the
+        // way does, before anything is cut for it.
+        if (IsExistingNonRegularFile(targetFileName_))
+            throw FileCreateError(targetFileName_, kNotARegularFile);
         CutRequest cut;
         cut.Source = sourceFileName_;
         cut.Target = targetFileName_;
@@ -158,12 +221,22 @@ void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
         cut.OffsetMs = kCutOffsetMs;
         cut.ToAudioEnd = range.Last;
         cut.Tags = &partTags_;
+        cut.Gapless = gapless_;
+        // The cutter bounds the parts in samples of the whole stream, so
+        // that they are equal within a frame whatever the bit rate.
+        cut.PartCount = count;
+        cut.PartFirst = carriedFirst.value_or(i);
+        cut.PartLast = i;
         bool written = cutter_.Cut(cut);
-        carriedStart = written || range.Last ? std::nullopt : std::optional<std::string>(cut.StartText);
-        if (!written)
-            WriteTagsOnto(targetFileName_);
+        bool empty = !written && cutter_.LastCutWasEmpty();
+        carriedStart = empty && !range.Last ? std::optional<std::string>(cut.StartText) : std::nullopt;
+        carriedFirst = empty && !range.Last ? std::optional<int32_t>(cut.PartFirst) : std::nullopt;
+        if (written)
+            ++partsWritten;
+        else if (!empty)
+            partsNotWritten_.push_back(targetFileName_);
         ui_.SetProgress(GaugePercent(i, count));
     }
     ui_.SetProgressVisible(false);
-    Inform("Splitting MP3 is completed.");
+    Inform(partsWritten > 0 && partsNotWritten_.empty() ? kCompleted : kFailed);
 }

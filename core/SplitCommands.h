@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/Prompter.h"
 #include "core/SectionCutter.h"
@@ -45,29 +46,40 @@ public:
     void Split(const SplitRequest& request);
     // btnStopClick: asks a running equal-parts command to stop before its next part.
     void RequestStop();
+    // Sample-exact parts that start with the frames a decoder needs (see
+    // CutRequest::Gapless); off unless switched on.
+    void SetGapless(bool gapless) { gapless_ = gapless; }
 
     bool StopRequested() const { return stopRequested_; }
     bool Running() const { return running_; }
     const std::string& SourceFileName() const { return sourceFileName_; }
     const std::string& TargetFileName() const { return targetFileName_; }
+    // The files of the last equal-parts run that were not written because
+    // of an error (the player could not open the source, a write failed, an
+    // error ended the run), in part order. Parts skipped for holding no
+    // whole frame are not among them.
+    const std::vector<std::string>& PartsNotWritten() const { return partsNotWritten_; }
 
 private:
     void RunSectionCommand(const SplitRequest& request);
     void RunEqualPartsCommand(const SplitRequest& request);
     void Inform(const std::string& text);
     void ReadSourceTags();
-    // The Part-order tag copy for a file this command did not write itself.
-    void WriteTagsOnto(const std::string& fileName);
+    // True when parts of the quantity would be shorter than two frames of
+    // the source (only known with the stream's length).
+    bool PartsShorterThanTwoFrames(const SplitRequest& request, int32_t quantity) const;
 
     TBASSPlayer& player_;
     TID3v1& id3v1_;
     TID3v2& id3v2_;
     SplitUi& ui_;
     bool stopRequested_ = false;
+    bool gapless_ = false;
     bool running_ = false;
     std::string sourceFileName_;
     std::string targetFileName_;
-    std::string folderPath_;  // the folder picker starts at the folder chosen last
+    std::string folderPath_;
+    std::vector<std::string> partsNotWritten_;  // the folder picker starts at the folder chosen last
     PartTags partTags_;  // the source's tags, rendered once per run
     TSectionCutter cutter_;
 };

@@ -1,5 +1,6 @@
 #include "TimeText.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -64,7 +65,14 @@ std::optional<double> ParseDecimalNumber(std::string_view text)
     }
     if (i != text.size())
         return std::nullopt;
-    return std::strtod(std::string(text).c_str(), nullptr);
+    // from_chars ignores the locale: under a comma-decimal locale strtod
+    // would stop at the "." and read "12.750" as 12.
+    size_t sign = text[0] == '+' ? 1 : 0;
+    double value = 0;
+    auto [end, error] = std::from_chars(text.data() + sign, text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
 }
 
 // One part of a millisecond time text: blanks only (or nothing) is 0,
@@ -155,7 +163,9 @@ std::string SelectedLengthText(std::string_view startText, std::string_view endT
     double start = TimeTextToSeconds(startText);
     if (end == -1 || start == -1 || !(end - start > 0))
         return {};
+    // to_chars writes "." whatever the locale; "%.15g" would write "12,5"
+    // under a comma-decimal one.
     char number[64];
-    std::snprintf(number, sizeof number, "%.15g", end - start);
-    return std::string("The selected part is ") + number + " (Second.Millisecond)";
+    auto written = std::to_chars(number, number + sizeof number, end - start, std::chars_format::general, 15);
+    return std::string("The selected part is ") + std::string(number, written.ptr) + " (Second.Millisecond)";
 }

@@ -12,13 +12,16 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QPointer>
 #include <QTabWidget>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
 
 #include <deque>
 #include <filesystem>
+#include <sys/stat.h>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -156,16 +159,31 @@ std::vector<std::string> PartNames(const fs::path& folder)
     return names;
 }
 
-// Runs action on the next modal dialog once it is shown (QDialog::exec blocks the test).
+// Runs action on the next modal dialog once it is shown (QDialog::exec
+// blocks the test). The action waits until the dialog runs its own event
+// loop and is the active window, so it always meets the dialog in the same
+// state, whichever of the timer and the window's activation the machine's
+// load lets come first. A dialog the action leaves open fails the test and
+// is rejected: a failed check must not leave the test waiting for ever.
 void OnNextModal(std::function<void(QWidget*)> action)
 {
     auto* timer = new QTimer(qApp);
     timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, action] {
-        if (QWidget* modal = QApplication::activeModalWidget()) {
-            timer->stop();
-            timer->deleteLater();
-            action(modal);
+    const int outerLoops = QThread::currentThread()->loopLevel();
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, action, outerLoops] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || !modal->isActiveWindow() || QThread::currentThread()->loopLevel() <= outerLoops)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        QPointer<QWidget> dialog = modal;
+        action(modal);
+        if (dialog && dialog->isVisible()) {
+            QTest::qFail("the dialog was still open after the test's action", __FILE__, __LINE__);
+            if (auto* box = qobject_cast<QDialog*>(dialog.data()))
+                box->reject();
+            else
+                dialog->close();
         }
     });
     timer->start();
@@ -197,6 +215,9 @@ private slots:
     void threePartsAreWrittenWithTheSourceTags();
     void stopEndsARunBeforeItsNextPartAndTheNextRunIsWhole();
     void errorsEndTheCommandInOneErrorBox();
+    void runHoldsBackTheFileBoxAndTheTagPageAndKeepsItsTags();
+    void devicesAndPipesAreNeverReplaced();
+    void partNotWrittenBecauseOfAnErrorFailsTheRun();
 
     void helpAndWebOpenThroughTheDesktop();
     void aboutIsModalAndMadeOnce();
@@ -437,10 +458,9 @@ void MainFormTest::withoutTheLibraryTagsShowAndEveryCutIsRefused()
     w->edtPart->setText("3");
     w.prompts->folderAnswers.push_back(out.Path().string());
     w.Click(w->btnSplit);
-    QCOMPARE(w.prompts->TakeEvents(), (Events{"folder-picker", Info("Splitting MP3 is completed.")}));
-    // No cut wrote audio: whatever exists holds no more than the tags.
-    for (const auto& entry : fs::directory_iterator(out.Path()))
-        QVERIFY2(fs::file_size(entry.path()) < 4096, entry.path().c_str());
+    // A run that writes no part has failed, and no cut left a file behind.
+    QCOMPARE(w.prompts->TakeEvents(), (Events{"folder-picker", Info("Splitting MP3 is failed.")}));
+    QVERIFY(PartNames(out.Path()).empty());
 }
 
 void MainFormTest::splitWithoutAFileAsksForOne()
@@ -541,7 +561,8 @@ void MainFormTest::equalPartsCommandMessagesInOrder()
     w.Click(w->rdbPart);
     w.prompts->TakeEvents();
 
-    for (const char* quantity : {"abc", "0", "-3", "", "2.5"}) {
+    // 100000 parts of a 6 s stream would each be shorter than two frames.
+    for (const char* quantity : {"abc", "0", "-3", "", "2.5", "100000"}) {
         w->edtPart->setText(quantity);
         w.Click(w->btnSplit);
         QCOMPARE(w.prompts->TakeEvents(), Events{Info("Please specify a proper quantity of parts.")});
@@ -557,7 +578,7 @@ void MainFormTest::equalPartsCommandMessagesInOrder()
     QVERIFY(PartNames(out.Path()).empty());
 
     // A quantity typed above the spinner's range is accepted.
-    w->edtPart->setText("120");
+    w->edtPart->setText("105");
     w.prompts->folderAnswers.push_back(out.Path().string());
     w.Click(w->btnSplit);
     QCOMPARE(w.prompts->TakeEvents(), (Events{"folder-picker", Info("Splitting MP3 is completed.")}));
@@ -681,6 +702,111 @@ void MainFormTest::errorsEndTheCommandInOneErrorBox()
     QVERIFY(w->btnOpen->isEnabled() && w->btnSplit->isEnabled());
 }
 
+void MainFormTest::runHoldsBackTheFileBoxAndTheTagPageAndKeepsItsTags()
+{
+    // The source carries a length frame, which parts must not get: showing
+    // the tag page reads the file into the window's tag objects with it.
+    TempDir work;
+    const std::string source = work.File("long.mp3");
+    fs::copy_file(taggedMp3_, source);
+    const std::string addLength = "import sys, mutagen.id3 as m; t = m.ID3(sys.argv[1]);"
+                                  " t.add(m.TLEN(encoding=0, text=['6000'])); t.save(v2_version=3)";
+    QCOMPARE(testsupport::Run("/usr/bin/python3 -c " + testsupport::Quote(addLength) + " "
+                              + testsupport::Quote(source)).exitCode, 0);
+    Window w;
+    TempDir out;
+    w.Open(source);
+    w.Click(w->rdbPart);
+    w->edtPart->setText("3");
+    w.prompts->folderAnswers.push_back(out.Path().string());
+    std::vector<bool> enabled;
+    int pumps = 0;
+    w->MessagesProcessed = [&] {
+        if (++pumps != 2)
+            return;
+        for (QWidget* widget : std::initializer_list<QWidget*>{w->edtFile, w->btnOpenTag, w->Button3})
+            enabled.push_back(widget->isEnabled());
+        w->pgcMain->setCurrentWidget(w->tabTag);
+        QTest::keyClicks(w->edtFile, "other");
+    };
+    w.prompts->TakeEvents();
+    w.Click(w->btnSplit);
+    QCOMPARE(w.prompts->TakeEvents(), (Events{"folder-picker", Info("Splitting MP3 is completed.")}));
+    QCOMPARE(enabled, (std::vector<bool>{false, false, false}));
+    QCOMPARE(Text(w->edtFile), source);
+    QVERIFY(w->edtFile->isEnabled() && w->btnOpenTag->isEnabled() && w->Button3->isEnabled());
+    const std::string listFrames = "import sys, mutagen.id3 as m; print(sorted(m.ID3(sys.argv[1]).keys()))";
+    for (const auto& name : PartNames(out.Path())) {
+        const auto frames = testsupport::Run("/usr/bin/python3 -c " + testsupport::Quote(listFrames) + " "
+                                             + testsupport::Quote((out.Path() / name).string())).output;
+        QVERIFY2(frames.find("TLEN") == std::string::npos, (name + ": " + frames).c_str());
+        QVERIFY2(frames.find("TIT2") != std::string::npos, (name + ": " + frames).c_str());
+    }
+    QCOMPARE(PartNames(out.Path()).size(), size_t(3));
+}
+
+void MainFormTest::devicesAndPipesAreNeverReplaced()
+{
+    Window w;
+    TempDir out;
+    w.Open(taggedMp3_);
+    const std::string pipe = out.File("tagged_chunk_1.mp3");
+    QCOMPARE(::mkfifo(pipe.c_str(), 0644), 0);
+    auto isPipe = [&] {
+        struct stat status {};
+        return ::lstat(pipe.c_str(), &status) == 0 && S_ISFIFO(status.st_mode);
+    };
+    w->edtStart->setText("00:01.000");
+    w->edtEnd->setText("00:03.000");
+    w.prompts->saveAnswers.push_back(pipe);
+    w.prompts->TakeEvents();
+    w.Click(w->btnSplit);
+    QCOMPARE(w.prompts->TakeEvents(),
+             (Events{"save-dialog:tagged_chunk_1.mp3", Info("Output file can not be a device, a pipe or a folder.")}));
+    QVERIFY(isPipe());
+
+    w.Click(w->rdbPart);
+    w->edtPart->setText("2");
+    w.prompts->folderAnswers.push_back(out.Path().string());
+    w.Click(w->btnSplit);
+    QCOMPARE(w.prompts->TakeEvents(),
+             (Events{"folder-picker", "error:Corvella:Cannot create file \"" + pipe
+                                          + "\". It is a device, a pipe or a folder, not a regular file."}));
+    QVERIFY(isPipe());
+    QCOMPARE(PartNames(out.Path()), std::vector<std::string>{"tagged_chunk_1.mp3"});
+}
+
+void MainFormTest::partNotWrittenBecauseOfAnErrorFailsTheRun()
+{
+    TempDir work;
+    TempDir out;
+    const std::string source = work.File("song.mp3");
+    fs::copy_file(taggedMp3_, source);
+    Window w;
+    w.Open(source);
+    w.Click(w->rdbPart);
+    w->edtPart->setText("3");
+    w.prompts->folderAnswers.push_back(out.Path().string());
+    // The player cannot open the source while the second part is cut.
+    int pumps = 0;
+    w->MessagesProcessed = [&] {
+        ++pumps;
+        if (pumps == 2) {
+            fs::rename(source, work.File("away.mp3"));
+            testsupport::WriteText(source, "not audio");
+        } else if (pumps == 3) {
+            fs::rename(work.File("away.mp3"), source);
+        }
+    };
+    w.prompts->TakeEvents();
+    w.Click(w->btnSplit);
+    const Events events = w.prompts->TakeEvents();
+    QVERIFY(!events.empty());
+    QCOMPARE(events.back(), Info("Splitting MP3 is failed."));
+    QCOMPARE(PartNames(out.Path()), (std::vector<std::string>{"song_chunk_1.mp3", "song_chunk_3.mp3"}));
+    QVERIFY(!w->pgbProgress->isVisible());
+}
+
 void MainFormTest::helpAndWebOpenThroughTheDesktop()
 {
     Window w;
@@ -768,7 +894,12 @@ void MainFormTest::realPromptsAreTheDialogsOfTheCommands()
         QVERIFY(dialog);
         filters = dialog->nameFilters();
         QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptOpen);
+        // The active dialog has put the focus into its file name box, which
+        // selectFile fills only while it has none.
+        if (QWidget* focused = QApplication::focusWidget())
+            focused->clearFocus();
         dialog->selectFile(QString::fromStdString(existing));
+        QCOMPARE(dialog->selectedFiles(), QStringList{QString::fromStdString(existing)});
         static_cast<QDialog*>(dialog)->accept();
     });
     QCOMPARE(prompter.AskOpenFileName(), std::optional<std::string>(existing));

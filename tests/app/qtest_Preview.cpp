@@ -12,6 +12,7 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <cstdio>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -19,6 +20,7 @@
 
 #include "app/Main.h"
 #include "playback/BASSPlayer.h"
+#include "support/CommaLocale.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -78,6 +80,8 @@ private slots:
     void repeatedEndMarkDoesNotSwallowALaterTypedEnd();
     void marksAndTypedTimesNeedAFile();
     void splitAndTagWriteStopTheTimer();
+    void refusedSectionCutLeavesThePreviewPlaying();
+    void timesReadAndShowWithAFullStopUnderACommaLocale();
 
 private:
     void OpenSong(const std::string& path);
@@ -379,6 +383,61 @@ void PreviewTest::splitAndTagWriteStopTheTimer()
     TID3v1 written;
     QVERIFY(written.ReadTag(song));
     QCOMPARE(written.Title(), std::string("Preview"));
+}
+
+void PreviewTest::refusedSectionCutLeavesThePreviewPlaying()
+{
+    OpenSong();
+    PlayAndWaitUntil(0);
+    QVERIFY(form_->TmrPlayer->isActive());
+    // The end before the start, and a time that does not convert: the cut
+    // refuses both before it touches the player.
+    for (const auto& [start, end] : {std::pair{"00:09.000", "00:04.000"}, std::pair{"00:xx.000", "00:04.000"}}) {
+        form_->edtStart->setText(start);
+        form_->edtEnd->setText(end);
+        prompts_->saveFileNames.push_back(dir_.File("refused.mp3"));
+        form_->btnSplit->click();
+        QCOMPARE(form_->Player->Mode(), plmPlaying);
+        QVERIFY2(form_->TmrPlayer->isActive(), start);
+    }
+    QCOMPARE(prompts_->messages.size(), size_t(2));
+    QCOMPARE(prompts_->messages.at(0).text, std::string("Splitting MP3 is failed."));
+    QCOMPARE(prompts_->messages.at(1).text, std::string("'xx' is not a valid integer value"));
+    QVERIFY(!QFileInfo::exists(QString::fromStdString(dir_.File("refused.mp3"))));
+    // The bar still follows the playback.
+    const int before = form_->tkbPosition->value();
+    QTRY_VERIFY_WITH_TIMEOUT(form_->tkbPosition->value() > before, kTimeout);
+}
+
+void PreviewTest::timesReadAndShowWithAFullStopUnderACommaLocale()
+{
+    if (!testsupport::PrepareCommaLocale())
+        QSKIP("localedef cannot build a comma-decimal locale");
+    testsupport::ScopedLocale german(testsupport::kCommaLocale);
+    QVERIFY(german.Active());
+    char sample[16];
+    std::snprintf(sample, sizeof sample, "%.1f", 1.5);
+    QCOMPARE(std::string(sample), std::string("1,5"));
+
+    OpenSong();
+    QVERIFY2(form_->labLength->text().startsWith("00:40."), qPrintable(form_->labLength->text()));
+    form_->edtStart->setText("00:02.500");
+    form_->edtEnd->setText("00:12.750");
+    QCOMPARE(form_->tkbPosition->value(), 12);
+    QCOMPARE(form_->tkbPosition->SelStart(), 2);
+    QCOMPARE(form_->tkbPosition->SelEnd(), 12);
+    QCOMPARE(form_->labPeriod->text(), QString("The selected part is 10.25 (Second.Millisecond)"));
+
+    form_->tkbPosition->setValue(40);
+    form_->sbtnEnd->click();
+    QVERIFY2(form_->edtEnd->text().startsWith("00:40."), qPrintable(form_->edtEnd->text()));
+    prompts_->saveFileNames.push_back(dir_.File("comma.mp3"));
+    form_->edtEnd->setText("00:12.750");
+    form_->btnSplit->click();
+    QCOMPARE(prompts_->messages.back().text, std::string("Splitting MP3 is completed."));
+    // 10.25 s at 128 kbit/s: some 164 KB of audio.
+    const qint64 size = QFileInfo(QString::fromStdString(dir_.File("comma.mp3"))).size();
+    QVERIFY2(size > 155000 && size < 175000, qPrintable(QString::number(size)));
 }
 
 QTEST_MAIN(PreviewTest)

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <memory>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -90,6 +92,40 @@ long PeakMemoryKb(const std::vector<std::string>& arguments)
     if (child < 0 || ::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return -1;
     return usage.ru_maxrss;
+}
+
+// Runs the program with a file size limit (bytes) and returns its wait
+// status; its stderr goes to errFile. The limit is set in the child only,
+// and SIGXFSZ keeps whatever disposition this test program has: the
+// program under test must deal with the signal itself.
+int RunUnderFileSizeLimit(const std::vector<std::string>& arguments, rlim_t limit, const std::string& errFile)
+{
+    pid_t child = ::fork();
+    if (child == 0) {
+        int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
+        ::dup2(err, STDERR_FILENO);
+        ::setenv("CORVELLA_SILENT_OUTPUT", "1", 1);
+        struct rlimit fileSize {limit, limit};
+        ::setrlimit(RLIMIT_FSIZE, &fileSize);
+        std::vector<char*> argv;
+        for (const auto& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child)
+        return -1;
+    return status;
+}
+
+bool IsFifo(const std::string& path)
+{
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0 && S_ISFIFO(status.st_mode);
 }
 
 } // namespace
@@ -241,4 +277,121 @@ TEST_F(CliTest, PeakMemoryDoesNotGrowWithTheLengthOfTheFile)
     RecordProperty("peak_rss_kb_1min", std::to_string(shortRun));
     RecordProperty("peak_rss_kb_10h", std::to_string(longRun));
     EXPECT_LT(longRun, shortRun + 8 * 1024) << "1 minute: " << shortRun << " KB, 10 hours: " << longRun << " KB";
+}
+
+TEST_F(CliTest, DevicesPipesAndFoldersAreNeitherReplacedNorCalledMissing)
+{
+    std::string source = Quote(Fixture("song.mp3"));
+    std::string pipe = work_.File("pipe.mp3");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
+    // A device node of its own (the null device's numbers), never a system one.
+    std::string device = work_.File("device.mp3");
+    bool haveDevice = ::mknod(device.c_str(), S_IFCHR | 0644, ::makedev(1, 3)) == 0;
+    for (const std::string& target : {pipe, device}) {
+        if (target == device && !haveDevice)
+            continue;
+        for (const char* force : {"", " --force"}) {
+            Outcome cut = Cli("cut " + source + " 00:01.000 00:03.000 " + Quote(target) + force);
+            EXPECT_EQ(cut.exitCode, 1) << target << force;
+            EXPECT_EQ(cut.err, "Output file can not be a device, a pipe or a folder.\n") << target << force;
+        }
+    }
+    EXPECT_TRUE(IsFifo(pipe));
+    struct stat status {};
+    EXPECT_TRUE(!haveDevice || (::lstat(device.c_str(), &status) == 0 && S_ISCHR(status.st_mode)));
+
+    // In equal-parts mode a pipe in the way of part 2 ends the run there,
+    // and the parts not written are named.
+    std::string out = work_.File("out");
+    fs::create_directory(out);
+    ASSERT_EQ(::mkfifo((out + "/song_chunk_2.mp3").c_str(), 0644), 0);
+    Outcome split = Cli("split " + source + " 3 " + Quote(out));
+    EXPECT_EQ(split.exitCode, 1);
+    EXPECT_NE(split.err.find("Cannot create file \"" + out + "/song_chunk_2.mp3\". It is a device, a pipe or a folder"),
+              std::string::npos) << split.err;
+    EXPECT_NE(split.err.find("Parts not written:\n  " + out + "/song_chunk_2.mp3\n  " + out + "/song_chunk_3.mp3\n"),
+              std::string::npos) << split.err;
+    EXPECT_TRUE(IsFifo(out + "/song_chunk_2.mp3"));
+    EXPECT_TRUE(fs::exists(out + "/song_chunk_1.mp3"));
+
+    // What is not a regular file is not "missing" either.
+    for (const std::string command : {"info", "tags"}) {
+        Outcome folder = Cli(command + " " + Quote(out));
+        EXPECT_EQ(folder.exitCode, 1);
+        EXPECT_EQ(folder.err, "Cannot open file \"" + out + "\". It is a folder.\n");
+        Outcome fifo = Cli(command + " " + Quote(pipe));
+        EXPECT_EQ(fifo.exitCode, 1);
+        EXPECT_EQ(fifo.err, "Cannot open file \"" + pipe + "\". It is a device, a pipe or a socket, not a regular file.\n");
+    }
+}
+
+TEST_F(CliTest, InfoOfAFileThatCannotBeReadFails)
+{
+    std::string shim = BinFolder() + "libcorvella_unreadable_shim.so";
+    ASSERT_TRUE(fs::exists(shim));
+    std::string file = work_.File("locked.mp3");
+    fs::copy_file(Fixture("song.mp3"), file);
+    Outcome outcome = Cli("info " + Quote(file));
+    ASSERT_EQ(outcome.exitCode, 0) << "readable, it is described";
+    std::string errFile = work_.File("stderr.txt");
+    auto locked = testsupport::Run("CORVELLA_SILENT_OUTPUT=1 CORVELLA_UNREADABLE=" + Quote(file) + " LD_PRELOAD="
+                                   + Quote(shim) + " " + Quote(BinFolder() + "corvella-cli") + " info " + Quote(file)
+                                   + " 2>" + Quote(errFile));
+    EXPECT_EQ(locked.exitCode, 1);
+    EXPECT_EQ(locked.output, "") << "no description of a file that was not read";
+    EXPECT_EQ(ReadText(errFile), "Cannot open file \"" + file + "\". Permission denied\n");
+}
+
+TEST_F(CliTest, SplitOverTheFileSizeLimitFailsWithAMessageAndNoLeftovers)
+{
+    std::string out = work_.File("limited");
+    fs::create_directory(out);
+    std::string errFile = work_.File("limit-stderr.txt");
+    // Each of the two parts holds about 6 s at 128 kbit/s, some 96 KB.
+    int status = RunUnderFileSizeLimit({BinFolder() + "corvella-cli", "split", Fixture("song.mp3"), "2", out},
+                                       64 * 1024, errFile);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    std::string err = ReadText(errFile);
+    EXPECT_NE(err.find("Parts not written:\n  " + out + "/song_chunk_1.mp3\n  " + out + "/song_chunk_2.mp3\n"),
+              std::string::npos) << err;
+    EXPECT_EQ(err.find("Splitting MP3 is completed."), std::string::npos) << err;
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(out))
+        left.push_back(entry.path().filename().string());
+    EXPECT_TRUE(left.empty()) << left.front();
+}
+
+TEST_F(CliTest, QuantityForPartsShorterThanTwoFramesIsRefused)
+{
+    std::string out = work_.File("many");
+    fs::create_directory(out);
+    // 12 s of 26 ms frames hold at most 229 parts of two frames.
+    for (const char* quantity : {"2147483647", "300"}) {
+        Outcome outcome = Cli("split " + Quote(Fixture("song.mp3")) + " " + quantity + " " + Quote(out));
+        EXPECT_EQ(outcome.exitCode, 1) << quantity;
+        EXPECT_EQ(outcome.err, "Please specify a proper quantity of parts.\n") << quantity;
+    }
+    EXPECT_TRUE(fs::is_empty(out));
+    Outcome most = Cli("split " + Quote(Fixture("song.mp3")) + " 200 " + Quote(out));
+    EXPECT_EQ(most.exitCode, 0) << most.err;
+}
+
+TEST_F(CliTest, TagsReportsWhatTheFileHoldsAfterTheWrite)
+{
+    // A version 2.4 tag is written back as version 2.3, and an ID3v1.1
+    // comment keeps 28 of the 30 characters it was given.
+    std::string file = work_.File("v24.mp3");
+    fs::copy_file(Fixture("song.mp3"), file);
+    ASSERT_EQ(testsupport::Run("/usr/bin/python3 -c " + Quote("import sys, mutagen.id3 as m; t = m.ID3(sys.argv[1]); t.save(v2_version=4)")
+                               + " " + Quote(file)).exitCode, 0);
+    Outcome before = Cli("tags " + Quote(file) + " --json");
+    ASSERT_EQ(JsonValue(before.out, "['ID3v2']['VersionID']"), "4");
+    Outcome outcome = Cli("tags " + Quote(file) + " --json --v2 Title=Rewritten --v1 Comment=123456789012345678901234567890"
+                          " --v1 Track=9");
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(JsonValue(outcome.out, "['ID3v2']['VersionID']"), "3");
+    EXPECT_EQ(JsonValue(outcome.out, "['ID3v2']['Title']"), "\"Rewritten\"");
+    EXPECT_EQ(JsonValue(outcome.out, "['ID3v1']['Comment']"), "\"1234567890123456789012345678\"");
+    EXPECT_EQ(outcome.out, Cli("tags " + Quote(file) + " --json").out) << "the report differs from a fresh read";
 }

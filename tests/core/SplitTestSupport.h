@@ -125,6 +125,17 @@ inline bool FirstFrameIsVbrHeader(const std::vector<uint8_t>& audio)
     return false;
 }
 
+// The LAME encoder delay of an audio stream whose first frame is lame's
+// Info or Xing frame (MPEG 1 stereo, where the extension's delay sits 141
+// bytes behind the frame's start plus the side information); 0 without one.
+inline int64_t LameDelay(const std::vector<uint8_t>& audio)
+{
+    size_t at = 36 + 120 + 21;
+    if (audio.size() < at + 3 || !FirstFrameIsVbrHeader(audio))
+        return 0;
+    return int64_t(audio[at]) << 4 | audio[at + 1] >> 4;
+}
+
 // Length of an MPEG 1 or 2 Layer III frame from its header, as ISO 11172-3
 // and 13818-3 define it (for the lame files the tests make).
 inline size_t Layer3FrameLength(const uint8_t* header)
@@ -146,6 +157,17 @@ inline std::vector<size_t> Layer3FrameStarts(const std::vector<uint8_t>& audio)
     for (size_t p = 0; p + 4 <= audio.size() && audio[p] == 0xFF; p += Layer3FrameLength(&audio[p]))
         starts.push_back(p);
     return starts;
+}
+
+// The audio of a part after its header frame, which must be there: what a
+// part holds of its source.
+inline std::vector<uint8_t> AudioAfterHeaderFrame(const std::vector<uint8_t>& bytes)
+{
+    auto audio = AudioOf(bytes);
+    if (!StartsWithFrameSync(audio) || !FirstFrameIsVbrHeader(audio))
+        return {};
+    size_t header = Layer3FrameLength(audio.data());
+    return std::vector<uint8_t>(audio.begin() + static_cast<std::ptrdiff_t>(std::min(header, audio.size())), audio.end());
 }
 
 } // namespace splittest

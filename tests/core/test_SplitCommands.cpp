@@ -7,8 +7,10 @@
 
 #include <filesystem>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "analysis/Errors.h"
 #include "analysis/ID3v1.h"
 #include "analysis/ID3v2.h"
 #include "playback/BASSPlayer.h"
@@ -139,9 +141,9 @@ protected:
             if (!fs::exists(part))
                 continue;  // a part that held no whole frame is skipped
             auto bytes = ReadBytes(part);
-            auto audio = AudioOf(bytes);
+            // Each part starts with a header frame of its own, then the source's frames.
+            auto audio = AudioAfterHeaderFrame(bytes);
             EXPECT_TRUE(StartsWithFrameSync(audio)) << part;
-            EXPECT_FALSE(FirstFrameIsVbrHeader(audio)) << part;
             EXPECT_TRUE(HasId3v1(bytes)) << part;
             // Tags copied byte for byte where the source's were already in the written form.
             EXPECT_TRUE(std::equal(sourceBytes.end() - 128, sourceBytes.end(), bytes.end() - 128)) << part;
@@ -241,18 +243,93 @@ TEST_F(SplitCommandsTest, SectionIsWrittenWithBothTagsOfTheSource)
     EXPECT_EQ(testsupport::Run("ffmpeg -v error -i " + Quote(target) + " -f null -").output, "");
 }
 
-TEST_F(SplitCommandsTest, FailedSectionStillTagsAFileOfThatName)
+TEST_F(SplitCommandsTest, FailedSectionLeavesAFileOfThatNameAlone)
 {
     TempDir out;
     std::string target = out.File("existing.mp3");
     WriteText(target, std::string(300, 'x'));
     ui_.SaveAnswer = target;
     commands_->Split(Section(Fixture("cbr.mp3"), "09:00.000", "09:10.000"));
+    commands_->Split(Section(Fixture("cbr.mp3"), "00:09.000", "00:04.000"));
+    EXPECT_EQ(ui_.Only("message"), (std::vector<std::string>{kFailed, kFailed}));
+    EXPECT_EQ(ReadText(target), std::string(300, 'x')) << "a file the cut did not write got tags";
+}
+
+TEST_F(SplitCommandsTest, APipeInPlaceOfTheTargetIsNeverReplaced)
+{
+    TempDir out;
+    std::string pipe = out.File("pipe.mp3");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
+    ui_.SaveAnswer = pipe;
+    commands_->Split(Section(Fixture("cbr.mp3"), "00:01.000", "00:03.000"));
+    EXPECT_EQ(ui_.Only("message"), std::vector<std::string>{"message:Output file can not be a device, a pipe or a folder."});
+    // The cutter's own last look, for a pipe that comes after the command's.
+    TSectionCutter cutter(*player_);
+    std::string error;
+    try {
+        cutter.CutSection(Fixture("cbr.mp3"), pipe, "00:01.000", "00:03.000", true, -150);
+    } catch (const CorvellaError& refusal) {
+        error = refusal.what();
+    }
+    EXPECT_EQ(error, "Cannot create file \"" + pipe + "\". " + kNotARegularFile);
+    struct stat status {};
+    EXPECT_TRUE(::lstat(pipe.c_str(), &status) == 0 && S_ISFIFO(status.st_mode));
+    EXPECT_EQ(std::vector<std::string>(1, pipe), [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(out.Path()))
+            names.push_back(entry.path().string());
+        return names;
+    }()) << "no temporary file is left beside it";
+}
+
+TEST_F(SplitCommandsTest, PartThatCannotBeWrittenFailsTheRunAndKeepsItsNameUntouched)
+{
+    TempDir work;
+    TempDir out;
+    std::string source = work.File("song.mp3");
+    fs::copy_file(Fixture("cbr.mp3"), source);
+    std::string secondPart = out.File("song_chunk_2.mp3");
+    WriteText(secondPart, "someone else's file");
+    SplitRequest request = EqualParts(source, "3");
+    ui_.FolderAnswer = out.Path().string();
+    // While the second part is cut the player cannot open the source: a
+    // read error that lasts one part.
+    ui_.OnPump = [&](int pump) {
+        if (pump == 2) {
+            fs::rename(source, work.File("away.mp3"));
+            WriteText(source, "not audio");
+        } else if (pump == 3) {
+            fs::rename(work.File("away.mp3"), source);
+        }
+    };
+    commands_->Split(request);
     EXPECT_EQ(ui_.Only("message"), std::vector<std::string>{kFailed});
-    auto bytes = ReadBytes(target);
-    ASSERT_TRUE(HasId3v1(bytes));
-    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), std::string("ID3\x03", 4)) << "a v2.3 tag in front";
-    EXPECT_EQ(std::string(bytes.end() - 125, bytes.end() - 114), "Night Drive") << "the ID3v1 tag at the end";
+    EXPECT_EQ(commands_->PartsNotWritten(), std::vector<std::string>{secondPart});
+    EXPECT_EQ(ReadText(secondPart), "someone else's file");
+    EXPECT_TRUE(fs::exists(out.File("song_chunk_1.mp3")));
+    EXPECT_TRUE(fs::exists(out.File("song_chunk_3.mp3")));
+
+    // Parts skipped for holding no whole frame are no failure; a run that
+    // writes no part at all is one.
+    ui_.Events.clear();
+    ui_.OnPump = nullptr;
+    TempDir again;
+    ui_.FolderAnswer = again.Path().string();
+    commands_->Split(EqualParts(source, "3"));
+    EXPECT_EQ(ui_.Only("message"), std::vector<std::string>{kCompleted});
+    EXPECT_TRUE(commands_->PartsNotWritten().empty());
+    // The binding of the audio library is one per process: the player
+    // that has it goes first.
+    commands_.reset();
+    player_.reset();
+    TBASSPlayer unready(nullptr, &ui_, work.Path().string() + "/");
+    ASSERT_FALSE(unready.PlayerReady());
+    TSplitCommands withoutLibrary(unready, id3v1_, id3v2_, ui_);
+    ui_.Events.clear();
+    withoutLibrary.Split(request);
+    EXPECT_EQ(ui_.Only("message"), std::vector<std::string>{kFailed});
+    EXPECT_EQ(withoutLibrary.PartsNotWritten().size(), 3u);
+    EXPECT_FALSE(fs::exists(again.File("song_chunk_4.mp3")));
 }
 
 TEST_F(SplitCommandsTest, QuantityAndFolderChecksComeBeforeAnyWriting)
@@ -412,8 +489,26 @@ TEST_F(SplitCommandsTest, SourceWithoutTagsGivesPartsAnEmptyId3v1Tag)
 
 TEST_F(SplitCommandsTest, ShortFileInManyPartsNeverWritesEmptyOrOverlappingParts)
 {
+    // As many parts as the stream holds pairs of frames (1152 samples at
+    // 44.1 kHz each): the largest quantity that is taken.
+    const int32_t length = LengthOf(Fixture("short.mp3"));
+    const int count = static_cast<int>(length / (2 * 1152 * 1000.0 / 44100));
+    ASSERT_GE(count, 4);
     TempDir out;
-    auto parts = SplitAndCheck(Fixture("short.mp3"), 99, out, true);
+    auto parts = SplitAndCheck(Fixture("short.mp3"), count, out, true);
     EXPECT_GE(parts.size(), 1u);
-    EXPECT_LT(parts.size(), 99u);
+    // Parts bounded in samples hold two frames each at this quantity.
+    EXPECT_LE(parts.size(), static_cast<size_t>(count));
+}
+
+TEST_F(SplitCommandsTest, QuantityForPartsShorterThanTwoFramesIsRefusedBeforeTheFolder)
+{
+    const int32_t length = LengthOf(Fixture("short.mp3"));
+    const int count = static_cast<int>(length / (2 * 1152 * 1000.0 / 44100));
+    for (const std::string& quantity : {std::to_string(count + 1), std::string("99"), std::string("2147483647")}) {
+        ui_.Events.clear();
+        commands_->Split(EqualParts(Fixture("short.mp3"), quantity));
+        EXPECT_EQ(ui_.Events, std::vector<std::string>{"message:Please specify a proper quantity of parts."})
+            << quantity;
+    }
 }

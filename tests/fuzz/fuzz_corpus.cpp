@@ -45,7 +45,8 @@ Bytes Run(uint8_t op, std::array<uint8_t, 4> header, uint8_t count, uint8_t fill
 
 // The cutter's input: player answers, times as 1/32768ths of the length,
 // offset in 50 ms steps, flags (1 tags on the parts, 2 ID3v2 in front,
-// 4 ID3v1 behind, 8 first part to the audio end), then the stream.
+// 4 ID3v1 behind, 8 first part to the audio end, 16 gapless), then the
+// stream.
 Bytes CutPlan(uint32_t lengthMs, int16_t bitRate, uint16_t start, uint16_t end, int8_t offset, uint8_t flags,
               const std::vector<Bytes>& stream)
 {
@@ -119,6 +120,9 @@ int main(int argc, char** argv)
                CutPlan(9000, 160, 0, 16384, 10, 1 | 2 | 8,
                        {Run(12, mpeg1l3, 1, 0), Run(0, mpeg1l3hi, 100, 0x33), Run(1, mpeg1l3, 100, 0x44),
                         Bytes{3, 200}}));
+    corpus.Add({"cutter"}, "gapless-lame-extension.plan",
+               CutPlan(8000, 128, 4096, 20000, 0, 1 | 2 | 4 | 16,
+                       {Run(4, mpeg1l3, 200, 0x21), Run(0, mpeg1l3, 120, 0x42)}));
     corpus.Add({"cutter"}, "layer2-offset-past-end.plan",
                CutPlan(4000, 128, 30000, 40000, 100, 1 | 4, {Run(0, mpeg1l2, 120, 0x77)}));
     return 0;

@@ -82,6 +82,16 @@ private:
     size_t size_;
 };
 
+// The length of an ID3v2 tag, its 10-byte header included and a footer not
+// counted, from the four size bytes of that header: the sum of the bytes
+// times 2^21, 2^14, 2^7 and 1, each byte taken as it is (bit 7 included).
+// The one rule wherever a tag in front of the audio is measured.
+inline int64_t ID3v2TagLength(const uint8_t* sizeBytes)
+{
+    return int64_t(sizeBytes[0]) * (int64_t(1) << 21) + int64_t(sizeBytes[1]) * (int64_t(1) << 14)
+        + int64_t(sizeBytes[2]) * (int64_t(1) << 7) + int64_t(sizeBytes[3]) + 10;
+}
+
 // Writers for the same layouts, used when building tags.
 inline void PutBE32(std::vector<uint8_t>& out, uint32_t value)
 {

@@ -2,7 +2,9 @@
 
 #include "BinaryFile.h"
 #include "ByteReader.h"
+#include "FileIdentity.h"
 #include "FileRewrite.h"
+#include "InPlaceWrite.h"
 #include "ID3v1.h"
 #include "ID3v2Frames.h"
 #include "TextCodec.h"
@@ -11,6 +13,9 @@
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
 #include <optional>
 
 using id3v2::Bytes;
@@ -25,6 +30,17 @@ constexpr size_t kFrameBuffer = 250;
 // The largest tag size a synchsafe field can hold.
 constexpr size_t kMaxTagBody = 0x0FFFFFFF;
 constexpr size_t kCopyChunk = 1 << 20;
+// A tag's frames are walked up to this many: a body of millions of empty
+// frames is cut off there.
+constexpr size_t kMaxFrames = 50000;
+// The most of a tag's body that is read into memory, whatever its size
+// field claims; pictures of several megabytes fit easily.
+constexpr size_t kMaxTagRead = size_t(16) << 20;
+// The first read of a body; most tags without a picture fit in it.
+constexpr size_t kFirstRead = size_t(64) << 10;
+// Padding given to a tag when the file is rewritten anyway.
+constexpr int64_t kBasePadding = 1024;
+constexpr int64_t kMaxPadding = int64_t(1) << 20;
 
 // Header flags.
 constexpr uint8_t kUnsynchronised = 0x80;
@@ -65,8 +81,7 @@ bool ReadHeader(BinaryFile& file, TagHeader& header)
         return true;
     header.version = bytes[3];
     header.flags = bytes[5];
-    int64_t size = int64_t(bytes[6]) << 21 | int64_t(bytes[7]) << 14 | int64_t(bytes[8]) << 7 | int64_t(bytes[9]);
-    size += static_cast<int64_t>(kHeaderSize);
+    int64_t size = ID3v2TagLength(bytes.data() + 6);
     header.size = size > header.fileSize ? 0 : size;
     return true;
 }
@@ -238,63 +253,158 @@ bool V24SizesArePlain(const ByteReader& body, size_t at)
     return plain.frames > synchsafe.frames || (plain.frames == synchsafe.frames && plain.clean && !synchsafe.clean);
 }
 
-std::vector<FoundFrame> ParseFrames(const TagHeader& header, Bytes body)
+// Where the frames of a tag's body start: behind the extended header when
+// there is a plausible one. Some writers set the flag without writing the
+// header; a size that no extended header can have means the frames start
+// right away, as other readers take it.
+size_t FirstFrameOffset(const TagHeader& header, const ByteReader& reader)
 {
-    std::vector<FoundFrame> frames;
-    const uint8_t version = header.version;
-    if (version < 2 || version > 4)
-        return frames;
-    if (version == 2 && (header.flags & kExtendedHeader))  // v2.2 compression: no known scheme
-        return frames;
-    if (version < 4 && (header.flags & kUnsynchronised))
-        body = id3v2::RemoveUnsynchronisation(body.data(), body.size());
-
-    ByteReader reader(body);
-    size_t at = 0;
-    if (version > 2 && (header.flags & kExtendedHeader)) {
-        // v2.3 counts the size without its own four bytes, v2.4 with them.
-        at = version == 3 ? size_t(reader.BE32(0)) + 4 : size_t(reader.Synchsafe32(0));
-        if (!reader.Has(at, 0))
-            return frames;
+    if (header.version < 3 || !(header.flags & kExtendedHeader))
+        return 0;
+    if (header.version == 3) {
+        // Its size counts neither its own four bytes nor the padding it names.
+        uint32_t size = reader.BE32(0);
+        return (size == 6 || size == 10) && reader.Has(0, size_t(size) + 4) ? size_t(size) + 4 : 0;
     }
+    uint32_t size = reader.Synchsafe32(0);  // v2.4 counts the whole header
+    return size >= 6 && reader.U8(4) == 1 && reader.Has(0, size) ? size_t(size) : 0;
+}
+
+// The walk over a body's frames: `at` is where it stopped, which lies past
+// the bytes held when the last frame claims more than them.
+struct WalkEnd {
+    size_t at = 0;
+    bool capped = false;  // stopped after kMaxFrames frames
+};
+
+struct FrameAt {
+    size_t at;        // frame header
+    size_t dataAt;
+    size_t dataSize;  // as claimed
+};
+
+// Calls `visit` for each frame header found in the body, in order.
+template <typename Visit>
+WalkEnd WalkFrames(const TagHeader& header, const Bytes& body, Visit&& visit)
+{
+    WalkEnd end;
+    const uint8_t version = header.version;
+    ByteReader reader(body);
+    size_t at = FirstFrameOffset(header, reader);
     const size_t frameHeader = version == 2 ? 6 : kHeaderSize;
     const bool plainV24Sizes = version == 4 && V24SizesArePlain(reader, at);
-    // Every pass moves `at` forward by at least a frame header, so the loop
-    // ends after at most body.size() / 6 passes.
+    size_t count = 0;
+    // Every pass moves `at` forward by at least a frame header.
     while (reader.Has(at, frameHeader)) {
         uint8_t first = body[at];
         if (first < 'A' || first > 'Z')
             break;
-        std::string_view id(reinterpret_cast<const char*>(body.data() + at), version == 2 ? 3 : 4);
+        if (count++ == kMaxFrames) {
+            end.capped = true;
+            break;
+        }
         size_t dataSize = version == 2   ? size_t(reader.BE32(at + 2) & 0x00FFFFFF)
                           : version == 3 ? size_t(reader.BE32(at + 4))
                           : plainV24Sizes ? size_t(reader.BE32(at + 4))
                                           : size_t(reader.Synchsafe32(at + 4));
-        const size_t dataAt = at + frameHeader;
-        const size_t available = std::min(dataSize, body.size() - dataAt);
-        const bool complete = available == dataSize && dataSize > 0;
-        const uint8_t* data = body.data() + dataAt;
+        visit(FrameAt{at, at + frameHeader, dataSize});
+        at += frameHeader + dataSize;
+    }
+    end.at = at;
+    return end;
+}
+
+bool Readable(const TagHeader& header)
+{
+    // v2.2's compression flag names no known scheme.
+    return header.version >= 2 && header.version <= 4 && !(header.version == 2 && (header.flags & kExtendedHeader));
+}
+
+bool WholeTagUnsynchronised(const TagHeader& header)
+{
+    return header.version < 4 && (header.flags & kUnsynchronised);
+}
+
+std::vector<FoundFrame> ParseFrames(const TagHeader& header, Bytes body)
+{
+    std::vector<FoundFrame> frames;
+    if (!Readable(header))
+        return frames;
+    if (WholeTagUnsynchronised(header))
+        body = id3v2::RemoveUnsynchronisation(body.data(), body.size());
+    const uint8_t version = header.version;
+    ByteReader reader(body);
+    WalkFrames(header, body, [&](const FrameAt& frame) {
+        const size_t available = std::min(frame.dataSize, body.size() - std::min(frame.dataAt, body.size()));
+        const bool complete = available == frame.dataSize && frame.dataSize > 0;
+        const uint8_t* data = body.data() + std::min(frame.dataAt, body.size());
+        std::string_view id(reinterpret_cast<const char*>(body.data() + frame.at), version == 2 ? 3 : 4);
         if (version == 2) {
             frames.push_back(TakeV22Frame(id, data, available, complete));
         } else if (!id3v2::IsValidFrameId(id)) {
             // garbage with a plausible first letter: neither read nor kept
         } else if (version == 3) {
-            frames.push_back(TakeV23Frame(std::string(id), reader.BE16(at + 8), data, available, complete));
+            frames.push_back(TakeV23Frame(std::string(id), reader.BE16(frame.at + 8), data, available, complete));
         } else {
-            frames.push_back(TakeV24Frame(std::string(id), reader.U8(at + 8), reader.U8(at + 9),
+            frames.push_back(TakeV24Frame(std::string(id), reader.U8(frame.at + 8), reader.U8(frame.at + 9),
                                           header.flags & kUnsynchronised, data, available, complete));
         }
-        at = dataAt + dataSize;
-    }
+    });
     return frames;
 }
 
-bool ReadBody(BinaryFile& file, const TagHeader& header, Bytes& body)
+// What a tag's frames take of its body, in stored bytes (the zero bytes of
+// a whole-tag unsynchronisation counted), and whether the walk stopped at
+// the frame cap. Knows only the bytes given.
+struct Extent {
+    size_t contentEnd = 0;
+    bool capped = false;
+};
+
+Extent FramesExtent(const TagHeader& header, const Bytes& body)
 {
-    // The size has been checked against the file's size, so this never
-    // allocates more than the file holds.
-    body.resize(static_cast<size_t>(header.size) - kHeaderSize);
-    return file.Seek(static_cast<int64_t>(kHeaderSize)) && file.ReadExact(body.data(), body.size());
+    Extent extent;
+    if (!Readable(header))
+        return extent;
+    if (!WholeTagUnsynchronised(header)) {
+        WalkEnd end = WalkFrames(header, body, [](const FrameAt&) {});
+        return {end.at, end.capped};
+    }
+    Bytes plain = id3v2::RemoveUnsynchronisation(body.data(), body.size());
+    WalkEnd end = WalkFrames(header, plain, [](const FrameAt&) {});
+    // Back to stored bytes: each removed zero followed a 0xFF.
+    size_t stored = 0;
+    for (size_t kept = 0; kept < end.at && stored < body.size(); ++kept, ++stored)
+        if (body[stored] == 0xFF && stored + 1 < body.size() && body[stored + 1] == 0x00)
+            ++stored;
+    return {end.at > plain.size() ? body.size() + (end.at - plain.size()) : stored, end.capped};
+}
+
+// Reads as much of the tag's body as its frames take (at most kMaxTagRead
+// bytes), not what its size field claims: a size of hundreds of megabytes
+// in front of a small tag costs a small read. `whole` tells whether every
+// frame the walk found lies inside the bytes read.
+bool ReadBody(BinaryFile& file, const TagHeader& header, Bytes& body, bool* whole = nullptr)
+{
+    // The size has been checked against the file's size.
+    const size_t claimed = static_cast<size_t>(header.size) - kHeaderSize;
+    const size_t limit = std::min(claimed, kMaxTagRead);
+    size_t want = WholeTagUnsynchronised(header) ? limit : std::min(limit, kFirstRead);
+    body.clear();
+    for (;;) {
+        const size_t have = body.size();
+        body.resize(want);
+        if (!file.Seek(static_cast<int64_t>(kHeaderSize + have)) || !file.ReadExact(body.data() + have, want - have))
+            return false;
+        Extent extent = FramesExtent(header, body);
+        const bool fits = extent.contentEnd + kHeaderSize <= body.size() || extent.capped;
+        if (fits || body.size() == limit) {
+            if (whole)
+                *whole = !extent.capped && (extent.contentEnd <= body.size() || claimed <= body.size());
+            return true;
+        }
+        want = std::min(limit, std::max(extent.contentEnd + kFirstRead, 2 * body.size()));
+    }
 }
 
 // "(n)" refinements in front of a genre text give way to the text; alone,
@@ -347,6 +457,12 @@ uint8_t TrackFromText(const std::string& text)
     if (number.empty() || error != std::errc() || end != number.data() + number.size())
         return 0;
     return static_cast<uint8_t>(value & 0xFF);
+}
+
+std::string TrackTotalFromText(const std::string& text)
+{
+    size_t slash = text.find('/');
+    return slash == std::string::npos ? std::string() : TrimControl(text.substr(slash + 1));
 }
 
 // The whole frame for one of the seven texts.
@@ -404,6 +520,75 @@ bool CopyRest(BinaryFile& from, int64_t start, int64_t end, BinaryFile& to)
     return true;
 }
 
+bool AllZero(BinaryFile& file, int64_t from, int64_t to)
+{
+    std::vector<uint8_t> buffer(kFirstRead);
+    if (!file.Seek(from))
+        return false;
+    for (int64_t left = to - from; left > 0;) {
+        size_t chunk = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(buffer.size())));
+        if (!file.ReadExact(buffer.data(), chunk))
+            return false;
+        if (std::any_of(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(chunk), [](uint8_t b) { return b; }))
+            return false;
+        left -= static_cast<int64_t>(chunk);
+    }
+    return true;
+}
+
+// A tag is replaced from its first byte to the end its size field claims.
+// That is only safe when everything past its frames is zero padding: a
+// size field grown by a faulty writer or by damage would otherwise take
+// audio with it.
+bool PresentTagMayBeReplaced(BinaryFile& file, const TagHeader& header, const std::string& fileName,
+                             std::string& reason)
+{
+    if (!header.isTag || header.size == 0 || !Readable(header))
+        return true;
+    Bytes body;
+    bool whole = false;
+    if (!ReadBody(file, header, body, &whole)) {
+        reason = "Cannot read file \"" + fileName + "\". " + file.LastError();
+        return false;
+    }
+    const Extent extent = FramesExtent(header, body);
+    if (!whole) {
+        reason = "The ID3v2 tag of \"" + fileName + "\" holds more frames than can be read; it is left as it is.";
+        return false;
+    }
+    const int64_t contentEnd = int64_t(kHeaderSize + extent.contentEnd);
+    if (contentEnd < header.size && !AllZero(file, contentEnd, header.size)) {
+        reason = "The ID3v2 tag of \"" + fileName + "\" claims " + std::to_string(header.size)
+            + " bytes, but its frames end at byte " + std::to_string(contentEnd)
+            + " and what follows is not padding. Writing a new tag would lose that data, so the file is left as it is.";
+        return false;
+    }
+    return true;
+}
+
+// The new tag over the old one's bytes (frames, padding and a v2.4 footer):
+// the rest becomes zero padding, and the header claims the whole region so
+// that the audio stays where it is.
+bool WriteTagInPlace(const std::string& path, BinaryFile& source, BinaryFile& writable, const Bytes& tag,
+                     size_t region, const FileIdentity& identity, std::string& reason)
+{
+    InPlaceChange change;
+    change.Identity = identity;
+    change.Old.resize(region);
+    if (!source.Seek(0) || !source.ReadExact(change.Old.data(), region)) {
+        reason = "Cannot read file \"" + path + "\". " + source.LastError();
+        return false;
+    }
+    change.New = tag;
+    change.New.resize(region, 0);
+    Bytes size;
+    PutSynchsafe32(size, static_cast<uint32_t>(region - kHeaderSize));
+    std::copy(size.begin(), size.end(), change.New.begin() + 6);
+    if (change.New == change.Old)
+        return true;
+    return OverwriteInPlace(path, writable, change, &reason);
+}
+
 } // namespace
 
 TID3v2::TID3v2()
@@ -420,6 +605,7 @@ void TID3v2::Reset()
     artist_.clear();
     album_.clear();
     track_ = 0;
+    trackTotal_.clear();
     year_.clear();
     genre_.clear();
     comment_.clear();
@@ -429,6 +615,12 @@ void TID3v2::Reset()
 bool TID3v2::ReadTag(const std::string& fileName)
 {
     Reset();
+    // An in-place write cut off by a crash is finished (or dropped) first,
+    // so that no reader ever sees a torn tag. Where the file cannot be
+    // written, the journal waits for the next write.
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(fileName.c_str(), nullptr), &std::free);
+    if (resolved)
+        RecoverInPlaceWrite(resolved.get());
     BinaryFile file;
     TagHeader header;
     if (!file.Open(fileName, BinaryFile::Mode::Read) || !ReadHeader(file, header))
@@ -484,6 +676,7 @@ void TID3v2::TakeFrames(uint8_t version, uint8_t flags, std::vector<uint8_t> bod
     album_ = texts[kAlbum].value_or("");
     year_ = texts[kYear].value_or("");
     track_ = TrackFromText(texts[kTrack].value_or(""));
+    trackTotal_ = TrackTotalFromText(texts[kTrack].value_or(""));
     genre_ = GenreFromText(texts[kGenre].value_or(""), version == 4);
     if (chosenComment != kNone)
         comment_ = DecodeComment(*frames[chosenComment].content).text;
@@ -498,10 +691,12 @@ void TID3v2::TakeFrames(uint8_t version, uint8_t flags, std::vector<uint8_t> bod
     }
 }
 
-std::vector<uint8_t> TID3v2::RenderTag() const
+std::vector<uint8_t> TID3v2::RenderTag(size_t padding) const
 {
-    std::array<std::string, kFieldCount> texts = {
-        title_, artist_, album_, track_ > 0 ? std::to_string(track_) : std::string(), year_, genre_, comment_};
+    std::string track;
+    if (track_ > 0)
+        track = std::to_string(track_) + (trackTotal_.empty() ? std::string() : "/" + trackTotal_);
+    std::array<std::string, kFieldCount> texts = {title_, artist_, album_, track, year_, genre_, comment_};
     Bytes frames;
     for (size_t i = 0; i < texts.size(); ++i) {
         if (texts[i].empty())
@@ -514,10 +709,14 @@ std::vector<uint8_t> TID3v2::RenderTag() const
             continue;  // beyond what the tag's size field can express
         frames.insert(frames.end(), frame.begin(), frame.end());
     }
+    if (frames.empty())
+        padding = 0;
+    padding = std::min(padding, kMaxTagBody - frames.size());
     Bytes tag{'I', 'D', '3', 3, 0, 0};
-    tag.reserve(kHeaderSize + frames.size());
-    PutSynchsafe32(tag, static_cast<uint32_t>(frames.size()));
+    tag.reserve(kHeaderSize + frames.size() + padding);
+    PutSynchsafe32(tag, static_cast<uint32_t>(frames.size() + padding));
     tag.insert(tag.end(), frames.begin(), frames.end());
+    tag.resize(tag.size() + padding, 0);
     return tag;
 }
 
@@ -537,21 +736,64 @@ void TID3v2::DropFramesOfTheWholeAudio()
 
 bool TID3v2::WriteTag(const std::string& fileName)
 {
-    {
-        BinaryFile file;
-        TagHeader header;
-        if (!file.Open(fileName, BinaryFile::Mode::Read) || !ReadHeader(file, header))
-            return false;
-    }
+    writeError_.clear();
+    auto fail = [&](std::string reason) {
+        writeError_ = std::move(reason);
+        return false;
+    };
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(fileName.c_str(), nullptr), &std::free);
+    if (!resolved)
+        return fail("Cannot open file \"" + fileName + "\". " + SystemErrorText(errno));
+    const std::string path = resolved.get();
+    std::string reason;
+    if (!RecoverInPlaceWrite(path, &reason))
+        return fail(reason);
+
+    BinaryFile file;
+    TagHeader header;
+    if (!file.Open(path, BinaryFile::Mode::Read))
+        return fail("Cannot open file \"" + fileName + "\". " + file.LastError());
+    const auto identity = IdentityOfDescriptor(file.Descriptor());
+    if (!identity || !ReadHeader(file, header))
+        return fail("Cannot read file \"" + fileName + "\". "
+                    + (file.LastError().empty() ? "It is shorter than a tag header." : file.LastError()));
+    if (!PresentTagMayBeReplaced(file, header, fileName, reason))
+        return fail(reason);
+
+    const int64_t audioStart = AudioStart(file, header);
     const Bytes tag = RenderTag();
-    return RewriteFile(fileName, [&](BinaryFile& replacement, const std::string& original) {
-        BinaryFile source;
-        TagHeader header;
-        if (!source.Open(original, BinaryFile::Mode::Read) || !ReadHeader(source, header))
-            return false;
-        int64_t audioStart = AudioStart(source, header);
-        return replacement.Write(tag.data(), tag.size()) && CopyRest(source, audioStart, header.fileSize, replacement);
-    });
+    if (header.isTag && audioStart >= int64_t(tag.size()) && audioStart - int64_t(kHeaderSize) <= int64_t(kMaxTagBody)
+        && audioStart <= int64_t(kMaxTagRead)) {
+        BinaryFile writable;
+        if (writable.Open(path, BinaryFile::Mode::ReadWrite))
+            return WriteTagInPlace(path, file, writable, tag, static_cast<size_t>(audioStart), *identity, reason)
+                || fail(reason);
+        if (errno != EACCES && errno != EPERM && errno != EROFS)
+            return fail("Cannot open file \"" + fileName + "\". " + writable.LastError());
+        // A read-only file is rewritten, which the folder may allow.
+    }
+
+    const int64_t padding = std::min<int64_t>(kMaxPadding, kBasePadding + header.fileSize / 1000);
+    const Bytes padded = RenderTag(static_cast<size_t>(padding));
+    bool done = RewriteFile(
+        path,
+        [&](BinaryFile& replacement, const std::string& original) {
+            BinaryFile source;
+            TagHeader now;
+            if (!source.Open(original, BinaryFile::Mode::Read) || !ReadHeader(source, now)) {
+                reason = "Cannot read file \"" + fileName + "\". " + source.LastError();
+                return false;
+            }
+            if (!replacement.Write(padded.data(), padded.size())
+                || !CopyRest(source, AudioStart(source, now), now.fileSize, replacement)) {
+                reason = "Cannot write file \"" + fileName + "\". "
+                    + (replacement.LastError().empty() ? source.LastError() : replacement.LastError());
+                return false;
+            }
+            return true;
+        },
+        &reason);
+    return done || fail(reason);
 }
 
 void TID3v2::SetTitle(std::string_view value)
@@ -582,4 +824,9 @@ void TID3v2::SetGenre(std::string_view value)
 void TID3v2::SetComment(std::string_view value)
 {
     comment_ = TrimControlRight(value);
+}
+
+void TID3v2::SetTrackTotal(std::string_view value)
+{
+    trackTotal_ = TrimControl(value);
 }

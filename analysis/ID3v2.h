@@ -16,10 +16,20 @@ public:
     void Reset();
     // True when the first 10 bytes of the file could be read, tag or not.
     bool ReadTag(const std::string& fileName);
-    // Rewrites the file with a v2.3 tag built from the fields (and the kept
-    // frames) in front of the audio, through a new file renamed over the old
-    // one (see FileRewrite.h). On false the file is exactly as it was.
+    // Puts a v2.3 tag built from the fields (and the kept frames) in front
+    // of the audio. When it fits into the bytes of the file's present tag
+    // (frames and padding), it is written there, through a journal (see
+    // InPlaceWrite.h), the rest zero padding and the tag's size unchanged.
+    // Otherwise the file is rewritten through a new file renamed over the
+    // old one (see FileRewrite.h), the tag then padded so that later edits
+    // fit: 1 KiB plus 0.1% of the file, at most 1 MiB (an empty tag stays
+    // 10 bytes). Refused, the file untouched, when the present tag's size
+    // field claims bytes beyond its frames that are not zero padding (they
+    // would be audio lost). On false the file is exactly as it was and
+    // WriteError() says why.
     bool WriteTag(const std::string& fileName);
+    // The reason the last WriteTag failed, naming the file.
+    const std::string& WriteError() const { return writeError_; }
 
     bool Exists() const { return exists_; }
     uint8_t VersionID() const { return versionID_; }
@@ -30,6 +40,9 @@ public:
     const std::string& Artist() const { return artist_; }
     const std::string& Album() const { return album_; }
     uint8_t Track() const { return track_; }
+    // The total after the "/" of the track text ("3/12" gives "12"), kept
+    // and written back with the number; empty when there was none.
+    const std::string& TrackTotal() const { return trackTotal_; }
     const std::string& Year() const { return year_; }
     const std::string& Genre() const { return genre_; }
     const std::string& Comment() const { return comment_; }
@@ -39,12 +52,15 @@ public:
     void SetArtist(std::string_view value);
     void SetAlbum(std::string_view value);
     void SetTrack(uint8_t value) { track_ = value; }
+    // Trims characters with codes 0 to 32 at both ends.
+    void SetTrackTotal(std::string_view value);
     void SetYear(std::string_view value);
     void SetGenre(std::string_view value);
     void SetComment(std::string_view value);
 
-    // The whole tag WriteTag would put in front of the audio, header included.
-    std::vector<uint8_t> RenderTag() const;
+    // The whole tag, header included, followed by `padding` zero bytes that
+    // its size counts (none for a tag without frames).
+    std::vector<uint8_t> RenderTag(size_t padding = 0) const;
 
     // Forgets the kept frames that describe the audio as a whole and so are
     // wrong on a section cut from it: the length (TLEN), size (TSIZ), the
@@ -64,10 +80,12 @@ private:
     std::string artist_;
     std::string album_;
     uint8_t track_ = 0;
+    std::string trackTotal_;
     std::string year_;
     std::string genre_;
     std::string comment_;
     // Frames of the tag last read that are not among the seven, in v2.3 form
     // (10-byte header and data), in their original order.
     std::vector<std::vector<uint8_t>> keptFrames_;
+    std::string writeError_;
 };

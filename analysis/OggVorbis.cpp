@@ -86,8 +86,7 @@ int64_t LeadingID3v2Size(BinaryFile& file, int64_t fileSize)
     const ByteReader bytes(header.data(), header.size());
     if (!bytes.Matches(0, "ID3"))
         return 0;
-    int64_t size = int64_t(header[6]) * (1 << 21) + int64_t(header[7]) * (1 << 14)
-        + int64_t(header[8]) * (1 << 7) + header[9] + 10;
+    int64_t size = ID3v2TagLength(header.data() + 6);
     if (header[5] & 0x10)
         size += 10;  // footer
     return size > fileSize ? 0 : size;

@@ -149,7 +149,7 @@ StagedFile::Outcome StagedFile::Commit(const std::string& target, bool replace,
         if (result != 0) {
             if (!replace && errno == EEXIST)
                 return Outcome::NameTaken;
-            Fail("Cannot replace file", target, errno);
+            Fail("Cannot create file", target, errno);
             return Outcome::Failed;
         }
         namedPath_.clear();

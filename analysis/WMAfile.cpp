@@ -1,9 +1,11 @@
 #include "WMAfile.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstring>
 #include <exception>
+#include <vector>
 
 #include "BinaryFile.h"
 #include "TextCodec.h"
@@ -27,6 +29,10 @@ constexpr Guid kExtendedContentDescriptionObject = {0x40, 0xA4, 0xD0, 0xD2, 0x07
 // GUID and low 32 bits of the size; the smallest an object can be.
 constexpr int64_t kObjectHeaderSize = 24;
 
+// Header objects walked at most; real files have a dozen or two, and a
+// header claiming millions of empty ones is not read to its end.
+constexpr uint32_t kMaxHeaderObjects = 4096;
+
 // Longest field string kept, in UTF-16 code units; longer ones are skipped past.
 constexpr size_t kMaxFieldChars = 250;
 
@@ -44,9 +50,10 @@ struct FileData {
     std::array<std::string, kTagCount> TagData;  // UTF-8, untrimmed; index 0 unused
 };
 
-// Sequential little-endian reads from the file. A short read sets a sticky
-// failure after which every read yields zeros, so parsing loops only need to
-// check Failed() to stop.
+// Sequential little-endian reads from the file, through a window of bytes
+// so that runs of small objects cost no system call each. A short read sets
+// a sticky failure after which every read yields zeros, so parsing loops
+// only need to check Failed() to stop.
 class Cursor {
 public:
     explicit Cursor(BinaryFile& file) : file_(file) {}
@@ -58,7 +65,8 @@ public:
 
     bool Read(void* buffer, size_t count)
     {
-        if (!failed_ && file_.Seek(position_) && file_.ReadExact(buffer, count)) {
+        if (!failed_ && Fill(count)) {
+            std::memcpy(buffer, window_.data() + (position_ - windowStart_), count);
             position_ += static_cast<int64_t>(count);
             return true;
         }
@@ -100,9 +108,28 @@ public:
     }
 
 private:
+    static constexpr size_t kWindowSize = 64 * 1024;
+
+    // Makes the window hold count bytes at the position; false when the
+    // file ends first or cannot be read.
+    bool Fill(size_t count)
+    {
+        if (position_ < 0)
+            return false;
+        if (position_ >= windowStart_ && position_ + int64_t(count) <= windowStart_ + int64_t(window_.size()))
+            return true;
+        window_.resize(std::max(count, kWindowSize));
+        windowStart_ = position_;
+        const size_t got = file_.Seek(position_) ? file_.Read(window_.data(), window_.size()) : 0;
+        window_.resize(got);
+        return got >= count;
+    }
+
     BinaryFile& file_;
     int64_t position_ = 0;
     bool failed_ = false;
+    std::vector<uint8_t> window_;
+    int64_t windowStart_ = 0;
 };
 
 std::string UpperAscii(std::string text)
@@ -189,7 +216,7 @@ bool ReadHeaderObjects(BinaryFile& file, FileData& data)
     in.Skip(8);
     const uint32_t objectCount = in.U32();
     in.Skip(2);
-    for (uint32_t k = 0; k < objectCount && !in.Failed(); ++k) {
+    for (uint32_t k = 0; k < std::min(objectCount, kMaxHeaderObjects) && !in.Failed(); ++k) {
         const int64_t start = in.Position();
         const Guid guid = in.ReadGuid();
         const uint32_t size = in.U32();

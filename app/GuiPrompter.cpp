@@ -24,6 +24,18 @@ QMessageBox::Icon BoxIcon(MessageIcon icon)
 
 } // namespace
 
+namespace {
+// The extensions the player describes and plays as streams.
+const QStringList kAudioSuffixes{"mp3", "ogg", "wav", "wma"};
+} // namespace
+
+QString AudioFilePatterns() { return "*." + kAudioSuffixes.join(" *."); }
+
+bool IsAudioFileName(const QString& fileName)
+{
+    return kAudioSuffixes.contains(QFileInfo(fileName).suffix().toLower());
+}
+
 GuiPrompter::GuiPrompter(QWidget& owner, TBrowseForFolder& folderPicker)
     : owner_(owner), folderPicker_(folderPicker)
 {
@@ -40,7 +52,9 @@ void GuiPrompter::ShowMessage(const std::string& caption, const std::string& tex
 
 std::optional<std::string> GuiPrompter::AskOpenFileName()
 {
-    QFileDialog dialog(&owner_, QString(), openFolder_, "MP3 files (*.mp3)");
+    QFileDialog dialog(&owner_, QString(), openFolder_);
+    dialog.setNameFilters({QStringLiteral("MP3 files (*.mp3)"), QStringLiteral("Audio files (%1)").arg(AudioFilePatterns()),
+                           QStringLiteral("All files (*)")});
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
@@ -77,9 +91,9 @@ bool GuiPrompter::ExecuteFolderPicker(std::string& path)
     return true;
 }
 
-void GuiPrompter::OpenDocument(const std::string& pathOrUrl)
+bool GuiPrompter::OpenDocument(const std::string& pathOrUrl)
 {
     const QString text = QString::fromStdString(pathOrUrl);
     const QUrl url = QFileInfo::exists(text) ? QUrl::fromLocalFile(text) : QUrl::fromUserInput(text);
-    QDesktopServices::openUrl(url);
+    return QDesktopServices::openUrl(url);
 }

@@ -14,10 +14,16 @@
 class QWidget;
 class TBrowseForFolder;
 
+// The file kinds the player reads, for the Open dialog's filters and drops:
+// "*.mp3 *.ogg *.wav *.wma"; a name matches in any letter case.
+QString AudioFilePatterns();
+bool IsAudioFileName(const QString& fileName);
+
 class GuiPrompterBase : public Prompter {
 public:
-    // Opens a local file path or a web address; failures are not reported.
-    virtual void OpenDocument(const std::string& pathOrUrl) = 0;
+    // Opens a local file path or a web address with the desktop's default
+    // application; false when none could be started.
+    virtual bool OpenDocument(const std::string& pathOrUrl) = 0;
 };
 
 class GuiPrompter : public GuiPrompterBase {
@@ -29,7 +35,7 @@ public:
     std::optional<std::string> AskOpenFileName() override;
     std::optional<std::string> AskSaveFileName(const std::string& proposedName) override;
     bool ExecuteFolderPicker(std::string& path) override;
-    void OpenDocument(const std::string& pathOrUrl) override;
+    bool OpenDocument(const std::string& pathOrUrl) override;
 
 private:
     QWidget& owner_;

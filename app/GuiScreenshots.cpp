@@ -1,8 +1,9 @@
-#include <QLineEdit>
 #include "GuiScreenshots.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
+#include <QTimer>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QTabWidget>
@@ -10,6 +11,7 @@
 #include <cstdio>
 
 #include "app/Main.h"
+#include "playback/WaveformEnvelope.h"
 
 namespace {
 
@@ -31,11 +33,26 @@ public:
     }
     std::optional<std::string> AskSaveFileName(const std::string&) override { return std::nullopt; }
     bool ExecuteFolderPicker(std::string&) override { return false; }
-    void OpenDocument(const std::string&) override {}
+    bool OpenDocument(const std::string&) override { return true; }
 
 private:
     QString sample_;
 };
+
+bool WaitForEnvelope(TMainForm& window)
+{
+    bool decoded = false;
+    QEventLoop loop;
+    QObject::connect(window.Envelope, &WaveformEnvelope::envelopeFinished, &loop, [&](bool ok) {
+        decoded = ok;
+        loop.quit();
+    });
+    if (!window.Envelope->Running())
+        return false;
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    loop.exec();
+    return decoded;
+}
 
 bool Grab(QWidget& window, const QString& fileName)
 {
@@ -52,8 +69,13 @@ int SaveScreenshots(const QString& folder, const QString& sampleFile)
     TMainForm window(std::make_unique<SamplePrompter>(sampleFile));
     window.show();
     window.RunHandler([&window] { window.btnOpenClick(); });
-    window.edtEnd->setText("00:04.500");
-    window.edtStart->setText("00:01.250");
+    // The split page is drawn with the whole waveform of the sample.
+    if (!sampleFile.isEmpty() && !WaitForEnvelope(window)) {
+        std::fprintf(stderr, "No waveform: the audio library could not decode %s\n", qPrintable(sampleFile));
+        return 1;
+    }
+    window.edtEnd->setText("00:47.500");
+    window.edtStart->setText("00:20.250");
     const QDir out(folder);
     if (!Grab(window, out.filePath("split-page.png")))
         return 1;

@@ -24,6 +24,7 @@
 #include "app/dialogs/BrwsFldr.h"
 #include "playback/BASSPlayer.h"
 #include "playback/ProgramFolder.h"
+#include "playback/WaveformEnvelope.h"
 
 namespace {
 
@@ -142,11 +143,15 @@ TMainForm::TMainForm(std::unique_ptr<GuiPrompterBase> prompter, const std::strin
     splitUi_ = std::make_unique<WindowSplitUi>(*this);
     BuildWindow();
     ConnectHandlers();
+    ConnectDesktop();
     RunHandler([this] { FormCreate(); });
 }
 
 TMainForm::~TMainForm()
 {
+    // The envelope's scan decodes through the player's library; it ends first.
+    delete Envelope;
+    Envelope = nullptr;
     // The player reports through the prompter; it must not outlive it.
     delete Player;
     Player = nullptr;
@@ -182,6 +187,8 @@ void TMainForm::FormCreate()
     Player = new TBASSPlayer(this, &prompts(), ProgramFolder);
     Player->setObjectName("PermanentPlayer");
     SplitCommands = std::make_unique<TSplitCommands>(*Player, ID3v1, ID3v2, *splitUi_);
+    // Option.ini [Main] Gapless=1: sample-exact parts that join without a gap.
+    SplitCommands->SetGapless(ReadIniString(ProgramFolder + "Option.ini", "Main", "Gapless", "0") == "1");
 }
 
 void TMainForm::ReadOptions()
@@ -191,15 +198,27 @@ void TMainForm::ReadOptions()
 
 void TMainForm::btnOpenClick()
 {
-    const std::optional<std::string> chosen = prompts().AskOpenFileName();
-    if (!chosen)
-        return;
-    const std::string& fileName = *chosen;
+    if (const std::optional<std::string> chosen = prompts().AskOpenFileName())
+        OpenFile(*chosen);
+}
+
+void TMainForm::OpenFile(const std::string& fileName)
+{
     edtFile->setText(Q(fileName));
+    // The folder picker starts beside the opened file until a folder has
+    // been picked (the split command then passes that one).
+    DirDialog1->SetPath(std::filesystem::path(fileName).parent_path().string());
     TmrPlayer->stop();
     Player->Close();
 
-    ID3v1.ReadTag(fileName);
+    // Opening a pipe or a device to read it waits for a writer that may
+    // never come and hangs the window: only a regular file is read.
+    std::error_code error;
+    const bool regularFile = std::filesystem::is_regular_file(fileName, error);
+    if (regularFile)
+        ID3v1.ReadTag(fileName);
+    else
+        ID3v1.Reset();
     if (ID3v1.Exists()) {
         labTitle->setText(Q(ID3v1.Title()));
         labArtist->setText(Q(ID3v1.Artist()));
@@ -213,12 +232,14 @@ void TMainForm::btnOpenClick()
     }
 
     if (Player->PlayerReady()) {
-        Player->Open(fileName);
+        if (regularFile)
+            Player->Open(fileName);
         LengthMs = static_cast<int32_t>(Player->PlayLength());
         LengthRemainderMs = LengthMs % 1000;
         tkbPosition->setMaximum(LengthMs / 1000);
         labLength->setText(Q(FormatTimeText(LengthMs / 1000.0)));
     }
+    StartEnvelope(fileName);
 
     edtStart->setText("00:00.000");
     edtEnd->setText("00:00.000");
@@ -241,10 +262,18 @@ void TMainForm::rdbPartClick()
         widget->setEnabled(true);
 }
 
-void TMainForm::sbtnHelp1Click() { prompts().OpenDocument(HelpFileName); }
-void TMainForm::sbtnHelp3Click() { prompts().OpenDocument(HelpFileName); }
-void TMainForm::sbtnWeb1Click() { prompts().OpenDocument(WebAddress); }
-void TMainForm::sbtnWeb3Click() { prompts().OpenDocument(WebAddress); }
+void TMainForm::sbtnHelp1Click() { ShowDocument(HelpFileName); }
+void TMainForm::sbtnHelp3Click() { ShowDocument(HelpFileName); }
+void TMainForm::sbtnWeb1Click() { ShowDocument(WebAddress); }
+void TMainForm::sbtnWeb3Click() { ShowDocument(WebAddress); }
+
+// A desktop without a browser would otherwise swallow the click silently.
+void TMainForm::ShowDocument(const std::string& pathOrUrl)
+{
+    if (!prompts().OpenDocument(pathOrUrl))
+        prompts().ShowMessage(ProductName, "No web browser could be started to show\r\n" + pathOrUrl,
+                              MessageIcon::Warning);
+}
 void TMainForm::sbtnAbout1Click() { ShowAboutBox(); }
 void TMainForm::sbtnAbout3Click() { ShowAboutBox(); }
 

@@ -42,6 +42,7 @@ class QToolButton;
 class TAboutBox;
 class TBASSPlayer;
 class TBrowseForFolder;
+class WaveformEnvelope;
 
 class TMainForm : public QMainWindow {
     Q_OBJECT
@@ -146,6 +147,7 @@ public:
     QTimer* TmrPlayer = nullptr;              // 1000 ms, stopped at start
     TBrowseForFolder* DirDialog1 = nullptr;   // old dialog style, no edit box
     TAboutBox* AboutBox = nullptr;            // made on first use
+    WaveformEnvelope* Envelope = nullptr;     // scans the opened file for tkbPosition
 
     // --- fields ---
     std::string ProgramFolder;   // ends in "/"
@@ -199,6 +201,14 @@ public slots:
     void Button3Click();
 
 public:
+    // A file from the command line, a drop or an Open button (MainDesktop.cpp
+    // for the first two): OpenFile is the split page's Open with fileName
+    // chosen, OpenTagFile the tag page's; an empty name is a cancel there.
+    void OpenFile(const std::string& fileName);
+    void OpenTagFile(const std::string& fileName);
+    // A dropped file opens on the page shown, while its Open button is enabled.
+    bool OpenDroppedFile(const std::string& fileName);
+
     void FillID3v1Group(const std::string& path);
     void FillID3v2Group(const std::string& path);
     void SaveID3v1Fields(const std::string& path);
@@ -214,6 +224,10 @@ public:
 protected:
     // Closing the window during an equal-parts run stops it before its next part.
     void closeEvent(QCloseEvent* event) override;
+    // Audio files dropped anywhere on the window, the edits included.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     class WindowSplitUi;
@@ -222,6 +236,11 @@ private:
     QWidget* BuildSplitPage();
     QWidget* BuildTagPage();
     void ConnectHandlers();
+    // Keys, drops and the waveform (MainDesktop.cpp).
+    void ConnectDesktop();
+    void PlayOrPause();
+    void StartEnvelope(const std::string& fileName);
+    void ShowDocument(const std::string& pathOrUrl);
     void ReadOptions();
     void ShowAboutBox();
     void SetSplitRunning(bool running);

@@ -206,7 +206,7 @@ QWidget* TMainForm::BuildSplitPage()
     transport->setSpacing(3);
     for (QToolButton* button : {sbtnPlay, sbtnPause, sbtnStop, sbtnBegin, sbtnEnd}) {
         button->setFixedSize(28, 24);
-        button->setFocusPolicy(Qt::NoFocus);
+        button->setFocusPolicy(Qt::TabFocus);
         transport->addWidget(button);
     }
     transport->addSpacing(16);

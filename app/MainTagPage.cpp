@@ -121,8 +121,14 @@ void TMainForm::tabTagShow()
 
 void TMainForm::btnOpenTagClick()
 {
-    if (const auto chosen = prompts().AskOpenFileName())
-        edtFileTag->setText(QString::fromStdString(*chosen));
+    const auto chosen = prompts().AskOpenFileName();
+    OpenTagFile(chosen.value_or(std::string()));
+}
+
+void TMainForm::OpenTagFile(const std::string& fileName)
+{
+    if (!fileName.empty())
+        edtFileTag->setText(QString::fromStdString(fileName));
     if (edtFileTag->text().isEmpty())
         return;
     const std::string path = edtFileTag->text().toStdString();

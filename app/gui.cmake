@@ -9,11 +9,17 @@ target_link_libraries(corvella_art PRIVATE Qt6::Gui PkgConfig::JPEG)
 set_target_properties(corvella_art PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/tools)
 
 set(art_dir ${CMAKE_CURRENT_BINARY_DIR}/pictures)
+set(icon_files ${art_dir}/icons/hicolor/scalable/apps/example.ondrel.Corvella.svg)
+foreach(size 16 22 24 32 48 64 128 256)
+  list(APPEND icon_files ${art_dir}/icons/hicolor/${size}x${size}/apps/example.ondrel.Corvella.png)
+endforeach()
 add_custom_command(
-  OUTPUT ${art_dir}/banner.jpg ${art_dir}/logo.png
+  OUTPUT ${art_dir}/banner.jpg ${art_dir}/logo.png ${icon_files}
   COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen $<TARGET_FILE:corvella_art> ${art_dir}
   DEPENDS corvella_art
-  COMMENT "Drawing the banner and the logo")
+  COMMENT "Drawing the banner, the logo and the desktop icons")
+# The desktop icons are installed, not compiled in (cmake/Install.cmake).
+add_custom_target(corvella_icons ALL DEPENDS ${icon_files})
 qt_add_resources(corvella_gui "pictures" PREFIX "/pictures" BASE ${art_dir}
                  FILES ${art_dir}/banner.jpg ${art_dir}/logo.png)
 

@@ -1,6 +1,8 @@
 // Corvella: cuts MP3 files by byte ranges and edits their ID3 tags.
+// "corvella FILE" opens FILE at start as if it had been chosen with Open.
 // "corvella --screenshot FOLDER [FILE]" draws both pages into FOLDER instead.
 #include <QApplication>
+#include <QFileInfo>
 #include <QStringList>
 
 #include <csignal>
@@ -24,5 +26,10 @@ int main(int argc, char* argv[])
 
     TMainForm MainForm;
     MainForm.show();
+    // The Open dialog hands over absolute paths; a name given relative to
+    // the current folder becomes one too.
+    if (arguments.size() >= 2)
+        MainForm.RunHandler(
+            [&] { MainForm.OpenFile(QFileInfo(arguments.at(1)).absoluteFilePath().toStdString()); });
     return QApplication::exec();
 }

@@ -9,6 +9,7 @@
 
 #include "analysis/Errors.h"
 #include "cli/Commands.h"
+#include "playback/BASSPlayer.h"
 
 int main(int argc, char** argv)
 {
@@ -19,6 +20,9 @@ int main(int argc, char** argv)
     Arguments args(argv + 1, argv + argc);
     // The player posts its events to the application's event loop.
     QCoreApplication application(argc, argv);
+    // The commands only ask the player for lengths and bit rates: no sound
+    // device is opened for that.
+    TBASSPlayer::SetOutputOfNewPlayers(PlayerOutput::Silent);
 
     static const std::map<std::string, int (*)(const Arguments&)> commands = {
         {"info", RunInfoCommand},

@@ -166,7 +166,8 @@ std::optional<AudioSpan> LocateAudio(BinaryFile& file, int64_t fileSize, int64_t
     int64_t start = id3v2Size > 0 && id3v2Size < audioEnd ? id3v2Size : 0;
     if (audioEnd <= start)
         return std::nullopt;
-    FileWindow window(file, audioEnd);
+    // The first frame lies close to the tags' end: a small window.
+    FileWindow window(file, audioEnd, 64 * 1024);
     // The search of the MPEG analysis, not limited to its first block: a
     // frame it finds in that block is found here at the same position, and
     // a stream behind a longer run of padding is still found at its start.

@@ -60,7 +60,7 @@ struct StreamSignature {
 // cache rather than copied.
 class FileWindow {
 public:
-    FileWindow(BinaryFile& file, int64_t limit, size_t windowSize = 8 * 1024 * 1024);
+    FileWindow(BinaryFile& file, int64_t limit, size_t windowSize = 1024 * 1024);
     ~FileWindow();
     FileWindow(const FileWindow&) = delete;
     FileWindow& operator=(const FileWindow&) = delete;
@@ -97,7 +97,7 @@ std::optional<AudioSpan> LocateAudio(BinaryFile& file, int64_t fileSize, int64_t
 class TFrameWalker {
 public:
     // Starts at span.TimeZero, which must be a frame start found by LocateAudio.
-    TFrameWalker(BinaryFile& file, const AudioSpan& span, size_t windowSize = 8 * 1024 * 1024);
+    TFrameWalker(BinaryFile& file, const AudioSpan& span, size_t windowSize = 1024 * 1024);
 
     // Continues from a frame start that an earlier walk of the same,
     // unchanged file reached (TimeZero <= frameStart <= AudioEnd), with the

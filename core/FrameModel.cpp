@@ -129,9 +129,13 @@ uint16_t LameTagCrc(const uint8_t* bytes, size_t count, uint16_t crc)
     return crc;
 }
 
-std::optional<FrameHeader> HeaderFrameHeader(const FrameHeader& like)
+std::optional<FrameHeader> HeaderFrameHeader(const FrameHeader& like, bool constantBitRate)
 {
-    return SmallestHolding(like, like.XingOffset() + kXingFieldsLength + kLameLength);
+    size_t need = like.XingOffset() + kXingFieldsLength + kLameLength;
+    FrameHeader own = like.WithBitRateIndex(like.BitRateIndex);
+    if (constantBitRate && own.Length() >= need)
+        return own;
+    return SmallestHolding(like, need);
 }
 
 std::vector<uint8_t> RenderHeaderFrame(const FrameHeader& header, const HeaderFrameFields& fields)
@@ -223,7 +227,12 @@ std::optional<HeaderFrameInfo> ReadHeaderFrame(const uint8_t* frame, size_t avai
 
 std::vector<uint8_t> RenderReservoirFrame(const FrameHeader& like, const std::vector<uint8_t>& reservoir)
 {
-    auto header = SmallestHolding(like, like.WithBitRateIndex(1).DataOffset() + reservoir.size());
+    size_t need = like.WithBitRateIndex(1).DataOffset() + reservoir.size();
+    // The stream's own rate when it holds the reservoir, so that a part of
+    // a constant-rate stream keeps one rate.
+    std::optional<FrameHeader> header = like.WithBitRateIndex(like.BitRateIndex);
+    if (header->Length() < need)
+        header = SmallestHolding(like, need);
     if (!header || !like.IsLayer3())
         return {};
     // All-zero side information: main_data_begin 0 and no coded bits in

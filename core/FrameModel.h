@@ -91,9 +91,12 @@ struct HeaderFrameFields {
     uint16_t MusicCrc = 0;
 };
 
-// The smallest frame of the stream's version, layer, rate and mode that
-// holds a Xing header and its LAME extension; nullopt when none does.
-std::optional<FrameHeader> HeaderFrameHeader(const FrameHeader& like);
+// The frame that carries a Xing header and its LAME extension: the
+// stream's version, layer, rate and mode at the smallest bit rate whose
+// frame holds them, or, for a constant bit rate, at the stream's own rate
+// when that holds them (readers that take a constant rate from the first
+// frame then get the right one); nullopt when no rate holds them.
+std::optional<FrameHeader> HeaderFrameHeader(const FrameHeader& like, bool constantBitRate);
 // The whole header frame (header.Length() bytes) with the fields and the
 // extension's CRC.
 std::vector<uint8_t> RenderHeaderFrame(const FrameHeader& header, const HeaderFrameFields& fields);
@@ -113,6 +116,6 @@ uint16_t LameTagCrc(const uint8_t* bytes, size_t count, uint16_t crc = 0);
 
 // A frame that decodes to silence and whose main data area ends with
 // reservoir, so that the frame after it finds the main data it points back
-// to. Same version, layer, rate and mode as like, at the smallest bit rate
-// that holds it; empty when none does.
+// to. Same version, layer, rate and mode as like, at like's bit rate when
+// that holds it, else at the smallest that does; empty when none does.
 std::vector<uint8_t> RenderReservoirFrame(const FrameHeader& like, const std::vector<uint8_t>& reservoir);

@@ -10,7 +10,8 @@
 
 class Prompter : public MessagePrompter {
 public:
-    // The open dialog of the split and tag pages ("MP3 files (*.mp3)").
+    // The open dialog of the split and tag pages ("MP3 files (*.mp3)" first,
+    // then every audio file the player reads, then all files).
     // Empty when the user cancelled.
     virtual std::optional<std::string> AskOpenFileName() = 0;
     // The save dialog of the section command: filter "MP3 Files (*.mp3)",

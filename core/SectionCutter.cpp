@@ -312,6 +312,7 @@ std::vector<uint8_t> ReservoirFrameBefore(TFrameWalker& walker, int64_t index, i
 struct PartLayout {
     int64_t HeaderLength = 0;
     int64_t ReservoirLength = 0;
+    bool ReservoirRateDiffers = false;  // the reservoir frame has a rate of its own
     int64_t FirstFrame = 0;
     int64_t AudioFrames = 0;
     int64_t StartByte = 0;
@@ -341,7 +342,7 @@ HeaderFrameFields HeaderFieldsFor(TFrameWalker& walker, const AudioSpan& span, c
     int64_t bytes = layout.HeaderLength + layout.ReservoirLength + layout.EndByte - layout.StartByte;
     fields.Frames = static_cast<uint32_t>(std::min<int64_t>(frames, UINT32_MAX));
     fields.Bytes = static_cast<uint32_t>(std::min<int64_t>(bytes, UINT32_MAX));
-    fields.VariableBitRate = source && source->Fields.VariableBitRate;
+    fields.VariableBitRate = (source && source->Fields.VariableBitRate) || layout.ReservoirRateDiffers;
 
     walker.ResumeAt(layout.StartByte, layout.FirstFrame);
     std::optional<uint8_t> firstRate;
@@ -537,7 +538,8 @@ bool TSectionCutter::Cut(const CutRequest& request)
         return false;
 
     int64_t delay = plan.Delay;
-    std::optional<FrameHeader> headerFrameHeader = HeaderFrameHeader(first);
+    bool sourceVariable = span.SourceHeader && span.SourceHeader->Fields.VariableBitRate;
+    std::optional<FrameHeader> headerFrameHeader = HeaderFrameHeader(first, !sourceVariable);
     int64_t headerLength = headerFrameHeader ? static_cast<int64_t>(headerFrameHeader->Length()) : 0;
 
     PendingFile part(request.Target);
@@ -558,6 +560,7 @@ bool TSectionCutter::Cut(const CutRequest& request)
         PartLayout layout;
         layout.HeaderLength = headerLength;
         layout.ReservoirLength = static_cast<int64_t>(reservoirFrame.size());
+        layout.ReservoirRateDiffers = !reservoirFrame.empty() && (reservoirFrame[2] >> 4) != first.BitRateIndex;
         layout.FirstFrame = plan.FirstFrame;
         layout.AudioFrames = audioFrames;
         layout.StartByte = startByte;

@@ -1,7 +1,8 @@
 // Time texts of the split page: "MM:SS.mmm" (minutes at least two digits,
 // seconds two, milliseconds at least three), the position label's
 // "MM:SS:mmm", and the conversions the window, the cutter and the split
-// commands use. Pure functions; any thread.
+// commands use. Pure functions; any thread. The decimal point is always
+// ".", whatever the locale the program runs under.
 #pragma once
 
 #include <cstdint>

@@ -28,6 +28,8 @@ typedef struct BASS_ADDON_DECODER {
     BOOL(*seek)(void *state, QWORD frame);
     /* Releases the state. */
     void(*close)(void *state);
+    /* BASS_STREAM_DECODE makes a decoding channel; other flags are ignored. */
+    DWORD flags;
 } BASS_ADDON_DECODER;
 
 /* Creates a stream from the decoder; returns its handle, or 0 with the error

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace engine {
 
@@ -11,8 +12,8 @@ namespace {
 constexpr int64_t kDecodeChunkFrames = 2048;
 }
 
-Channel::Channel(DWORD handle, ChannelKind kind, std::unique_ptr<Decoder> decoder)
-    : handle_(handle), kind_(kind), decoder_(std::move(decoder)) {
+Channel::Channel(DWORD handle, ChannelKind kind, std::unique_ptr<Decoder> decoder, bool decodeOnly)
+    : handle_(handle), kind_(kind), decodeOnly_(decodeOnly), decoder_(std::move(decoder)) {
     rate_ = decoder_->SampleRate();
     channels_ = decoder_->Channels();
     lengthFrames_ = decoder_->LengthFrames();
@@ -114,6 +115,32 @@ bool Channel::RemoveSync(HSYNC sync) {
         return false;
     syncs_.erase(found);
     return true;
+}
+
+int64_t Channel::ReadDecoded(int16_t* out, int64_t frames) {
+    std::optional<int64_t> seek;
+    {
+        std::lock_guard lock(stateMutex_);
+        seek = std::exchange(pendingSeek_, std::nullopt);
+    }
+    std::lock_guard decodeLock(decodeMutex_);
+    if (seek)
+        SeekDecoderLocked(*seek);
+    int64_t got = 0;
+    if (!decoderDone_) {
+        try {
+            got = decoder_->Read(out, frames);
+        } catch (...) {
+            got = 0;  // a damaged stream ends where decoding stopped
+        }
+        if (got <= 0)
+            decoderDone_ = true;
+    }
+    sourcePosition_ += std::max<int64_t>(got, 0);
+    std::lock_guard lock(stateMutex_);
+    if (!pendingSeek_)
+        held_ = sourcePosition_;
+    return std::max<int64_t>(got, 0);
 }
 
 int64_t Channel::PositionLocked(int64_t playedOut) const {

@@ -33,7 +33,8 @@ struct SyncCall {
 
 class Channel {
 public:
-    Channel(DWORD handle, ChannelKind kind, std::unique_ptr<Decoder> decoder);
+    // A decodeOnly channel never plays; ReadDecoded takes its PCM instead.
+    Channel(DWORD handle, ChannelKind kind, std::unique_ptr<Decoder> decoder, bool decodeOnly = false);
     Channel(const Channel&) = delete;
     Channel& operator=(const Channel&) = delete;
 
@@ -48,6 +49,12 @@ public:
     // -1 when the decoder cannot tell.
     int64_t LengthFrames() const { return lengthFrames_; }
     Decoder& DecoderForInfo() { return *decoder_; }
+    bool DecodeOnly() const { return decodeOnly_; }
+
+    // Decoding channels: reads up to `frames` frames of the source's own PCM
+    // from the position on (applying a pending seek first) and moves the
+    // position on; 0 at the end.
+    int64_t ReadDecoded(int16_t* out, int64_t frames);
 
     // Starts or continues from the current position; true if it was not
     // already playing.
@@ -109,6 +116,7 @@ private:
 
     const DWORD handle_;
     const ChannelKind kind_;
+    const bool decodeOnly_;
     int rate_;
     int channels_;
     DWORD flags_;

@@ -116,7 +116,7 @@ void Engine::CutOutput(const std::function<void(int64_t cut)>& change) {
     Wake();  // refills at once what the others still play
 }
 
-DWORD Engine::AddChannel(ChannelKind kind, std::unique_ptr<Decoder> decoder) {
+DWORD Engine::AddChannel(ChannelKind kind, std::unique_ptr<Decoder> decoder, bool decodeOnly) {
     // The byte clock and the resampler need a real rate and layout.
     const int rate = decoder->SampleRate();
     if (rate <= 0 || rate > kHighestSampleRate || decoder->Channels() <= 0 || decoder->Channels() > 64)
@@ -128,7 +128,7 @@ DWORD Engine::AddChannel(ChannelKind kind, std::unique_ptr<Decoder> decoder) {
     do {
         handle = ++nextHandle_;
     } while (handle == 0 || channels_.count(handle) != 0);
-    channels_.emplace(handle, std::make_shared<Channel>(handle, kind, std::move(decoder)));
+    channels_.emplace(handle, std::make_shared<Channel>(handle, kind, std::move(decoder), decodeOnly));
     return handle;
 }
 

@@ -56,7 +56,7 @@ public:
     void CutOutput(const std::function<void(int64_t cut)>& change);
 
     // Takes the decoder and returns the new channel's handle.
-    DWORD AddChannel(ChannelKind kind, std::unique_ptr<Decoder> decoder);
+    DWORD AddChannel(ChannelKind kind, std::unique_ptr<Decoder> decoder, bool decodeOnly = false);
     // Throws BASS_ERROR_HANDLE when the handle is unknown.
     std::shared_ptr<Channel> Find(DWORD handle);
     // Throws BASS_ERROR_HANDLE when the handle is unknown or of another kind.

@@ -78,10 +78,9 @@ int64_t AudioBytes(mpg123_handle* mh, const std::string& path) {
 // The most samples the file's audio bytes can hold: no frame is shorter
 // than one at the lowest bit rate of its version and layer. A Xing or VBRI
 // frame count beyond it is not the file's.
-int64_t MostSamplesTheFileHolds(mpg123_handle* mh, const std::string& path) {
+int64_t MostSamplesTheFileHolds(mpg123_handle* mh, int64_t audioBytes) {
     mpg123_frameinfo info{};
-    const int64_t audioBytes = AudioBytes(mh, path);
-    if (audioBytes < 0 || mpg123_info(mh, &info) != MPG123_OK || info.rate <= 0)
+    if (audioBytes <= 0 || mpg123_info(mh, &info) != MPG123_OK || info.rate <= 0)
         return -1;
     const bool mpeg1 = info.version == MPG123_1_0;
     const FrameGeometry shortest = GeometryOf(info, mpeg1 || info.layer == 1 ? 32 : 8);
@@ -93,11 +92,10 @@ int64_t MostSamplesTheFileHolds(mpg123_handle* mh, const std::string& path) {
 // first frame's size, which is short by the padding byte most frames carry;
 // over a long file that adds up to several frames too many. The exact mean
 // frame size of a constant bit rate gives the frame count instead.
-int64_t ConstantBitRateLength(mpg123_handle* mh, const std::string& path) {
+int64_t ConstantBitRateLength(mpg123_handle* mh, int64_t audioBytes) {
     mpg123_frameinfo info{};
     if (mpg123_info(mh, &info) != MPG123_OK || info.vbr != MPG123_CBR || info.bitrate <= 0 || info.rate <= 0)
         return -1;
-    const int64_t audioBytes = AudioBytes(mh, path);
     const FrameGeometry geometry = GeometryOf(info);
     if (audioBytes <= 0)
         return -1;
@@ -140,19 +138,20 @@ Mpg123Decoder::Mpg123Decoder(const std::string& path) {
     channels_ = channels;
     const off_t length = mpg123_length(mh);
     lengthFrames_ = length >= 0 ? static_cast<int64_t>(length) : -1;
+    const int64_t audioBytes = AudioBytes(mh, path);
     // Without an encoder's Info tag (no known delay) the length is mpg123's
     // guess; a constant bit rate allows a better one.
     long encoderDelay = -1;
     double unused = 0;
     if (mpg123_getstate(mh, MPG123_ENC_DELAY, &encoderDelay, &unused) == MPG123_OK && encoderDelay < 0) {
-        const int64_t estimate = ConstantBitRateLength(mh, path);
+        const int64_t estimate = ConstantBitRateLength(mh, audioBytes);
         if (estimate > 0)
             lengthFrames_ = estimate;
     }
     // A header's frame count is believed only as far as the file's size
     // allows; beyond that the frames themselves are counted (headers only,
     // no decoding), which costs a read of the file but only for such files.
-    const int64_t most = MostSamplesTheFileHolds(mh, path);
+    const int64_t most = MostSamplesTheFileHolds(mh, audioBytes);
     if (most > 0 && lengthFrames_ > most) {
         const off_t scanned = mpg123_scan(mh) == MPG123_OK ? mpg123_length(mh) : -1;
         lengthFrames_ = scanned >= 0 && scanned <= most ? static_cast<int64_t>(scanned) : -1;

@@ -1,5 +1,7 @@
 #include "Output.h"
 
+#include "LoadedLibrary.h"
+
 #include <SDL.h>
 #include <dlfcn.h>
 
@@ -14,6 +16,29 @@ constexpr int64_t kFifoFrames = 1 << 17;  // about 3 s at 44.1 kHz
 constexpr int kDeviceBufferFrames = 1024;
 
 using Clock = std::chrono::steady_clock;
+
+// The few SDL functions the device output uses, bound when a device output
+// is first opened; null when SDL is not installed.
+struct SdlFunctions {
+    decltype(&SDL_InitSubSystem) InitSubSystem;
+    decltype(&SDL_QuitSubSystem) QuitSubSystem;
+    decltype(&SDL_OpenAudioDevice) OpenAudioDevice;
+    decltype(&SDL_CloseAudioDevice) CloseAudioDevice;
+    decltype(&SDL_PauseAudioDevice) PauseAudioDevice;
+    decltype(&SDL_GetCurrentAudioDriver) GetCurrentAudioDriver;
+};
+
+const SdlFunctions* Sdl() {
+    static const LoadedLibrary library("libSDL2-2.0.so.0");
+    static const SdlFunctions functions{
+        ENGINE_BIND(library, SDL_InitSubSystem),     ENGINE_BIND(library, SDL_QuitSubSystem),
+        ENGINE_BIND(library, SDL_OpenAudioDevice),   ENGINE_BIND(library, SDL_CloseAudioDevice),
+        ENGINE_BIND(library, SDL_PauseAudioDevice),  ENGINE_BIND(library, SDL_GetCurrentAudioDriver),
+    };
+    const bool complete = functions.InitSubSystem && functions.QuitSubSystem && functions.OpenAudioDevice &&
+                          functions.CloseAudioDevice && functions.PauseAudioDevice && functions.GetCurrentAudioDriver;
+    return complete ? &functions : nullptr;
+}
 
 int64_t FramesIn(Clock::duration elapsed, int rate) {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count() * rate / 1000000000;
@@ -88,17 +113,17 @@ private:
 
 class SdlOutput final : public Output {
 public:
-    SdlOutput(int rate) : Output(rate, kFifoFrames) {}
+    SdlOutput(int rate, const SdlFunctions& sdl) : Output(rate, kFifoFrames), sdl_(sdl) {}
     ~SdlOutput() override {
         if (device_ != 0)
-            SDL_CloseAudioDevice(device_);
+            sdl_.CloseAudioDevice(device_);
         if (subsystemStarted_)
-            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+            sdl_.QuitSubSystem(SDL_INIT_AUDIO);
     }
 
     bool Open() {
         const QuietAlsa quiet;
-        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
+        if (sdl_.InitSubSystem(SDL_INIT_AUDIO) != 0)
             return false;
         subsystemStarted_ = true;
         SDL_AudioSpec want{};
@@ -109,14 +134,14 @@ public:
         want.callback = &SdlOutput::Callback;
         want.userdata = this;
         SDL_AudioSpec have{};
-        device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+        device_ = sdl_.OpenAudioDevice(nullptr, 0, &want, &have, 0);
         if (device_ == 0)
             return false;
         deviceFrames_ = have.samples;
-        const char* driver = SDL_GetCurrentAudioDriver();
+        const char* driver = sdl_.GetCurrentAudioDriver();
         description_ = std::string("Default output (SDL ") + (driver ? driver : "audio") + ")";
         lastCallback_ = Clock::now();
-        SDL_PauseAudioDevice(device_, 0);
+        sdl_.PauseAudioDevice(device_, 0);
         return true;
     }
 
@@ -143,6 +168,7 @@ private:
         self->lastCallback_ = Clock::now();
     }
 
+    const SdlFunctions& sdl_;
     SDL_AudioDeviceID device_ = 0;
     bool subsystemStarted_ = false;
     int64_t deviceFrames_ = kDeviceBufferFrames;
@@ -200,7 +226,10 @@ int64_t Output::TakeLocked(int16_t* dest, int64_t frames) {
 }
 
 std::unique_ptr<Output> OpenDeviceOutput(int rate) {
-    auto output = std::make_unique<SdlOutput>(rate);
+    const SdlFunctions* sdl = Sdl();
+    if (!sdl)
+        return nullptr;
+    auto output = std::make_unique<SdlOutput>(rate, *sdl);
     if (!output->Open())
         return nullptr;
     return output;

@@ -1,6 +1,7 @@
 #include "SndfileDecoder.h"
 
 #include "EngineError.h"
+#include "LoadedLibrary.h"
 
 #include <sndfile.h>
 
@@ -8,7 +9,28 @@
 
 namespace engine {
 
-void SndfileDecoder::FileCloser::operator()(sf_private_tag* file) const { sf_close(file); }
+namespace {
+
+// libsndfile, bound when the first PCM file is opened.
+struct SndfileFunctions {
+    decltype(&sf_open) open;
+    decltype(&sf_close) close;
+    decltype(&sf_readf_short) readShort;
+    decltype(&sf_seek) seek;
+};
+
+const SndfileFunctions& Sndfile() {
+    static const LoadedLibrary library("libsndfile.so.1");
+    static const SndfileFunctions functions{ENGINE_BIND(library, sf_open), ENGINE_BIND(library, sf_close),
+                                            ENGINE_BIND(library, sf_readf_short), ENGINE_BIND(library, sf_seek)};
+    if (!functions.open || !functions.close || !functions.readShort || !functions.seek)
+        Fail(BASS_ERROR_NOTAVAIL);
+    return functions;
+}
+
+} // namespace
+
+void SndfileDecoder::FileCloser::operator()(sf_private_tag* file) const { Sndfile().close(file); }
 
 SndfileDecoder::SndfileDecoder(const std::string& path) {
     if (std::FILE* probe = std::fopen(path.c_str(), "rb"))
@@ -16,7 +38,7 @@ SndfileDecoder::SndfileDecoder(const std::string& path) {
     else
         Fail(BASS_ERROR_FILEOPEN);
     SF_INFO info{};
-    file_.reset(sf_open(path.c_str(), SFM_READ, &info));
+    file_.reset(Sndfile().open(path.c_str(), SFM_READ, &info));
     if (!file_)
         Fail(BASS_ERROR_FILEFORM);
     // Compressed formats libsndfile also knows (MPEG, Vorbis, FLAC...) have
@@ -40,12 +62,12 @@ SndfileDecoder::SndfileDecoder(const std::string& path) {
 }
 
 int64_t SndfileDecoder::Read(int16_t* out, int64_t frames) {
-    const sf_count_t got = sf_readf_short(file_.get(), out, frames);
+    const sf_count_t got = Sndfile().readShort(file_.get(), out, frames);
     return got > 0 ? got : 0;
 }
 
 void SndfileDecoder::Seek(int64_t frame) {
-    if (sf_seek(file_.get(), frame, SEEK_SET) < 0)
+    if (Sndfile().seek(file_.get(), frame, SEEK_SET) < 0)
         Fail(BASS_ERROR_POSITION);
 }
 

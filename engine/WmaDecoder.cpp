@@ -15,6 +15,8 @@ namespace engine {
 
 namespace {
 
+constexpr int64_t kLowestBitsPerSecond = 4000;
+
 bool IsWindowsMediaAudio(AVCodecID id) {
     switch (id) {
     case AV_CODEC_ID_WMAV1:
@@ -80,6 +82,11 @@ WmaDecoder::WmaDecoder(const std::string& path) {
         lengthFrames_ = av_rescale_q(stream->duration, stream->time_base, AVRational{1, rate_});
     else if (format->duration > 0)
         lengthFrames_ = av_rescale(format->duration, rate_, AV_TIME_BASE);
+    // The duration is the header's play duration: it is believed only as far
+    // as the file's size allows at the lowest bit rate a WMA stream uses.
+    const auto fileBytes = static_cast<int64_t>(std::filesystem::file_size(path, error));
+    if (error || lengthFrames_ > (fileBytes * 8 / kLowestBitsPerSecond + 1) * rate_)
+        lengthFrames_ = -1;
 }
 
 WmaDecoder::~WmaDecoder() = default;

@@ -99,6 +99,7 @@ private:
 #define ENGINE_IMPLEMENTED_BASS_ChannelSetPosition ~, 1
 #define ENGINE_IMPLEMENTED_BASS_ChannelGetPosition ~, 1
 #define ENGINE_IMPLEMENTED_BASS_ChannelSetSync ~, 1
+#define ENGINE_IMPLEMENTED_BASS_ChannelGetData ~, 1
 #define ENGINE_IMPLEMENTED_BASS_ChannelRemoveSync ~, 1
 #define ENGINE_IMPLEMENTED_BASS_ChannelIsActive ~, 1
 #define ENGINE_IMPLEMENTED_BASS_ChannelBytes2Seconds ~, 1
@@ -228,11 +229,12 @@ BOOL BASS_MusicPlay(HMUSIC handle) {
 }
 
 HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, DWORD offset, DWORD length, DWORD flags) {
-    (void)flags;  // output is always 16-bit at the source's own rate
+    // Output is always 16-bit at the source's own rate; only the decoding flag counts.
     return Guarded<HSTREAM>(0, [&] {
         Engine& engine = Engine::Instance();
         engine.RequireInit();
-        return engine.AddChannel(ChannelKind::Stream, engine::OpenStreamDecoder(RequirePath(mem, file, offset, length)));
+        return engine.AddChannel(ChannelKind::Stream, engine::OpenStreamDecoder(RequirePath(mem, file, offset, length)),
+                                 (flags & BASS_STREAM_DECODE) != 0);
     });
 }
 
@@ -254,6 +256,8 @@ BOOL BASS_StreamPlay(HSTREAM handle, BOOL flush, DWORD flags) {
     return Guarded<BOOL>(FALSE, [&] {
         Engine& engine = Engine::Instance();
         auto channel = engine.Find(handle, ChannelKind::Stream);
+        if (channel->DecodeOnly())
+            Fail(BASS_ERROR_DECODE);
         if (flush)
             engine.CutOutput([&](int64_t) { channel->SetPosition(0); });
         channel->Play();
@@ -309,6 +313,23 @@ QWORD BASS_ChannelGetPosition(DWORD handle) {
         Engine& engine = Engine::Instance();
         auto channel = engine.Find(handle);
         return BytesOfFrames(*channel, channel->Position(engine.PlayedFrames()));
+    });
+}
+
+DWORD BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length) {
+    return Guarded<DWORD>(static_cast<DWORD>(-1), [&] {
+        auto channel = Engine::Instance().Find(handle);
+        if (!channel->DecodeOnly())
+            Fail(BASS_ERROR_NOTDECODE);
+        if (!buffer && length > 0)
+            Fail(BASS_ERROR_ILLPARAM);
+        const int64_t frames = static_cast<int64_t>(length) / channel->BytesPerFrame();
+        if (frames == 0)
+            return DWORD{0};
+        const int64_t got = channel->ReadDecoded(static_cast<int16_t*>(buffer), frames);
+        if (got == 0)
+            Fail(BASS_ERROR_ENDED);
+        return static_cast<DWORD>(BytesOfFrames(*channel, got));
     });
 }
 
@@ -369,7 +390,7 @@ HSTREAM BASS_Internal_AddStream(const BASS_ADDON_DECODER* table) {
             Fail(BASS_ERROR_ILLPARAM);
         Engine& engine = Engine::Instance();
         engine.RequireInit();
-        return engine.AddChannel(ChannelKind::Stream, std::move(decoder));
+        return engine.AddChannel(ChannelKind::Stream, std::move(decoder), (table->flags & BASS_STREAM_DECODE) != 0);
     });
 }
 

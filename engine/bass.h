@@ -52,7 +52,9 @@
  * Channels (streams and music)
  * - BASS_StreamCreateFile(mem, file, offset, length, flags): file is a
  *   zero-terminated UTF-8 path; mem must be FALSE (NOTAVAIL) and offset and
- *   length 0 (ILLPARAM); flags are ignored. Decodes MPEG-1/2/2.5 layers
+ *   length 0 (ILLPARAM); of the flags only BASS_STREAM_DECODE counts: it
+ *   makes a decoding channel, which is never played (BASS_StreamPlay
+ *   refuses it with DECODE) and whose PCM BASS_ChannelGetData reads. Decodes MPEG-1/2/2.5 layers
  *   I-III, Ogg Vorbis and WAV (also AIFF, AU, RF64, Wave64) by content, not
  *   by name. WMA (ASF) files are refused with FILEFORM: only the add-on
  *   plays them. The length is taken from headers; the file is never scanned
@@ -85,6 +87,11 @@
  * - BASS_ChannelSetPosition(handle, bytes): moves there (rounded down to a
  *   frame); POSITION beyond the length. The call returns at once; the
  *   mixing thread carries out the seek.
+ * - BASS_ChannelGetData(handle, buffer, length): decoding channels only
+ *   (NOTDECODE otherwise): decodes up to length bytes (rounded down to whole
+ *   frames) from the channel's position into buffer and moves the position
+ *   on; returns the number of bytes, or (DWORD)-1 with ENDED once the end
+ *   is reached. Reads may come from any one thread at a time per channel.
  * - BASS_ChannelIsActive(handle): BASS_ACTIVE_STOPPED/PLAYING/PAUSED.
  * - BASS_ChannelBytes2Seconds(handle, bytes): seconds as a float.
  *   BASS_ChannelSeconds2Bytes(handle, seconds): bytes of the nearest whole
@@ -158,11 +165,17 @@ typedef DWORD HFX;      /* effect handle (not available) */
 #define BASS_ERROR_NOTFILE 27  /* the stream is not a file stream */
 #define BASS_ERROR_FILEFORM 41 /* unsupported file format */
 #define BASS_ERROR_NOTAVAIL 37 /* the operation is not available in this library */
+#define BASS_ERROR_DECODE 38   /* the channel is a decoding channel: it cannot play */
+#define BASS_ERROR_NOTDECODE 39 /* the channel is not a decoding channel */
+#define BASS_ERROR_ENDED 45    /* the channel has reached its end */
 #define BASS_ERROR_UNKNOWN ((DWORD)-1)
 
 /* BASS_ChannelGetFlags values. */
 #define BASS_SAMPLE_8BITS 1
 #define BASS_SAMPLE_MONO 2
+
+/* BASS_StreamCreateFile flag: a decoding channel, read with BASS_ChannelGetData. */
+#define BASS_STREAM_DECODE 0x200000
 
 /* BASS_MusicLoad flag: compute the whole play length at load time. */
 #define BASS_MUSIC_CALCLEN 0x2000

@@ -51,7 +51,6 @@ void NotAvailable() {
 extern "C" {
 
 HSTREAM BASS_WMA_StreamCreateFile(BOOL mem, const void* file, DWORD offset, DWORD length, DWORD flags) {
-    (void)flags;
     try {
         if (!file || offset != 0 || length != 0) {
             BASS_Internal_SetError(BASS_ERROR_ILLPARAM);
@@ -69,6 +68,7 @@ HSTREAM BASS_WMA_StreamCreateFile(BOOL mem, const void* file, DWORD offset, DWOR
         table.read = &ReadFrames;
         table.seek = &SeekFrame;
         table.close = &CloseDecoder;
+        table.flags = flags;
         // From here the main library owns the decoder (it closes it on failure too).
         table.state = decoder.release();
         return BASS_Internal_AddStream(&table);

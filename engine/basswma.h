@@ -13,7 +13,8 @@
  *   zero-terminated UTF-8 path of an ASF file holding WMA 1/2, Pro,
  *   Lossless or Voice audio, decoded with FFmpeg to 16-bit PCM at its own
  *   rate and channel count. mem must be FALSE (NOTAVAIL), offset and length
- *   0 (ILLPARAM); flags are ignored. The length comes from the header's play
+ *   0 (ILLPARAM); of the flags only BASS_STREAM_DECODE counts (a decoding
+ *   channel, as with BASS_StreamCreateFile). The length comes from the header's play
  *   duration. Errors: INIT, FILEOPEN (no such file), FILEFORM (not WMA).
  * - BASS_WMA_ChannelSetSync: the same as BASS_ChannelSetSync.
  *

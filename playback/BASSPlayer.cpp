@@ -62,6 +62,8 @@ void CopyTexts(const Described& source, const std::string& year, TStreamInfo& in
     info.Comment = source.Comment();
 }
 
+PlayerOutput outputOfNewPlayers = PlayerOutput::SoundDevice;
+
 } // namespace
 
 struct TBASSPlayer::Private {
@@ -78,6 +80,9 @@ struct TBASSPlayer::Private {
     std::unique_ptr<TWMAfile> wma;
     std::unique_ptr<TWAVfile> wav;
     bool playerReady = false;
+    std::string libraryFolder;
+    // Tried once: a missing add-on is not looked for again.
+    bool wmaTried = false;
     bool wmaReady = false;
     std::string bassDllVer;
     std::string streamName;
@@ -92,6 +97,7 @@ TBASSPlayer::TBASSPlayer(QObject* owner, MessagePrompter* prompter, const std::s
     : QObject(owner), d(std::make_unique<Private>())
 {
     d->prompter = prompter;
+    d->libraryFolder = libraryFolder;
     d->window = new PlayEndWindow(this);
     // Made whatever becomes of the library, so that a file can be described
     // even without one; Open still refuses everything then.
@@ -109,7 +115,8 @@ TBASSPlayer::TBASSPlayer(QObject* owner, MessagePrompter* prompter, const std::s
         return;
     }
     // The output needs no window here: message boxes go through the prompter.
-    if (!BASS_Init(-1, 44100, 0, nullptr)) {
+    const int device = outputOfNewPlayers == PlayerOutput::Silent ? 0 : -1;
+    if (!BASS_Init(device, 44100, 0, nullptr)) {
         ShowError("Can't initialize device");
         return;
     }
@@ -131,7 +138,20 @@ TBASSPlayer::TBASSPlayer(QObject* owner, MessagePrompter* prompter, const std::s
 
     const DWORD version = BASS_GetVersion();
     d->bassDllVer = std::to_string(version & 0xFFFF) + "." + std::to_string(version >> 16);
-    d->wmaReady = LoadBASSWMA(libraryFolder, "libbasswma.so");
+}
+
+void TBASSPlayer::SetOutputOfNewPlayers(PlayerOutput output)
+{
+    outputOfNewPlayers = output;
+}
+
+bool TBASSPlayer::BindWmaAddOn() const
+{
+    if (d->playerReady && !d->wmaTried) {
+        d->wmaTried = true;
+        d->wmaReady = LoadBASSWMA(d->libraryFolder, "libbasswma.so");
+    }
+    return d->wmaReady;
 }
 
 TBASSPlayer::~TBASSPlayer()
@@ -270,7 +290,7 @@ bool TBASSPlayer::Open(const std::string& fileName)
     if (const HSTREAM stream = BASS_StreamCreateFile(FALSE, fileName.c_str(), 0, 0, 0)) {
         d->channel = stream;
         d->channelType = ctStream;
-    } else if (d->wmaReady && (d->channel = BASS_WMA_StreamCreateFile(FALSE, fileName.c_str(), 0, 0, 0))) {
+    } else if (BindWmaAddOn() && (d->channel = BASS_WMA_StreamCreateFile(FALSE, fileName.c_str(), 0, 0, 0))) {
         d->channelType = ctWMA;
     } else if ((d->channel = BASS_MusicLoad(FALSE, fileName.c_str(), 0, 0, BASS_MUSIC_CALCLEN))) {
         d->channelType = ctMusic;
@@ -454,7 +474,7 @@ bool TBASSPlayer::PlayerReady() const
 
 bool TBASSPlayer::WMAReady() const
 {
-    return d->wmaReady;
+    return BindWmaAddOn();
 }
 
 std::string TBASSPlayer::Version() const

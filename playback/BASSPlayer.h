@@ -4,9 +4,10 @@
 // command-line companion) destroys it. Times are milliseconds, bit rates
 // kbit/s, volumes 0..100 (-1: leave the library's volume as it is).
 //
-// The library (libbass.so, and libbasswma.so when present) is bound from
-// libraryFolder once, in the constructor; the binding is process-wide, so
-// only one player should exist at a time. A player whose library is
+// The library (libbass.so) is bound from libraryFolder once, in the
+// constructor, and the add-on (libbasswma.so, when present) from the same
+// folder when it is first needed; the binding is process-wide, so only one
+// player should exist at a time. A player whose library is
 // missing, of another version or without a device stays usable but not
 // ready: Open then only answers "Player is not ready !".
 //
@@ -29,6 +30,11 @@ class TMPEGaudio;
 class TOggVorbis;
 class TWMAfile;
 class TWAVfile;
+
+// Where a player's sound goes: the default sound device (the window), or
+// the library's silent output, for programs that never play (the command
+// line), so that no sound device is ever probed.
+enum class PlayerOutput { SoundDevice, Silent };
 
 enum TPlayerMode : uint8_t { plmStandby = 0, plmReady = 1, plmStopped = 2, plmPlaying = 3, plmPaused = 4 };
 enum TChannelType : uint8_t { ctUnknown = 0, ctStream = 1, ctWMA = 2, ctMusic = 3 };
@@ -63,6 +69,8 @@ public:
     ~TBASSPlayer() override;
 
     void SetPrompter(MessagePrompter* prompter);
+    // The output of players created from now on (SoundDevice at first).
+    static void SetOutputOfNewPlayers(PlayerOutput output);
 
     // Describes the file by its extension and loads it as a library stream,
     // a WMA stream or module music, in that order. Shows every failure
@@ -91,6 +99,9 @@ public:
     TPlayerMode Mode() const;
     TChannelType ChannelType() const;
     bool PlayerReady() const;
+    // Whether the WMA add-on is bound. It is bound when first needed (a file
+    // the library's own streams refuse, or this question), not with the
+    // player: it brings in FFmpeg, which nothing else needs.
     bool WMAReady() const;
     std::string Version() const;     // always "1.2"
     std::string BASSDLLVer() const;  // "1.8", empty when the library was not bound
@@ -111,6 +122,8 @@ private:
     void HandlePlayEnd(uint32_t channel);
     void FreeChannel();
     bool StartChannel();
+    // Binds the add-on once a ready player first needs it.
+    bool BindWmaAddOn() const;
     // Starts again from plmStopped.
     void Restart();
 

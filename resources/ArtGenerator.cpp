@@ -1,13 +1,17 @@
 // Draws the program's pictures at build time: the banner across the top of
 // the main window (written as a JPEG with libjpeg, the form the window
-// decodes) and the 32 x 32 logo (PNG). Usage: corvella_art OUTPUT_FOLDER
+// decodes), the 32 x 32 logo (PNG) and the desktop icons: the same logo as
+// PNG in every hicolor size and as SVG, both from one description of its
+// shapes. Usage: corvella_art OUTPUT_FOLDER
 #include <QDir>
+#include <QFile>
 #include <QFont>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTextStream>
 
 #include <cmath>
 #include <cstdio>
@@ -72,28 +76,90 @@ QImage DrawBanner()
     return image;
 }
 
-QImage DrawLogo()
+// The logo on a 32-unit square: a rounded tile, the bars of a waveform and
+// two cut marks. Both the pictures and the SVG icon are drawn from this.
+struct LogoShapes {
+    static constexpr double kTileInset = 1, kTileSize = 30, kTileRadius = 6;
+    static constexpr double kBarHeights[7] = {4, 8, 12, 7, 10, 5, 3};
+    static constexpr double kBarLeft = 7, kBarStep = 3, kBarWidth = 2, kMiddle = 16, kBarScale = 1.4;
+    static constexpr double kMarks[2] = {12.5, 22.5};
+    static constexpr double kMarkTop = 5, kMarkBottom = 27, kMarkWidth = 1.6;
+    static constexpr const char* kTileTop = "#3b7be8";
+    static constexpr const char* kTileBottom = "#1645a8";
+    static constexpr const char* kMark = "#ffd34d";
+};
+
+QImage DrawLogo(int size)
 {
-    QImage image(32, 32, QImage::Format_ARGB32_Premultiplied);
+    using L = LogoShapes;
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(size / 32.0, size / 32.0);
     QLinearGradient fill(0, 0, 0, 32);
-    fill.setColorAt(0, QColor(0x3b, 0x7b, 0xe8));
-    fill.setColorAt(1, QColor(0x16, 0x45, 0xa8));
+    fill.setColorAt(0, QColor(L::kTileTop));
+    fill.setColorAt(1, QColor(L::kTileBottom));
     painter.setPen(Qt::NoPen);
     painter.setBrush(fill);
-    painter.drawRoundedRect(QRectF(1, 1, 30, 30), 6, 6);
-    painter.setPen(QPen(Qt::white, 2, Qt::SolidLine, Qt::RoundCap));
-    const double heights[] = {4, 8, 12, 7, 10, 5, 3};
+    painter.drawRoundedRect(QRectF(L::kTileInset, L::kTileInset, L::kTileSize, L::kTileSize), L::kTileRadius,
+                            L::kTileRadius);
+    painter.setPen(QPen(Qt::white, L::kBarWidth, Qt::SolidLine, Qt::RoundCap));
     for (int i = 0; i < 7; ++i) {
-        const double x = 7 + i * 3;
-        painter.drawLine(QPointF(x, 16 - heights[i] / 1.4), QPointF(x, 16 + heights[i] / 1.4));
+        const double x = L::kBarLeft + i * L::kBarStep;
+        const double half = L::kBarHeights[i] / L::kBarScale;
+        painter.drawLine(QPointF(x, L::kMiddle - half), QPointF(x, L::kMiddle + half));
     }
-    painter.setPen(QPen(QColor(0xff, 0xd3, 0x4d), 1.6));
-    painter.drawLine(QPointF(12.5, 5), QPointF(12.5, 27));
-    painter.drawLine(QPointF(22.5, 5), QPointF(22.5, 27));
+    painter.setPen(QPen(QColor(L::kMark), L::kMarkWidth));
+    for (double x : L::kMarks)
+        painter.drawLine(QPointF(x, L::kMarkTop), QPointF(x, L::kMarkBottom));
     return image;
+}
+
+QString LogoSvg()
+{
+    using L = LogoShapes;
+    QString svg;
+    QTextStream out(&svg);
+    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"32\" height=\"32\" viewBox=\"0 0 32 32\">\n"
+        << "  <defs><linearGradient id=\"tile\" x1=\"0\" y1=\"0\" x2=\"0\" y2=\"32\" gradientUnits=\"userSpaceOnUse\">"
+        << "<stop offset=\"0\" stop-color=\"" << L::kTileTop << "\"/><stop offset=\"1\" stop-color=\"" << L::kTileBottom
+        << "\"/></linearGradient></defs>\n"
+        << "  <rect x=\"" << L::kTileInset << "\" y=\"" << L::kTileInset << "\" width=\"" << L::kTileSize << "\" height=\""
+        << L::kTileSize << "\" rx=\"" << L::kTileRadius << "\" fill=\"url(#tile)\"/>\n"
+        << "  <g stroke=\"#ffffff\" stroke-width=\"" << L::kBarWidth << "\" stroke-linecap=\"round\">\n";
+    for (int i = 0; i < 7; ++i) {
+        const double x = L::kBarLeft + i * L::kBarStep;
+        const double half = L::kBarHeights[i] / L::kBarScale;
+        out << "    <line x1=\"" << x << "\" y1=\"" << L::kMiddle - half << "\" x2=\"" << x << "\" y2=\""
+            << L::kMiddle + half << "\"/>\n";
+    }
+    out << "  </g>\n  <g stroke=\"" << L::kMark << "\" stroke-width=\"" << L::kMarkWidth << "\">\n";
+    for (double x : L::kMarks)
+        out << "    <line x1=\"" << x << "\" y1=\"" << L::kMarkTop << "\" x2=\"" << x << "\" y2=\"" << L::kMarkBottom
+            << "\"/>\n";
+    out << "  </g>\n</svg>\n";
+    return svg;
+}
+
+// The desktop icons under folder/icons/hicolor, named after the program's
+// desktop entry.
+bool WriteIcons(const QDir& folder)
+{
+    const QString name = QStringLiteral("example.ondrel.Corvella");
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const QString sizeFolder = QString("icons/hicolor/%1x%1/apps").arg(size);
+        if (!QDir().mkpath(folder.filePath(sizeFolder))
+            || !DrawLogo(size).save(folder.filePath(sizeFolder + "/" + name + ".png"), "PNG"))
+            return false;
+    }
+    const QString scalable = QStringLiteral("icons/hicolor/scalable/apps");
+    QFile svg(folder.filePath(scalable + "/" + name + ".svg"));
+    if (!QDir().mkpath(folder.filePath(scalable)) || !svg.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    const QByteArray text = LogoSvg().toUtf8();
+    return svg.write(text) == text.size();
 }
 
 bool WriteJpeg(const QImage& source, const QString& fileName, int quality)
@@ -138,5 +204,7 @@ int main(int argc, char* argv[])
         return 1;
     if (!WriteJpeg(DrawBanner(), folder.filePath("banner.jpg"), 90))
         return 1;
-    return DrawLogo().save(folder.filePath("logo.png"), "PNG") ? 0 : 1;
+    if (!DrawLogo(32).save(folder.filePath("logo.png"), "PNG"))
+        return 1;
+    return WriteIcons(folder) ? 0 : 1;
 }

@@ -79,6 +79,16 @@ TBrowseForFolderDialog::TBrowseForFolderDialog(TBrowseForFolder& owner, QWidget*
                 SelectionChanged(path);
             });
 
+    // The model lists folders as they are read; rows arriving above the
+    // selection would push it out of view, so it is brought back until the
+    // user moves through the tree.
+    connect(model_, &QFileSystemModel::directoryLoaded, this, [this] {
+        if (!userScrolled_ && tree_->currentIndex().isValid())
+            tree_->scrollTo(tree_->currentIndex(), QAbstractItemView::PositionAtCenter);
+    });
+    tree_->viewport()->installEventFilter(this);
+    tree_->installEventFilter(this);
+
     resize(320, 380);
     if (owner.NewDialogStyle()) {
         setSizeGripEnabled(true);
@@ -96,7 +106,10 @@ void TBrowseForFolderDialog::SelectPath(const std::string& path)
     if (!index.isValid())
         return;
     tree_->setCurrentIndex(index);
+    // scrollTo expands every folder above the selection; the selection
+    // itself is opened to show what it holds.
     tree_->scrollTo(index, QAbstractItemView::PositionAtCenter);
+    tree_->expand(index);
 }
 
 std::string TBrowseForFolderDialog::SelectedPath() const
@@ -158,6 +171,20 @@ void TBrowseForFolderDialog::showEvent(QShowEvent* event)
     owner_.SetPosition(left, top, frame.width(), frame.height());
     if (left != frame.left() || top != frame.top())
         move(left, top);
+}
+
+bool TBrowseForFolderDialog::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+        userScrolled_ = true;
+        break;
+    default:
+        break;
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 TBrowseForFolder::TBrowseForFolder(QObject* owner) : QObject(owner) {}

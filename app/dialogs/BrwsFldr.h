@@ -55,9 +55,11 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     TBrowseForFolder& owner_;
+    bool userScrolled_ = false;
     QFileSystemModel* model_;
     QTreeView* tree_;
     QLabel* title_;

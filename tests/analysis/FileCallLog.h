@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 class FileCallLog {
@@ -28,12 +29,15 @@ public:
         state().failAt = n;
         state().error = error;
     }
+    // Offset and length of every pwrite, in order.
+    static std::vector<std::pair<off_t, size_t>>& PositionedWrites() { return state().pwrites; }
     // Makes every open of an unnamed file fail with `error`.
     static void RefuseUnnamedFiles(int error) { state().refuseUnnamed = error; }
 
 private:
     struct State {
         std::vector<std::string> calls;
+        std::vector<std::pair<off_t, size_t>> pwrites;
         std::set<int> folders;
         int failAt = 0;
         int error = EIO;
@@ -76,6 +80,7 @@ private:
             return Turn("write") ? -1 : PlainFileCalls().write(fd, data, count);
         };
         calls.pwrite = [](int fd, const void* data, size_t count, off_t at) -> ssize_t {
+            state().pwrites.emplace_back(at, count);
             return Turn("pwrite") ? -1 : PlainFileCalls().pwrite(fd, data, count, at);
         };
         calls.fsync = [](int fd) {

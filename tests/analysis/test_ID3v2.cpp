@@ -137,6 +137,24 @@ std::vector<std::string> FolderEntries(const TempDir& dir)
     return names;
 }
 
+// What a rewrite puts in front of the audio: the tag with 1 KiB plus 0.1%
+// of the file's size as padding.
+Bytes Rewritten(const TID3v2& tag, size_t fileSize)
+{
+    return tag.RenderTag(std::min<size_t>(1 << 20, 1024 + fileSize / 1000));
+}
+
+// What a write in place leaves in the old tag's region: the new tag, zero
+// padding, and a header claiming the whole region.
+Bytes InPlace(const TID3v2& tag, size_t region)
+{
+    Bytes bytes = tag.RenderTag();
+    bytes.resize(region, 0);
+    Bytes size = Synchsafe(uint32_t(region - 10));
+    std::copy(size.begin(), size.end(), bytes.begin() + 6);
+    return bytes;
+}
+
 // A v2.3 tag with all seven texts in Latin-1.
 Bytes SevenFrames()
 {
@@ -483,7 +501,8 @@ TEST(ID3v2Write, ReplacesTheTagAndKeepsAudioAndID3v1)
     v1.SetTitle("Version one");
     auto v1Bytes = v1.RenderTag();
     Bytes v1Tag(v1Bytes.begin(), v1Bytes.end());
-    WriteBytes(path, Cat({Tag(4, Frame24("TIT2", Text(3, "Old")), 0, 500), audio, v1Tag}));
+    const Bytes old = Tag(4, Frame24("TIT2", Text(3, "Old")), 0, 500);
+    WriteBytes(path, Cat({old, audio, v1Tag}));
 
     TID3v2 tag;
     ASSERT_TRUE(tag.ReadTag(path));
@@ -492,7 +511,7 @@ TEST(ID3v2Write, ReplacesTheTagAndKeepsAudioAndID3v1)
     ASSERT_TRUE(tag.WriteTag(path));
 
     Bytes written = ReadBytes(path);
-    EXPECT_EQ(written, Cat({tag.RenderTag(), audio, v1Tag}));
+    EXPECT_EQ(written, Cat({InPlace(tag, old.size()), audio, v1Tag}));
     EXPECT_EQ(FolderEntries(dir), std::vector<std::string>{"a.mp3"});
     TID3v2 back = Read(path);
     EXPECT_EQ(back.VersionID(), 3);
@@ -512,12 +531,14 @@ TEST(ID3v2Write, PutsATagInFrontOfAFileWithoutOne)
     TID3v2 tag;
     tag.SetTitle("T");
     ASSERT_TRUE(tag.WriteTag(path));
-    EXPECT_EQ(ReadBytes(path), Cat({tag.RenderTag(), audio}));
+    const Bytes first = Rewritten(tag, audio.size());
+    EXPECT_EQ(ReadBytes(path), Cat({first, audio}));
 
-    // An all-empty tag still replaces the old one.
+    // An all-empty tag still replaces the old one, in its bytes.
     tag.Reset();
     ASSERT_TRUE(tag.WriteTag(path));
-    EXPECT_EQ(ReadBytes(path), Cat({Tag(3, {}), audio}));
+    EXPECT_EQ(ReadBytes(path), Cat({InPlace(tag, first.size()), audio}));
+    EXPECT_EQ(Read(path).Title(), "");
 }
 
 TEST(ID3v2Write, V24FooterIsRemovedWithTheTag)
@@ -532,7 +553,7 @@ TEST(ID3v2Write, V24FooterIsRemovedWithTheTag)
     TID3v2 read = Read(path);
     EXPECT_EQ(read.Size(), int64_t(tag.size()));  // the footer is not counted
     ASSERT_TRUE(read.WriteTag(path));
-    EXPECT_EQ(ReadBytes(path), Cat({read.RenderTag(), audio}));
+    EXPECT_EQ(ReadBytes(path), Cat({InPlace(read, tag.size() + footer.size()), audio}));
 }
 
 TEST(ID3v2Write, OtherFramesAreKeptInOrder)
@@ -542,17 +563,22 @@ TEST(ID3v2Write, OtherFramesAreKeptInOrder)
     Bytes picture = Frame23("APIC", Cat({{0}, Str("image/jpeg"), {0, 3, 0}, Audio(70000)}));
     Bytes privateFrame = Frame23("PRIV", Cat({Str("owner"), {0, 1, 2, 3}}));
     Bytes lyrics = Frame23("USLT", Cat({{1}, Str("eng"), Utf16(u""), {0, 0}, Utf16(u"La la")}));
-    WriteBytes(path, Cat({Tag(3, Cat({picture, SevenFrames(), privateFrame, lyrics}), 0, 1000), Audio(500)}));
+    const Bytes old = Tag(3, Cat({picture, SevenFrames(), privateFrame, lyrics}), 0, 1000);
+    WriteBytes(path, Cat({old, Audio(500)}));
 
     TID3v2 tag = Read(path);
     tag.SetTitle("Edited");
     ASSERT_TRUE(tag.WriteTag(path));
     Bytes written = ReadBytes(path);
     Bytes expected = Cat({Frame23("TIT2", Text(0, "Edited")), Frame23("TPE1", Text(0, "Artist")),
-                          Frame23("TALB", Text(0, "Album")), Frame23("TRCK", Text(0, "4")),
+                          Frame23("TALB", Text(0, "Album")), Frame23("TRCK", Text(0, "4/12")),
                           Frame23("TYER", Text(0, "1999")), Frame23("TCON", Text(0, "Rock")),
                           Frame23("COMM", Comm(0, "", "Comment")), picture, privateFrame, lyrics});
-    EXPECT_EQ(written, Cat({Tag(3, expected), Audio(500)}));
+    Bytes region = Tag(3, expected);
+    region.resize(old.size(), 0);
+    Bytes size = Synchsafe(uint32_t(old.size() - 10));
+    std::copy(size.begin(), size.end(), region.begin() + 6);
+    EXPECT_EQ(written, Cat({region, Audio(500)}));
 
     // A tag copied onto another file takes its picture along; Reset forgets it.
     WriteBytes(dir.File("part.mp3"), Audio(100));
@@ -644,7 +670,7 @@ TEST(ID3v2Rewrite, SymbolicLinkStaysALink)
     tag.SetTitle("Through the link");
     ASSERT_TRUE(tag.WriteTag(link));
     EXPECT_TRUE(fs::is_symlink(link));
-    EXPECT_EQ(ReadBytes(target), Cat({tag.RenderTag(), Audio(1000)}));
+    EXPECT_EQ(ReadBytes(target), Cat({Rewritten(tag, 1000), Audio(1000)}));
     EXPECT_EQ(FolderEntries(dir), (std::vector<std::string>{"link.mp3", "real.mp3"}));
 }
 
@@ -659,7 +685,7 @@ TEST(ID3v2Rewrite, TakenTemporaryNamesAreLeftAlone)
     TID3v2 tag;
     tag.SetTitle("x");
     ASSERT_TRUE(tag.WriteTag(path));
-    EXPECT_EQ(ReadBytes(path), Cat({tag.RenderTag(), Audio(1000)}));
+    EXPECT_EQ(ReadBytes(path), Cat({Rewritten(tag, 1000), Audio(1000)}));
     EXPECT_TRUE(fs::is_directory(dir.File("a.mp3~")));
     EXPECT_TRUE(fs::is_symlink(dir.File("a.mp3~1")));
     EXPECT_EQ(ReadBytes(dir.File("victim")), Str("do not touch"));
@@ -673,7 +699,7 @@ TEST(ID3v2Rewrite, FailureLeavesTheOriginalIntact)
     const Bytes original = Cat({Tag(3, SevenFrames()), Audio(300000)});
     WriteBytes(path, original);
     TID3v2 tag;
-    tag.SetTitle("Never written");
+    tag.SetTitle("Never written, too long for the old tag's bytes " + std::string(300, 'x'));
 
     // A file-size limit makes the copy fail half-way.
     struct rlimit saved {};

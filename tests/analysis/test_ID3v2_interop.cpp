@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <map>
 #include <random>
 
@@ -141,15 +143,22 @@ protected:
         TID3v2 tag;
         ASSERT_TRUE(tag.ReadTag(mp3_));
         tag.SetTitle("Edited \u65e5");
+        struct stat before {};
+        ::stat(mp3_.c_str(), &before);
         ASSERT_TRUE(tag.WriteTag(mp3_));
         EXPECT_EQ(AudioAfterTag(), audio_);
+        // mutagen leaves padding, so the edit went into the tag's own bytes.
+        struct stat after {};
+        ::stat(mp3_.c_str(), &after);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_size, before.st_size);
 
         auto values = ReadWithMutagen();
         EXPECT_EQ(values["version"], "2.3");
         EXPECT_EQ(values["TIT2"], "Edited \u65e5");
         EXPECT_EQ(values["TPE1"], "Mot\u00f6rhead");
         EXPECT_EQ(values["TALB"], "\u65e5\u672c");
-        EXPECT_EQ(values["TRCK"], "3");
+        EXPECT_EQ(values["TRCK"], "3/10");  // the total survives the edit
         EXPECT_EQ(values["TYER"], "1999");
         EXPECT_EQ(values.count("TDRC"), 0u);  // the date became the year
         EXPECT_EQ(values["COMM:"], "Kommentar \u00fc");

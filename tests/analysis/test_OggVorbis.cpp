@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysis/Errors.h"
+#include "analysis/ID3v2.h"
 #include "analysis/OggVorbis.h"
 #include "support/TestSupport.h"
 
@@ -185,6 +186,25 @@ TEST_F(OggVorbisFile, ReadFromBehindALeadingId3v2Tag)
     huge.insert(huge.end(), ogg2.begin(), ogg2.end());
     EXPECT_FALSE(ogg.Analyze(Write(huge)));
     EXPECT_EQ(ogg.ID3v2Size(), 0);
+}
+
+// Size bytes with bit 7 set: 00 00 01 80 is 1 x 128 + 128, 266 with the
+// header, for the Ogg reader and the tag reader alike.
+TEST_F(OggVorbisFile, TagSizeBytesAreSummedAsBothTagReadersDo)
+{
+    OggLayout layout;
+    layout.comments = {"TITLE=After 266 bytes"};
+    Bytes file{'I', 'D', '3', 3, 0, 0, 0x00, 0x00, 0x01, 0x80};
+    file.resize(266, 0);
+    const Bytes stream = OggFile(layout);
+    file.insert(file.end(), stream.begin(), stream.end());
+    const std::string path = Write(file);
+    ASSERT_TRUE(ogg.Analyze(path));
+    EXPECT_EQ(ogg.ID3v2Size(), 266);
+    EXPECT_EQ(ogg.Title(), "After 266 bytes");
+    TID3v2 tag;
+    ASSERT_TRUE(tag.ReadTag(path));
+    EXPECT_EQ(tag.Size(), 266);
 }
 
 TEST_F(OggVorbisFile, PerformerAndDescriptionStandIn)

@@ -19,13 +19,20 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <atomic>
+#include <chrono>
 #include <deque>
 #include <filesystem>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "analysis/ID3v1.h"
@@ -77,7 +84,11 @@ public:
         path = *answer;
         return true;
     }
-    void OpenDocument(const std::string& pathOrUrl) override { documents.push_back(pathOrUrl); }
+    bool OpenDocument(const std::string& pathOrUrl) override
+    {
+        documents.push_back(pathOrUrl);
+        return true;
+    }
 
     std::vector<std::string> TakeEvents() { return std::exchange(events, {}); }
 
@@ -218,6 +229,8 @@ private slots:
     void runHoldsBackTheFileBoxAndTheTagPageAndKeepsItsTags();
     void devicesAndPipesAreNeverReplaced();
     void partNotWrittenBecauseOfAnErrorFailsTheRun();
+    void fileSizeLimitFailsAWriteInsteadOfKillingTheProgram();
+    void openingAPipeNeverWaitsForAWriter();
 
     void helpAndWebOpenThroughTheDesktop();
     void aboutIsModalAndMadeOnce();
@@ -807,6 +820,65 @@ void MainFormTest::partNotWrittenBecauseOfAnErrorFailsTheRun()
     QVERIFY(!w->pgbProgress->isVisible());
 }
 
+void MainFormTest::fileSizeLimitFailsAWriteInsteadOfKillingTheProgram()
+{
+    // The program writes its two pictures under a limit of 1 KB, which no
+    // picture of the window fits. The limit is set in the child only, and
+    // this test leaves SIGXFSZ as it is: the program must deal with it.
+    const std::string program = testsupport::BinFolder() + "corvella";
+    QVERIFY(fs::exists(program));
+    TempDir out;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
+        ::dup2(null, STDERR_FILENO);
+        struct rlimit limit {1024, 1024};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        ::execl(program.c_str(), program.c_str(), "--screenshot", out.Path().c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    int status = 0;
+    QVERIFY(child > 0 && ::waitpid(child, &status, 0) == child);
+    QVERIFY2(WIFEXITED(status), qPrintable(QString("ended by signal %1").arg(WIFSIGNALED(status) ? WTERMSIG(status) : 0)));
+    QCOMPARE(WEXITSTATUS(status), 1);
+}
+
+void MainFormTest::openingAPipeNeverWaitsForAWriter()
+{
+    TempDir dir;
+    const std::string pipe = dir.File("pipe.mp3");
+    QCOMPARE(::mkfifo(pipe.c_str(), 0644), 0);
+    // A writer that connects as soon as anyone opens the pipe to read and
+    // then closes it, so that a window that does read gets its end of file
+    // instead of waiting for ever; it tells whether a reader came.
+    std::atomic<bool> stop{false};
+    std::atomic<bool> readerCame{false};
+    std::thread writer([&] {
+        while (!stop) {
+            const int fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) {
+                readerCame = true;
+                ::close(fd);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    Window w;
+    w.Open(plainMp3_);
+    w.Open(pipe);
+    stop = true;
+    writer.join();
+    QVERIFY(!readerCame);
+    QCOMPARE(Text(w->edtFile), pipe);
+    QCOMPARE(Text(w->labTitle), std::string("pipe"));
+    QCOMPARE(Text(w->labArtist), std::string("Unknown"));
+    QCOMPARE(w->LengthMs, 0);
+    w.prompts->TakeEvents();
+    w.Click(w->btnSplit);
+    QCOMPARE(w.prompts->TakeEvents(), Events{Info("Please open a MP3 file.")});
+}
+
 void MainFormTest::helpAndWebOpenThroughTheDesktop()
 {
     Window w;
@@ -903,7 +975,7 @@ void MainFormTest::realPromptsAreTheDialogsOfTheCommands()
         static_cast<QDialog*>(dialog)->accept();
     });
     QCOMPARE(prompter.AskOpenFileName(), std::optional<std::string>(existing));
-    QCOMPARE(filters, QStringList{"MP3 files (*.mp3)"});
+    QCOMPARE(filters, (QStringList{"MP3 files (*.mp3)", "Audio files (*.mp3 *.ogg *.wav *.wma)", "All files (*)"}));
 
     // The save dialog opens where the last file was opened, proposing the name.
     QString proposed;

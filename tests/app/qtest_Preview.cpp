@@ -45,7 +45,7 @@ public:
     std::optional<std::string> AskOpenFileName() override { return Next(openFileNames); }
     std::optional<std::string> AskSaveFileName(const std::string&) override { return Next(saveFileNames); }
     bool ExecuteFolderPicker(std::string&) override { return false; }
-    void OpenDocument(const std::string&) override {}
+    bool OpenDocument(const std::string&) override { return true; }
 
 private:
     static std::optional<std::string> Next(std::deque<std::string>& answers)

@@ -51,7 +51,7 @@ public:
     }
     std::optional<std::string> AskSaveFileName(const std::string&) override { return std::nullopt; }
     bool ExecuteFolderPicker(std::string&) override { return false; }
-    void OpenDocument(const std::string&) override {}
+    bool OpenDocument(const std::string&) override { return true; }
 };
 
 // Types a text key by key; unlike QTest::keyClicks it takes any character.

@@ -1,8 +1,11 @@
 // Splitting is a byte copy, so it should cost about what copying the file
-// costs. A 60-minute 128 kbit/s MP3 with an ID3v2 tag holding a 300 KB
-// picture and an ID3v1 tag is split into 10 parts (tags on every part) and
-// copied with cp, alternately in the same run; the counter "ratio" is the
-// split's time over cp's.
+// costs. A 60-minute MP3 with an ID3v2 tag holding a 300 KB picture and an
+// ID3v1 tag is split into 10 parts (tags and a header frame on every part)
+// and copied with cp, alternately in the same run; the counter "ratio" is
+// the split's time over cp's. The first argument picks the source (0: 128
+// kbit/s, 1: lame -V2 with a Xing header), the second the gapless parts.
+// The sources are made once and kept in /tmp/corvella-bench-split between
+// runs (the variable-rate hour takes a minute or two to encode).
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
@@ -54,26 +57,73 @@ tag.add(id3.APIC(encoding=0, mime='image/jpeg', type=3, desc='', data=b'\xff\xd8
 tag.save(sys.argv[1], v1=2, v2_version=3)
 )";
 
-// The source file, made once: one minute from lame repeated 60 times.
-const std::string& SourceFile()
+const char* const kCacheFolder = "/tmp/corvella-bench-split";
+
+void Tag(const std::string& file)
 {
-    static TempDir folder;
-    static std::string source = [] {
-        std::string minute = folder.File("minute.mp3");
-        MakeMp3(minute, 60, 44100, 2, "-b 128 -t");
-        auto frames = ReadBytes(minute);
-        std::string hour = folder.File("hour.mp3");
-        std::FILE* out = std::fopen(hour.c_str(), "wb");
-        for (int i = 0; i < 60; ++i)
-            std::fwrite(frames.data(), 1, frames.size(), out);
-        std::fclose(out);
-        WriteText(folder.File("tag.py"), kTagger);
-        auto tagged = Run("/usr/bin/python3 " + Quote(folder.File("tag.py")) + " " + Quote(hour));
-        if (tagged.exitCode != 0)
-            throw std::runtime_error("tagging failed: " + tagged.output);
+    std::string script = std::string(kCacheFolder) + "/tag.py";
+    WriteText(script, kTagger);
+    auto tagged = Run("/usr/bin/python3 " + Quote(script) + " " + Quote(file));
+    if (tagged.exitCode != 0)
+        throw std::runtime_error("tagging failed: " + tagged.output);
+}
+
+// One minute from lame repeated 60 times, without a header frame.
+std::string MakeConstantRateHour()
+{
+    std::string hour = std::string(kCacheFolder) + "/hour-cbr.mp3";
+    if (fs::exists(hour))
         return hour;
-    }();
-    return source;
+    std::string minute = std::string(kCacheFolder) + "/minute.mp3";
+    MakeMp3(minute, 60, 44100, 2, "-b 128 -t");
+    auto frames = ReadBytes(minute);
+    std::string partial = hour + ".partial";
+    std::FILE* out = std::fopen(partial.c_str(), "wb");
+    for (int i = 0; i < 60; ++i)
+        std::fwrite(frames.data(), 1, frames.size(), out);
+    std::fclose(out);
+    Tag(partial);
+    fs::rename(partial, hour);
+    return hour;
+}
+
+// An hour that changes from quiet tones to loud noise every minute,
+// encoded by lame -V2 in one go, so that its Xing header describes it.
+std::string MakeVariableRateHour()
+{
+    std::string hour = std::string(kCacheFolder) + "/hour-vbr.mp3";
+    if (fs::exists(hour))
+        return hour;
+    std::string quiet = std::string(kCacheFolder) + "/quiet.wav";
+    std::string loud = std::string(kCacheFolder) + "/loud.wav";
+    std::string wav = std::string(kCacheFolder) + "/hour.wav";
+    auto run = [](const std::string& command) {
+        if (Run(command).exitCode != 0)
+            throw std::runtime_error("failed: " + command);
+    };
+    run("sox -R -n -r 44100 -c 2 -b 16 " + Quote(quiet) + " synth 30 sine 300 sine 500 vol 0.05");
+    run("sox -R -n -r 44100 -c 2 -b 16 " + Quote(loud) + " synth 30 pinknoise vol 0.6");
+    std::string inputs;
+    for (int i = 0; i < 60; ++i)
+        inputs += " " + Quote(quiet) + " " + Quote(loud);
+    run("sox" + inputs + " " + Quote(wav));
+    std::string partial = hour + ".partial";
+    run("lame --quiet -V2 " + Quote(wav) + " " + Quote(partial));
+    fs::remove(wav);
+    Tag(partial);
+    fs::rename(partial, hour);
+    return hour;
+}
+
+const std::string& SourceFile(bool variable = false)
+{
+    static bool made = fs::create_directories(kCacheFolder) || true;
+    (void)made;
+    static std::string constant = MakeConstantRateHour();
+    if (!variable)
+        return constant;
+    static std::string variableHour = MakeVariableRateHour();
+    return variableHour;
 }
 
 double Seconds(std::chrono::steady_clock::duration duration)
@@ -103,7 +153,7 @@ bool PlayerIsReady(const TBASSPlayer& player, benchmark::State& state)
 void BM_SplitTenPartsVersusCp(benchmark::State& state)
 {
     EnsureApplication();
-    const std::string& source = SourceFile();
+    const std::string& source = SourceFile(state.range(0) != 0);
     QuietUi ui;
     TBASSPlayer player(nullptr, &ui, BinFolder());
     if (!PlayerIsReady(player, state))
@@ -129,6 +179,7 @@ void BM_SplitTenPartsVersusCp(benchmark::State& state)
         // A new command object each time, so that nothing one split learnt
         // of the source makes the next one cheaper than a first split.
         auto commands = std::make_unique<TSplitCommands>(player, id3v1, id3v2, ui);
+        commands->SetGapless(state.range(1) != 0);
         auto timeSplit = [&] {
             auto begin = std::chrono::steady_clock::now();
             commands->Split(request);
@@ -168,7 +219,15 @@ void BM_SplitTenPartsVersusCp(benchmark::State& state)
     state.counters["ratio"] = copySeconds > 0 ? splitSeconds / copySeconds : 0;
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(fs::file_size(source)));
 }
-BENCHMARK(BM_SplitTenPartsVersusCp)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_SplitTenPartsVersusCp)
+    ->ArgNames({"vbr", "gapless"})
+    ->Args({0, 0})
+    ->Args({0, 1})
+    ->Args({1, 0})
+    ->Args({1, 1})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10);
 
 // What each part pays for measuring the stream through the player.
 void BM_PlayerMeasuresSource(benchmark::State& state)

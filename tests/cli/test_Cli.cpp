@@ -395,3 +395,37 @@ TEST_F(CliTest, TagsReportsWhatTheFileHoldsAfterTheWrite)
     EXPECT_EQ(JsonValue(outcome.out, "['ID3v1']['Comment']"), "\"1234567890123456789012345678\"");
     EXPECT_EQ(outcome.out, Cli("tags " + Quote(file) + " --json").out) << "the report differs from a fresh read";
 }
+
+TEST_F(CliTest, CommandsProbeNoSoundDeviceAndLoadTheWmaAddOnOnlyForWma)
+{
+    REQUIRE_TOOL("ffmpeg");
+    // The dynamic loader names every library it loads; without the switch
+    // that forces the silent output, the program must choose it itself.
+    const auto loaded = [&](const std::string& arguments) {
+        const std::string log = work_.File("loader.txt");
+        auto result = testsupport::Run("env -u CORVELLA_SILENT_OUTPUT LD_DEBUG=files " +
+                                       Quote(BinFolder() + "corvella-cli") + " " + arguments + " >/dev/null 2>" +
+                                       Quote(log));
+        EXPECT_EQ(result.exitCode, 0) << arguments;
+        return ReadText(log);
+    };
+    const std::string song = Quote(Fixture("song.mp3"));
+    const std::string cut = Quote(work_.File("cut.mp3"));
+    for (const std::string& arguments : {"info " + song, "cut " + song + " 00:01.000 00:02.000 " + cut,
+                                         "split " + song + " 2 " + Quote(work_.Path().string())}) {
+        const std::string log = loaded(arguments);
+        EXPECT_NE(log.find("libbass.so"), std::string::npos) << arguments;
+        EXPECT_EQ(log.find("libSDL2"), std::string::npos) << arguments;
+        EXPECT_EQ(log.find("libbasswma.so"), std::string::npos) << arguments;
+    }
+    fs::copy_file(Fixture("song.mp3"), work_.File("retitled.mp3"));
+    const std::string tags = loaded("tags " + Quote(work_.File("retitled.mp3")) + " --v2 Title=Other");
+    EXPECT_EQ(tags.find("libSDL2"), std::string::npos);
+    EXPECT_EQ(tags.find("libbasswma.so"), std::string::npos);
+
+    const std::string wma = work_.File("song.wma");
+    ASSERT_EQ(testsupport::Run("ffmpeg -v error -f lavfi -i sine=duration=2 -c:a wmav2 " + Quote(wma)).exitCode, 0);
+    const std::string log = loaded("info " + Quote(wma));
+    EXPECT_NE(log.find("libbasswma.so"), std::string::npos);
+    EXPECT_EQ(log.find("libSDL2"), std::string::npos);
+}

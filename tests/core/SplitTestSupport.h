@@ -6,7 +6,10 @@
 
 #include <QCoreApplication>
 
+#include <cstdio>
+#include <cstring>
 #include <functional>
+#include <stdexcept>
 #include <optional>
 #include <string>
 #include <vector>
@@ -168,6 +171,157 @@ inline std::vector<uint8_t> AudioAfterHeaderFrame(const std::vector<uint8_t>& by
         return {};
     size_t header = Layer3FrameLength(audio.data());
     return std::vector<uint8_t>(audio.begin() + static_cast<std::ptrdiff_t>(std::min(header, audio.size())), audio.end());
+}
+
+// Length of an MPEG 1, 2 or 2.5 Layer II or III frame from its header, by
+// the tables of ISO/IEC 11172-3 and 13818-3; 0 for anything else.
+inline size_t MpegFrameLength(const uint8_t* header)
+{
+    static const int layer3Mpeg1[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+    static const int layer2Mpeg1[] = {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0};
+    static const int lowRates[] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0};
+    static const int sampleRates[4][3] = {{11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}, {44100, 48000, 32000}};
+    if (header[0] != 0xFF || (header[1] & 0xE0) != 0xE0)
+        return 0;
+    int version = (header[1] >> 3) & 3;
+    int layer = (header[1] >> 1) & 3;  // 1: III, 2: II
+    int rateIndex = (header[2] >> 2) & 3;
+    if (version == 1 || (layer != 1 && layer != 2) || rateIndex == 3)
+        return 0;
+    const int* rates = version != 3 ? lowRates : layer == 1 ? layer3Mpeg1 : layer2Mpeg1;
+    int coefficient = version != 3 && layer == 1 ? 72 : 144;
+    return static_cast<size_t>(coefficient * rates[header[2] >> 4] * 1000 / sampleRates[version][rateIndex]
+                               + ((header[2] >> 1) & 1));
+}
+
+// What a part's header frame says, read by the layout LAME writes, and
+// whether its LAME extension's CRC-16 (0x8005 reflected, over the frame
+// up to the CRC) is right.
+struct PartHeaderFrame {
+    std::string Id;  // "Xing" or "Info"; empty when the first frame is neither
+    uint32_t Frames = 0;
+    uint32_t Bytes = 0;
+    std::vector<uint8_t> Toc;
+    int Delay = 0;
+    int Padding = 0;
+    bool CrcRight = false;
+};
+
+inline uint16_t ReflectedCrc16(const uint8_t* bytes, size_t count)
+{
+    uint16_t crc = 0;
+    for (size_t i = 0; i < count; ++i) {
+        crc ^= bytes[i];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = static_cast<uint16_t>((crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1);
+    }
+    return crc;
+}
+
+inline PartHeaderFrame ReadPartHeaderFrame(const std::vector<uint8_t>& audio)
+{
+    PartHeaderFrame header;
+    if (audio.size() < 4)
+        return header;
+    bool mpeg1 = ((audio[1] >> 3) & 3) == 3;
+    bool mono = (audio[3] >> 6) == 3;
+    size_t at = mpeg1 ? (mono ? 21 : 36) : (mono ? 13 : 21);
+    if (audio.size() < at + 156)
+        return header;
+    auto word = [&](size_t offset) {
+        return uint32_t(audio[offset]) << 24 | uint32_t(audio[offset + 1]) << 16 | uint32_t(audio[offset + 2]) << 8
+            | audio[offset + 3];
+    };
+    header.Id.assign(audio.begin() + static_cast<std::ptrdiff_t>(at), audio.begin() + static_cast<std::ptrdiff_t>(at + 4));
+    if (header.Id != "Xing" && header.Id != "Info") {
+        header.Id.clear();
+        return header;
+    }
+    header.Frames = word(at + 8);
+    header.Bytes = word(at + 12);
+    header.Toc.assign(audio.begin() + static_cast<std::ptrdiff_t>(at + 16), audio.begin() + static_cast<std::ptrdiff_t>(at + 116));
+    size_t lame = at + 120;
+    header.Delay = audio[lame + 21] << 4 | audio[lame + 22] >> 4;
+    header.Padding = (audio[lame + 22] & 0x0F) << 8 | audio[lame + 23];
+    header.CrcRight = ReflectedCrc16(audio.data(), lame + 34) == (audio[lame + 34] << 8 | audio[lame + 35]);
+    return header;
+}
+
+// Frame starts of an audio stream (Layers II and III), walking from 0.
+inline std::vector<size_t> MpegFrameStarts(const std::vector<uint8_t>& audio)
+{
+    std::vector<size_t> starts;
+    for (size_t p = 0; p + 4 <= audio.size();) {
+        size_t length = MpegFrameLength(&audio[p]);
+        if (length == 0)
+            break;
+        starts.push_back(p);
+        p += length;
+    }
+    return starts;
+}
+
+// The files the decoding tests cut, made once from one recording: two
+// seconds of a quiet chord, then two of loud noise, so that a VBR encoder
+// moves between its lowest and highest rates and the bit reservoir is
+// busy around the change.
+struct EncodedFixture {
+    std::string Name;
+    int SampleRate = 44100;
+    int Channels = 2;
+    int SamplesPerFrame = 1152;
+    bool Layer3 = true;
+    bool Variable = false;
+};
+
+inline const std::vector<EncodedFixture>& EncodedFixtures()
+{
+    static const std::vector<EncodedFixture> fixtures = {
+        {"cbr.mp3", 44100, 2, 1152, true, false},   {"vbr.mp3", 44100, 2, 1152, true, true},
+        {"mono.mp3", 44100, 1, 1152, true, false},  {"mpeg2.mp3", 22050, 2, 576, true, false},
+        {"layer2.mp3", 44100, 2, 1152, false, false}};
+    return fixtures;
+}
+
+inline void MakeEncodedFixtures(const testsupport::TempDir& folder)
+{
+    using testsupport::Quote;
+    auto run = [](const std::string& command) {
+        auto result = testsupport::Run(command);
+        if (result.exitCode != 0)
+            throw std::runtime_error(command + ": " + result.output);
+    };
+    std::string quiet = Quote(folder.File("quiet.wav"));
+    std::string loud = Quote(folder.File("loud.wav"));
+    std::string mix = Quote(folder.File("mix.wav"));
+    run("sox -R -n -r 44100 -c 2 -b 16 " + quiet + " synth 2 sine 300 sine 500 vol 0.05");
+    run("sox -R -n -r 44100 -c 2 -b 16 " + loud + " synth 2 pinknoise vol 0.8");
+    run("sox " + quiet + " " + loud + " " + mix);
+    run("lame --quiet -b 128 " + mix + " " + Quote(folder.File("cbr.mp3")));
+    run("lame --quiet -V0 " + mix + " " + Quote(folder.File("vbr.mp3")));
+    run("lame --quiet -m m -b 64 " + mix + " " + Quote(folder.File("mono.mp3")));
+    run("lame --quiet --resample 22.05 -b 64 " + mix + " " + Quote(folder.File("mpeg2.mp3")));
+    run("ffmpeg -v error -i " + mix + " -c:a mp2 -b:a 192k -f mp2 " + Quote(folder.File("layer2.mp3")));
+}
+
+// 16-bit samples (channels interleaved) as ffmpeg or mpg123 decode a file;
+// both drop what a LAME extension's delay and padding tell them to.
+inline std::vector<int16_t> DecodeWith(const std::string& decoder, const std::string& file)
+{
+    using testsupport::Quote;
+    std::string pcm = file + "." + decoder.substr(0, decoder.find(' ')) + ".pcm";
+    std::string command = decoder.rfind("mpg123", 0) == 0 ? decoder + " -q -s " + Quote(file) + " > " + Quote(pcm)
+                                                           : decoder + " -y -v error -i " + Quote(file) + " -f s16le "
+                                                                 + Quote(pcm);
+    auto result = testsupport::Run(command + " 2>/dev/null");
+    std::vector<int16_t> samples;
+    if (result.exitCode != 0)
+        return samples;
+    auto bytes = testsupport::ReadBytes(pcm);
+    samples.resize(bytes.size() / 2);
+    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+    std::remove(pcm.c_str());
+    return samples;
 }
 
 } // namespace splittest

@@ -181,6 +181,20 @@ TEST_F(AudioFramesTest, AFileThatShrinksUnderTheWalkIsAReadError)
     EXPECT_THROW(walker.AdvanceTo(span.AudioEnd - 1), CorvellaError);
 }
 
+TEST_F(AudioFramesTest, AFileTruncatedUnderAMappedWindowIsAReadErrorNotABusError)
+{
+    Stream stream;
+    for (int i = 0; i < 2000; ++i)  // 834 KB: one window holds all of it
+        stream.Frame();
+    BinaryFile& file = Open(stream);
+    AudioSpan span{0, static_cast<int64_t>(stream.bytes.size())};
+    TFrameWalker walker(file, span);
+    EXPECT_EQ(walker.AdvanceTo(stream.frameStarts[10]), stream.frameStarts[10]);
+    EXPECT_EQ(walker.FrameIndex(), 10);
+    ::truncate(dir_.File("stream.mp3").c_str(), 4096);
+    EXPECT_THROW(walker.AdvanceTo(span.AudioEnd), CorvellaError);
+}
+
 TEST_F(AudioFramesTest, EveryWindowTheWalkLeavesHoldsTheFileBytesAndTheyCoverTheWalk)
 {
     Stream stream;

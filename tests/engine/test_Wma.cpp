@@ -4,7 +4,9 @@
 #include "basswma.h"
 #include "EngineFixture.h"
 
+#include <algorithm>
 #include <atomic>
+#include <vector>
 
 using enginetest::EngineTest;
 using enginetest::Sh;
@@ -88,4 +90,23 @@ TEST_F(EngineWmaTest, AddOnRefusesWhatIsNotWma) {
     testsupport::MakeMp3(mp3, 0.5);
     EXPECT_EQ(BASS_WMA_StreamCreateFile(FALSE, mp3.c_str(), 0, 0, 0), 0u);
     EXPECT_EQ(BASS_ErrorGetCode(), DWORD{BASS_ERROR_FILEFORM});
+}
+
+TEST_F(EngineWmaTest, PlayDurationTheFileCannotHoldIsNotTheLength) {
+    // The file properties' play and send durations (100 ns units) claim
+    // 164 days for a file of 27 KB.
+    std::vector<uint8_t> bytes = testsupport::ReadBytes(wma_);
+    static constexpr uint8_t kFileProperties[16] = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
+                                                    0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
+    const auto found = std::search(bytes.begin(), bytes.end(), std::begin(kFileProperties), std::end(kFileProperties));
+    ASSERT_NE(found, bytes.end());
+    const size_t playDuration = static_cast<size_t>(found - bytes.begin()) + 24 + 16 + 8 + 8 + 8;
+    for (size_t field : {playDuration, playDuration + 8})
+        for (size_t i = 0; i < 8; ++i)
+            bytes[field + i] = i < 5 ? 0xFF : i == 5 ? 0x7F : 0;
+    const std::string hostile = dir_.File("duration.wma");
+    testsupport::WriteBytes(hostile, bytes);
+    const HSTREAM h = BASS_WMA_StreamCreateFile(FALSE, hostile.c_str(), 0, 0, 0);
+    ASSERT_NE(h, 0u) << "error " << BASS_ErrorGetCode();
+    EXPECT_EQ(BASS_StreamGetLength(h), static_cast<QWORD>(-1));
 }

@@ -155,17 +155,34 @@ TEST_F(PlayerStatesTest, ReadyPlayerTakesTheLibrarysVolumesAndVersion)
 {
     setenv("FAKEBASS_LOG", LogPath().c_str(), 1);
     player = std::make_unique<TBASSPlayer>(nullptr, &prompter, Variant("full"));
+    EXPECT_EQ(Calls(), "Init(-1,44100,0)\nStart\n");
     EXPECT_TRUE(player->PlayerReady());
     EXPECT_TRUE(player->WMAReady());
     EXPECT_TRUE(player->DX8EffectReady());
     EXPECT_EQ(player->BASSDLLVer(), "1.8");
     EXPECT_TRUE(prompter.shown.empty());
     EXPECT_EQ(player->Volume(), 80); // the library's stream volume
-    EXPECT_EQ(Calls(), "Init(-1,44100,0)\nStart\n");
 
     ClearLog();
     player.reset();
     EXPECT_EQ(Calls(), "Free\nFree\n");
+}
+
+TEST_F(PlayerStatesTest, AddOnIsBoundOnlyWhenAFileNeedsItAndTheSilentOutputIsAsked)
+{
+    TBASSPlayer::SetOutputOfNewPlayers(PlayerOutput::Silent);
+    player = std::make_unique<TBASSPlayer>(nullptr, &prompter, Variant("full"));
+    TBASSPlayer::SetOutputOfNewPlayers(PlayerOutput::SoundDevice);
+    EXPECT_EQ(Calls(), "Init(0,44100,0)\nStart\n");
+    ASSERT_TRUE(player->Open(Wav()));
+    EXPECT_FALSE(Logged("AddOnLoaded")) << "the library's own stream took the file";
+
+    setenv("FAKEBASS_STREAM_FAILS", "1", 1);
+    setenv("FAKEBASS_WMA", "1", 1);
+    ASSERT_TRUE(player->Open(Wav()));
+    EXPECT_TRUE(Logged("AddOnLoaded"));
+    EXPECT_EQ(player->ChannelType(), ctWMA);
+    EXPECT_TRUE(player->WMAReady());
 }
 
 TEST_F(PlayerStatesTest, OldDirectSoundOnlyWarns)
@@ -196,7 +213,8 @@ TEST_F(PlayerStatesTest, OpenTakesTheFirstDecoderThatAcceptsTheFile)
     setenv("FAKEBASS_STREAM_FAILS", "1", 1);
     setenv("FAKEBASS_MUSIC", "1", 1);
     ASSERT_TRUE(player->Open(OtherWav()));
-    EXPECT_EQ(Calls(), "StreamFree(1)\nStreamCreateFile(0," + OtherWav() + ",0,0,0)\nWMA_StreamCreateFile(" +
+    // The add-on is bound when the library's own stream first refuses a file.
+    EXPECT_EQ(Calls(), "StreamFree(1)\nStreamCreateFile(0," + OtherWav() + ",0,0,0)\nAddOnLoaded\nWMA_StreamCreateFile(" +
                            OtherWav() + ")\nMusicLoad(0," + OtherWav() + ",0,0,8192)\n");
     EXPECT_EQ(player->ChannelType(), ctMusic);
     EXPECT_TRUE(prompter.shown.empty());

@@ -164,6 +164,7 @@ TEST_F(BindingTest, AddOnBindsAllOrNothing)
     UnloadBASSWMA();
     EXPECT_EQ(BASSWMAHandle, nullptr);
     EXPECT_EQ(BoundWmaPointers(), 0);
-    // The add-on's unload does not touch the library's device.
-    EXPECT_EQ(Calls(), "");
+    // Loaded twice (the incomplete double and the full one); the add-on's
+    // unload does not touch the library's device.
+    EXPECT_EQ(Calls(), "AddOnLoaded\nAddOnLoaded\n");
 }

@@ -1,11 +1,16 @@
 // A test double of the WMA add-on: FAKEBASS_WMA makes its stream creation
-// succeed (handle 2); every call is logged like the library double's.
+// succeed (handle 2); every call is logged like the library double's, and
+// so is its loading ("AddOnLoaded").
 #include "basswma.h"
 
 #include "FakeLog.h"
 
 using fakebass::Knob;
 using fakebass::Log;
+
+namespace {
+const bool loadLogged = (Log("AddOnLoaded"), true);
+}
 
 extern "C" {
 

@@ -74,12 +74,13 @@ void SetFieldsEnabled(std::initializer_list<QWidget*> fields, bool enabled)
     }
 }
 
-// A track number as typed: a whole number above 0, else 0 (no track). Both
-// tags hold it in one byte, so only its low eight bits are kept.
+// A track number as typed: a whole number above 0, else 0 (no track), with
+// an optional total behind a "/" ("7/9"). Both tags hold the number in one
+// byte, so only its low eight bits are kept.
 uint8_t TrackFromText(const QString& text)
 {
     bool converted = false;
-    const int value = text.trimmed().toInt(&converted);
+    const int value = text.section(QLatin1Char('/'), 0, 0).trimmed().toInt(&converted);
     if (!converted || value <= 0)
         return 0;
     return static_cast<uint8_t>(value & 0xFF);
@@ -179,8 +180,11 @@ void TMainForm::FillID3v2Group(const std::string& path)
         YearEdit->setText(QString::fromStdString(ID3v2.Year()));
         GenreEdit->setText(QString::fromStdString(ID3v2.Genre()));
         CommentMemo->setPlainText(QString::fromStdString(ID3v2.Comment()));
-        if (ID3v2.Track() != 0)
-            TrackEdit->setText(QString::number(ID3v2.Track()));
+        if (ID3v2.Track() != 0) {
+            const std::string& total = ID3v2.TrackTotal();
+            TrackEdit->setText(QString::number(ID3v2.Track())
+                               + (total.empty() ? QString() : QLatin1Char('/') + QString::fromStdString(total)));
+        }
     }
     SetID3v2FieldsEnabled(chkTagExists->isChecked());
 }
@@ -227,7 +231,7 @@ void TMainForm::Button2Click()
         return;
     chkTagExists1->setChecked(true);
     SetID3v1FieldsEnabled(true);
-    TrackEdit1->setText(TrackEdit->text());
+    TrackEdit1->setText(TrackEdit->text().section(QLatin1Char('/'), 0, 0));  // ID3v1 has no total
     TitleEdit1->setText(TitleEdit->text());
     ArtistEdit1->setText(ArtistEdit->text());
     AlbumEdit1->setText(AlbumEdit->text());
@@ -286,6 +290,9 @@ void TMainForm::SaveID3v2Fields(const std::string& path)
     ID3v2.SetArtist(ArtistEdit->text().toStdString());
     ID3v2.SetAlbum(AlbumEdit->text().toStdString());
     ID3v2.SetTrack(TrackFromText(TrackEdit->text()));
+    const QString trackText = TrackEdit->text();
+    ID3v2.SetTrackTotal(trackText.contains(QLatin1Char('/')) ? trackText.section(QLatin1Char('/'), 1).toStdString()
+                                                             : std::string());
     ID3v2.SetYear(YearEdit->text().toStdString());
     ID3v2.SetGenre(GenreEdit->text().toStdString());
     ID3v2.SetComment(CommentMemo->toPlainText().toStdString());

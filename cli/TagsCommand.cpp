@@ -132,7 +132,7 @@ int RunTagsCommand(const Arguments& arguments)
         return 1;
     }
     if (!v2Assignments.empty() && !id3v2.WriteTag(fileName)) {
-        std::fprintf(stderr, "Cannot write the ID3v2 tag of \"%s\".\n", fileName.c_str());
+        std::fprintf(stderr, "Cannot write the ID3v2 tag of \"%s\". %s\n", fileName.c_str(), id3v2.WriteError().c_str());
         return 1;
     }
     // The report says what the file now holds, read from it afresh, not

@@ -13,7 +13,7 @@ packages=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   lame sox libsox-fmt-mp3 vorbis-tools ffmpeg mpg123 python3 python3-mutagen time
-  xdg-utils fonts-dejavu-core
+  xdg-utils fonts-dejavu-core desktop-file-utils appstream
   # peers of the start-up benchmark (tests/bench/bench_startup.sh)
   mediainfo mp3splt time
 )

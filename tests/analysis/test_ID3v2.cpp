@@ -262,6 +262,50 @@ TEST(ID3v2Read, TrackAndGenreTexts)
     }
 }
 
+// "3/12": the number is the track, the total is kept and written back with
+// whatever number the track gets; a total of its own can be set or cleared.
+TEST(ID3v2Write, TrackTotalsSurviveEveryWrite)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    WriteBytes(path, Cat({Tag(3, Cat({Frame23("TIT2", Text(0, "T")), Frame23("TRCK", Text(0, " 3 / 12 "))})), Audio(100)}));
+    TID3v2 tag = Read(path);
+    EXPECT_EQ(tag.Track(), 3);
+    EXPECT_EQ(tag.TrackTotal(), "12");
+    tag.SetTitle("Renamed");
+    ASSERT_TRUE(tag.WriteTag(path));
+    EXPECT_TRUE(Contains(ReadBytes(path), Frame23("TRCK", Text(0, "3/12"))));
+    tag.SetTrack(7);
+    tag.SetTrackTotal("9");
+    EXPECT_TRUE(Contains(tag.RenderTag(), Frame23("TRCK", Text(0, "7/9"))));
+    tag.SetTrackTotal("");
+    EXPECT_TRUE(Contains(tag.RenderTag(), Frame23("TRCK", Text(0, "7"))));
+    tag.SetTrack(0);  // no number: no frame, whatever the total
+    tag.SetTrackTotal("9");
+    EXPECT_FALSE(Contains(tag.RenderTag(), Str("TRCK")));
+}
+
+// A writer bug: the extended-header flag set, the frames right behind the
+// header. They are read, and a write carries them over.
+TEST(ID3v2Read, ExtendedHeaderFlagWithoutAnExtendedHeader)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    const Bytes kept = Frame23("TXXX", Cat({{0}, Str("Mood"), {0}, Str("Calm")}));
+    for (uint8_t version : {3, 4}) {
+        SCOPED_TRACE(int(version));
+        Bytes frames = version == 3 ? Cat({SevenFrames(), kept})
+                                    : Cat({Frame24("TIT2", Text(0, "Title")), Frame24("TXXX", Cat({{0}, Str("Mood"), {0}, Str("Calm")}))});
+        WriteBytes(path, Cat({Tag(version, frames, 0x40, 100), Audio(1000)}));
+        TID3v2 tag = Read(path);
+        EXPECT_EQ(tag.Title(), "Title");
+        tag.SetArtist("Written");
+        ASSERT_TRUE(tag.WriteTag(path));
+        EXPECT_TRUE(Contains(ReadBytes(path), kept));
+        EXPECT_EQ(Read(path).Title(), "Title");
+    }
+}
+
 TEST(ID3v2Read, CommentWithoutDescriptionWinsOtherwiseTheFirst)
 {
     TempDir dir;

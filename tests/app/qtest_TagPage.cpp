@@ -142,6 +142,7 @@ private slots:
     void clearedId3v2BoxLeavesTheFilesId3v2TagUnchanged();
     void copiesBetweenTheTags();
     void trackNumbersAreWrittenAsOneByte();
+    void trackTotalsAreShownKeptAndTyped();
     void nonLatinTitleKeptInId3v2AndSubstitutedInId3v1();
     void coverPictureSurvivesAnEdit();
     void failedWriteIsReportedNamingTheFile();
@@ -380,6 +381,36 @@ void TagPageTest::trackNumbersAreWrittenAsOneByte()
         QCOMPARE(id3v2.Track(), c.stored);
         QVERIFY(prompts_->messages.empty());
     }
+}
+
+void TagPageTest::trackTotalsAreShownKeptAndTyped()
+{
+    const std::string path = MakeFile("total.mp3", Id3v1Block("T", "A", 3, 1));
+    TID3v2 written;
+    written.SetTitle("T");
+    written.SetTrack(3);
+    written.SetTrackTotal("12");
+    QVERIFY(written.WriteTag(path));
+    ShowPageFor(path);
+    QCOMPARE(form_->TrackEdit->text(), QString("3/12"));
+    form_->TitleEdit->setText("Other");
+    form_->Button3->click();
+    TID3v2 id3v2;
+    QVERIFY(id3v2.ReadTag(path));
+    QCOMPARE(id3v2.Track(), uint8_t(3));
+    QCOMPARE(id3v2.TrackTotal(), std::string("12"));
+
+    form_->TrackEdit->setText("7/9");
+    form_->Button2->click();  // ID3v1 takes the number
+    QCOMPARE(form_->TrackEdit1->text(), QString("7"));
+    form_->Button3->click();
+    QVERIFY(id3v2.ReadTag(path));
+    QCOMPARE(id3v2.Track(), uint8_t(7));
+    QCOMPARE(id3v2.TrackTotal(), std::string("9"));
+    TID3v1 id3v1;
+    QVERIFY(id3v1.ReadTag(path));
+    QCOMPARE(id3v1.Track(), uint8_t(7));
+    QVERIFY(prompts_->messages.empty());
 }
 
 void TagPageTest::nonLatinTitleKeptInId3v2AndSubstitutedInId3v1()

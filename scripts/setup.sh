@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # toolchain
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build pkg-config clang
   # program
   qt6-base-dev qt6-base-dev-tools libgl-dev libjpeg62-turbo-dev
   libmpg123-dev libvorbis-dev libsndfile1-dev libopenmpt-dev libsdl2-dev

@@ -36,7 +36,7 @@ std::string DecodeOne(uint8_t encoding, const uint8_t* data, size_t size, bool& 
     switch (encoding) {
     case kUtf16WithBom: return DecodeUtf16(data, size, bigEndian);
     case kUtf16BE: return Utf16BEToUtf8(data, size);
-    case kUtf8: return std::string(reinterpret_cast<const char*>(data), size);
+    case kUtf8: return ValidUtf8(std::string_view(reinterpret_cast<const char*>(data), size));
     default: return Latin1ToUtf8(std::string_view(reinterpret_cast<const char*>(data), size));
     }
 }

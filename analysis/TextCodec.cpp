@@ -155,6 +155,19 @@ std::string Utf8ToUtf16LE(std::string_view utf8)
     return out;
 }
 
+std::string ValidUtf8(std::string_view bytes)
+{
+    std::string out;
+    out.reserve(bytes.size());
+    for (size_t i = 0; i < bytes.size();) {
+        uint32_t cp = NextCodePoint(bytes, i);
+        if (cp == kInvalid || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)
+            cp = 0xFFFD;
+        AppendUtf8(out, cp);
+    }
+    return out;
+}
+
 size_t Utf8Length(std::string_view utf8)
 {
     size_t count = 0;

@@ -22,6 +22,9 @@ std::string Utf16LEToUtf8(const uint8_t* bytes, size_t byteCount);
 std::string Utf16BEToUtf8(const uint8_t* bytes, size_t byteCount);
 // UTF-8 to UTF-16LE bytes (no BOM, no terminator).
 std::string Utf8ToUtf16LE(std::string_view utf8);
+// Bytes a file says are UTF-8, as valid UTF-8: each malformed sequence, lone
+// surrogate or value beyond U+10FFFF becomes U+FFFD.
+std::string ValidUtf8(std::string_view bytes);
 
 // Number of characters (code points) in a UTF-8 text.
 size_t Utf8Length(std::string_view utf8);

@@ -208,6 +208,10 @@ public:
     void OpenTagFile(const std::string& fileName);
     // A dropped file opens on the page shown, while its Open button is enabled.
     bool OpenDroppedFile(const std::string& fileName);
+    // "corvella FILE": FILE, relative to the current folder or absolute, is
+    // opened on the split page as Open opens a chosen file; a missing FILE
+    // is reported and nothing changes.
+    void OpenCommandLineFile(const QString& argument);
 
     void FillID3v1Group(const std::string& path);
     void FillID3v2Group(const std::string& path);

@@ -92,6 +92,21 @@ void TMainForm::PlayOrPause()
     (mode == plmPlaying || mode == plmPaused ? sbtnPause : sbtnPlay)->click();
 }
 
+void TMainForm::OpenCommandLineFile(const QString& argument)
+{
+    // The Open dialog hands over absolute paths of existing files; a name
+    // given relative to the current folder becomes one too, and a name that
+    // is not there is said so (Open itself opens only regular files and
+    // would leave the window silently empty).
+    const QFileInfo file(argument);
+    const std::string path = file.absoluteFilePath().toStdString();
+    if (!file.exists()) {
+        prompts().ShowMessage(ProductName, "The file \"" + path + "\" does not exist.", MessageIcon::Warning);
+        return;
+    }
+    RunHandler([&] { OpenFile(path); });
+}
+
 bool TMainForm::OpenDroppedFile(const std::string& fileName)
 {
     const bool tagPage = pgcMain->currentWidget() == tabTag;

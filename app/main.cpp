@@ -2,7 +2,6 @@
 // "corvella FILE" opens FILE at start as if it had been chosen with Open.
 // "corvella --screenshot FOLDER [FILE]" draws both pages into FOLDER instead.
 #include <QApplication>
-#include <QFileInfo>
 #include <QStringList>
 
 #include <csignal>
@@ -26,10 +25,7 @@ int main(int argc, char* argv[])
 
     TMainForm MainForm;
     MainForm.show();
-    // The Open dialog hands over absolute paths; a name given relative to
-    // the current folder becomes one too.
     if (arguments.size() >= 2)
-        MainForm.RunHandler(
-            [&] { MainForm.OpenFile(QFileInfo(arguments.at(1)).absoluteFilePath().toStdString()); });
+        MainForm.OpenCommandLineFile(arguments.at(1));
     return QApplication::exec();
 }

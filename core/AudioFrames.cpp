@@ -184,6 +184,7 @@ std::optional<AudioSpan> LocateAudio(BinaryFile& file, int64_t fileSize, int64_t
         if (FrameHasVbrOrInfoHeader(bytes, std::min(available, length), frame)) {
             span.TimeZero = p + static_cast<int64_t>(length);
             span.SourceHeader = ReadHeaderFrame(bytes, std::min(available, length));
+            span.SourceHeaderStart = p;
         }
         return span;
     }
@@ -191,7 +192,8 @@ std::optional<AudioSpan> LocateAudio(BinaryFile& file, int64_t fileSize, int64_t
 }
 
 TFrameWalker::TFrameWalker(BinaryFile& file, const AudioSpan& span, size_t windowSize)
-    : span_(span), window_(file, span.AudioEnd, windowSize), position_(span.TimeZero), previous_(span.TimeZero)
+    : span_(span), window_(file, span.AudioEnd, windowSize), position_(span.TimeZero), previous_(span.TimeZero),
+      knownHeaders_(65536, 0)
 {
     // Only the first header is read here: a walk resumed far from time 0
     // would otherwise fill a whole window it never looks at.
@@ -248,15 +250,13 @@ size_t TFrameWalker::FrameAt(int64_t position)
     if (available < 4 || bytes[0] != 0xFF || (bytes[3] & 3) == 2)
         return 0;
     uint16_t key = static_cast<uint16_t>(bytes[1] << 8 | bytes[2]);
-    for (const KnownHeader& known : knownHeaders_)
-        if (known.Used && known.Key == key)
-            return known.Length;
-    MPEGFrame frame = DecodeFrameHeader(bytes);
-    bool ours = IsFrameHeader(bytes) && signature_.Matches(frame);
-    KnownHeader& slot = knownHeaders_[nextKnownHeader_];
-    nextKnownHeader_ = (nextKnownHeader_ + 1) % knownHeaders_.size();
-    slot = {key, ours ? frame.Size : uint16_t(0), true};
-    return slot.Length;
+    uint16_t& known = knownHeaders_[key];
+    if (known == 0) {
+        MPEGFrame frame = DecodeFrameHeader(bytes);
+        bool ours = IsFrameHeader(bytes) && signature_.Matches(frame);
+        known = static_cast<uint16_t>(ours ? frame.Size + 1 : 1);
+    }
+    return known - 1u;
 }
 
 int64_t TFrameWalker::Resynchronise(int64_t from)

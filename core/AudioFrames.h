@@ -38,8 +38,10 @@ struct AudioSpan {
 
     int64_t TimeZero = 0;  // first byte of the first audio frame
     int64_t AudioEnd = 0;  // first byte after the audio (the ID3v1 tag's first byte, or the file size)
-    // What the source's own Xing or Info frame before time 0 says, if it has one.
+    // What the source's own Xing or Info frame before time 0 says, if it
+    // has one, and where that frame starts.
     std::optional<HeaderFrameInfo> SourceHeader;
+    int64_t SourceHeaderStart = 0;
 };
 
 // The fields that every frame of one stream shares.
@@ -159,14 +161,8 @@ private:
     int64_t index_ = 0;
     std::optional<FrameHeader> firstHeader_;
     std::array<int64_t, kRecentFrames> recent_{};
-    // Frame lengths of the last header bytes 1 and 2 met, which fix
-    // everything the length and the stream test depend on (0: no frame of
-    // this stream). A stream holds only a handful of distinct headers.
-    struct KnownHeader {
-        uint16_t Key = 0;
-        uint16_t Length = 0;
-        bool Used = false;
-    };
-    std::array<KnownHeader, 32> knownHeaders_{};
-    size_t nextKnownHeader_ = 0;
+    // Frame lengths by header bytes 1 and 2, which fix everything the
+    // length and the stream test depend on: 0 not yet seen, 1 no frame of
+    // this stream, else the length + 1. One look-up per frame.
+    std::vector<uint16_t> knownHeaders_;
 };

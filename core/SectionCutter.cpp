@@ -1,6 +1,7 @@
 #include "SectionCutter.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -315,10 +316,37 @@ struct PartLayout {
     int64_t EndByte = 0;
 };
 
-// The header frame of a part: its frame and byte counts, and a TOC from
-// a second walk over the part's own frames, which also tells a variable
-// bit rate where the source has no header frame to say so.
-HeaderFrameFields HeaderFieldsFor(TFrameWalker& walker, const AudioSpan& span, const PartLayout& layout)
+// Where the frames at each hundredth of a part lie, and their rate
+// indices; -1 for the part's reservoir frame.
+struct TocSamples {
+    std::array<int64_t, 100> Positions{};
+    std::array<uint8_t, 100> Rates{};
+};
+
+// Walks to the frames at each hundredth of a part of frames frames (its
+// reservoir frame, if any, counted first) that starts at firstFrame.
+TocSamples SampleToc(TFrameWalker& walker, int64_t firstFrame, int64_t frames, bool reservoir)
+{
+    TocSamples samples;
+    for (size_t i = 0; i < 100; ++i) {
+        int64_t q = static_cast<int64_t>(static_cast<__int128>(i) * frames / 100);
+        if (reservoir && q == 0) {
+            samples.Positions[i] = -1;
+            continue;
+        }
+        int64_t position = walker.AdvanceToFrame(firstFrame + q - (reservoir ? 1 : 0));
+        size_t available = 0;
+        const uint8_t* header = walker.Bytes(position, 4, available);
+        samples.Positions[i] = position;
+        samples.Rates[i] = header && available >= 4 ? header[2] >> 4 : 0;
+    }
+    return samples;
+}
+
+// The header frame of a part: its frame and byte counts, and the TOC. The
+// rates at the TOC's frames tell a variable bit rate where the source has
+// no header frame to say so.
+HeaderFrameFields HeaderFieldsFor(const AudioSpan& span, const PartLayout& layout, const TocSamples& toc)
 {
     HeaderFrameFields fields;
     const auto& source = span.SourceHeader;
@@ -339,26 +367,16 @@ HeaderFrameFields HeaderFieldsFor(TFrameWalker& walker, const AudioSpan& span, c
     fields.Frames = static_cast<uint32_t>(std::min<int64_t>(frames, UINT32_MAX));
     fields.Bytes = static_cast<uint32_t>(std::min<int64_t>(bytes, UINT32_MAX));
     fields.VariableBitRate = (source && source->Fields.VariableBitRate) || layout.ReservoirRateDiffers;
-
-    walker.ResumeAt(layout.StartByte, layout.FirstFrame);
     std::optional<uint8_t> firstRate;
-    for (int i = 0; i < 100; ++i) {
-        int64_t q = static_cast<int64_t>(static_cast<__int128>(i) * frames / 100);
+    for (size_t i = 0; i < 100; ++i) {
         int64_t offset = layout.HeaderLength;
-        if (!(reservoir && q == 0)) {
-            int64_t position = walker.AdvanceToFrame(layout.FirstFrame + q - (reservoir ? 1 : 0));
-            offset += layout.ReservoirLength + position - layout.StartByte;
-            size_t available = 0;
-            const uint8_t* header = walker.Bytes(position, 4, available);
-            if (header && available >= 4) {
-                uint8_t rate = header[2] >> 4;
-                if (firstRate && *firstRate != rate && !source)
-                    fields.VariableBitRate = true;
-                firstRate = firstRate.value_or(rate);
-            }
+        if (toc.Positions[i] >= 0) {
+            offset += layout.ReservoirLength + toc.Positions[i] - layout.StartByte;
+            if (!source && firstRate && *firstRate != toc.Rates[i])
+                fields.VariableBitRate = true;
+            firstRate = firstRate.value_or(toc.Rates[i]);
         }
-        fields.Toc[static_cast<size_t>(i)] =
-            static_cast<uint8_t>(std::min<int64_t>(bytes > 0 ? 256 * offset / bytes : 0, 255));
+        fields.Toc[i] = static_cast<uint8_t>(std::min<int64_t>(bytes > 0 ? 256 * offset / bytes : 0, 255));
     }
     return fields;
 }
@@ -394,6 +412,11 @@ std::optional<TSectionCutter::FileIdentity> TSectionCutter::IdentityOf(int descr
     struct stat status {};
     if (::fstat(descriptor, &status) != 0)
         return std::nullopt;
+    return IdentityOf(status);
+}
+
+TSectionCutter::FileIdentity TSectionCutter::IdentityOf(const struct stat& status)
+{
     FileIdentity identity;
     identity.Device = status.st_dev;
     identity.Inode = status.st_ino;
@@ -424,9 +447,23 @@ bool TSectionCutter::Cut(const CutRequest& request)
 
     if (!player_.PlayerReady())
         return false;
-    bool opened = player_.Open(request.Source);
-    int64_t lengthMs = opened ? static_cast<int64_t>(player_.PlayLength()) : 0;
-    int64_t bitRate = opened ? static_cast<int64_t>(player_.StreamInfo().BitRate) : 0;
+    // The player measures a source once: the next parts of a split ask
+    // again only when the file has changed meanwhile.
+    std::optional<FileIdentity> measured;
+    if (struct stat status {}; ::stat(request.Source.c_str(), &status) == 0)
+        measured = IdentityOf(status);
+    bool opened = false;
+    int64_t lengthMs = 0;
+    int64_t bitRate = 0;
+    if (memo_ && measured && memo_->File == *measured && memo_->LengthMs) {
+        opened = true;
+        lengthMs = *memo_->LengthMs;
+        bitRate = memo_->BitRate;
+    } else {
+        opened = player_.Open(request.Source);
+        lengthMs = opened ? static_cast<int64_t>(player_.PlayLength()) : 0;
+        bitRate = opened ? static_cast<int64_t>(player_.StreamInfo().BitRate) : 0;
+    }
     player_.Close();
     if (!opened || bitRate <= 0)
         return false;
@@ -459,6 +496,13 @@ bool TSectionCutter::Cut(const CutRequest& request)
         memo.Span = *span;
         memo.FrameStart = span->TimeZero;
     }
+    // What the player said holds for the file as it was measured.
+    if (measured && identity && *measured == *identity) {
+        memo.LengthMs = lengthMs;
+        memo.BitRate = bitRate;
+    } else {
+        memo.LengthMs.reset();
+    }
     memo_.reset();
     auto remember = [&] {
         if (identity)
@@ -478,6 +522,12 @@ bool TSectionCutter::Cut(const CutRequest& request)
     int64_t startSample = 0;
     int64_t endSample = 0;
     if (request.PartCount > 0) {
+        // The frame count of the source's header frame when its byte count
+        // says it describes this very stream; else a walk counts them.
+        const auto& header = span.SourceHeader;
+        if (!memo.Frames && header && header->HasFrames && header->HasBytes && header->Fields.Frames > 0
+            && header->Fields.Bytes == span.AudioEnd - span.SourceHeaderStart)
+            memo.Frames = header->Fields.Frames;
         if (!memo.Frames) {
             walker.ResumeAt(memo.FrameStart, memo.FrameIndex);
             walker.AdvanceTo(span.AudioEnd);
@@ -514,8 +564,17 @@ bool TSectionCutter::Cut(const CutRequest& request)
         reservoirFrame = ReservoirFrameBefore(walker, plan.FirstFrame, startByte, first);
     if (plan.WantReservoir && reservoirFrame.empty())
         reservoirFrame = RenderReservoirFrame(first, {});  // keeps the delay's count of frames
+    // Where the part will end is mostly known before the walk gets there,
+    // and then the TOC's frames are found on the way.
+    std::optional<int64_t> plannedEnd = plan.EndFrame >= 0 ? std::optional<int64_t>(plan.EndFrame) : memo.Frames;
+    std::optional<TocSamples> toc;
+    if (plannedEnd && *plannedEnd > plan.FirstFrame && walker.FrameIndex() == plan.FirstFrame)
+        toc = SampleToc(walker, plan.FirstFrame, *plannedEnd - plan.FirstFrame + (reservoirFrame.empty() ? 0 : 1),
+                        !reservoirFrame.empty());
     int64_t endByte = plan.EndFrame < 0 ? walker.AdvanceTo(span.AudioEnd) : walker.AdvanceToFrame(plan.EndFrame);
     int64_t audioFrames = walker.FrameIndex() - plan.FirstFrame;
+    if (toc && (!plannedEnd || *plannedEnd - plan.FirstFrame != audioFrames))
+        toc.reset();
     if (endByte >= span.AudioEnd && plan.EndFrame >= 0 && gapless)
         plan.Padding = timing.HasLame ? timing.Padding : 0;  // the part ends with the source
     int64_t checkpointIndex = std::max<int64_t>(walker.FrameIndex() - (TFrameWalker::kRecentFrames - 1), 0);
@@ -561,7 +620,12 @@ bool TSectionCutter::Cut(const CutRequest& request)
         layout.AudioFrames = audioFrames;
         layout.StartByte = startByte;
         layout.EndByte = endByte;
-        HeaderFrameFields fields = HeaderFieldsFor(walker, span, layout);
+        if (!toc) {
+            walker.ResumeAt(startByte, plan.FirstFrame);
+            toc = SampleToc(walker, plan.FirstFrame, audioFrames + (reservoirFrame.empty() ? 0 : 1),
+                            !reservoirFrame.empty());
+        }
+        HeaderFrameFields fields = HeaderFieldsFor(span, layout, *toc);
         fields.Delay = static_cast<uint16_t>(std::clamp<int64_t>(delay, 0, kMaxDelayOrPadding));
         fields.Padding = static_cast<uint16_t>(std::clamp<int64_t>(plan.Padding, 0, kMaxDelayOrPadding));
         std::vector<uint8_t> headerFrame = RenderHeaderFrame(*headerFrameHeader, fields);

@@ -121,9 +121,12 @@ private:
         int64_t FrameStart = 0;
         int64_t FrameIndex = 0;
         std::optional<int64_t> Frames;  // the stream's frame count, once walked
+        std::optional<int64_t> LengthMs;  // what the player measured
+        int64_t BitRate = 0;
     };
 
     static std::optional<FileIdentity> IdentityOf(int descriptor);
+    static FileIdentity IdentityOf(const struct stat& status);
 
     TBASSPlayer& player_;
     std::optional<WalkMemo> memo_;

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # toolchain
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build pkg-config clang
   # program
   qt6-base-dev qt6-base-dev-tools libgl-dev libjpeg62-turbo-dev
   libmpg123-dev libvorbis-dev libsndfile1-dev libopenmpt-dev libsdl2-dev
@@ -13,7 +13,7 @@ packages=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   lame sox libsox-fmt-mp3 vorbis-tools ffmpeg mpg123 python3 python3-mutagen time
-  xdg-utils fonts-dejavu-core
+  xdg-utils fonts-dejavu-core desktop-file-utils appstream
   # peers of the start-up benchmark (tests/bench/bench_startup.sh)
   mediainfo mp3splt time
 )

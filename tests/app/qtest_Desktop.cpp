@@ -1,0 +1,373 @@
+// The window on the desktop, driven as a user would: a file named on the
+// command line or dropped on the window (either page), the keys and the
+// Tab order, the help page's list of keys, Help without a browser, the
+// folder picker beside the opened file, and the waveform drawn behind the
+// track bar as the background scan delivers it.
+
+#include <QApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QShortcut>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
+#include <QUrl>
+#include <QtTest>
+
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "analysis/ID3v1.h"
+#include "app/GuiTrackBar.h"
+#include "app/Main.h"
+#include "app/dialogs/BrwsFldr.h"
+#include "playback/BASSPlayer.h"
+#include "playback/WaveformEnvelope.h"
+#include "support/TestSupport.h"
+
+namespace fs = std::filesystem;
+using testsupport::Quote;
+using testsupport::TempDir;
+
+namespace {
+
+class ScriptedPrompter : public GuiPrompterBase {
+public:
+    std::deque<std::optional<std::string>> openAnswers;
+    std::vector<std::string> events;
+    std::vector<std::string> documents;
+    bool browserStarts = true;
+
+    void ShowMessage(const std::string& caption, const std::string& text, MessageIcon icon) override
+    {
+        const char* kind = icon == MessageIcon::Warning ? "warning" : icon == MessageIcon::Error ? "error" : "other";
+        events.push_back(std::string(kind) + ":" + caption + ":" + text);
+    }
+    std::optional<std::string> AskOpenFileName() override
+    {
+        events.push_back("open-dialog");
+        if (openAnswers.empty())
+            return std::nullopt;
+        auto answer = openAnswers.front();
+        openAnswers.pop_front();
+        return answer;
+    }
+    std::optional<std::string> AskSaveFileName(const std::string&) override { return std::nullopt; }
+    bool ExecuteFolderPicker(std::string&) override { return false; }
+    bool OpenDocument(const std::string& pathOrUrl) override
+    {
+        documents.push_back(pathOrUrl);
+        return browserStarts;
+    }
+};
+
+// A window over the build's own folder (the audio library, the help page).
+struct Window {
+    ScriptedPrompter* prompts = nullptr;
+    std::unique_ptr<TMainForm> form;
+
+    Window()
+    {
+        auto prompter = std::make_unique<ScriptedPrompter>();
+        prompts = prompter.get();
+        form = std::make_unique<TMainForm>(std::move(prompter), testsupport::BinFolder());
+        form->show();
+    }
+    TMainForm* operator->() const { return form.get(); }
+};
+
+// Drags path over target and drops it there; true when the drop was taken.
+bool Drop(QWidget* target, const std::string& path, bool* entered = nullptr)
+{
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+    data.setText(QString::fromStdString(path));
+    const QPoint point(target->width() / 2, target->height() / 2);
+    QDragEnterEvent enter(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    if (entered)
+        *entered = enter.isAccepted();
+    if (!enter.isAccepted())
+        return false;
+    QDropEvent drop(QPointF(point), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+    return drop.isAccepted();
+}
+
+void OnNextModal(std::function<void(QWidget*)> action)
+{
+    auto* timer = new QTimer(qApp);
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, action] {
+        if (QWidget* modal = QApplication::activeModalWidget(); modal && modal->isVisible()) {
+            timer->stop();
+            timer->deleteLater();
+            action(modal);
+        }
+    });
+    timer->start();
+}
+
+std::string Text(const QLineEdit* edit) { return edit->text().toStdString(); }
+
+// Pixels of column x that differ from the widget's top row there.
+int MarkedPixels(const QImage& image, int x)
+{
+    int count = 0;
+    for (int y = 1; y < image.height(); ++y)
+        count += image.pixel(x, y) != image.pixel(x, 0);
+    return count;
+}
+
+} // namespace
+
+class DesktopTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void fileFromTheCommandLineOpensAsIfChosen();
+    void droppedAudioFileOpensOnThePageShown();
+    void keysDriveThePreviewAndTheWindow();
+    void helpPageListsEveryKeyAndAMissingBrowserIsReported();
+    void folderPickerStartsBesideTheOpenedFileThenAtTheLastPick();
+    void waveformIsDrawnAsItArrivesAndFollowsTheOpenedFile();
+
+private:
+    TempDir media_;
+    std::string toneMp3_;    // 2 s silence, 2 s tone, 2 s silence; no tags
+    std::string taggedMp3_;  // 3 s of tone, ID3v1 title "Harbour"
+};
+
+void DesktopTest::initTestCase()
+{
+    QVERIFY2(testsupport::HaveTool("lame") && testsupport::HaveTool("sox"), "lame and sox are needed");
+    const std::string wav = media_.File("tone.wav");
+    QCOMPARE(testsupport::Run("sox -n -r 44100 -c 2 -b 16 " + Quote(wav) +
+                              " synth 2 sine 440 vol 0.7 pad 2 2")
+                 .exitCode,
+             0);
+    toneMp3_ = media_.File("tone.mp3");
+    QCOMPARE(testsupport::Run("lame --quiet -b 128 " + Quote(wav) + " " + Quote(toneMp3_)).exitCode, 0);
+    taggedMp3_ = media_.File("tagged.mp3");
+    testsupport::MakeMp3(taggedMp3_, 3.0);
+    TID3v1 tag;
+    tag.SetTitle("Harbour");
+    QVERIFY(tag.WriteTag(taggedMp3_));
+}
+
+void DesktopTest::fileFromTheCommandLineOpensAsIfChosen()
+{
+    Window w;
+    const QString before = QDir::currentPath();
+    QDir::setCurrent(QString::fromStdString(media_.Path().string()));
+    w->OpenCommandLineFile("tone.mp3");
+    QCOMPARE(Text(w->edtFile), toneMp3_);
+    QCOMPARE(w->labTitle->text(), QString("tone"));
+    QVERIFY(w->labLength->text().startsWith("00:06."));
+    QCOMPARE(w->tkbPosition->maximum(), 6);
+    QCOMPARE(w->Player->StreamName(), toneMp3_);
+
+    // A file the player cannot open gives Open's own message; a missing one
+    // is reported before anything changes.
+    testsupport::WriteText(media_.File("notes.mp3"), std::string(4096, 'x'));
+    w->OpenCommandLineFile("notes.mp3");
+    QCOMPARE(Text(w->edtFile), media_.File("notes.mp3"));
+    w->OpenCommandLineFile("missing.mp3");
+    QDir::setCurrent(before);
+    QCOMPARE(Text(w->edtFile), media_.File("notes.mp3"));
+    QCOMPARE(w.prompts->events.size(), size_t{2});
+    QVERIFY(w.prompts->events[0].rfind("error:Error:Invalid stream file(" + media_.File("notes.mp3") + ") !", 0) == 0);
+    QCOMPARE(w.prompts->events[1], "warning:Corvella:The file \"" + media_.File("missing.mp3") + "\" does not exist.");
+}
+
+void DesktopTest::droppedAudioFileOpensOnThePageShown()
+{
+    Window w;
+    // On the split page, also over the file box, whose text it would otherwise take.
+    QVERIFY(Drop(w->edtFile, toneMp3_));
+    QCOMPARE(Text(w->edtFile), toneMp3_);
+    QCOMPARE(w->tkbPosition->maximum(), 6);
+    QVERIFY(w.prompts->events.empty());
+
+    // Only audio files the player reads are taken.
+    testsupport::WriteText(media_.File("notes.txt"), "not audio");
+    bool entered = true;
+    QVERIFY(!Drop(w.form.get(), media_.File("notes.txt"), &entered));
+    QVERIFY(!entered);
+    QCOMPARE(Text(w->edtFile), toneMp3_);
+
+    // On the tag page the file opens there, and the split page keeps its file.
+    w->pgcMain->setCurrentWidget(w->tabTag);
+    QVERIFY(Drop(w->TitleEdit1, taggedMp3_));
+    QCOMPARE(Text(w->edtFileTag), taggedMp3_);
+    QCOMPARE(Text(w->TitleEdit1), std::string("Harbour"));
+    QCOMPARE(Text(w->edtFile), toneMp3_);
+    QVERIFY(w.prompts->events.empty());
+}
+
+void DesktopTest::keysDriveThePreviewAndTheWindow()
+{
+    Window w;
+    QApplication::setActiveWindow(w.form.get());
+    QVERIFY(QTest::qWaitForWindowActive(w.form.get()));
+    w->OpenFile(toneMp3_);
+
+    // The transport and mark buttons follow the track bar in the Tab order.
+    w->tkbPosition->setFocus();
+    std::vector<QWidget*> tabbed;
+    for (int i = 0; i < 5; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        tabbed.push_back(QApplication::focusWidget());
+    }
+    QCOMPARE(tabbed, (std::vector<QWidget*>{w->sbtnPlay, w->sbtnPause, w->sbtnStop, w->sbtnBegin, w->sbtnEnd}));
+
+    w->tkbPosition->setFocus();
+    QTest::keyClick(w->tkbPosition, Qt::Key_Space);
+    QCOMPARE(w->Player->Mode(), plmPlaying);
+    QTest::keyClick(w->tkbPosition, Qt::Key_Space);
+    QCOMPARE(w->Player->Mode(), plmPaused);
+    QTest::keyClick(w->tkbPosition, Qt::Key_Space);
+    QCOMPARE(w->Player->Mode(), plmPlaying);
+    w->sbtnStop->click();
+
+    w->tkbPosition->setValue(2);
+    QTest::keyClick(w->tkbPosition, Qt::Key_BracketLeft);
+    QCOMPARE(Text(w->edtStart), std::string("00:02.000"));
+    w->tkbPosition->setValue(4);
+    QTest::keyClick(w->tkbPosition, Qt::Key_BracketRight);
+    QCOMPARE(Text(w->edtEnd), std::string("00:04.000"));
+    QCOMPARE(w->tkbPosition->SelStart(), 2);
+    QCOMPARE(w->tkbPosition->SelEnd(), 4);
+    // In a time field the keys are text, not commands.
+    w->edtStart->setFocus();
+    QTest::keyClick(w->edtStart, Qt::Key_End);
+    QTest::keyClick(w->edtStart, Qt::Key_BracketRight);
+    QCOMPARE(Text(w->edtStart), std::string("00:02.000]"));
+    QCOMPARE(Text(w->edtEnd), std::string("00:04.000"));
+
+    w->tkbPosition->setFocus();
+    QTest::keyClick(w->tkbPosition, Qt::Key_O, Qt::ControlModifier);
+    QTest::keyClick(w->tkbPosition, Qt::Key_F1);
+    QCOMPARE(w.prompts->events, std::vector<std::string>{"open-dialog"});
+    QCOMPARE(w.prompts->documents, std::vector<std::string>{w->HelpFileName});
+    QTest::keyClick(w->tkbPosition, Qt::Key_Q, Qt::ControlModifier);
+    QVERIFY(!w->isVisible());
+}
+
+void DesktopTest::helpPageListsEveryKeyAndAMissingBrowserIsReported()
+{
+    Window w;
+    const QString page = QString::fromStdString(testsupport::ReadText(w->HelpFileName));
+    const QList<QShortcut*> keys = w->findChildren<QShortcut*>();
+    QCOMPARE(keys.size(), 6);
+    for (const QShortcut* key : keys) {
+        const QString name = key->key().toString(QKeySequence::PortableText);
+        QVERIFY2(page.contains("<kbd>" + name + "</kbd>"), qPrintable(name));
+    }
+
+    w.prompts->browserStarts = false;
+    w->sbtnHelp1->click();
+    QCOMPARE(w.prompts->events,
+             std::vector<std::string>{"warning:Corvella:No web browser could be started to show\r\n" + w->HelpFileName});
+}
+
+void DesktopTest::folderPickerStartsBesideTheOpenedFileThenAtTheLastPick()
+{
+    Window w;
+    const fs::path deep = media_.Path() / "a" / "b" / "c";
+    fs::create_directories(deep);
+    fs::copy_file(toneMp3_, deep / "deep.mp3");
+    const fs::path other = media_.Path() / "other";
+    fs::create_directories(other);
+    w->OpenFile((deep / "deep.mp3").string());
+
+    GuiPrompter real(*w.form, *w->DirDialog1);
+    std::string shownAt;
+    std::vector<bool> ancestorsExpanded;
+    bool inView = false;
+    OnNextModal([&](QWidget* modal) {
+        auto* dialog = qobject_cast<TBrowseForFolderDialog*>(modal);
+        QVERIFY(dialog);
+        QTRY_COMPARE(dialog->SelectedPath(), deep.string());
+        QTreeView* tree = dialog->Tree();
+        for (QModelIndex up = tree->currentIndex().parent(); up.isValid(); up = up.parent())
+            ancestorsExpanded.push_back(tree->isExpanded(up));
+        QTRY_VERIFY(tree->viewport()->rect().contains(tree->visualRect(tree->currentIndex()).center()));
+        inView = true;
+        shownAt = dialog->SelectedPath();
+        dialog->SelectPath(other.string());
+        dialog->accept();
+    });
+    std::string picked;
+    QVERIFY(real.ExecuteFolderPicker(picked));
+    QCOMPARE(shownAt, deep.string());
+    QVERIFY(inView);
+    QVERIFY(ancestorsExpanded.size() >= 3);
+    QVERIFY(std::all_of(ancestorsExpanded.begin(), ancestorsExpanded.end(), [](bool e) { return e; }));
+    QCOMPARE(picked, other.string());
+
+    // Once a folder was picked, the split command passes it back: the
+    // picker starts there, whatever file was opened since.
+    w->OpenFile(toneMp3_);
+    OnNextModal([&](QWidget* modal) {
+        auto* dialog = qobject_cast<TBrowseForFolderDialog*>(modal);
+        QVERIFY(dialog);
+        QTRY_COMPARE(dialog->SelectedPath(), other.string());
+        shownAt = dialog->SelectedPath();
+        dialog->reject();
+    });
+    QVERIFY(!real.ExecuteFolderPicker(picked));
+    QCOMPARE(shownAt, other.string());
+}
+
+void DesktopTest::waveformIsDrawnAsItArrivesAndFollowsTheOpenedFile()
+{
+    Window w;
+    QSignalSpy finished(w->Envelope, &WaveformEnvelope::envelopeFinished);
+    QSignalSpy changed(w->Envelope, &WaveformEnvelope::envelopeChanged);
+    // A file opened and at once replaced: only the second one's envelope arrives.
+    w->OpenFile(taggedMp3_);
+    w->OpenFile(toneMp3_);
+    QVERIFY(finished.wait(30000));
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(finished.at(0).at(0).toBool(), true);
+    QVERIFY(changed.count() >= 1);
+
+    GuiTrackBar* bar = w->tkbPosition;
+    const int columns = bar->EnvelopeColumns();
+    QCOMPARE(bar->Envelope().size(), columns);
+    QCOMPARE(bar->EnvelopeFilledColumns(), columns);
+    // The tone lies in the middle third of the 6 s file.
+    QVERIFY(bar->Envelope()[columns / 2] > 0.5f);
+    QVERIFY(bar->Envelope()[columns / 12] < 0.02f);
+    QVERIFY(bar->Envelope()[columns * 11 / 12] < 0.02f);
+
+    // Drawn: the tone's columns carry the envelope, the silent ones only the groove.
+    bar->setValue(6);  // the handle out of the way, at the end
+    const QImage image = bar->grab().toImage();
+    const int left = (bar->width() - columns) / 2;
+    const int tone = MarkedPixels(image, left + columns / 2);
+    const int silence = MarkedPixels(image, left + columns / 12);
+    QVERIFY2(tone >= silence + 8, qPrintable(QString("%1 vs %2").arg(tone).arg(silence)));
+
+    // A file the player cannot open leaves no envelope behind.
+    testsupport::WriteText(media_.File("noise.mp3"), std::string(4096, 'y'));
+    w->OpenFile(media_.File("noise.mp3"));
+    QVERIFY(bar->Envelope().isEmpty());
+    QVERIFY(!w->Envelope->Running());
+}
+
+QTEST_MAIN(DesktopTest)
+#include "qtest_Desktop.moc"

@@ -196,6 +196,19 @@ TEST_F(CliTest, TagsAreSetAndReadBack)
     EXPECT_EQ(mutagen.output, "Zoë\n");
     EXPECT_EQ(Cli("tags " + Quote(work_.File("missing.mp3"))).exitCode, 1);
 
+    // A track total is set with N/M and kept when only the number changes.
+    auto trck = [&] {
+        return testsupport::Run("/usr/bin/python3 -c " + Quote("import sys, mutagen.id3 as m; print(m.ID3(sys.argv[1])['TRCK'].text[0])")
+                                + " " + Quote(file)).output;
+    };
+    ASSERT_EQ(Cli("tags " + Quote(file) + " --v2 Track=7/9").exitCode, 0);
+    EXPECT_EQ(trck(), "7/9\n");
+    Outcome renumbered = Cli("tags " + Quote(file) + " --json --v2 Track=8");
+    ASSERT_EQ(renumbered.exitCode, 0) << renumbered.err;
+    EXPECT_EQ(trck(), "8/9\n");
+    EXPECT_EQ(JsonValue(renumbered.out, "['ID3v2']['TrackTotal']"), "\"9\"");
+    EXPECT_EQ(Cli("tags " + Quote(file) + " --v2 Track=7/").exitCode, 2);
+
     // A refused write says why; the file stays as it was.
     std::string grown = work_.File("grown.mp3");
     auto bytes = ReadBytes(file);

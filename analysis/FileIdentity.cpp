@@ -2,9 +2,7 @@
 
 #include <sys/stat.h>
 
-namespace {
-
-FileIdentity IdentityOf(const struct stat& status)
+FileIdentity IdentityOfStatus(const struct stat& status)
 {
     FileIdentity identity;
     identity.Device = status.st_dev;
@@ -15,14 +13,12 @@ FileIdentity IdentityOf(const struct stat& status)
     return identity;
 }
 
-} // namespace
-
 std::optional<FileIdentity> IdentityOfDescriptor(int descriptor)
 {
     struct stat status {};
     if (::fstat(descriptor, &status) != 0)
         return std::nullopt;
-    return IdentityOf(status);
+    return IdentityOfStatus(status);
 }
 
 std::optional<FileIdentity> IdentityOfPath(const std::string& path)
@@ -30,5 +26,5 @@ std::optional<FileIdentity> IdentityOfPath(const std::string& path)
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0)
         return std::nullopt;
-    return IdentityOf(status);
+    return IdentityOfStatus(status);
 }

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+struct stat;
+
 struct FileIdentity {
     uint64_t Device = 0;
     uint64_t Inode = 0;
@@ -17,6 +19,7 @@ struct FileIdentity {
     bool operator==(const FileIdentity&) const = default;
 };
 
+FileIdentity IdentityOfStatus(const struct stat& status);
 std::optional<FileIdentity> IdentityOfDescriptor(int descriptor);
 // Follows symbolic links; empty when the path names nothing.
 std::optional<FileIdentity> IdentityOfPath(const std::string& path);

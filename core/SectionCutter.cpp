@@ -407,25 +407,6 @@ bool TSectionCutter::CutSection(const std::string& source, const std::string& ta
     return Cut(request);
 }
 
-std::optional<TSectionCutter::FileIdentity> TSectionCutter::IdentityOf(int descriptor)
-{
-    struct stat status {};
-    if (::fstat(descriptor, &status) != 0)
-        return std::nullopt;
-    return IdentityOf(status);
-}
-
-TSectionCutter::FileIdentity TSectionCutter::IdentityOf(const struct stat& status)
-{
-    FileIdentity identity;
-    identity.Device = status.st_dev;
-    identity.Inode = status.st_ino;
-    identity.Size = status.st_size;
-    identity.ModifiedNs = int64_t(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
-    identity.ChangedNs = int64_t(status.st_ctim.tv_sec) * 1000000000 + status.st_ctim.tv_nsec;
-    return identity;
-}
-
 bool TSectionCutter::Cut(const CutRequest& request)
 {
     lastCutEmpty_ = false;
@@ -451,7 +432,7 @@ bool TSectionCutter::Cut(const CutRequest& request)
     // again only when the file has changed meanwhile.
     std::optional<FileIdentity> measured;
     if (struct stat status {}; ::stat(request.Source.c_str(), &status) == 0)
-        measured = IdentityOf(status);
+        measured = IdentityOfStatus(status);
     bool opened = false;
     int64_t lengthMs = 0;
     int64_t bitRate = 0;
@@ -480,7 +461,7 @@ bool TSectionCutter::Cut(const CutRequest& request)
         throw FileOpenError(request.Source, source.LastError());
     // The identity is taken from the open file, so a memo of another file,
     // or of this one before it changed, is never used for what is read.
-    auto identity = IdentityOf(source.Descriptor());
+    auto identity = IdentityOfDescriptor(source.Descriptor());
     bool known = memo_ && identity && memo_->File == *identity;
     WalkMemo memo;
     if (known) {

@@ -35,6 +35,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/FileIdentity.h"
 #include "core/AudioFrames.h"
 
 class TBASSPlayer;
@@ -101,14 +102,6 @@ public:
     bool LastCutWasEmpty() const { return lastCutEmpty_; }
 
 private:
-    struct FileIdentity {
-        uint64_t Device = 0;
-        uint64_t Inode = 0;
-        int64_t Size = 0;
-        int64_t ModifiedNs = 0;
-        int64_t ChangedNs = 0;
-        bool operator==(const FileIdentity&) const = default;
-    };
     // What the last cut learnt of its source, valid while the source is the
     // same unchanged file: where its audio lies (which otherwise costs
     // reading both tags, a picture included, and searching for the first
@@ -125,8 +118,6 @@ private:
         int64_t BitRate = 0;
     };
 
-    static std::optional<FileIdentity> IdentityOf(int descriptor);
-    static FileIdentity IdentityOf(const struct stat& status);
 
     TBASSPlayer& player_;
     std::optional<WalkMemo> memo_;

@@ -106,7 +106,13 @@ StagedFile::Outcome StagedFile::Commit(const std::string& target, bool replace,
         Fail("Cannot write file", target, EBADF);
         return Outcome::Failed;
     }
-    if (!file_.SyncToDisk()) {
+    // Flushing is what keeps an existing file's old content safe from a
+    // crash between the rename and the write-back. A new name puts nothing
+    // at stake, and flushing every part of a split would cost more than the
+    // copy itself, so new names are left to the kernel's own write-back.
+    struct stat existing {};
+    const bool replacesContent = ::lstat(target.c_str(), &existing) == 0;
+    if (replacesContent && !file_.SyncToDisk()) {
         lastError_ = "Cannot write file \"" + target + "\". " + file_.LastError();
         return Outcome::Failed;
     }
@@ -157,6 +163,7 @@ StagedFile::Outcome StagedFile::Commit(const std::string& target, bool replace,
     file_.Close();
     // The content is in place; a folder that cannot be flushed changes
     // nothing that could still be undone.
-    SyncFolder(folder_);
+    if (replacesContent)
+        SyncFolder(folder_);
     return Outcome::Done;
 }

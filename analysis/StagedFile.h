@@ -11,7 +11,8 @@
 //
 // Commit flushes the content to disk, gives it the target's name and then
 // flushes the folder, in that order, so that after a crash or power loss
-// the name holds either the old content or the whole new one. An existing
+// an existing name holds either the old content or the whole new one. A
+// name that did not exist is not flushed: no old content is at stake. An existing
 // target is replaced in one rename, or left alone when replacing is not
 // allowed. Either way, an existing name is never written through: a link
 // or folder of the same name is replaced or refused, never followed.

@@ -103,7 +103,9 @@ void GuiTrackBar::DrawEnvelope(QPainter& painter, const QRect& handle) const
     QColor wave = markedWave;
     wave.setAlphaF(0.4f);
     const int columns = static_cast<int>(envelope_.size());
-    for (int column = 0; column < envelopeFilled_; ++column) {
+    for (int column = 0; column < columns; ++column) {
+        if (envelope_[column] < 0)
+            continue;
         const int x = left + static_cast<int>(static_cast<qint64>(column) * span / columns);
         const double half = std::max(0.5, static_cast<double>(envelope_[column]) * halfHeight);
         painter.setPen(x >= markLeft && x <= markRight ? markedWave : wave);

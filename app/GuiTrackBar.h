@@ -24,8 +24,9 @@ public:
     // Pixel columns between the handle centres at the minimum and at the
     // maximum: the number of peaks the envelope should have.
     int EnvelopeColumns() const;
-    // peaks: one value 0..1 per column, spread over the same span; columns
-    // from filledColumns on are not known yet and are not drawn.
+    // peaks: one value 0..1 per column, spread over the same span; a
+    // column not known yet is negative and not drawn. filledColumns counts
+    // the known ones.
     void SetEnvelope(const QList<float>& peaks, int filledColumns);
     void ClearEnvelope();
     const QList<float>& Envelope() const { return envelope_; }

@@ -296,7 +296,10 @@ void TMainForm::SaveID3v2Fields(const std::string& path)
     ID3v2.SetYear(YearEdit->text().toStdString());
     ID3v2.SetGenre(GenreEdit->text().toStdString());
     ID3v2.SetComment(CommentMemo->toPlainText().toStdString());
-    if (!ID3v2.WriteTag(path))
-        prompts().ShowMessage("Information", "The ID3v2 tag could not be written to the file\n" + path,
-                              MessageIcon::Information);
+    if (!ID3v2.WriteTag(path)) {
+        std::string text = "The ID3v2 tag could not be written to the file\n" + path;
+        if (!ID3v2.WriteError().empty())
+            text += "\n" + ID3v2.WriteError();
+        prompts().ShowMessage("Information", text, MessageIcon::Information);
+    }
 }

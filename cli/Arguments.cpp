@@ -10,7 +10,7 @@ const char* const kUsageText =
     "  corvella-cli info FILE [--json]\n"
     "  corvella-cli tags FILE [--json] [--v1 FIELD=VALUE]... [--v2 FIELD=VALUE]...\n"
     "      v1 fields: Title Artist Album Year Comment Track GenreID\n"
-    "      v2 fields: Title Artist Album Year Genre Comment Track\n"
+    "      v2 fields: Title Artist Album Year Genre Comment Track (N or N/M)\n"
     "  corvella-cli cut FILE START END OUT [--force] [--gapless]\n"
     "      START, END: time texts MM:SS.mmm\n"
     "  corvella-cli split FILE N OUTDIR [--gapless]\n"

@@ -33,6 +33,7 @@ V DescribeId3v2(const TID3v2& tag)
         .Add("Artist", V::Text(tag.Artist()))
         .Add("Album", V::Text(tag.Album()))
         .Add("Track", V::Integer(tag.Track()))
+        .Add("TrackTotal", V::Text(tag.TrackTotal()))
         .Add("Year", V::Text(tag.Year()))
         .Add("Genre", V::Text(tag.Genre()))
         .Add("Comment", V::Text(tag.Comment()));

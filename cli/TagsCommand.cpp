@@ -50,6 +50,22 @@ uint8_t ByteValue(const FieldAssignment& assignment)
     return static_cast<uint8_t>(std::stoi(text));
 }
 
+// "N" sets the number and keeps a total the tag has; "N/M" sets both.
+void SetId3v2Track(TID3v2& tag, const FieldAssignment& assignment)
+{
+    const std::string& text = assignment.Value;
+    const auto slash = text.find('/');
+    if (slash == std::string::npos) {
+        tag.SetTrack(ByteValue(assignment));
+        return;
+    }
+    const std::string total = text.substr(slash + 1);
+    if (total.empty() || total.find_first_not_of("0123456789") != std::string::npos)
+        throw UsageError(assignment.Field + " must be N or N/M, got \"" + text + "\"");
+    tag.SetTrack(ByteValue({assignment.Field, text.substr(0, slash)}));
+    tag.SetTrackTotal(total);
+}
+
 void ApplyToId3v1(TID3v1& tag, const FieldAssignment& assignment)
 {
     static const std::map<std::string, std::function<void(TID3v1&, const FieldAssignment&)>> setters = {
@@ -76,7 +92,7 @@ void ApplyToId3v2(TID3v2& tag, const FieldAssignment& assignment)
         {"Year", [](TID3v2& t, const FieldAssignment& a) { t.SetYear(a.Value); }},
         {"Genre", [](TID3v2& t, const FieldAssignment& a) { t.SetGenre(a.Value); }},
         {"Comment", [](TID3v2& t, const FieldAssignment& a) { t.SetComment(a.Value); }},
-        {"Track", [](TID3v2& t, const FieldAssignment& a) { t.SetTrack(ByteValue(a)); }},
+        {"Track", SetId3v2Track},
     };
     auto setter = setters.find(assignment.Field);
     if (setter == setters.end())

@@ -27,11 +27,6 @@ namespace {
 
 constexpr int64_t kMaxOffsetMs = 5000;
 
-CorvellaError StreamWriteError()
-{
-    return CorvellaError("Stream write error");
-}
-
 int64_t SaturatingAdd(int64_t a, int64_t b)
 {
     int64_t sum = 0;
@@ -104,10 +99,11 @@ private:
     StagedFile staged_;
 };
 
-// Copies count bytes from position of source to the end of target. The
-// kernel copies without passing the bytes through this process where it
+// Copies count bytes from position of source to the end of target (named
+// targetName in messages). The kernel copies without passing the bytes through this process where it
 // can; otherwise a plain read and write loop does it.
-void CopyRange(BinaryFile& source, BinaryFile& target, int64_t position, int64_t count)
+void CopyRange(BinaryFile& source, BinaryFile& target, const std::string& targetName, int64_t position,
+               int64_t count)
 {
     loff_t from = position;
     int64_t left = count;
@@ -125,7 +121,7 @@ void CopyRange(BinaryFile& source, BinaryFile& target, int64_t position, int64_t
         if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP || errno == EBADF)
             break;
         if (errno == ENOSPC || errno == EFBIG || errno == EDQUOT)
-            throw StreamWriteError();
+            throw ::StreamWriteError(targetName, SystemErrorText(errno));
         throw StreamReadError();
     }
     if (left == 0)
@@ -138,7 +134,7 @@ void CopyRange(BinaryFile& source, BinaryFile& target, int64_t position, int64_t
         if (!source.ReadExact(buffer.data(), chunk))
             throw StreamReadError();
         if (!target.Write(buffer.data(), chunk))
-            throw StreamWriteError();
+            throw ::StreamWriteError(targetName, target.LastError());
         left -= static_cast<int64_t>(chunk);
     }
 }
@@ -611,7 +607,7 @@ bool TSectionCutter::Cut(const CutRequest& request)
     std::vector<uint8_t> placeholder(static_cast<size_t>(headerLength), 0);
     part.Write(placeholder.data(), placeholder.size());
     part.Write(reservoirFrame.data(), reservoirFrame.size());
-    CopyRange(source, part.File(), startByte, endByte - startByte);
+    CopyRange(source, part.File(), request.Target, startByte, endByte - startByte);
     if (request.Tags)
         part.Write(request.Tags->ID3v1.data(), request.Tags->ID3v1.size());
 

@@ -4,12 +4,16 @@
 #include "RT_BASSWMA.h"
 #include "RT_bass.h"
 
+#include "analysis/BinaryFile.h"
 #include "analysis/MPEGaudio.h"
 #include "analysis/OggVorbis.h"
 #include "analysis/WAVfile.h"
 #include "analysis/WMAfile.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <cmath>
 #include <cstdint>
 #include <iostream>
@@ -179,6 +183,30 @@ void TBASSPlayer::ShowMessage(const std::string& caption, const std::string& tex
         std::cerr << caption << ": " << text << std::endl;
 }
 
+namespace {
+
+// The system's reason when the file cannot be read at all (missing, not
+// permitted, a folder), on a line of its own; empty for a readable file
+// that simply holds no stream the readers know.
+std::string UnreadableReason(const std::string& fileName)
+{
+    struct stat status {};
+    if (::stat(fileName.c_str(), &status) != 0)
+        return "\r\n" + SystemErrorText(errno);
+    if (S_ISDIR(status.st_mode))
+        return "\r\n" + SystemErrorText(EISDIR);
+    if (!S_ISREG(status.st_mode))
+        return {};
+    BinaryFile file;
+    char first = 0;
+    if (!file.Open(fileName, O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0)
+        || (status.st_size > 0 && file.Read(&first, 1) != 1))
+        return "\r\n" + SystemErrorText(errno);
+    return {};
+}
+
+} // namespace
+
 void TBASSPlayer::ShowError(const std::string& text)
 {
     const DWORD code = BASS_ErrorGetCode ? BASS_ErrorGetCode() : 0;
@@ -282,7 +310,7 @@ bool TBASSPlayer::Open(const std::string& fileName)
     }
     TStreamInfo info;
     if (!GetStreamInfo(fileName, info)) {
-        ShowError("Invalid stream file(" + fileName + ") !");
+        ShowError("Invalid stream file(" + fileName + ") !" + UnreadableReason(fileName));
         return false;
     }
 

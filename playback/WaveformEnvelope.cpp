@@ -3,8 +3,11 @@
 #include <QMetaObject>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -40,53 +43,92 @@ private:
 
 constexpr DWORD kChunkBytes = 1 << 17;  // about 0.7 s of 44.1 kHz stereo
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
+// Below this many 16-bit samples (about 30 s of 44.1 kHz stereo) one
+// decoder is quick enough; above it the two halves are decoded side by side.
+constexpr QWORD kSplitFromSamples = QWORD{30} * 44100 * 2;
 
-} // namespace
+// Which column a 16-bit sample of the stream (counted over all channels)
+// belongs to: columns are equal shares of the stream's length.
+struct ColumnMap {
+    QWORD lengthSamples;
+    int columns;
 
-std::vector<float> ScanEnvelope(const std::string& fileName, int columns, std::stop_token stop,
-                                const EnvelopeProgress& progress)
+    int ColumnOf(QWORD sample) const
+    {
+        return static_cast<int>(
+            std::min<QWORD>(sample * static_cast<QWORD>(columns) / lengthSamples, static_cast<QWORD>(columns - 1)));
+    }
+    QWORD FirstSampleOf(int column) const
+    {
+        return (static_cast<QWORD>(column) * lengthSamples + static_cast<QWORD>(columns) - 1) /
+               static_cast<QWORD>(columns);
+    }
+};
+
+// Peak magnitude per column, raised by the decoding threads.
+class PeakTable {
+public:
+    explicit PeakTable(int columns) : peaks_(static_cast<size_t>(columns)) {}
+    void Raise(int column, int32_t value)
+    {
+        std::atomic<int32_t>& peak = peaks_[static_cast<size_t>(column)];
+        int32_t current = peak.load(std::memory_order_relaxed);
+        while (current < value && !peak.compare_exchange_weak(current, value, std::memory_order_relaxed)) {
+        }
+    }
+    float Scaled(int column) const
+    {
+        return std::min(1.0f, static_cast<float>(peaks_[static_cast<size_t>(column)].load(std::memory_order_relaxed)) /
+                                  32768.0f);
+    }
+
+private:
+    std::vector<std::atomic<int32_t>> peaks_;
+};
+
+// One stretch of the stream, decoded by a stream of its own: samples from
+// first up to end (the stream's end when end is the length).
+struct Segment {
+    QWORD first = 0;
+    QWORD end = 0;
+    std::atomic<QWORD> reached{0};  // the next sample to decode
+    std::atomic<bool> done{false};
+    bool decoded = false;
+};
+
+void ScanSegment(const std::string& fileName, const ColumnMap& map, Segment& segment, PeakTable& table,
+                 std::stop_token stop)
 {
-    if (columns < 1)
-        return {};
+    segment.reached = segment.first;
     DecodingStream stream(fileName);
-    if (!stream.Handle())
-        return {};
-    const QWORD length = BASS_StreamGetLength(stream.Handle());
-    if (length == static_cast<QWORD>(-1) || length == 0)
-        return {};
-
-    // Peaks are gathered as whole sample magnitudes and scaled once at the end.
-    std::vector<int32_t> magnitudes(static_cast<size_t>(columns), 0);
+    if (!stream.Handle()) {
+        segment.done = true;
+        return;
+    }
+    QWORD position = 0;  // the stream's next sample
+    if (segment.first > 0) {
+        // The library moves to the frame at or before the byte given.
+        if (!BASS_ChannelSetPosition(stream.Handle(), segment.first * 2)) {
+            segment.done = true;
+            return;
+        }
+        const QWORD bytes = BASS_ChannelGetPosition(stream.Handle());
+        position = bytes == static_cast<QWORD>(-1) ? segment.first : bytes / 2;
+    }
     std::vector<int16_t> buffer(kChunkBytes / sizeof(int16_t));
-    const auto scaled = [&] {
-        std::vector<float> peaks(magnitudes.size());
-        std::transform(magnitudes.begin(), magnitudes.end(), peaks.begin(),
-                       [](int32_t m) { return std::min(1.0f, static_cast<float>(m) / 32768.0f); });
-        return peaks;
-    };
-    const auto columnOf = [&](QWORD byte) {
-        return static_cast<int>(std::min<QWORD>(byte / 2 * static_cast<QWORD>(columns) / (length / 2),
-                                                static_cast<QWORD>(columns - 1)));
-    };
-    QWORD position = 0;  // bytes decoded so far
-    auto lastReport = std::chrono::steady_clock::now();
-    for (;;) {
-        if (stop.stop_requested())
-            return {};
+    while (!stop.stop_requested() && position < segment.end) {
         const DWORD got = BASS_ChannelGetData(stream.Handle(), buffer.data(), kChunkBytes);
         if (got == static_cast<DWORD>(-1) || got == 0)
             break;
-        const size_t samples = got / sizeof(int16_t);
+        const size_t samples = static_cast<size_t>(std::min<QWORD>(got / sizeof(int16_t), segment.end - position));
         size_t at = 0;
         while (at < samples) {
-            const int column = columnOf(position + at * 2);
+            const int column = map.ColumnOf(position + at);
             // The samples up to the next column's first sample share a column.
             size_t end = samples;
-            if (column + 1 < columns) {
-                const QWORD lengthSamples = length / 2;
-                const QWORD nextSample = (static_cast<QWORD>(column + 1) * lengthSamples + columns - 1) / columns;
-                const QWORD here = position / 2 + at;
-                end = nextSample > here ? std::min<size_t>(samples, at + (nextSample - here)) : at + 1;
+            if (column + 1 < map.columns) {
+                const QWORD next = map.FirstSampleOf(column + 1);
+                end = next > position + at ? std::min<size_t>(samples, at + (next - position - at)) : at + 1;
             }
             // The highest and the lowest sample, kept apart: a loop of
             // plain 16-bit minima and maxima runs on vector instructions.
@@ -96,20 +138,97 @@ std::vector<float> ScanEnvelope(const std::string& fileName, int columns, std::s
                 high = std::max(high, buffer[i]);
                 low = std::min(low, buffer[i]);
             }
-            int32_t& peak = magnitudes[static_cast<size_t>(column)];
-            peak = std::max({peak, static_cast<int32_t>(high), -static_cast<int32_t>(low)});
+            table.Raise(column, std::max(static_cast<int32_t>(high), -static_cast<int32_t>(low)));
             at = end;
         }
-        position += got;
-        const auto now = std::chrono::steady_clock::now();
-        if (progress && now - lastReport >= kProgressInterval) {
-            lastReport = now;
-            progress(scaled(), columnOf(position));
+        position += samples;
+        segment.reached = position;
+    }
+    segment.decoded = !stop.stop_requested();
+    segment.done = true;
+}
+
+// The peaks so far; columns no segment has reached yet are -1.
+std::vector<float> Snapshot(const ColumnMap& map, const PeakTable& table, const std::vector<Segment*>& segments,
+                            int& known)
+{
+    std::vector<float> peaks(static_cast<size_t>(map.columns), -1.0f);
+    known = 0;
+    for (const Segment* segment : segments) {
+        const QWORD reached = segment->done ? segment->end : segment->reached.load();
+        if (reached <= segment->first)
+            continue;
+        const int from = map.ColumnOf(segment->first);
+        const int to = segment->done ? map.columns - 1 : map.ColumnOf(reached - 1);
+        for (int column = from; column <= to && column < map.columns; ++column) {
+            if (peaks[static_cast<size_t>(column)] < 0)
+                ++known;
+            peaks[static_cast<size_t>(column)] = table.Scaled(column);
         }
     }
-    std::vector<float> peaks = scaled();
+    return peaks;
+}
+
+} // namespace
+
+std::vector<float> ScanEnvelope(const std::string& fileName, int columns, std::stop_token stop,
+                                const EnvelopeProgress& progress)
+{
+    if (columns < 1)
+        return {};
+    QWORD length = 0;
+    {
+        DecodingStream probe(fileName);
+        if (!probe.Handle())
+            return {};
+        length = BASS_StreamGetLength(probe.Handle());
+    }
+    if (length == static_cast<QWORD>(-1) || length < 2)
+        return {};
+    const ColumnMap map{length / 2, columns};
+    PeakTable table(columns);
+
+    // Long streams are decoded in two halves side by side, each by a stream
+    // of its own; the calling thread only reports what they have found.
+    Segment head;
+    Segment tail;
+    head.end = map.lengthSamples;
+    std::vector<Segment*> segments{&head};
+    if (map.lengthSamples >= kSplitFromSamples) {
+        head.end = tail.first = map.lengthSamples / 2;
+        tail.end = map.lengthSamples;
+        segments.push_back(&tail);
+    }
+    std::mutex mutex;
+    std::condition_variable finished;
+    {
+        std::vector<std::jthread> workers;
+        for (Segment* segment : segments)
+            workers.emplace_back([&, segment] {
+                ScanSegment(fileName, map, *segment, table, stop);
+                std::lock_guard lock(mutex);
+                finished.notify_all();
+            });
+        const auto allDone = [&] {
+            return std::all_of(segments.begin(), segments.end(), [](const Segment* s) { return s->done.load(); });
+        };
+        std::unique_lock lock(mutex);
+        while (!finished.wait_for(lock, kProgressInterval, allDone)) {
+            if (progress) {
+                lock.unlock();
+                int known = 0;
+                const std::vector<float> peaks = Snapshot(map, table, segments, known);
+                progress(peaks, known);
+                lock.lock();
+            }
+        }
+    }  // the workers are joined here
+    if (stop.stop_requested() || !std::all_of(segments.begin(), segments.end(), [](const Segment* s) { return s->decoded; }))
+        return {};
+    int known = 0;
+    std::vector<float> peaks = Snapshot(map, table, segments, known);
     if (progress)
-        progress(peaks, columns);
+        progress(peaks, known);
     return peaks;
 }
 

@@ -21,8 +21,9 @@
 #include <string>
 #include <vector>
 
-// Called now and then during a scan with the peaks so far (columns not yet
-// reached are 0) and how many columns are complete.
+// Called now and then during a scan, from the scanning thread, with the
+// peaks so far (-1 for a column not reached yet: long files are decoded in
+// two halves at once) and how many columns are known.
 using EnvelopeProgress = std::function<void(const std::vector<float>& peaks, int filledColumns)>;
 
 // Decodes fileName to its end (or until stop is requested) and returns the
@@ -47,7 +48,7 @@ public:
     bool Running() const { return running_; }
 
 signals:
-    // Main thread; peaks has one value per column.
+    // Main thread; peaks has one value per column, -1 where not known yet.
     void envelopeChanged(const QList<float>& peaks, int filledColumns);
     // Main thread, once per scan that was not abandoned: decoded is false
     // when the library could not decode the file.

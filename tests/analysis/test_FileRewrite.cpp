@@ -1,5 +1,6 @@
 #include "analysis/BinaryFile.h"
 #include "analysis/FileRewrite.h"
+#include "analysis/StagedFile.h"
 
 #include "FileCallLog.h"
 #include "support/TestSupport.h"
@@ -114,6 +115,25 @@ TEST(FileRewrite, FlushesBeforeTheRenameAndTheFolderAfterIt)
     EXPECT_LT(lastWrite, at("fsync") + 1);
     EXPECT_LT(at("rename"), at("fsync-folder"));
     EXPECT_EQ(calls.back(), "fsync-folder");
+}
+
+// A new name has no old content to protect, so a split's parts are not
+// each flushed; replacing an existing name still is, before the rename.
+TEST(FileRewrite, OnlyANameWithContentAtStakeIsFlushed)
+{
+    TempDir dir;
+    WriteBytes(dir.File("old"), Bytes{1});
+    for (const char* name : {"new", "old"}) {
+        FileCallLog log;
+        StagedFile staged;
+        ASSERT_TRUE(staged.Create(dir.File(name), 0644));
+        ASSERT_TRUE(staged.File().Write("\x05", 1));
+        ASSERT_EQ(staged.Commit(dir.File(name), true), StagedFile::Outcome::Done);
+        auto& calls = FileCallLog::Calls();
+        bool flushed = std::find(calls.begin(), calls.end(), "fsync") != calls.end();
+        EXPECT_EQ(flushed, std::string(name) == "old") << name << ": " << testing::PrintToString(calls);
+        EXPECT_EQ(ReadBytes(dir.File(name)), Bytes{5});
+    }
 }
 
 // Every call that changes a file fails once, in turn: the result says so,

@@ -493,6 +493,9 @@ void TagPageTest::failedWriteIsReportedNamingTheFile()
     QCOMPARE(prompts_->messages[0].caption, std::string("Information"));
     QVERIFY(prompts_->messages[0].text.find(stub) != std::string::npos);
     QVERIFY(prompts_->messages[0].text.find("ID3v2") != std::string::npos);
+    // ... and says why, in the tag writer's own words.
+    QVERIFY(!form_->ID3v2.WriteError().empty());
+    QVERIFY(prompts_->messages[0].text.find(form_->ID3v2.WriteError()) != std::string::npos);
     QCOMPARE(testsupport::ReadBytes(stub), stubBytes);
 }
 

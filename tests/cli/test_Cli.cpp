@@ -2,6 +2,8 @@
 // programs can read, and the files it writes.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <fcntl.h>
 #include <filesystem>
 #include <memory>
@@ -193,6 +195,32 @@ TEST_F(CliTest, TagsAreSetAndReadBack)
                                     + " " + Quote(file));
     EXPECT_EQ(mutagen.output, "Zoë\n");
     EXPECT_EQ(Cli("tags " + Quote(work_.File("missing.mp3"))).exitCode, 1);
+
+    // A track total is set with N/M and kept when only the number changes.
+    auto trck = [&] {
+        return testsupport::Run("/usr/bin/python3 -c " + Quote("import sys, mutagen.id3 as m; print(m.ID3(sys.argv[1])['TRCK'].text[0])")
+                                + " " + Quote(file)).output;
+    };
+    ASSERT_EQ(Cli("tags " + Quote(file) + " --v2 Track=7/9").exitCode, 0);
+    EXPECT_EQ(trck(), "7/9\n");
+    Outcome renumbered = Cli("tags " + Quote(file) + " --json --v2 Track=8");
+    ASSERT_EQ(renumbered.exitCode, 0) << renumbered.err;
+    EXPECT_EQ(trck(), "8/9\n");
+    EXPECT_EQ(JsonValue(renumbered.out, "['ID3v2']['TrackTotal']"), "\"9\"");
+    EXPECT_EQ(Cli("tags " + Quote(file) + " --v2 Track=7/").exitCode, 2);
+
+    // A refused write says why; the file stays as it was.
+    std::string grown = work_.File("grown.mp3");
+    auto bytes = ReadBytes(file);
+    const uint32_t all = uint32_t(bytes.size() - 10);  // the tag's size field now claims the whole file
+    bytes[6] = uint8_t((all >> 21) & 0x7F), bytes[7] = uint8_t((all >> 14) & 0x7F);
+    bytes[8] = uint8_t((all >> 7) & 0x7F), bytes[9] = uint8_t(all & 0x7F);
+    testsupport::WriteBytes(grown, bytes);
+    Outcome refused = Cli("tags " + Quote(grown) + " --v2 Title=x");
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("Cannot write the ID3v2 tag of \"" + grown + "\". The ID3v2 tag"), std::string::npos)
+        << refused.err;
+    EXPECT_TRUE(ReadBytes(grown) == bytes);
 }
 
 TEST_F(CliTest, CutReplacesAnExistingFileOnlyWhenForced)
@@ -356,6 +384,9 @@ TEST_F(CliTest, SplitOverTheFileSizeLimitFailsWithAMessageAndNoLeftovers)
     EXPECT_NE(err.find("Parts not written:\n  " + out + "/song_chunk_1.mp3\n  " + out + "/song_chunk_2.mp3\n"),
               std::string::npos) << err;
     EXPECT_EQ(err.find("Splitting MP3 is completed."), std::string::npos) << err;
+    // The write error names the part and the system's reason.
+    EXPECT_NE(err.find("Stream write error: \"" + out + "/song_chunk_1.mp3\". " + std::strerror(EFBIG)),
+              std::string::npos) << err;
     std::vector<std::string> left;
     for (const auto& entry : fs::directory_iterator(out))
         left.push_back(entry.path().filename().string());

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 
@@ -185,6 +186,22 @@ TEST_F(PlayerTest, RefusedFileLeavesThePreviousOneOpen)
     EXPECT_EQ(player->StreamInfo().Duration, before.Duration);
     EXPECT_EQ(player->ChannelType(), ctStream);
     EXPECT_GT(player->PlayLength(), 0u); // the channel is still there
+}
+
+// A file that cannot be read at all is refused with the system's reason;
+// one that is readable but holds no known stream gets no reason line.
+TEST_F(PlayerTest, UnreadableFileIsRefusedWithTheSystemsReason)
+{
+    const std::string missing = files.File("gone.mp3");
+    const std::string folder = files.File("folder.mp3");
+    std::filesystem::create_directory(folder);
+    for (const auto& [name, reason] : {std::pair{missing, std::strerror(ENOENT)}, {folder, std::strerror(EISDIR)}}) {
+        prompter.shown.clear();
+        EXPECT_FALSE(player->Open(name));
+        ASSERT_EQ(prompter.shown.size(), 1u);
+        EXPECT_EQ(prompter.shown[0].text.rfind("Invalid stream file(" + name + ") !\r\n" + reason + "\r\n(error code: ", 0),
+                  0u) << prompter.shown[0].text;
+    }
 }
 
 TEST_F(PlayerTest, OggAndWavAreDescribedAndOpened)

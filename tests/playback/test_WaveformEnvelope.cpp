@@ -1,8 +1,9 @@
 // The waveform envelope decoded through the real audio library: a generated
 // file of silence, a tone and silence again shows the tone in its columns
 // and nothing elsewhere, in each of the four kinds the player plays as a
-// stream (encoded by sox, lame, oggenc and ffmpeg); a file the library
-// cannot decode gives no envelope; an abandoned scan delivers nothing.
+// stream (encoded by sox, lame, oggenc and ffmpeg), long enough to be
+// decoded in two halves; a file the library cannot decode gives no
+// envelope; an abandoned scan delivers nothing.
 
 #include <gtest/gtest.h>
 
@@ -31,13 +32,13 @@ protected:
     }
     static void TearDownTestSuite() { player_.reset(); }
 
-    // 2 s of silence, 2 s of a 440 Hz tone at half scale, 2 s of silence.
+    // 16 s of silence, 8 s of a 440 Hz tone at half scale, 16 s of silence.
     std::string MakeSilenceToneSilence(const std::string& extension)
     {
         const std::string wav = dir_.File("source.wav");
         const std::string made = dir_.File("made." + extension);
-        EXPECT_EQ(testsupport::Run("sox -n -r 44100 -c 2 " + Quote(dir_.File("silence.wav")) + " trim 0 2").exitCode, 0);
-        EXPECT_EQ(testsupport::Run("sox -n -r 44100 -c 2 " + Quote(dir_.File("tone.wav")) + " synth 2 sine 440 vol 0.5").exitCode, 0);
+        EXPECT_EQ(testsupport::Run("sox -n -r 44100 -c 2 " + Quote(dir_.File("silence.wav")) + " trim 0 16").exitCode, 0);
+        EXPECT_EQ(testsupport::Run("sox -n -r 44100 -c 2 " + Quote(dir_.File("tone.wav")) + " synth 8 sine 440 vol 0.5").exitCode, 0);
         EXPECT_EQ(testsupport::Run("sox " + Quote(dir_.File("silence.wav")) + " " + Quote(dir_.File("tone.wav")) + " " +
                       Quote(dir_.File("silence.wav")) + " -b 16 " + Quote(wav))
                       .exitCode,
@@ -69,9 +70,10 @@ TEST_F(WaveformEnvelopeTest, ToneShowsInItsColumnsInEveryKind)
         // As in the window, the player has opened the file (which binds the
         // WMA add-on when a WMA file needs it) before it is scanned.
         ASSERT_TRUE(player_->Open(file));
-        // 60 columns of 0.1 s: the tone fills columns 20 to 39. Encoders
-        // add a few milliseconds of delay and smear the edges, so the
-        // column on either side of each edge is left out.
+        // 60 columns of 2/3 s: the tone fills columns 24 to 35, across the
+        // middle where the two halves meet. Encoders add a few milliseconds
+        // of delay and smear the edges, so the column on either side of
+        // each edge is left out.
         std::vector<int> reported;
         const std::vector<float> peaks = ScanEnvelope(file, 60, std::stop_token(),
                                                       [&](const std::vector<float>&, int filled) {
@@ -80,10 +82,10 @@ TEST_F(WaveformEnvelopeTest, ToneShowsInItsColumnsInEveryKind)
         ASSERT_EQ(peaks.size(), 60u);
         for (int column = 0; column < 60; ++column) {
             SCOPED_TRACE(column);
-            if (column >= 21 && column <= 38) {
+            if (column >= 25 && column <= 34) {
                 EXPECT_GT(peaks[column], 0.4f);
                 EXPECT_LT(peaks[column], 0.65f);
-            } else if (column <= 18 || column >= 41) {
+            } else if (column <= 22 || column >= 37) {
                 EXPECT_LT(peaks[column], 0.02f);
             }
         }

@@ -277,9 +277,11 @@ TEST_F(PlayerStatesTest, UnknownExtensionIsRefusedBeforeAnythingIsReleased)
     std::filesystem::copy_file(Wav(), backup);
     const std::string unknown = files.File("song.xyz");
     std::filesystem::copy_file(Wav(), unknown);
+    const std::string bare = files.File("no extension");
+    std::filesystem::copy_file(Wav(), bare);
     ClearLog();
 
-    for (const std::string& name : {backup, unknown, files.File("no extension")}) {
+    for (const std::string& name : {backup, unknown, bare}) {
         prompter.shown.clear();
         EXPECT_FALSE(player->Open(name));
         ASSERT_EQ(prompter.shown.size(), 1u);

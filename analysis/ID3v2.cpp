@@ -696,7 +696,11 @@ std::vector<uint8_t> TID3v2::RenderTag(size_t padding) const
     std::string track;
     if (track_ > 0)
         track = std::to_string(track_) + (trackTotal_.empty() ? std::string() : "/" + trackTotal_);
-    std::array<std::string, kFieldCount> texts = {title_, artist_, album_, track, year_, genre_, comment_};
+    // A genre text that begins with "(" would read back as a refinement
+    // ("(Live)" as no genre at all): it is written with the "((" that
+    // marks such a text, which the reader turns back into one "(".
+    std::string genre = !genre_.empty() && genre_.front() == '(' ? "(" + genre_ : genre_;
+    std::array<std::string, kFieldCount> texts = {title_, artist_, album_, track, year_, genre, comment_};
     Bytes frames;
     for (size_t i = 0; i < texts.size(); ++i) {
         if (texts[i].empty())

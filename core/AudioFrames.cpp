@@ -17,6 +17,8 @@ namespace {
 // (MPEG 2.5 Layer II at 160 kbit/s and 8 kHz: 2881 bytes) and the header
 // after it.
 constexpr size_t kLookAhead = 4096;
+// How far ahead of the walk its bytes are touched (see FileWindow::TouchAhead).
+constexpr int64_t kTouchDistance = 8192;
 
 // A mapped file that another program truncates makes every later access
 // to the lost pages a bus error. The windows of this process are listed
@@ -296,6 +298,7 @@ int64_t TFrameWalker::Advance(int64_t offset, int64_t frameIndex)
         }
         size_t nextLength = length == 0 ? 0 : FrameAt(next);
         if (nextLength != 0) {
+            window_.TouchAhead(next + kTouchDistance, nextLength);
             position_ = next;
             length = nextLength;
         } else {

@@ -225,6 +225,12 @@ void TFrameWalker::ResumeAt(int64_t frameStart, int64_t frameIndex)
     Remember();
 }
 
+int64_t TFrameWalker::SynchroniseAt(int64_t offset)
+{
+    ResumeAt(firstHeader_ ? Resynchronise(std::clamp(offset, span_.TimeZero, span_.AudioEnd)) : span_.AudioEnd, 0);
+    return position_;
+}
+
 void TFrameWalker::Remember()
 {
     recent_[static_cast<size_t>(index_ % kRecentFrames)] = position_;

@@ -120,6 +120,12 @@ public:
     // unchanged file reached (TimeZero <= frameStart <= AudioEnd), with the
     // index that walk gave it (0 when unknown).
     void ResumeAt(int64_t frameStart, int64_t frameIndex = 0);
+    // Starts a walk of its own at the first position at or after offset
+    // where a frame of the stream is followed by a second one (the audio
+    // end when there is none), counting frames from 0 there, and returns
+    // that position. A sync pattern inside audio data can pass for such a
+    // position; the walk then finds the true frames within a few steps.
+    int64_t SynchroniseAt(int64_t offset);
 
     // Walks forward to the frame of the given index (frames counted from
     // time 0) and returns its start; AudioEnd when the stream has fewer.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <sys/mman.h>
@@ -116,6 +117,11 @@ void FileWindow::Unmap()
 {
     if (map_ == nullptr)
         return;
+    if (map_ == copy_.data()) {
+        map_ = nullptr;
+        bufferCount_ = 0;
+        return;
+    }
     ForgetMapping(map_);
     ::munmap(map_, mapLength_);
     map_ = nullptr;
@@ -123,10 +129,48 @@ void FileWindow::Unmap()
     bufferCount_ = 0;
 }
 
+void FileWindow::MapWindow(int64_t position, int64_t wanted)
+{
+    int64_t page = ::sysconf(_SC_PAGESIZE);
+    int64_t mapStart = position - position % page;
+    // A file that shrank since the walk began ends it with a read error
+    // rather than a cut at a position that no longer exists.
+    int64_t size = file_.Size();
+    if (size < position + wanted)
+        throw StreamReadError();
+    size_t length = static_cast<size_t>(position + wanted - mapStart);
+    void* map = ::mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, file_.Descriptor(), mapStart);
+    if (map == MAP_FAILED)
+        throw StreamReadError();
+    map_ = static_cast<uint8_t*>(map);
+    mapLength_ = length;
+    mapStart_ = mapStart;
+    RememberMapping(map_, mapLength_);
+    ::madvise(map_, mapLength_, MADV_SEQUENTIAL);
+}
+
+void FileWindow::ReadWindow(int64_t position, int64_t wanted)
+{
+    copy_.resize(windowSize_);
+    size_t got = 0;
+    while (got < static_cast<size_t>(wanted)) {
+        ssize_t count = ::pread(file_.Descriptor(), copy_.data() + got, static_cast<size_t>(wanted) - got,
+                                position + static_cast<int64_t>(got));
+        if (count < 0 && errno == EINTR)
+            continue;
+        // A file that shrank since the walk began ends it with a read error.
+        if (count <= 0)
+            throw StreamReadError();
+        got += static_cast<size_t>(count);
+    }
+    map_ = copy_.data();
+    mapStart_ = position;
+}
+
 const uint8_t* FileWindow::At(int64_t position, size_t need, size_t& available)
 {
     available = 0;
-    if (map_ != nullptr && MappingDamaged(map_))
+    if (map_ != nullptr && map_ != copy_.data() && MappingDamaged(map_))
         throw StreamReadError();
     if (position < 0 || position >= limit_)
         return nullptr;
@@ -137,23 +181,11 @@ const uint8_t* FileWindow::At(int64_t position, size_t need, size_t& available)
         if (onLeave_ && bufferCount_ > 0)
             onLeave_(bufferStart_, map_ + (bufferStart_ - mapStart_), bufferCount_);
         Unmap();
-        int64_t page = ::sysconf(_SC_PAGESIZE);
         int64_t wanted = std::min<int64_t>(static_cast<int64_t>(windowSize_), limit_ - position);
-        int64_t mapStart = position - position % page;
-        // A file that shrank since the walk began ends it with a read error
-        // rather than a cut at a position that no longer exists.
-        int64_t size = file_.Size();
-        if (size < position + wanted)
-            throw StreamReadError();
-        size_t length = static_cast<size_t>(position + wanted - mapStart);
-        void* map = ::mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, file_.Descriptor(), mapStart);
-        if (map == MAP_FAILED)
-            throw StreamReadError();
-        map_ = static_cast<uint8_t*>(map);
-        mapLength_ = length;
-        mapStart_ = mapStart;
-        RememberMapping(map_, mapLength_);
-        ::madvise(map_, mapLength_, MADV_SEQUENTIAL);
+        if (windowSize_ <= kCopiedWindowSize)
+            ReadWindow(position, wanted);
+        else
+            MapWindow(position, wanted);
         bufferStart_ = position;
         bufferCount_ = static_cast<size_t>(wanted);
         bufferEnd = bufferStart_ + static_cast<int64_t>(bufferCount_);

@@ -59,10 +59,14 @@ struct StreamSignature {
 };
 
 // Bytes of a file seen through a window that moves forward (or anywhere)
-// on demand; at most one window's worth of memory, mapped from the page
-// cache rather than copied.
+// on demand; at most one window's worth of memory. A large window is
+// mapped from the page cache rather than copied, which pays off for a
+// walk through much of the file; a small one is copied, which costs less
+// for the short hops of walks from one known frame start to the next.
 class FileWindow {
 public:
+    static constexpr size_t kCopiedWindowSize = 64 * 1024;
+
     FileWindow(BinaryFile& file, int64_t limit, size_t windowSize = 1024 * 1024);
     ~FileWindow();
     FileWindow(const FileWindow&) = delete;
@@ -86,6 +90,8 @@ public:
     // left alone.
     void TouchAhead(int64_t position, size_t count)
     {
+        if (map_ == copy_.data())
+            return;  // copied bytes are in the cache already
         int64_t end = std::min(position + static_cast<int64_t>(count), bufferStart_ + static_cast<int64_t>(bufferCount_));
         for (int64_t p = std::max(position, bufferStart_); p < end; p += 64)
             touched_ += map_[p - mapStart_];
@@ -93,12 +99,15 @@ public:
 
 private:
     void Unmap();
+    void MapWindow(int64_t position, int64_t wanted);
+    void ReadWindow(int64_t position, int64_t wanted);
 
     BinaryFile& file_;
     LeaveHandler onLeave_;
     int64_t limit_;
     size_t windowSize_;
-    uint8_t* map_ = nullptr;
+    std::vector<uint8_t> copy_;
+    uint8_t* map_ = nullptr;  // the mapping, or copy_'s bytes
     uint8_t touched_ = 0;  // keeps the touching loads
     size_t mapLength_ = 0;
     int64_t mapStart_ = 0;      // file offset of map_[0]

@@ -40,7 +40,7 @@
 
 class TFrameIndex {
 public:
-    static constexpr int64_t kStride = 32;
+    static constexpr int64_t kStride = 16;
 
     // Starts walking source, an open file whose span LocateAudio found;
     // source may be closed or read by the caller meanwhile. With twoWalks

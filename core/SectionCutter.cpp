@@ -27,6 +27,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int64_t kMaxOffsetMs = 5000;
+// A walk from time 0 to a cut's end reads much of the file in order.
+constexpr size_t kWholeWalkWindow = 1024 * 1024;
 
 int64_t SaturatingAdd(int64_t a, int64_t b)
 {
@@ -510,7 +512,9 @@ bool TSectionCutter::Cut(const CutRequest& request)
     if (request.PartCount > 0 && !memo.Index)
         memo.Index = std::make_shared<TFrameIndex>(source, span);
     TFrameIndex* index = request.PartCount > 0 ? memo.Index.get() : nullptr;
-    TFrameWalker walker(source, span);
+    // With the index, this walk only hops a few frames from known starts:
+    // a small copied window reads no more of the file than those frames.
+    TFrameWalker walker(source, span, index != nullptr ? 8 * 1024 : kWholeWalkWindow);
     if (!walker.FirstHeader()) {
         remember();
         return false;

@@ -24,9 +24,18 @@ namespace {
 
 constexpr size_t kHeaderSize = 10;
 constexpr size_t kFooterSize = 10;
-// Text frames are read through a buffer of this many bytes; longer frames
-// give their first 250 bytes.
+// A text gives at most as many characters as a 250-byte buffer holds of an
+// 8-bit frame: behind the encoding byte, and for a comment behind the
+// language and an empty description too. Counted in characters, not bytes,
+// so that a text reads back whole whatever encoding it is written in: a
+// UTF-16 text takes twice the bytes of the same text in ISO-8859-1.
 constexpr size_t kFrameBuffer = 250;
+constexpr size_t kTextChars = kFrameBuffer - 1;
+constexpr size_t kCommentChars = kFrameBuffer - 5;
+// The bytes of a frame looked at for its text: those characters at four
+// bytes each (UTF-8, or a UTF-16 surrogate pair) with room for the
+// encoding byte, language, byte order marks and terminators.
+constexpr size_t kTextBytes = 4 * kFrameBuffer + 16;
 // The largest tag size a synchsafe field can hold.
 constexpr size_t kMaxTagBody = 0x0FFFFFFF;
 constexpr size_t kCopyChunk = 1 << 20;
@@ -96,18 +105,18 @@ struct FoundFrame {
     std::optional<Bytes> kept;
 };
 
-std::string Decode(const Bytes& content, size_t limit, bool joinValues)
+std::string Decode(const Bytes& content, bool joinValues)
 {
     if (content.empty())
         return {};
-    size_t size = std::min(content.size(), limit);
+    size_t size = std::min(content.size(), kTextBytes);
     auto strings = id3v2::DecodeStrings(content[0], content.data() + 1, size - 1);
     while (!strings.empty() && strings.back().empty())
         strings.pop_back();
     std::string text;
     for (size_t i = 0; i < strings.size() && (joinValues || i == 0); ++i)
         text += (i ? "/" : "") + strings[i];
-    return TrimControl(text);
+    return TrimControl(Utf8Left(text, kTextChars));
 }
 
 // The comment's description and text, from the first bytes of a COMM frame.
@@ -119,7 +128,7 @@ struct CommentParts {
 CommentParts DecodeComment(const Bytes& content)
 {
     CommentParts parts;
-    size_t size = std::min(content.size(), kFrameBuffer);
+    size_t size = std::min(content.size(), kTextBytes);
     if (size < 4)
         return parts;
     uint8_t encoding = content[0];
@@ -128,7 +137,7 @@ CommentParts DecodeComment(const Bytes& content)
     auto description = id3v2::DecodeStrings(encoding, content.data() + 4, descriptionEnd - 4);
     parts.description = description.empty() ? std::string() : TrimControl(description.front());
     auto text = id3v2::DecodeStrings(encoding, content.data() + textStart, size - textStart);
-    parts.text = text.empty() ? std::string() : TrimControl(text.front());
+    parts.text = text.empty() ? std::string() : TrimControl(Utf8Left(text.front(), kCommentChars));
     return parts;
 }
 
@@ -660,14 +669,14 @@ void TID3v2::TakeFrames(uint8_t version, uint8_t flags, std::vector<uint8_t> bod
                 chosenComment = i;
         } else if (field) {
             if (frame.content)
-                texts[*field] = Decode(*frame.content, kFrameBuffer, version == 4);
+                texts[*field] = Decode(*frame.content, version == 4);
         } else if (frame.id == "TDRC" && frame.content && dateFrame == kNone) {
             // v2.4's date; some writers put it into v2.3 tags as well
             dateFrame = i;
         }
     }
     if (!texts[kYear] && dateFrame != kNone)
-        texts[kYear] = Utf8Left(Decode(*frames[dateFrame].content, kFrameBuffer, false), 4);
+        texts[kYear] = Utf8Left(Decode(*frames[dateFrame].content, false), 4);
     else
         dateFrame = kNone;  // the year came from TYER: the full date is kept
 
@@ -701,9 +710,16 @@ std::vector<uint8_t> TID3v2::RenderTag(size_t padding) const
     // marks such a text, which the reader turns back into one "(".
     std::string genre = !genre_.empty() && genre_.front() == '(' ? "(" + genre_ : genre_;
     std::array<std::string, kFieldCount> texts = {title_, artist_, album_, track, year_, genre, comment_};
+    // An empty comment has no frame, unless other comment frames are kept
+    // (player data, other languages): the reader would show one of those
+    // in its place, and the next save would write it as the comment.
+    const auto isComment = [](const Bytes& frame) {
+        return frame.size() >= 4 && std::equal(frame.begin(), frame.begin() + 4, kFieldIds[kComment].begin());
+    };
+    const bool emptyCommentFrame = comment_.empty() && std::any_of(keptFrames_.begin(), keptFrames_.end(), isComment);
     Bytes frames;
     for (size_t i = 0; i < texts.size(); ++i) {
-        if (texts[i].empty())
+        if (texts[i].empty() && !(i == kComment && emptyCommentFrame))
             continue;
         Bytes frame = i == kComment ? CommentFrame(texts[i]) : TextFrame(kFieldIds[i], texts[i]);
         frames.insert(frames.end(), frame.begin(), frame.end());

@@ -211,6 +211,10 @@ FoundFrame TakeV24Frame(std::string id, uint8_t status, uint8_t format, bool tag
         out.push_back(*group);
     }
     out.insert(out.end(), body.begin(), body.end());
+    // Nothing but a length indicator: a frame without data, which no
+    // reader takes (this one included), is not written.
+    if (out.empty())
+        return frame;
     frame.kept = id3v2::RenderFrame(frame.id, flags, out);
     return frame;
 }

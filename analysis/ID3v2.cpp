@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <span>
 
 using id3v2::Bytes;
 
@@ -24,9 +25,18 @@ namespace {
 
 constexpr size_t kHeaderSize = 10;
 constexpr size_t kFooterSize = 10;
-// Text frames are read through a buffer of this many bytes; longer frames
-// give their first 250 bytes.
+// A text gives at most as many characters as a 250-byte buffer holds of an
+// 8-bit frame: behind the encoding byte, and for a comment behind the
+// language and an empty description too. Counted in characters, not bytes,
+// so that a text reads back whole whatever encoding it is written in: a
+// UTF-16 text takes twice the bytes of the same text in ISO-8859-1.
 constexpr size_t kFrameBuffer = 250;
+constexpr size_t kTextChars = kFrameBuffer - 1;
+constexpr size_t kCommentChars = kFrameBuffer - 5;
+// The bytes of a frame looked at for its text: those characters at four
+// bytes each (UTF-8, or a UTF-16 surrogate pair) with room for the
+// encoding byte, language, byte order marks and terminators.
+constexpr size_t kTextBytes = 4 * kFrameBuffer + 16;
 // The largest tag size a synchsafe field can hold.
 constexpr size_t kMaxTagBody = 0x0FFFFFFF;
 constexpr size_t kCopyChunk = 1 << 20;
@@ -89,25 +99,31 @@ bool ReadHeader(BinaryFile& file, TagHeader& header)
 // One frame as found, with its identifier in v2.3 form.
 struct FoundFrame {
     std::string id;
-    // The bytes the frame's content is read from; empty when compressed or
-    // encrypted (not readable here).
+    // The first bytes of the frame's content, as many as its texts are read
+    // from (kTextBytes); empty when compressed or encrypted (not readable
+    // here). A picture's megabytes are not copied for that.
     std::optional<Bytes> content;
     // The whole frame in v2.3 form, empty when it cannot be carried over.
     std::optional<Bytes> kept;
 };
 
-std::string Decode(const Bytes& content, size_t limit, bool joinValues)
+Bytes TextHead(std::span<const uint8_t> content)
+{
+    return Bytes(content.begin(), content.begin() + static_cast<std::ptrdiff_t>(std::min(content.size(), kTextBytes)));
+}
+
+std::string Decode(const Bytes& content, bool joinValues)
 {
     if (content.empty())
         return {};
-    size_t size = std::min(content.size(), limit);
+    size_t size = std::min(content.size(), kTextBytes);
     auto strings = id3v2::DecodeStrings(content[0], content.data() + 1, size - 1);
     while (!strings.empty() && strings.back().empty())
         strings.pop_back();
     std::string text;
     for (size_t i = 0; i < strings.size() && (joinValues || i == 0); ++i)
         text += (i ? "/" : "") + strings[i];
-    return TrimControl(text);
+    return TrimControl(Utf8Left(text, kTextChars));
 }
 
 // The comment's description and text, from the first bytes of a COMM frame.
@@ -119,7 +135,7 @@ struct CommentParts {
 CommentParts DecodeComment(const Bytes& content)
 {
     CommentParts parts;
-    size_t size = std::min(content.size(), kFrameBuffer);
+    size_t size = std::min(content.size(), kTextBytes);
     if (size < 4)
         return parts;
     uint8_t encoding = content[0];
@@ -128,7 +144,7 @@ CommentParts DecodeComment(const Bytes& content)
     auto description = id3v2::DecodeStrings(encoding, content.data() + 4, descriptionEnd - 4);
     parts.description = description.empty() ? std::string() : TrimControl(description.front());
     auto text = id3v2::DecodeStrings(encoding, content.data() + textStart, size - textStart);
-    parts.text = text.empty() ? std::string() : TrimControl(text.front());
+    parts.text = text.empty() ? std::string() : TrimControl(Utf8Left(text.front(), kCommentChars));
     return parts;
 }
 
@@ -136,10 +152,10 @@ CommentParts DecodeComment(const Bytes& content)
 FoundFrame TakeV23Frame(std::string id, uint16_t flags, const uint8_t* data, size_t size, bool complete)
 {
     FoundFrame frame{std::move(id), std::nullopt, std::nullopt};
-    Bytes raw(data, data + size);
+    const std::span<const uint8_t> raw(data, size);
     if (!(flags & 0x00C0)) {  // neither compressed nor encrypted
         size_t skip = (flags & 0x0020) ? 1 : 0;  // group identifier
-        frame.content = Bytes(raw.begin() + std::min(skip, raw.size()), raw.end());
+        frame.content = TextHead(raw.subspan(std::min(skip, raw.size())));
     }
     if (complete)
         frame.kept = id3v2::RenderFrame(frame.id, flags, raw);
@@ -160,8 +176,15 @@ FoundFrame TakeV24Frame(std::string id, uint8_t status, uint8_t format, bool tag
     const bool unsynchronised = (format & 0x02) || tagUnsynchronised;
     const bool lengthIndicator = format & 0x01;
 
-    Bytes raw = unsynchronised ? id3v2::RemoveUnsynchronisation(data, size) : Bytes(data, data + size);
-    ByteReader reader(raw);
+    // Only an unsynchronised frame needs bytes of its own; the others are
+    // read where they lie in the tag's body.
+    Bytes plain;
+    std::span<const uint8_t> raw(data, size);
+    if (unsynchronised) {
+        plain = id3v2::RemoveUnsynchronisation(data, size);
+        raw = plain;
+    }
+    ByteReader reader(raw.data(), raw.size());
     size_t at = 0;
     std::optional<uint8_t> group;
     if (grouped) {
@@ -178,31 +201,35 @@ FoundFrame TakeV24Frame(std::string id, uint8_t status, uint8_t format, bool tag
         dataLength = reader.Synchsafe32(at);
         at += 4;
     }
-    Bytes body(raw.begin() + std::min(at, raw.size()), raw.end());
+    std::span<const uint8_t> body = raw.subspan(std::min(at, raw.size()));
     if (!compressed)
-        frame.content = body;
+        frame.content = TextHead(body);
     if (!complete)
         return frame;
 
     uint16_t flags = uint16_t((status << 1) & 0xE0) << 8;
-    Bytes out;
+    Bytes lead;
+    std::optional<Bytes> reencoded;
     if (compressed) {
         if (!dataLength)
             return frame;
         flags |= 0x0080;
-        PutBE32(out, *dataLength);
-    } else {
-        auto reencoded = id3v2::ReencodeForV23(frame.id, body);
+        PutBE32(lead, *dataLength);
+    } else if (id3v2::NeedsReencodingForV23(frame.id, body)) {
+        reencoded = id3v2::ReencodeForV23(frame.id, Bytes(body.begin(), body.end()));
         if (!reencoded)
             return frame;
-        body = std::move(*reencoded);
+        body = *reencoded;
     }
     if (group) {
         flags |= 0x0020;
-        out.push_back(*group);
+        lead.push_back(*group);
     }
-    out.insert(out.end(), body.begin(), body.end());
-    frame.kept = id3v2::RenderFrame(frame.id, flags, out);
+    // Nothing but a length indicator: a frame without data, which no
+    // reader takes (this one included), is not written.
+    if (lead.empty() && body.empty())
+        return frame;
+    frame.kept = id3v2::RenderFrame(frame.id, flags, lead, body);
     return frame;
 }
 
@@ -210,14 +237,15 @@ FoundFrame TakeV24Frame(std::string id, uint8_t status, uint8_t format, bool tag
 // counterpart are renamed (pictures converted); the rest are not carried.
 FoundFrame TakeV22Frame(std::string_view id22, const uint8_t* data, size_t size, bool complete)
 {
-    FoundFrame frame{std::string(id3v2::V23IdFor(id22)), Bytes(data, data + size), std::nullopt};
+    const std::span<const uint8_t> content(data, size);
+    FoundFrame frame{std::string(id3v2::V23IdFor(id22)), TextHead(content), std::nullopt};
     if (frame.id.empty() || !complete)
         return frame;
     if (frame.id == "APIC") {
-        if (auto picture = id3v2::PictureFromV22(*frame.content))
+        if (auto picture = id3v2::PictureFromV22(content))
             frame.kept = id3v2::RenderFrame(frame.id, 0, *picture);
     } else {
-        frame.kept = id3v2::RenderFrame(frame.id, 0, *frame.content);
+        frame.kept = id3v2::RenderFrame(frame.id, 0, content);
     }
     return frame;
 }
@@ -660,14 +688,14 @@ void TID3v2::TakeFrames(uint8_t version, uint8_t flags, std::vector<uint8_t> bod
                 chosenComment = i;
         } else if (field) {
             if (frame.content)
-                texts[*field] = Decode(*frame.content, kFrameBuffer, version == 4);
+                texts[*field] = Decode(*frame.content, version == 4);
         } else if (frame.id == "TDRC" && frame.content && dateFrame == kNone) {
             // v2.4's date; some writers put it into v2.3 tags as well
             dateFrame = i;
         }
     }
     if (!texts[kYear] && dateFrame != kNone)
-        texts[kYear] = Utf8Left(Decode(*frames[dateFrame].content, kFrameBuffer, false), 4);
+        texts[kYear] = Utf8Left(Decode(*frames[dateFrame].content, false), 4);
     else
         dateFrame = kNone;  // the year came from TYER: the full date is kept
 
@@ -701,25 +729,40 @@ std::vector<uint8_t> TID3v2::RenderTag(size_t padding) const
     // marks such a text, which the reader turns back into one "(".
     std::string genre = !genre_.empty() && genre_.front() == '(' ? "(" + genre_ : genre_;
     std::array<std::string, kFieldCount> texts = {title_, artist_, album_, track, year_, genre, comment_};
-    Bytes frames;
+    // An empty comment has no frame, unless other comment frames are kept
+    // (player data, other languages): the reader would show one of those
+    // in its place, and the next save would write it as the comment.
+    const auto isComment = [](const Bytes& frame) {
+        return frame.size() >= 4 && std::equal(frame.begin(), frame.begin() + 4, kFieldIds[kComment].begin());
+    };
+    const bool emptyCommentFrame = comment_.empty() && std::any_of(keptFrames_.begin(), keptFrames_.end(), isComment);
+    std::vector<Bytes> textFrames;
+    size_t framesSize = 0;
     for (size_t i = 0; i < texts.size(); ++i) {
-        if (texts[i].empty())
+        if (texts[i].empty() && !(i == kComment && emptyCommentFrame))
             continue;
-        Bytes frame = i == kComment ? CommentFrame(texts[i]) : TextFrame(kFieldIds[i], texts[i]);
-        frames.insert(frames.end(), frame.begin(), frame.end());
+        textFrames.push_back(i == kComment ? CommentFrame(texts[i]) : TextFrame(kFieldIds[i], texts[i]));
+        framesSize += textFrames.back().size();
     }
+    // The kept frames (a picture of megabytes among them) are copied once,
+    // straight into the tag, so their sizes are summed first.
+    std::vector<const Bytes*> keptFrames;
     for (const auto& frame : keptFrames_) {
-        if (frames.size() + frame.size() > kMaxTagBody)
+        if (framesSize + frame.size() > kMaxTagBody)
             continue;  // beyond what the tag's size field can express
-        frames.insert(frames.end(), frame.begin(), frame.end());
+        keptFrames.push_back(&frame);
+        framesSize += frame.size();
     }
-    if (frames.empty())
+    if (framesSize == 0)
         padding = 0;
-    padding = std::min(padding, kMaxTagBody - frames.size());
+    padding = std::min(padding, kMaxTagBody - framesSize);
     Bytes tag{'I', 'D', '3', 3, 0, 0};
-    tag.reserve(kHeaderSize + frames.size() + padding);
-    PutSynchsafe32(tag, static_cast<uint32_t>(frames.size() + padding));
-    tag.insert(tag.end(), frames.begin(), frames.end());
+    tag.reserve(kHeaderSize + framesSize + padding);
+    PutSynchsafe32(tag, static_cast<uint32_t>(framesSize + padding));
+    for (const Bytes& frame : textFrames)
+        tag.insert(tag.end(), frame.begin(), frame.end());
+    for (const Bytes* frame : keptFrames)
+        tag.insert(tag.end(), frame->begin(), frame->end());
     tag.resize(tag.size() + padding, 0);
     return tag;
 }

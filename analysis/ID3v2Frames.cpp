@@ -183,15 +183,21 @@ Bytes RemoveUnsynchronisation(const uint8_t* data, size_t size)
     return out;
 }
 
-Bytes RenderFrame(std::string_view id, uint16_t flags, const Bytes& data)
+Bytes RenderFrame(std::string_view id, uint16_t flags, std::span<const uint8_t> data)
+{
+    return RenderFrame(id, flags, {}, data);
+}
+
+Bytes RenderFrame(std::string_view id, uint16_t flags, std::span<const uint8_t> lead, std::span<const uint8_t> data)
 {
     Bytes out;
-    out.reserve(10 + data.size());
+    out.reserve(10 + lead.size() + data.size());
     out.insert(out.end(), id.begin(), id.end());
-    PutBE32(out, static_cast<uint32_t>(data.size()));
+    PutBE32(out, static_cast<uint32_t>(lead.size() + data.size()));
     out.push_back(uint8_t(flags >> 8));
     out.push_back(uint8_t(flags));
-    Append(out, data);
+    out.insert(out.end(), lead.begin(), lead.end());
+    out.insert(out.end(), data.begin(), data.end());
     return out;
 }
 
@@ -205,12 +211,17 @@ bool IsValidFrameId(std::string_view id)
     return true;
 }
 
+bool NeedsReencodingForV23(std::string_view id, std::span<const uint8_t> data)
+{
+    const bool encoded = LayoutOf(id) || HasEncodedText(id);
+    return encoded && !data.empty() && (data[0] == kUtf16BE || data[0] == kUtf8);
+}
+
 std::optional<Bytes> ReencodeForV23(std::string_view id, const Bytes& data)
 {
-    std::optional<Layout> layout = LayoutOf(id);
-    bool encoded = layout || HasEncodedText(id);
-    if (!encoded || data.empty() || (data[0] != kUtf16BE && data[0] != kUtf8))
+    if (!NeedsReencodingForV23(id, data))
         return data;
+    std::optional<Layout> layout = LayoutOf(id);
     if (!layout)
         return std::nullopt;
 
@@ -276,7 +287,7 @@ std::string_view V23IdFor(std::string_view v22Id)
     return {};
 }
 
-std::optional<Bytes> PictureFromV22(const Bytes& data)
+std::optional<Bytes> PictureFromV22(std::span<const uint8_t> data)
 {
     // v2.2: encoding, three-letter image format, picture type, description, data.
     if (data.size() < 5)
@@ -291,7 +302,7 @@ std::optional<Bytes> PictureFromV22(const Bytes& data)
     out.push_back(data[0]);
     out.insert(out.end(), mime.begin(), mime.end());
     out.push_back(0);
-    Append(out, data.data() + 4, data.size() - 4);
+    out.insert(out.end(), data.begin() + 4, data.end());
     return out;
 }
 

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,7 +46,10 @@ Bytes Terminator(uint8_t encoding);
 Bytes RemoveUnsynchronisation(const uint8_t* data, size_t size);
 
 // A whole v2.3 frame: 10-byte header (plain big-endian size) and data.
-Bytes RenderFrame(std::string_view id, uint16_t flags, const Bytes& data);
+Bytes RenderFrame(std::string_view id, uint16_t flags, std::span<const uint8_t> data);
+// The same with `lead` (the decompressed size, the group byte) in front of
+// the data, so that a frame of megabytes is copied once.
+Bytes RenderFrame(std::string_view id, uint16_t flags, std::span<const uint8_t> lead, std::span<const uint8_t> data);
 
 // True for four characters A-Z or 0-9.
 bool IsValidFrameId(std::string_view id);
@@ -55,10 +59,14 @@ bool IsValidFrameId(std::string_view id);
 // comes back unchanged. Empty when the frame uses a v2.4-only encoding in a
 // layout not known here (it cannot be carried into v2.3 faithfully).
 std::optional<Bytes> ReencodeForV23(std::string_view id, const Bytes& data);
+// False when ReencodeForV23 would give the data back unchanged (pictures
+// and every other frame without v2.4-only text), so that it need not be
+// copied through it.
+bool NeedsReencodingForV23(std::string_view id, std::span<const uint8_t> data);
 
 // The v2.3 identifier of a v2.2 frame, or empty for frames not carried over.
 std::string_view V23IdFor(std::string_view v22Id);
 // A v2.2 PIC frame's data turned into APIC data.
-std::optional<Bytes> PictureFromV22(const Bytes& data);
+std::optional<Bytes> PictureFromV22(std::span<const uint8_t> data);
 
 } // namespace id3v2

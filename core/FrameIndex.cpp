@@ -24,6 +24,13 @@ void OpenSameFile(BinaryFile& file, const BinaryFile& source)
         throw StreamReadError();
 }
 
+// The index outlives its walks (the window keeps it between splits of one
+// file); the file is not kept open for it.
+struct CloseAtEnd {
+    BinaryFile& File;
+    ~CloseAtEnd() { File.Close(); }
+};
+
 } // namespace
 
 TFrameIndex::TFrameIndex(const BinaryFile& source, const AudioSpan& span, bool twoWalks) : span_(span)
@@ -60,6 +67,7 @@ void TFrameIndex::Publish(std::vector<Start>& batch, std::vector<Start>& into)
 
 void TFrameIndex::WalkTail(const std::stop_token& stop)
 {
+    CloseAtEnd closeAtEnd{tailFile_};
     std::vector<Start> batch;
     try {
         TFrameWalker walker(tailFile_, span_);
@@ -143,6 +151,7 @@ bool TFrameIndex::JoinTail(TFrameWalker& head, std::vector<Start>& batch)
 
 void TFrameIndex::WalkHead(const std::stop_token& stop)
 {
+    CloseAtEnd closeAtEnd{headFile_};
     std::vector<Start> batch;
     try {
         TFrameWalker walker(headFile_, span_);

@@ -27,9 +27,18 @@ namespace {
 
 constexpr size_t kHeaderSize = 10;
 constexpr size_t kFooterSize = 10;
-// Text frames are read through a buffer of this many bytes; longer frames
-// give their first 250 bytes.
+// A text gives at most as many characters as a 250-byte buffer holds of an
+// 8-bit frame: behind the encoding byte, and for a comment behind the
+// language and an empty description too. Counted in characters, not bytes,
+// so that a text reads back whole whatever encoding it is written in: a
+// UTF-16 text takes twice the bytes of the same text in ISO-8859-1.
 constexpr size_t kFrameBuffer = 250;
+constexpr size_t kTextChars = kFrameBuffer - 1;
+constexpr size_t kCommentChars = kFrameBuffer - 5;
+// The bytes of a frame looked at for its text: those characters at four
+// bytes each (UTF-8, or a UTF-16 surrogate pair) with room for the
+// encoding byte, language, byte order marks and terminators.
+constexpr size_t kTextBytes = 4 * kFrameBuffer + 16;
 // The largest tag size a synchsafe field can hold.
 constexpr size_t kMaxTagBody = 0x0FFFFFFF;
 constexpr size_t kCopyChunk = 1 << 20;
@@ -93,7 +102,7 @@ bool ReadHeader(BinaryFile& file, TagHeader& header)
 struct FoundFrame {
     std::string id;
     // The first bytes of the frame's content, as many as its texts are read
-    // from (kFrameBuffer); empty when compressed or encrypted (not readable
+    // from (kTextBytes); empty when compressed or encrypted (not readable
     // here). A picture's megabytes are not copied for that.
     std::optional<Bytes> content;
     // The whole frame in v2.3 form, empty when it cannot be carried over.
@@ -102,21 +111,21 @@ struct FoundFrame {
 
 Bytes TextHead(std::span<const uint8_t> content)
 {
-    return Bytes(content.begin(), content.begin() + static_cast<std::ptrdiff_t>(std::min(content.size(), kFrameBuffer)));
+    return Bytes(content.begin(), content.begin() + static_cast<std::ptrdiff_t>(std::min(content.size(), kTextBytes)));
 }
 
-std::string Decode(const Bytes& content, size_t limit, bool joinValues)
+std::string Decode(const Bytes& content, bool joinValues)
 {
     if (content.empty())
         return {};
-    size_t size = std::min(content.size(), limit);
+    size_t size = std::min(content.size(), kTextBytes);
     auto strings = id3v2::DecodeStrings(content[0], content.data() + 1, size - 1);
     while (!strings.empty() && strings.back().empty())
         strings.pop_back();
     std::string text;
     for (size_t i = 0; i < strings.size() && (joinValues || i == 0); ++i)
         text += (i ? "/" : "") + strings[i];
-    return TrimControl(text);
+    return TrimControl(Utf8Left(text, kTextChars));
 }
 
 // The comment's description and text, from the first bytes of a COMM frame.
@@ -128,7 +137,7 @@ struct CommentParts {
 CommentParts DecodeComment(const Bytes& content)
 {
     CommentParts parts;
-    size_t size = std::min(content.size(), kFrameBuffer);
+    size_t size = std::min(content.size(), kTextBytes);
     if (size < 4)
         return parts;
     uint8_t encoding = content[0];
@@ -137,7 +146,7 @@ CommentParts DecodeComment(const Bytes& content)
     auto description = id3v2::DecodeStrings(encoding, content.data() + 4, descriptionEnd - 4);
     parts.description = description.empty() ? std::string() : TrimControl(description.front());
     auto text = id3v2::DecodeStrings(encoding, content.data() + textStart, size - textStart);
-    parts.text = text.empty() ? std::string() : TrimControl(text.front());
+    parts.text = text.empty() ? std::string() : TrimControl(Utf8Left(text.front(), kCommentChars));
     return parts;
 }
 
@@ -218,6 +227,10 @@ FoundFrame TakeV24Frame(std::string id, uint8_t status, uint8_t format, bool tag
         flags |= 0x0020;
         lead.push_back(*group);
     }
+    // Nothing but a length indicator: a frame without data, which no
+    // reader takes (this one included), is not written.
+    if (lead.empty() && body.empty())
+        return frame;
     frame.kept = id3v2::RenderFrame(frame.id, flags, lead, body);
     return frame;
 }
@@ -729,14 +742,14 @@ void TID3v2::TakeFrames(uint8_t version, uint8_t flags, std::vector<uint8_t> bod
                 chosenComment = i;
         } else if (field) {
             if (frame.content)
-                texts[*field] = Decode(*frame.content, kFrameBuffer, version == 4);
+                texts[*field] = Decode(*frame.content, version == 4);
         } else if (frame.id == "TDRC" && frame.content && dateFrame == kNone) {
             // v2.4's date; some writers put it into v2.3 tags as well
             dateFrame = i;
         }
     }
     if (!texts[kYear] && dateFrame != kNone)
-        texts[kYear] = Utf8Left(Decode(*frames[dateFrame].content, kFrameBuffer, false), 4);
+        texts[kYear] = Utf8Left(Decode(*frames[dateFrame].content, false), 4);
     else
         dateFrame = kNone;  // the year came from TYER: the full date is kept
 
@@ -770,10 +783,17 @@ std::vector<uint8_t> TID3v2::RenderTag(size_t padding) const
     // marks such a text, which the reader turns back into one "(".
     std::string genre = !genre_.empty() && genre_.front() == '(' ? "(" + genre_ : genre_;
     std::array<std::string, kFieldCount> texts = {title_, artist_, album_, track, year_, genre, comment_};
+    // An empty comment has no frame, unless other comment frames are kept
+    // (player data, other languages): the reader would show one of those
+    // in its place, and the next save would write it as the comment.
+    const auto isComment = [](const Bytes& frame) {
+        return frame.size() >= 4 && std::equal(frame.begin(), frame.begin() + 4, kFieldIds[kComment].begin());
+    };
+    const bool emptyCommentFrame = comment_.empty() && std::any_of(keptFrames_.begin(), keptFrames_.end(), isComment);
     std::vector<Bytes> textFrames;
     size_t framesSize = 0;
     for (size_t i = 0; i < texts.size(); ++i) {
-        if (texts[i].empty())
+        if (texts[i].empty() && !(i == kComment && emptyCommentFrame))
             continue;
         textFrames.push_back(i == kComment ? CommentFrame(texts[i]) : TextFrame(kFieldIds[i], texts[i]));
         framesSize += textFrames.back().size();

@@ -228,15 +228,28 @@ TEST(ID3v2Read, FilesBeyond4GiB)
     EXPECT_EQ(read.Title(), "Title");
 }
 
-TEST(ID3v2Read, LongFramesGiveTheirFirst250BytesAndTheNextFrameIsFound)
+TEST(ID3v2Read, LongFramesGiveTheirFirst249CharactersAndTheNextFrameIsFound)
 {
     TempDir dir;
+    const std::string path = dir.File("a.mp3");
     std::string longTitle(400, 't');
-    Bytes body = Cat({Frame23("TIT2", Text(0, longTitle)), Frame23("TPE1", Text(0, "After"))});
-    WriteBytes(dir.File("a.mp3"), Cat({Tag(3, body), Audio(10)}));
-    TID3v2 read = Read(dir.File("a.mp3"));
+    const std::u16string longArtist(400, u'\u0436');
+    Bytes body = Cat({Frame23("TIT2", Text(0, longTitle)), Frame23("TPE1", Cat({{1}, Utf16(longArtist)})),
+                      Frame23("TALB", Text(0, "After"))});
+    WriteBytes(path, Cat({Tag(3, body), Audio(10)}));
+    TID3v2 read = Read(path);
     EXPECT_EQ(read.Title(), std::string(249, 't'));
-    EXPECT_EQ(read.Artist(), "After");
+    std::string zhe;
+    for (int i = 0; i < 249; ++i)
+        zhe += "\xD0\xB6";
+    EXPECT_EQ(read.Artist(), zhe);  // the same count in UTF-16
+    EXPECT_EQ(read.Album(), "After");
+
+    // What was read is saved and read back whole, though UTF-16 takes
+    // twice the bytes of the frame buffer.
+    read.SetTitle("Edited");
+    ASSERT_TRUE(read.WriteTag(path));
+    EXPECT_EQ(Read(path).Artist(), zhe);
 }
 
 TEST(ID3v2Read, TrackAndGenreTexts)
@@ -326,6 +339,14 @@ TEST(ID3v2Read, CommentWithoutDescriptionWinsOtherwiseTheFirst)
     Bytes commentText = Str("Real comment");
     auto first = std::search(rendered.begin(), rendered.end(), commentText.begin(), commentText.end());
     EXPECT_EQ(std::search(first + 1, rendered.end(), commentText.begin(), commentText.end()), rendered.end());
+
+    // A cleared comment stays cleared: an empty frame keeps a described
+    // one from being shown, and then saved, in its place.
+    read.SetComment("");
+    ASSERT_TRUE(read.WriteTag(path));
+    TID3v2 cleared = Read(path);
+    EXPECT_EQ(cleared.Comment(), "");
+    EXPECT_TRUE(Contains(cleared.RenderTag(), player));
 
     WriteBytes(path, Cat({Tag(3, Cat({player, other})), Audio(10)}));
     EXPECT_EQ(Read(path).Comment(), "00000A 00000B");

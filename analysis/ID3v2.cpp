@@ -786,8 +786,8 @@ std::vector<uint8_t> TID3v2::RenderTag(size_t padding) const
     // An empty comment has no frame, unless other comment frames are kept
     // (player data, other languages): the reader would show one of those
     // in its place, and the next save would write it as the comment.
-    const auto isComment = [](const Bytes& frame) {
-        return frame.size() >= 4 && std::equal(frame.begin(), frame.begin() + 4, kFieldIds[kComment].begin());
+    const auto isComment = [](const std::shared_ptr<const Bytes>& frame) {
+        return frame->size() >= 4 && std::equal(frame->begin(), frame->begin() + 4, kFieldIds[kComment].begin());
     };
     const bool emptyCommentFrame = comment_.empty() && std::any_of(keptFrames_.begin(), keptFrames_.end(), isComment);
     std::vector<Bytes> textFrames;

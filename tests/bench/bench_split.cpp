@@ -282,7 +282,7 @@ void BM_WalkWholeSource(benchmark::State& state)
         benchmark::DoNotOptimize(walker.AdvanceTo(span->AudioEnd));
     }
 }
-BENCHMARK(BM_WalkWholeSource)->Arg(16)->Arg(32)->Arg(64)->Arg(128)->Arg(256)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WalkWholeSource)->Arg(16)->Arg(32)->Arg(64)->Arg(128)->Arg(256)->Arg(1024)->Arg(4096)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -15,7 +15,9 @@
 #include <cstdint>
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 
@@ -617,6 +619,45 @@ bool WriteTagInPlace(const std::string& path, BinaryFile& source, BinaryFile& wr
     return OverwriteInPlace(path, writable, change, &reason);
 }
 
+// The tag last parsed, with the identity its file had when it was read.
+struct ParsedTag {
+    FileIdentity identity;
+    TID3v2 tag;
+};
+
+std::mutex parsedTagMutex;
+std::optional<ParsedTag> lastParsedTag;
+
+// A change made within this span before a read may share the read's
+// timestamps (coarse clocks, file systems with two-second times), and a
+// later change in the same tick would not show in the identity.
+constexpr int64_t kSettledNs = int64_t(3) * 1000000000;
+
+bool Settled(const FileIdentity& identity)
+{
+    timespec now {};
+    if (::clock_gettime(CLOCK_REALTIME, &now) != 0)
+        return false;
+    const int64_t nowNs = int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
+    return identity.ModifiedNs < nowNs - kSettledNs && identity.ChangedNs < nowNs - kSettledNs;
+}
+
+std::optional<TID3v2> RecallParsedTag(const FileIdentity& identity)
+{
+    std::lock_guard lock(parsedTagMutex);
+    if (lastParsedTag && lastParsedTag->identity == identity)
+        return lastParsedTag->tag;
+    return std::nullopt;
+}
+
+void RememberParsedTag(const FileIdentity& identity, const TID3v2& tag)
+{
+    if (!Settled(identity))
+        return;
+    std::lock_guard lock(parsedTagMutex);
+    lastParsedTag = ParsedTag{identity, tag};
+}
+
 } // namespace
 
 TID3v2::TID3v2()
@@ -651,7 +692,18 @@ bool TID3v2::ReadTag(const std::string& fileName)
         RecoverInPlaceWrite(resolved.get());
     BinaryFile file;
     TagHeader header;
-    if (!file.Open(fileName, BinaryFile::Mode::Read) || !ReadHeader(file, header))
+    if (!file.Open(fileName, BinaryFile::Mode::Read))
+        return false;
+    const std::optional<FileIdentity> identity = IdentityOfDescriptor(file.Descriptor());
+    if (identity) {
+        if (std::optional<TID3v2> parsed = RecallParsedTag(*identity)) {
+            std::string writeError = std::move(writeError_);
+            *this = std::move(*parsed);
+            writeError_ = std::move(writeError);
+            return true;
+        }
+    }
+    if (!ReadHeader(file, header))
         return false;
     if (!header.isTag)
         return true;
@@ -665,6 +717,8 @@ bool TID3v2::ReadTag(const std::string& fileName)
     if (!ReadBody(file, header, body))
         return true;  // a tag that cannot be read leaves its texts empty
     TakeFrames(header.version, header.flags, std::move(body));
+    if (identity)
+        RememberParsedTag(*identity, *this);
     return true;
 }
 
@@ -719,7 +773,7 @@ void TID3v2::TakeFrames(uint8_t version, uint8_t flags, std::vector<uint8_t> bod
         auto field = FieldOf(frames[i].id);
         bool consumed = (field && field != kComment) || i == chosenComment || i == dateFrame;
         if (!consumed && frames[i].kept)
-            keptFrames_.push_back(std::move(*frames[i].kept));
+            keptFrames_.push_back(std::make_shared<const Bytes>(std::move(*frames[i].kept)));
     }
 }
 
@@ -736,8 +790,8 @@ std::vector<uint8_t> TID3v2::RenderTag(size_t padding) const
     // An empty comment has no frame, unless other comment frames are kept
     // (player data, other languages): the reader would show one of those
     // in its place, and the next save would write it as the comment.
-    const auto isComment = [](const Bytes& frame) {
-        return frame.size() >= 4 && std::equal(frame.begin(), frame.begin() + 4, kFieldIds[kComment].begin());
+    const auto isComment = [](const std::shared_ptr<const Bytes>& frame) {
+        return frame->size() >= 4 && std::equal(frame->begin(), frame->begin() + 4, kFieldIds[kComment].begin());
     };
     const bool emptyCommentFrame = comment_.empty() && std::any_of(keptFrames_.begin(), keptFrames_.end(), isComment);
     std::vector<Bytes> textFrames;
@@ -752,10 +806,10 @@ std::vector<uint8_t> TID3v2::RenderTag(size_t padding) const
     // straight into the tag, so their sizes are summed first.
     std::vector<const Bytes*> keptFrames;
     for (const auto& frame : keptFrames_) {
-        if (framesSize + frame.size() > kMaxTagBody)
+        if (framesSize + frame->size() > kMaxTagBody)
             continue;  // beyond what the tag's size field can express
-        keptFrames.push_back(&frame);
-        framesSize += frame.size();
+        keptFrames.push_back(frame.get());
+        framesSize += frame->size();
     }
     if (framesSize == 0)
         padding = 0;
@@ -776,7 +830,8 @@ void TID3v2::DropFramesOfTheWholeAudio()
     static constexpr std::array<std::string_view, 7> kWholeAudioFrames = {"TLEN", "TSIZ", "MLLT", "ETCO",
                                                                           "SYLT", "SYTC", "POSS"};
     constexpr uint8_t kFileAlterPreservation = 0x40;  // first flags byte of a v2.3 frame header
-    std::erase_if(keptFrames_, [&](const std::vector<uint8_t>& frame) {
+    std::erase_if(keptFrames_, [&](const std::shared_ptr<const Bytes>& kept) {
+        const Bytes& frame = *kept;
         if (frame.size() < kHeaderSize)
             return false;
         std::string_view id(reinterpret_cast<const char*>(frame.data()), 4);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,12 @@ public:
 
     void Reset();
     // True when the first 10 bytes of the file could be read, tag or not.
+    // The tag last parsed in this process is remembered with its file's
+    // identity (see FileIdentity.h): reading the same unchanged file again
+    // (the analyser, the player and a split all read the source) takes the
+    // parsed fields without reading and parsing the frames again. Files
+    // changed in the last seconds are not remembered, so that a change in
+    // the same clock tick as the read cannot go unnoticed.
     bool ReadTag(const std::string& fileName);
     // Puts a v2.3 tag built from the fields (and the kept frames) in front
     // of the audio. When it fits into the bytes of the file's present tag
@@ -85,7 +92,8 @@ private:
     std::string genre_;
     std::string comment_;
     // Frames of the tag last read that are not among the seven, in v2.3 form
-    // (10-byte header and data), in their original order.
-    std::vector<std::vector<uint8_t>> keptFrames_;
+    // (10-byte header and data), in their original order. Never changed once
+    // made, so copies of a tag share them (a picture is not copied).
+    std::vector<std::shared_ptr<const std::vector<uint8_t>>> keptFrames_;
     std::string writeError_;
 };

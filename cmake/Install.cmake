@@ -11,7 +11,12 @@ set(corvella_id example.ondrel.Corvella)
 
 foreach(program corvella corvella-cli)
   if(TARGET ${program})
-    set_target_properties(${program} PROPERTIES INSTALL_RPATH "$ORIGIN/${corvella_bin_to_private}")
+    # The build tree's program gets the same run path. Otherwise CMake pads
+    # its build run path with empty entries, to make room for this one at
+    # install time, and an empty entry makes the loader look for every
+    # library (the C library included) in the current folder first.
+    set_target_properties(${program} PROPERTIES INSTALL_RPATH "$ORIGIN/${corvella_bin_to_private}"
+                                                BUILD_WITH_INSTALL_RPATH ON)
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
 endforeach()

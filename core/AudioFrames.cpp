@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <sys/mman.h>
@@ -17,6 +18,8 @@ namespace {
 // (MPEG 2.5 Layer II at 160 kbit/s and 8 kHz: 2881 bytes) and the header
 // after it.
 constexpr size_t kLookAhead = 4096;
+// How far ahead of the walk its bytes are touched (see FileWindow::TouchAhead).
+constexpr int64_t kTouchDistance = 8192;
 
 // A mapped file that another program truncates makes every later access
 // to the lost pages a bus error. The windows of this process are listed
@@ -114,6 +117,11 @@ void FileWindow::Unmap()
 {
     if (map_ == nullptr)
         return;
+    if (map_ == copy_.data()) {
+        map_ = nullptr;
+        bufferCount_ = 0;
+        return;
+    }
     ForgetMapping(map_);
     ::munmap(map_, mapLength_);
     map_ = nullptr;
@@ -121,10 +129,48 @@ void FileWindow::Unmap()
     bufferCount_ = 0;
 }
 
+void FileWindow::MapWindow(int64_t position, int64_t wanted)
+{
+    int64_t page = ::sysconf(_SC_PAGESIZE);
+    int64_t mapStart = position - position % page;
+    // A file that shrank since the walk began ends it with a read error
+    // rather than a cut at a position that no longer exists.
+    int64_t size = file_.Size();
+    if (size < position + wanted)
+        throw StreamReadError();
+    size_t length = static_cast<size_t>(position + wanted - mapStart);
+    void* map = ::mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, file_.Descriptor(), mapStart);
+    if (map == MAP_FAILED)
+        throw StreamReadError();
+    map_ = static_cast<uint8_t*>(map);
+    mapLength_ = length;
+    mapStart_ = mapStart;
+    RememberMapping(map_, mapLength_);
+    ::madvise(map_, mapLength_, MADV_SEQUENTIAL);
+}
+
+void FileWindow::ReadWindow(int64_t position, int64_t wanted)
+{
+    copy_.resize(windowSize_);
+    size_t got = 0;
+    while (got < static_cast<size_t>(wanted)) {
+        ssize_t count = ::pread(file_.Descriptor(), copy_.data() + got, static_cast<size_t>(wanted) - got,
+                                position + static_cast<int64_t>(got));
+        if (count < 0 && errno == EINTR)
+            continue;
+        // A file that shrank since the walk began ends it with a read error.
+        if (count <= 0)
+            throw StreamReadError();
+        got += static_cast<size_t>(count);
+    }
+    map_ = copy_.data();
+    mapStart_ = position;
+}
+
 const uint8_t* FileWindow::At(int64_t position, size_t need, size_t& available)
 {
     available = 0;
-    if (map_ != nullptr && MappingDamaged(map_))
+    if (map_ != nullptr && map_ != copy_.data() && MappingDamaged(map_))
         throw StreamReadError();
     if (position < 0 || position >= limit_)
         return nullptr;
@@ -135,23 +181,11 @@ const uint8_t* FileWindow::At(int64_t position, size_t need, size_t& available)
         if (onLeave_ && bufferCount_ > 0)
             onLeave_(bufferStart_, map_ + (bufferStart_ - mapStart_), bufferCount_);
         Unmap();
-        int64_t page = ::sysconf(_SC_PAGESIZE);
         int64_t wanted = std::min<int64_t>(static_cast<int64_t>(windowSize_), limit_ - position);
-        int64_t mapStart = position - position % page;
-        // A file that shrank since the walk began ends it with a read error
-        // rather than a cut at a position that no longer exists.
-        int64_t size = file_.Size();
-        if (size < position + wanted)
-            throw StreamReadError();
-        size_t length = static_cast<size_t>(position + wanted - mapStart);
-        void* map = ::mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, file_.Descriptor(), mapStart);
-        if (map == MAP_FAILED)
-            throw StreamReadError();
-        map_ = static_cast<uint8_t*>(map);
-        mapLength_ = length;
-        mapStart_ = mapStart;
-        RememberMapping(map_, mapLength_);
-        ::madvise(map_, mapLength_, MADV_SEQUENTIAL);
+        if (windowSize_ <= kCopiedWindowSize)
+            ReadWindow(position, wanted);
+        else
+            MapWindow(position, wanted);
         bufferStart_ = position;
         bufferCount_ = static_cast<size_t>(wanted);
         bufferEnd = bufferStart_ + static_cast<int64_t>(bufferCount_);
@@ -221,6 +255,12 @@ void TFrameWalker::ResumeAt(int64_t frameStart, int64_t frameIndex)
     index_ = std::max<int64_t>(frameIndex, 0);
     recent_.fill(-1);
     Remember();
+}
+
+int64_t TFrameWalker::SynchroniseAt(int64_t offset)
+{
+    ResumeAt(firstHeader_ ? Resynchronise(std::clamp(offset, span_.TimeZero, span_.AudioEnd)) : span_.AudioEnd, 0);
+    return position_;
 }
 
 void TFrameWalker::Remember()
@@ -296,6 +336,7 @@ int64_t TFrameWalker::Advance(int64_t offset, int64_t frameIndex)
         }
         size_t nextLength = length == 0 ? 0 : FrameAt(next);
         if (nextLength != 0) {
+            window_.TouchAhead(next + kTouchDistance, nextLength);
             position_ = next;
             length = nextLength;
         } else {

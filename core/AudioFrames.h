@@ -19,6 +19,7 @@
 // CorvellaError ("Stream read error"). One object per thread.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -58,10 +59,14 @@ struct StreamSignature {
 };
 
 // Bytes of a file seen through a window that moves forward (or anywhere)
-// on demand; at most one window's worth of memory, mapped from the page
-// cache rather than copied.
+// on demand; at most one window's worth of memory. A large window is
+// mapped from the page cache rather than copied, which pays off for a
+// walk through much of the file; a small one is copied, which costs less
+// for the short hops of walks from one known frame start to the next.
 class FileWindow {
 public:
+    static constexpr size_t kCopiedWindowSize = 64 * 1024;
+
     FileWindow(BinaryFile& file, int64_t limit, size_t windowSize = 1024 * 1024);
     ~FileWindow();
     FileWindow(const FileWindow&) = delete;
@@ -77,14 +82,33 @@ public:
     using LeaveHandler = std::function<void(int64_t start, const uint8_t* bytes, size_t count)>;
     void OnLeave(LeaveHandler handler) { onLeave_ = std::move(handler); }
 
+    // Reads one byte of each cache line of the window's bytes in
+    // [position, position + count), ahead of their use: a walk that reads
+    // one frame header after the other waits for memory at every header
+    // otherwise, and the processor drops mere prefetch hints for pages
+    // whose translation it has not cached yet. Bytes outside the window are
+    // left alone.
+    void TouchAhead(int64_t position, size_t count)
+    {
+        if (map_ == copy_.data())
+            return;  // copied bytes are in the cache already
+        int64_t end = std::min(position + static_cast<int64_t>(count), bufferStart_ + static_cast<int64_t>(bufferCount_));
+        for (int64_t p = std::max(position, bufferStart_); p < end; p += 64)
+            touched_ += map_[p - mapStart_];
+    }
+
 private:
     void Unmap();
+    void MapWindow(int64_t position, int64_t wanted);
+    void ReadWindow(int64_t position, int64_t wanted);
 
     BinaryFile& file_;
     LeaveHandler onLeave_;
     int64_t limit_;
     size_t windowSize_;
-    uint8_t* map_ = nullptr;
+    std::vector<uint8_t> copy_;
+    uint8_t* map_ = nullptr;  // the mapping, or copy_'s bytes
+    uint8_t touched_ = 0;  // keeps the touching loads
     size_t mapLength_ = 0;
     int64_t mapStart_ = 0;      // file offset of map_[0]
     int64_t bufferStart_ = 0;   // first byte the window shows
@@ -105,6 +129,12 @@ public:
     // unchanged file reached (TimeZero <= frameStart <= AudioEnd), with the
     // index that walk gave it (0 when unknown).
     void ResumeAt(int64_t frameStart, int64_t frameIndex = 0);
+    // Starts a walk of its own at the first position at or after offset
+    // where a frame of the stream is followed by a second one (the audio
+    // end when there is none), counting frames from 0 there, and returns
+    // that position. A sync pattern inside audio data can pass for such a
+    // position; the walk then finds the true frames within a few steps.
+    int64_t SynchroniseAt(int64_t offset);
 
     // Walks forward to the frame of the given index (frames counted from
     // time 0) and returns its start; AudioEnd when the stream has fewer.

@@ -18,6 +18,7 @@
 #include "analysis/ID3v2.h"
 #include "analysis/StagedFile.h"
 #include "core/AudioFrames.h"
+#include "core/FrameIndex.h"
 #include "core/TimeText.h"
 #include "playback/BASSPlayer.h"
 
@@ -26,6 +27,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int64_t kMaxOffsetMs = 5000;
+// A walk from time 0 to a cut's end reads much of the file in order.
+constexpr size_t kWholeWalkWindow = 1024 * 1024;
 
 int64_t SaturatingAdd(int64_t a, int64_t b)
 {
@@ -323,9 +326,23 @@ struct TocSamples {
     std::array<uint8_t, 100> Rates{};
 };
 
+// Moves walker to the frame of the given index and returns its start (the
+// audio end when the stream has fewer frames). With an index, the walk
+// starts from the closest start it knows when that is nearer, or when the
+// frame lies behind the walker.
+int64_t SeekFrame(TFrameWalker& walker, TFrameIndex* index, int64_t frame)
+{
+    if (index != nullptr) {
+        auto [start, known] = index->StartAtOrBefore(frame);
+        if (known > walker.FrameIndex() || walker.FrameIndex() > frame)
+            walker.ResumeAt(start, known);
+    }
+    return walker.AdvanceToFrame(frame);
+}
+
 // Walks to the frames at each hundredth of a part of frames frames (its
 // reservoir frame, if any, counted first) that starts at firstFrame.
-TocSamples SampleToc(TFrameWalker& walker, int64_t firstFrame, int64_t frames, bool reservoir)
+TocSamples SampleToc(TFrameWalker& walker, TFrameIndex* index, int64_t firstFrame, int64_t frames, bool reservoir)
 {
     TocSamples samples;
     for (size_t i = 0; i < 100; ++i) {
@@ -334,7 +351,7 @@ TocSamples SampleToc(TFrameWalker& walker, int64_t firstFrame, int64_t frames, b
             samples.Positions[i] = -1;
             continue;
         }
-        int64_t position = walker.AdvanceToFrame(firstFrame + q - (reservoir ? 1 : 0));
+        int64_t position = SeekFrame(walker, index, firstFrame + q - (reservoir ? 1 : 0));
         size_t available = 0;
         const uint8_t* header = walker.Bytes(position, 4, available);
         samples.Positions[i] = position;
@@ -490,7 +507,14 @@ bool TSectionCutter::Cut(const CutRequest& request)
             memo_ = memo;
     };
     const AudioSpan& span = memo.Span;
-    TFrameWalker walker(source, span);
+    // The parts of a split share one index of the stream's frames, walked
+    // while the parts before are written.
+    if (request.PartCount > 0 && !memo.Index)
+        memo.Index = std::make_shared<TFrameIndex>(source, span);
+    TFrameIndex* index = request.PartCount > 0 ? memo.Index.get() : nullptr;
+    // With the index, this walk only hops a few frames from known starts:
+    // a small copied window reads no more of the file than those frames.
+    TFrameWalker walker(source, span, index != nullptr ? 8 * 1024 : kWholeWalkWindow);
     if (!walker.FirstHeader()) {
         remember();
         return false;
@@ -509,6 +533,8 @@ bool TSectionCutter::Cut(const CutRequest& request)
         if (!memo.Frames && header && header->HasFrames && header->HasBytes && header->Fields.Frames > 0
             && header->Fields.Bytes == span.AudioEnd - span.SourceHeaderStart)
             memo.Frames = header->Fields.Frames;
+        if (!memo.Frames && index != nullptr)
+            memo.Frames = index->FrameCount();
         if (!memo.Frames) {
             walker.ResumeAt(memo.FrameStart, memo.FrameIndex);
             walker.AdvanceTo(span.AudioEnd);
@@ -535,10 +561,12 @@ bool TSectionCutter::Cut(const CutRequest& request)
 
     // Walk to the part's first frame from the furthest point known to lie
     // far enough before it for the frames a reservoir frame needs.
-    if (memo.FrameIndex <= std::max<int64_t>(plan.FirstFrame - TFrameWalker::kRecentFrames / 2, 0))
+    const int64_t walkFrom = std::max<int64_t>(plan.FirstFrame - TFrameWalker::kRecentFrames / 2, 0);
+    if (memo.FrameIndex <= walkFrom)
         walker.ResumeAt(memo.FrameStart, memo.FrameIndex);
     else
         walker.ResumeAt(span.TimeZero, 0);
+    SeekFrame(walker, index, walkFrom);
     int64_t startByte = walker.AdvanceToFrame(plan.FirstFrame);
     std::vector<uint8_t> reservoirFrame;
     if (walker.FrameIndex() == plan.FirstFrame && plan.WantReservoir)
@@ -550,9 +578,11 @@ bool TSectionCutter::Cut(const CutRequest& request)
     std::optional<int64_t> plannedEnd = plan.EndFrame >= 0 ? std::optional<int64_t>(plan.EndFrame) : memo.Frames;
     std::optional<TocSamples> toc;
     if (plannedEnd && *plannedEnd > plan.FirstFrame && walker.FrameIndex() == plan.FirstFrame)
-        toc = SampleToc(walker, plan.FirstFrame, *plannedEnd - plan.FirstFrame + (reservoirFrame.empty() ? 0 : 1),
+        toc = SampleToc(walker, index, plan.FirstFrame, *plannedEnd - plan.FirstFrame + (reservoirFrame.empty() ? 0 : 1),
                         !reservoirFrame.empty());
-    int64_t endByte = plan.EndFrame < 0 ? walker.AdvanceTo(span.AudioEnd) : walker.AdvanceToFrame(plan.EndFrame);
+    if (plan.EndFrame < 0 && index != nullptr)
+        SeekFrame(walker, index, index->FrameCount());
+    int64_t endByte = plan.EndFrame < 0 ? walker.AdvanceTo(span.AudioEnd) : SeekFrame(walker, index, plan.EndFrame);
     int64_t audioFrames = walker.FrameIndex() - plan.FirstFrame;
     if (toc && (!plannedEnd || *plannedEnd - plan.FirstFrame != audioFrames))
         toc.reset();
@@ -603,7 +633,7 @@ bool TSectionCutter::Cut(const CutRequest& request)
         layout.EndByte = endByte;
         if (!toc) {
             walker.ResumeAt(startByte, plan.FirstFrame);
-            toc = SampleToc(walker, plan.FirstFrame, audioFrames + (reservoirFrame.empty() ? 0 : 1),
+            toc = SampleToc(walker, index, plan.FirstFrame, audioFrames + (reservoirFrame.empty() ? 0 : 1),
                             !reservoirFrame.empty());
         }
         HeaderFrameFields fields = HeaderFieldsFor(span, layout, *toc);

@@ -31,6 +31,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,6 +40,7 @@
 #include "core/AudioFrames.h"
 
 class TBASSPlayer;
+class TFrameIndex;
 class TID3v1;
 class TID3v2;
 
@@ -114,6 +116,7 @@ private:
         int64_t FrameStart = 0;
         int64_t FrameIndex = 0;
         std::optional<int64_t> Frames;  // the stream's frame count, once walked
+        std::shared_ptr<TFrameIndex> Index;  // the parts of a split: see FrameIndex.h
         std::optional<int64_t> LengthMs;  // what the player measured
         int64_t BitRate = 0;
     };

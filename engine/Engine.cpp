@@ -52,7 +52,6 @@ void Engine::Init(int device, DWORD freq, DWORD flags) {
         output_ = std::move(output);
         initFlags_ = flags;
     }
-    mixer_ = std::jthread([this](std::stop_token stop) { MixLoop(stop); });
 }
 
 void Engine::Free() {
@@ -62,6 +61,7 @@ void Engine::Free() {
         Wake();
         mixer_.join();
     }
+    mixerStarted_ = false;
     std::map<DWORD, std::shared_ptr<Channel>> released;
     std::shared_ptr<Output> output;
     {
@@ -182,6 +182,20 @@ void Engine::Wake() {
         wakeRequested_ = true;
     }
     wake_.notify_all();
+}
+
+void Engine::WakeToPlay() {
+    // Once started (and always on the mixing thread itself, whose end syncs
+    // may start other channels) this takes no lock: Free holds the lifecycle
+    // lock while it waits for the mixer.
+    if (!mixerStarted_.load()) {
+        std::lock_guard lifecycle(lifecycleMutex_);
+        if (!mixer_.joinable() && CurrentOutput()) {
+            mixer_ = std::jthread([this](std::stop_token stop) { MixLoop(stop); });
+            mixerStarted_ = true;
+        }
+    }
+    Wake();
 }
 
 void Engine::SetVolumes(int music, int sample, int stream) {

@@ -1,5 +1,5 @@
 // Engine: the library's one process-wide state: the output, the mixing
-// thread, the table of channels by handle, the global volumes and sync
+// thread (started when a channel first plays), the table of channels by handle, the global volumes and sync
 // handles. Every entry point goes through Engine::Instance().
 //
 // Threads: every member may be called from any thread. The table lock is
@@ -69,6 +69,11 @@ public:
     HSYNC NewSyncHandle();
     // Wakes the mixer after a channel started, so it begins without delay.
     void Wake();
+    // For a channel that starts playing: starts the mixing thread when it is
+    // not running yet, then wakes it. Until something plays there is nothing
+    // to mix, so a program that only asks for lengths runs no thread (and
+    // gets no memory arena of its own).
+    void WakeToPlay();
 
     // 0..100; a negative value leaves that volume unchanged.
     void SetVolumes(int music, int sample, int stream);
@@ -91,6 +96,7 @@ private:
     DWORD nextHandle_ = 0;
     std::atomic<HSYNC> nextSync_{0};
     std::jthread mixer_;
+    std::atomic<bool> mixerStarted_{false};
     std::atomic<std::thread::id> mixerThread_{};
     std::mutex syncMutex_;  // held by the mixer while it calls end syncs
     std::mutex mixMutex_;   // held by the mixer from rendering a block to pushing it

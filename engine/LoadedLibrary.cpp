@@ -4,7 +4,10 @@
 
 namespace engine {
 
-LoadedLibrary::LoadedLibrary(const char* soname) : handle_(dlopen(soname, RTLD_NOW | RTLD_LOCAL)) {}
+// Never unmapped: the engine's own exit-time cleanup (a program that ends
+// without BASS_Free) releases decoders after this object is gone, and their
+// code must still be there.
+LoadedLibrary::LoadedLibrary(const char* soname) : handle_(dlopen(soname, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE)) {}
 
 LoadedLibrary::~LoadedLibrary() {
     if (handle_)

@@ -2,12 +2,12 @@
 // first needed, so that a program that never needs it does not pay for
 // loading it and everything it links. A command-line run on the silent
 // output never loads SDL (with its sound servers and window systems); a
-// program that plays only MP3 never loads the tracker-music or PCM-file
-// libraries.
+// program that plays only MP3 never loads the tracker-music, PCM-file or
+// Ogg Vorbis libraries.
 //
 // Each user keeps one instance in a function-local static, so the library
-// is bound once per process, on whichever thread first needs it, and is
-// released at exit.
+// is bound once per process, on whichever thread first needs it, and stays
+// mapped until the process ends.
 #pragma once
 
 namespace engine {

@@ -116,7 +116,9 @@ Mpg123Decoder::Mpg123Decoder(const std::string& path) {
     if (!handle_)
         Fail(BASS_ERROR_MEM);
     mpg123_handle* mh = handle_.get();
-    mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS, 0);
+    // The tags are the analysers' business: mpg123 seeks past an ID3v2 tag
+    // instead of reading and parsing it (with its pictures) on every open.
+    mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS | MPG123_SKIP_ID3V2, 0);
     mpg123_param(mh, MPG123_RESYNC_LIMIT, kResyncLimitBytes, 0);
 
     // Decide the output format from the first frame, then pin it: a stream

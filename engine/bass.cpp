@@ -223,7 +223,7 @@ BOOL BASS_MusicPlay(HMUSIC handle) {
     return Guarded<BOOL>(FALSE, [&] {
         Engine& engine = Engine::Instance();
         engine.Find(handle, ChannelKind::Music)->Play();
-        engine.Wake();
+        engine.WakeToPlay();
         return TRUE;
     });
 }
@@ -261,7 +261,7 @@ BOOL BASS_StreamPlay(HSTREAM handle, BOOL flush, DWORD flags) {
         if (flush)
             engine.CutOutput([&](int64_t) { channel->SetPosition(0); });
         channel->Play();
-        engine.Wake();
+        engine.WakeToPlay();
         return TRUE;
     });
 }
@@ -292,7 +292,7 @@ BOOL BASS_ChannelResume(DWORD handle) {
     return Guarded<BOOL>(FALSE, [&] {
         Engine& engine = Engine::Instance();
         engine.Find(handle)->Resume();
-        engine.Wake();
+        engine.WakeToPlay();
         return TRUE;
     });
 }

@@ -143,6 +143,17 @@ TEST_F(CliTest, UsageErrorsExitWithTwoAndTheUsage)
     EXPECT_EQ(Cli("--help").exitCode, 0);
 }
 
+TEST_F(CliTest, LibrariesAreNeverLookedForInTheCurrentFolder)
+{
+    // A music folder may hold anything, files named like libraries too.
+    for (const char* name : {"libc.so.6", "libstdc++.so.6", "libQt6Core.so.6"})
+        WriteText(work_.File(name), "not a library");
+    auto result = testsupport::Run("cd " + Quote(work_.Path().string()) + " && " + Quote(BinFolder() + "corvella-cli")
+                                   + " info " + Quote(Fixture("song.mp3")) + " 2>&1");
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_NE(result.output.find("Song Title"), std::string::npos) << result.output;
+}
+
 TEST_F(CliTest, InfoDescribesAnMp3AsJson)
 {
     Outcome outcome = Cli("info " + Quote(Fixture("song.mp3")) + " --json");
@@ -448,6 +459,7 @@ TEST_F(CliTest, CommandsProbeNoSoundDeviceAndLoadTheWmaAddOnOnlyForWma)
         EXPECT_NE(log.find("libbass.so"), std::string::npos) << arguments;
         EXPECT_EQ(log.find("libSDL2"), std::string::npos) << arguments;
         EXPECT_EQ(log.find("libbasswma.so"), std::string::npos) << arguments;
+        EXPECT_EQ(log.find("libvorbisfile"), std::string::npos) << arguments;
     }
     fs::copy_file(Fixture("song.mp3"), work_.File("retitled.mp3"));
     const std::string tags = loaded("tags " + Quote(work_.File("retitled.mp3")) + " --v2 Title=Other");

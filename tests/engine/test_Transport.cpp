@@ -5,6 +5,8 @@
 #include "EngineFixture.h"
 
 #include <atomic>
+#include <filesystem>
+#include <iterator>
 #include <mutex>
 #include <thread>
 
@@ -82,6 +84,28 @@ TEST_F(EngineTest, FreeReleasesEveryChannel) {
     BASS_Free();
     EXPECT_EQ(BASS_ChannelGetFlags(handle), static_cast<DWORD>(-1));
     EXPECT_EQ(BASS_ErrorGetCode(), DWORD{BASS_ERROR_HANDLE});
+    ASSERT_TRUE(BASS_Init(-1, 44100, 0, nullptr));
+}
+
+TEST_F(EngineTest, TheMixingThreadStartsWithTheFirstPlayAndEndsWithFree) {
+    // A program that only measures streams (the command line) runs no
+    // thread of the library's.
+    const auto threads = [] {
+        const std::filesystem::directory_iterator tasks("/proc/self/task");
+        return std::distance(std::filesystem::begin(tasks), std::filesystem::end(tasks));
+    };
+    const auto before = threads();
+    const std::string wav = MakeWav(dir_, "a.wav", 1.0);
+    const HSTREAM h = BASS_StreamCreateFile(FALSE, wav.c_str(), 0, 0, 0);
+    ASSERT_NE(h, 0u);
+    EXPECT_EQ(BASS_StreamGetLength(h), BytesPerSecond(h));
+    EXPECT_EQ(threads(), before);
+
+    ASSERT_TRUE(BASS_StreamPlay(h, FALSE, 0));
+    EXPECT_EQ(threads(), before + 1);
+    ASSERT_TRUE(WaitUntil([&] { return BASS_ChannelGetPosition(h) > 0; }));
+    BASS_Free();
+    EXPECT_EQ(threads(), before);
     ASSERT_TRUE(BASS_Init(-1, 44100, 0, nullptr));
 }
 

@@ -188,13 +188,20 @@ int RunInfoCommand(const Arguments& arguments)
 
     ConsoleUi ui;
     TBASSPlayer player(nullptr, &ui);
+    // Opening describes the file first: what it described is the stream
+    // information, so the file is analysed once for both.
+    const bool opened = player.PlayerReady() && player.Open(fileName);
     TStreamInfo info;
-    bool infoOk = player.GetStreamInfo(fileName, info);
-    report.Add("streamInfo", DescribeStreamInfo(info)).Add("streamInfoOk", V::Boolean(infoOk));
+    bool infoOk = true;
     V playLength;
-    if (player.PlayerReady() && player.Open(fileName))
+    if (opened) {
+        info = player.StreamInfo();
         playLength = V::Integer(player.PlayLength());
+    } else {
+        infoOk = player.GetStreamInfo(fileName, info);
+    }
     player.Close();
+    report.Add("streamInfo", DescribeStreamInfo(info)).Add("streamInfoOk", V::Boolean(infoOk));
     report.Add("playLength", std::move(playLength));
 
     std::fputs((json ? FormatJson(report) : FormatText(report)).c_str(), stdout);

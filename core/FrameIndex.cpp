@@ -15,6 +15,8 @@ constexpr int64_t kTwoWalksFrom = 4 * 1024 * 1024;
 // How many of the tail's first frame starts the head may step on to join
 // it; the true frames are found within a few frames of any position.
 constexpr size_t kJoinFrames = 2048;
+// Each walk's mapped window: larger ones walk no faster.
+constexpr size_t kWalkWindow = 256 * 1024;
 
 // A descriptor of its own for the same file (not the same name, which may
 // meanwhile name another), so that no two walks share a file position.
@@ -55,7 +57,7 @@ TFrameIndex::~TFrameIndex()
     progressed_.notify_all();
 }
 
-void TFrameIndex::Publish(std::vector<Start>& batch, std::vector<Start>& into)
+void TFrameIndex::Publish(std::vector<Start>& batch, std::deque<Start>& into)
 {
     {
         std::lock_guard lock(mutex_);
@@ -70,7 +72,7 @@ void TFrameIndex::WalkTail(const std::stop_token& stop)
     CloseAtEnd closeAtEnd{tailFile_};
     std::vector<Start> batch;
     try {
-        TFrameWalker walker(tailFile_, span_);
+        TFrameWalker walker(tailFile_, span_, kWalkWindow);
         walker.SynchroniseAt(tailFrom_);
         // Its first frames one by one, for the head to meet them.
         std::vector<int64_t> first;
@@ -154,7 +156,7 @@ void TFrameIndex::WalkHead(const std::stop_token& stop)
     CloseAtEnd closeAtEnd{headFile_};
     std::vector<Start> batch;
     try {
-        TFrameWalker walker(headFile_, span_);
+        TFrameWalker walker(headFile_, span_, kWalkWindow);
         bool tailTried = tailFrom_ < 0;
         for (int64_t next = 0;; next += kStride) {
             if (stop.stop_requested())
@@ -218,7 +220,7 @@ std::pair<int64_t, int64_t> TFrameIndex::StartAtOrBefore(int64_t index)
     index = std::max<int64_t>(index, 0);
     std::unique_lock lock(mutex_);
     progressed_.wait(lock, [&] { return Covers(index); });
-    auto below = [](const std::vector<Start>& starts, int64_t wanted) -> const Start* {
+    auto below = [](const std::deque<Start>& starts, int64_t wanted) -> const Start* {
         auto after = std::upper_bound(starts.begin(), starts.end(), wanted,
                                       [](int64_t value, const Start& start) { return value < start.Index; });
         return after == starts.begin() ? nullptr : &*(after - 1);

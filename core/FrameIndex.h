@@ -27,6 +27,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <exception>
 #include <mutex>
 #include <optional>
@@ -71,7 +72,7 @@ private:
     // Steps the head frame by frame over the tail's first frames; true
     // when it stepped on one of them (then offset_ is set).
     bool JoinTail(TFrameWalker& head, std::vector<Start>& batch);
-    void Publish(std::vector<Start>& batch, std::vector<Start>& into);
+    void Publish(std::vector<Start>& batch, std::deque<Start>& into);
     // Whether a start at or before index is known, or none will be (locked).
     bool Covers(int64_t index) const;
 
@@ -82,8 +83,10 @@ private:
 
     std::mutex mutex_;
     std::condition_variable progressed_;
-    std::vector<Start> head_;  // frames counted from time 0
-    std::vector<Start> tail_;  // frames counted from the tail's first frame
+    // Deques grow without a doubling's spare room: a 10-hour stream's
+    // index takes what its starts take, about 1.4 MB.
+    std::deque<Start> head_;  // frames counted from time 0
+    std::deque<Start> tail_;  // frames counted from the tail's first frame
     std::vector<int64_t> tailFirst_;  // the tail's first frame starts, in order
     bool tailFirstReady_ = false;
     bool tailEnded_ = false;

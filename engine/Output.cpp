@@ -179,11 +179,14 @@ private:
 
 } // namespace
 
-Output::Output(int rate, int64_t capacityFrames)
-    : rate_(rate), capacity_(capacityFrames), ring_(static_cast<size_t>(capacityFrames) * 2) {}
+Output::Output(int rate, int64_t capacityFrames) : rate_(rate), capacity_(capacityFrames) {}
 
 int64_t Output::Push(const int16_t* samples, int64_t frames) {
     std::lock_guard lock(mutex_);
+    // Half a megabyte, made when something first plays: a program that
+    // only measures streams never touches it.
+    if (ring_.empty())
+        ring_.resize(static_cast<size_t>(capacity_) * 2);
     AdvanceLocked();
     const int64_t room = capacity_ - (pushed_ - taken_);
     const int64_t count = std::clamp<int64_t>(frames, 0, room);

@@ -56,7 +56,7 @@ protected:
 private:
     int rate_;
     int64_t capacity_;
-    std::vector<int16_t> ring_;
+    std::vector<int16_t> ring_;  // capacity_ stereo frames, from the first Push on
 };
 
 // Opens the default SDL2 audio device at `rate` Hz, stereo, signed 16-bit.

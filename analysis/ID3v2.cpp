@@ -748,10 +748,14 @@ void TID3v2::TakeFrames(uint8_t version, uint8_t flags, std::vector<uint8_t> bod
             dateFrame = i;
         }
     }
-    if (!texts[kYear] && dateFrame != kNone)
+    const bool yearFromDate = !texts[kYear] && dateFrame != kNone;
+    if (yearFromDate)
         texts[kYear] = Utf8Left(Decode(*frames[dateFrame].content, false), 4);
-    else
-        dateFrame = kNone;  // the year came from TYER: the full date is kept
+    // The full date is kept when the year came from TYER, and when it gave
+    // no year: with no TYER written, the next read would take the year from
+    // another date frame and drop that one.
+    if (!yearFromDate || texts[kYear]->empty())
+        dateFrame = kNone;
 
     title_ = texts[kTitle].value_or("");
     artist_ = texts[kArtist].value_or("");

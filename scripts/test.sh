@@ -7,21 +7,22 @@
 #      behaviour sanitizers, stopping at the first report) and the whole
 #      suite again under it;
 #   3. each fuzz target over the starting inputs the suite
-#      generates and every input that once failed (tests/fuzz/regressions/).
+#      generates and every input that once failed (tests/fuzz/regressions/),
+#      then exploring for a minute.
 #
 # Each stage ends in a summary; all three are repeated at the end. Exits
 # non-zero when any stage fails. For a quicker local run:
 #   CORVELLA_TEST_QUICK=1   only stage 1
-#   CORVELLA_FUZZ_SECONDS=N each fuzz target explores for N seconds (default 0: replay only)
+#   CORVELLA_FUZZ_SECONDS=N each fuzz target explores for N seconds (default 60; 0 only replays)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 export QT_QPA_PLATFORM=offscreen
 export CORVELLA_SILENT_OUTPUT=1
 
-# 0 replays the starting inputs and every regression through each target
-# without exploring further; an open finding of the round-trip target keeps
-# timed exploration a by-hand run (CORVELLA_FUZZ_SECONDS=60) for now.
-fuzz_seconds=${CORVELLA_FUZZ_SECONDS:-0}
+# Each target first replays the starting inputs and every regression, then
+# explores for this long; 0 only replays. Longer runs are made by hand
+# (scripts/fuzz-long.sh).
+fuzz_seconds=${CORVELLA_FUZZ_SECONDS:-60}
 summaries=()
 failed=0
 

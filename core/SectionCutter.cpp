@@ -507,10 +507,18 @@ bool TSectionCutter::Cut(const CutRequest& request)
             memo_ = memo;
     };
     const AudioSpan& span = memo.Span;
+    // The frame count of the source's header frame when its byte count says
+    // it describes this very stream; else a walk counts them.
+    const auto& header = span.SourceHeader;
+    if (!memo.Frames && header && header->HasFrames && header->HasBytes && header->Fields.Frames > 0
+        && header->Fields.Bytes == span.AudioEnd - span.SourceHeaderStart)
+        memo.Frames = header->Fields.Frames;
     // The parts of a split share one index of the stream's frames, walked
-    // while the parts before are written.
+    // while the parts before are written. A second walk helps only while
+    // nothing can be written before the count is known: otherwise it takes
+    // the processor from the writing.
     if (request.PartCount > 0 && !memo.Index)
-        memo.Index = std::make_shared<TFrameIndex>(source, span);
+        memo.Index = std::make_shared<TFrameIndex>(source, span, !memo.Frames);
     TFrameIndex* index = request.PartCount > 0 ? memo.Index.get() : nullptr;
     // With the index, this walk only hops a few frames from known starts:
     // a small copied window reads no more of the file than those frames.
@@ -527,12 +535,6 @@ bool TSectionCutter::Cut(const CutRequest& request)
     int64_t startSample = 0;
     int64_t endSample = 0;
     if (request.PartCount > 0) {
-        // The frame count of the source's header frame when its byte count
-        // says it describes this very stream; else a walk counts them.
-        const auto& header = span.SourceHeader;
-        if (!memo.Frames && header && header->HasFrames && header->HasBytes && header->Fields.Frames > 0
-            && header->Fields.Bytes == span.AudioEnd - span.SourceHeaderStart)
-            memo.Frames = header->Fields.Frames;
         if (!memo.Frames && index != nullptr)
             memo.Frames = index->FrameCount();
         if (!memo.Frames) {

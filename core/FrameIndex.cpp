@@ -10,8 +10,6 @@ namespace {
 // Starts found by a walk are handed over in batches, so that a walk takes
 // the lock once per batch rather than once per start.
 constexpr size_t kBatch = 64;
-// A second walk pays for itself from about this much audio on.
-constexpr int64_t kTwoWalksFrom = 4 * 1024 * 1024;
 // How many of the tail's first frame starts the head may step on to join
 // it; the true frames are found within a few frames of any position.
 constexpr size_t kJoinFrames = 2048;
@@ -35,10 +33,10 @@ struct CloseAtEnd {
 
 } // namespace
 
-TFrameIndex::TFrameIndex(const BinaryFile& source, const AudioSpan& span, bool twoWalks) : span_(span)
+TFrameIndex::TFrameIndex(const BinaryFile& source, const AudioSpan& span, int64_t twoWalksFrom) : span_(span)
 {
     OpenSameFile(headFile_, source);
-    if (twoWalks && span.AudioEnd - span.TimeZero >= kTwoWalksFrom && std::thread::hardware_concurrency() > 1) {
+    if (span.AudioEnd - span.TimeZero >= twoWalksFrom && std::thread::hardware_concurrency() > 1) {
         OpenSameFile(tailFile_, source);
         tailFrom_ = span.TimeZero + (span.AudioEnd - span.TimeZero) / 2;
         tailWalker_ = std::jthread([this](std::stop_token stop) { WalkTail(stop); });
@@ -137,7 +135,8 @@ bool TFrameIndex::JoinTail(TFrameWalker& head, std::vector<Start>& batch)
             std::lock_guard lock(mutex_);
             head_.insert(head_.end(), batch.begin(), batch.end());
             batch.clear();
-            offset_ = head.FrameIndex() - (met - first.begin());
+            metAt_ = met - first.begin();
+            offset_ = head.FrameIndex() - metAt_;
             if (tailFrames_)
                 frames_ = *offset_ + *tailFrames_;
             else if (tailEnded_)
@@ -228,8 +227,9 @@ std::pair<int64_t, int64_t> TFrameIndex::StartAtOrBefore(int64_t index)
     std::optional<Start> best;
     if (const Start* start = below(head_, index))
         best = *start;
-    if (offset_ && index >= *offset_) {
-        if (const Start* start = below(tail_, index - *offset_); start && (!best || start->Index + *offset_ > best->Index))
+    if (offset_ && index >= *offset_ + metAt_) {
+        const Start* start = below(tail_, index - *offset_);
+        if (start && start->Index >= metAt_ && (!best || start->Index + *offset_ > best->Index))
             best = Start{start->Index + *offset_, start->Position};
     }
     if (best)

@@ -43,10 +43,14 @@ class TFrameIndex {
 public:
     static constexpr int64_t kStride = 16;
 
+    // Audio from which on a second walk pays for itself.
+    static constexpr int64_t kTwoWalksFrom = 4 * 1024 * 1024;
+    static constexpr int64_t kOneWalk = INT64_MAX;
+
     // Starts walking source, an open file whose span LocateAudio found;
-    // source may be closed or read by the caller meanwhile. With twoWalks
-    // false (or a short stream) one thread walks it all.
-    TFrameIndex(const BinaryFile& source, const AudioSpan& span, bool twoWalks = true);
+    // source may be closed or read by the caller meanwhile. Audio shorter
+    // than twoWalksFrom bytes is walked by one thread.
+    TFrameIndex(const BinaryFile& source, const AudioSpan& span, int64_t twoWalksFrom = kTwoWalksFrom);
     ~TFrameIndex();
     TFrameIndex(const TFrameIndex&) = delete;
     TFrameIndex& operator=(const TFrameIndex&) = delete;
@@ -92,6 +96,9 @@ private:
     bool tailEnded_ = false;
     std::optional<int64_t> tailFrames_;
     std::optional<int64_t> offset_;  // head index of the tail's frame 0, once joined
+    // The tail's index of the frame where the walks met: the tail's frames
+    // before it may be false ones, from a start on a sync pattern.
+    int64_t metAt_ = 0;
     std::optional<int64_t> frames_;  // set when the stream's count is known
     std::exception_ptr failure_;
     std::atomic<bool> tailAbandoned_{false};

@@ -518,7 +518,7 @@ bool TSectionCutter::Cut(const CutRequest& request)
     // nothing can be written before the count is known: otherwise it takes
     // the processor from the writing.
     if (request.PartCount > 0 && !memo.Index)
-        memo.Index = std::make_shared<TFrameIndex>(source, span, !memo.Frames);
+        memo.Index = std::make_shared<TFrameIndex>(source, span, memo.Frames ? TFrameIndex::kOneWalk : TFrameIndex::kTwoWalksFrom);
     TFrameIndex* index = request.PartCount > 0 ? memo.Index.get() : nullptr;
     // With the index, this walk only hops a few frames from known starts:
     // a small copied window reads no more of the file than those frames.

@@ -64,7 +64,7 @@ void ExpectTheIndexOfOneWalk(const std::string& path, std::optional<bool> expect
     const auto frames = static_cast<int64_t>(starts.size());
 
     for (bool twoWalks : {false, true}) {
-        TFrameIndex index(file, span, twoWalks);
+        TFrameIndex index(file, span, twoWalks ? TFrameIndex::kTwoWalksFrom : TFrameIndex::kOneWalk);
         EXPECT_EQ(index.FrameCount(), frames) << twoWalks;
         if (expectJoined) {
             EXPECT_EQ(index.WalksJoined(), twoWalks && *expectJoined);

@@ -7,7 +7,8 @@
 // header of the stream; the starts strictly increase. Walking to an offset
 // gives the first frame start at or after it, and so does a walk resumed at
 // the frame start an earlier walk stepped from, as consecutive parts of a
-// split do.
+// split do. The frame index gives the same starts and count, however its
+// two walks meet.
 #include <algorithm>
 #include <optional>
 #include <vector>
@@ -18,13 +19,15 @@
 #include "analysis/ID3v2.h"
 #include "analysis/MPEGaudio.h"
 #include "core/AudioFrames.h"
+#include "core/FrameIndex.h"
 
 namespace {
 
 // Just above the 4 KiB a frame test looks ahead: the window moves on every
 // 900 bytes or so, often enough for small inputs to cross it many times.
+// Small windows are read into memory, large ones mapped.
 constexpr size_t kSmallWindow = 5000;
-constexpr size_t kLargeWindow = 64 * 1024;
+constexpr size_t kLargeWindow = 2 * FileWindow::kCopiedWindowSize;
 
 std::vector<int64_t> FrameStarts(BinaryFile& file, const AudioSpan& span, size_t window)
 {
@@ -75,6 +78,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (!stream)
             stream = StreamSignature{frame.VersionIndex, frame.LayerIndex, frame.SampleRateIndex};
         FUZZ_CHECK(stream->Matches(frame), "a header of another stream at " + std::to_string(at));
+    }
+
+    // The index a split uses, its second walk started in the middle of the
+    // audio whatever its length: the same count, and only true starts.
+    {
+        TFrameIndex index(file, *span, 0);
+        const auto frames = static_cast<int64_t>(starts.size());
+        FUZZ_CHECK(index.FrameCount() == frames, "the index counts " + std::to_string(index.FrameCount()));
+        for (int64_t i = 0; i <= frames; i += 1 + i / 64) {
+            auto [start, known] = index.StartAtOrBefore(i);
+            bool trueStart = frames == 0 ? start == span->AudioEnd
+                                          : known <= i && known < frames && start == starts[size_t(known)];
+            FUZZ_CHECK(trueStart, "index start " + std::to_string(start) + " as frame " + std::to_string(known) + " for frame "
+                                          + std::to_string(i) + " of " + std::to_string(frames));
+        }
     }
 
     // Offsets spread over the audio, visited in order by one walk, and each

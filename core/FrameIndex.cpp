@@ -13,8 +13,11 @@ constexpr size_t kBatch = 64;
 // How many of the tail's first frame starts the head may step on to join
 // it; the true frames are found within a few frames of any position.
 constexpr size_t kJoinFrames = 2048;
-// Each walk's mapped window: larger ones walk no faster.
-constexpr size_t kWalkWindow = 256 * 1024;
+// Each walk reads its window into memory rather than mapping it: two
+// threads mapping and unmapping windows of one process wait for each other
+// (and make the writing thread's processor drop its address translations),
+// which took away all that a second walk gains.
+constexpr size_t kWalkWindow = FileWindow::kCopiedWindowSize;
 
 // A descriptor of its own for the same file (not the same name, which may
 // meanwhile name another), so that no two walks share a file position.

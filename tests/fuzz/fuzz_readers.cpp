@@ -27,6 +27,7 @@
 #include "analysis/WAVfile.h"
 #include "analysis/WMAfile.h"
 #include "support/TestSupport.h"
+#include "fuzz/FuzzSupport.h"
 #include "fuzz/Originals.h"
 
 namespace {
@@ -126,22 +127,7 @@ private:
 
 // ---------------------------------------------------------------- checks
 
-bool IsUtf8(const std::string& text)
-{
-    for (size_t i = 0; i < text.size();) {
-        const auto lead = uint8_t(text[i]);
-        size_t extra = lead < 0x80 ? 0 : (lead & 0xE0) == 0xC0 ? 1 : (lead & 0xF0) == 0xE0 ? 2 : (lead & 0xF8) == 0xF0 ? 3 : 9;
-        if (extra == 9 || i + extra >= text.size())
-            return false;
-        for (size_t k = 1; k <= extra; ++k)
-            if ((uint8_t(text[i + k]) & 0xC0) != 0x80)
-                return false;
-        i += extra + 1;
-    }
-    return true;
-}
-
-#define EXPECT_UTF8(text) EXPECT_TRUE(IsUtf8(text)) << #text
+#define EXPECT_UTF8(text) EXPECT_TRUE(::fuzz::IsUtf8(text)) << #text
 
 void CheckTagTexts(const TID3v1& v1, const TID3v2& v2)
 {

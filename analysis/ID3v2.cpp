@@ -540,7 +540,7 @@ bool CopyRest(BinaryFile& from, int64_t start, int64_t end, BinaryFile& to)
 {
     if (!from.Seek(start))
         return false;
-    std::vector<uint8_t> buffer(kCopyChunk);
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::clamp<int64_t>(end - start, 0, static_cast<int64_t>(kCopyChunk))));
     for (int64_t left = end - start; left > 0;) {
         size_t chunk = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(buffer.size())));
         if (!from.ReadExact(buffer.data(), chunk) || !to.Write(buffer.data(), chunk))

@@ -227,7 +227,7 @@ std::optional<AudioSpan> LocateAudio(BinaryFile& file, int64_t fileSize, int64_t
 
 TFrameWalker::TFrameWalker(BinaryFile& file, const AudioSpan& span, size_t windowSize)
     : span_(span), window_(file, span.AudioEnd, windowSize), position_(span.TimeZero), previous_(span.TimeZero),
-      knownHeaders_(65536, 0)
+      knownHeaders_(std::make_unique<uint16_t[]>(65536))
 {
     // Only the first header is read here: a walk resumed far from time 0
     // would otherwise fill a whole window it never looks at.

@@ -24,6 +24,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -193,6 +194,7 @@ private:
     std::array<int64_t, kRecentFrames> recent_{};
     // Frame lengths by header bytes 1 and 2, which fix everything the
     // length and the stream test depend on: 0 not yet seen, 1 no frame of
-    // this stream, else the length + 1. One look-up per frame.
-    std::vector<uint16_t> knownHeaders_;
+    // this stream, else the length + 1. One look-up per frame. Zeroed in
+    // one memset: a walker is made per part and per index walk.
+    std::unique_ptr<uint16_t[]> knownHeaders_;
 };

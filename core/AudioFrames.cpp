@@ -226,8 +226,7 @@ std::optional<AudioSpan> LocateAudio(BinaryFile& file, int64_t fileSize, int64_t
 }
 
 TFrameWalker::TFrameWalker(BinaryFile& file, const AudioSpan& span, size_t windowSize)
-    : span_(span), window_(file, span.AudioEnd, windowSize), position_(span.TimeZero), previous_(span.TimeZero),
-      knownHeaders_(std::make_unique<uint16_t[]>(65536))
+    : span_(span), window_(file, span.AudioEnd, windowSize), position_(span.TimeZero), previous_(span.TimeZero)
 {
     // Only the first header is read here: a walk resumed far from time 0
     // would otherwise fill a whole window it never looks at.
@@ -289,14 +288,13 @@ size_t TFrameWalker::FrameAt(int64_t position)
     // byte and the emphasis, checked here; the rest is cached.
     if (available < 4 || bytes[0] != 0xFF || (bytes[3] & 3) == 2)
         return 0;
-    uint16_t key = static_cast<uint16_t>(bytes[1] << 8 | bytes[2]);
-    uint16_t& known = knownHeaders_[key];
-    if (known == 0) {
+    KnownHeader& known = knownHeaders_[bytes[2]];
+    if (known.LengthPlusOne == 0 || known.Byte1 != bytes[1]) {
         MPEGFrame frame = DecodeFrameHeader(bytes);
         bool ours = IsFrameHeader(bytes) && signature_.Matches(frame);
-        known = static_cast<uint16_t>(ours ? frame.Size + 1 : 1);
+        known = {bytes[1], static_cast<uint16_t>(ours ? frame.Size + 1 : 1)};
     }
-    return known - 1u;
+    return known.LengthPlusOne - 1u;
 }
 
 int64_t TFrameWalker::Resynchronise(int64_t from)

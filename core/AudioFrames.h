@@ -24,7 +24,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -193,8 +192,13 @@ private:
     std::optional<FrameHeader> firstHeader_;
     std::array<int64_t, kRecentFrames> recent_{};
     // Frame lengths by header bytes 1 and 2, which fix everything the
-    // length and the stream test depend on: 0 not yet seen, 1 no frame of
-    // this stream, else the length + 1. One look-up per frame. Zeroed in
-    // one memset: a walker is made per part and per index walk.
-    std::unique_ptr<uint16_t[]> knownHeaders_;
+    // length and the stream test depend on, kept by byte 2: byte 1 is the
+    // same in every frame of a stream, so its frames never evict each
+    // other. 0 not yet seen, 1 no frame of this stream, else the length
+    // + 1. One look-up per frame, and nothing to allocate per walker.
+    struct KnownHeader {
+        uint8_t Byte1 = 0;
+        uint16_t LengthPlusOne = 0;
+    };
+    std::array<KnownHeader, 256> knownHeaders_{};
 };

@@ -124,6 +124,9 @@ std::string JournalPathOf(const std::string& path)
 
 bool RecoverInPlaceWrite(const std::string& path, std::string* reason)
 {
+    // A rewrite killed between its two last steps left a whole new copy
+    // beside the file, and the file itself unchanged.
+    RemoveLeftoverStagingLink(path);
     const std::string journalPath = JournalPathOf(path);
     BinaryFile journalFile;
     if (!journalFile.Open(journalPath, O_RDONLY | O_NOFOLLOW, 0))

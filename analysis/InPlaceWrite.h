@@ -34,8 +34,9 @@ struct InPlaceChange {
 // back failed, the journal stays for the next opening to complete).
 bool OverwriteInPlace(const std::string& path, BinaryFile& file, const InPlaceChange& change, std::string* reason);
 
-// Completes or drops a journal left beside `path`. True when none is left
-// (or there was none); false when it had to stay (the file cannot be
+// Completes or drops a journal left beside `path`, and removes a staging
+// link a killed rewrite left (see StagedFile.h). True when no journal is
+// left (or there was none); false when it had to stay (the file cannot be
 // written now), with `reason` set when given.
 bool RecoverInPlaceWrite(const std::string& path, std::string* reason = nullptr);
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <random>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,7 +17,8 @@ constexpr int kNameAttempts = 100;
 
 std::string RandomSuffix()
 {
-    static std::mt19937_64 generator{std::random_device{}()};
+    // One per thread: parts of a split are put in place from two threads.
+    thread_local std::mt19937_64 generator{std::random_device{}()};
     char suffix[24];
     std::snprintf(suffix, sizeof suffix, "%012llx", static_cast<unsigned long long>(generator() & 0xFFFFFFFFFFFFULL));
     return suffix;
@@ -46,6 +48,28 @@ bool SyncFolder(const std::string& folder)
     bool synced = calls.fsync(fd) == 0;
     ::close(fd);
     return synced;
+}
+
+std::string StagingLinkPathOf(const std::string& target)
+{
+    return target + ".corvella-staging";
+}
+
+bool RemoveLeftoverStagingLink(const std::string& target)
+{
+    const std::string staging = StagingLinkPathOf(target);
+    BinaryFile link;
+    if (!link.Open(staging, O_RDONLY | O_NOFOLLOW | O_NONBLOCK, 0))
+        return errno == ENOENT;
+    struct stat opened {};
+    struct stat named {};
+    // Its writer holds the lock until the rename: a link that can be locked
+    // has no writer left, and is still the same file under that name.
+    if (::fstat(link.Descriptor(), &opened) != 0 || !S_ISREG(opened.st_mode)
+        || ::flock(link.Descriptor(), LOCK_EX | LOCK_NB) != 0 || ::lstat(staging.c_str(), &named) != 0
+        || named.st_dev != opened.st_dev || named.st_ino != opened.st_ino)
+        return false;
+    return SystemFileCalls().unlink(staging.c_str()) == 0;
 }
 
 StagedFile::~StagedFile()
@@ -128,7 +152,23 @@ StagedFile::Outcome StagedFile::Commit(const std::string& target, bool replace,
             }
         } else {
             // An unnamed file cannot replace a name in one step: it gets a
-            // name of its own first, which the rename then takes away.
+            // name of its own first, which the rename then takes away. That
+            // name is fixed, and the file is locked while it has it, so that
+            // the next opening knows a link that a killed writer left
+            // between the two steps for what it is and removes it.
+            ::flock(file_.Descriptor(), LOCK_EX | LOCK_NB);
+            const std::string staging = StagingLinkPathOf(target);
+            bool linked = LinkUnnamed(staging);
+            const int error = linked ? 0 : errno;
+            if (!linked && error == EEXIST && RemoveLeftoverStagingLink(target))
+                linked = LinkUnnamed(staging);
+            if (linked) {
+                namedPath_ = staging;
+            } else if (error != EEXIST) {
+                Fail("Cannot create file", staging, error);
+                return Outcome::Failed;
+            }
+            // Taken by a write under way: a name of chance instead.
             for (int attempt = 0; !IsNamed(); ++attempt) {
                 std::string candidate = target + "~" + RandomSuffix();
                 if (LinkUnnamed(candidate))

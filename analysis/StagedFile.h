@@ -4,10 +4,12 @@
 // Create opens an unnamed file (O_TMPFILE) in the target's folder, with the
 // given permission bits set before any data goes in. Nobody can open it
 // meanwhile, and an interruption at any point, kill -9 included, leaves
-// nothing behind. Where the file system has no unnamed files, a named one
-// beside the target ("<target>~", or "<target>~" and a random suffix when
-// that name is taken) takes its place, created with the same bits and
-// removed again unless it is committed.
+// nothing behind but, between the two steps of replacing a name, a
+// "<target>.corvella-staging" link that the next opening removes. Where
+// the file system has no unnamed files, a named one beside the target
+// ("<target>~", or "<target>~" and a random suffix when that name is
+// taken) takes its place, created with the same bits and removed again
+// unless it is committed.
 //
 // Commit flushes the content to disk, gives it the target's name and then
 // flushes the folder, in that order, so that after a crash or power loss
@@ -56,6 +58,13 @@ private:
     std::string folder_;
     std::string lastError_;
 };
+
+// The name an unnamed file takes on its way to replacing target
+// ("<target>.corvella-staging"), locked by its writer until the rename.
+std::string StagingLinkPathOf(const std::string& target);
+// Removes a staging link of target that no writer holds any more (one
+// killed between the link and the rename left it). True when none is left.
+bool RemoveLeftoverStagingLink(const std::string& target);
 
 std::string FolderOf(const std::string& path);
 // Makes renames and removals in the folder durable; false when fsync fails.

@@ -4,6 +4,7 @@
 #include "analysis/FileCalls.h"
 #include "analysis/ID3v2.h"
 #include "analysis/InPlaceWrite.h"
+#include "analysis/StagedFile.h"
 
 #include "FileCallLog.h"
 #include "support/TestSupport.h"
@@ -18,6 +19,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -327,6 +329,43 @@ TEST(ID3v2InPlace, LeftoverJournalsAreCompletedOrDropped)
     EXPECT_FALSE(fs::exists(journalPath));
     EXPECT_EQ(MutagenTitle(path), "Written after");
 }
+// A rewrite killed between linking its new copy beside the file and the
+// rename leaves that link; the next opening removes it, and the file keeps
+// its old tag. A link a writer still holds (locked) is left alone.
+TEST(ID3v2InPlace, ALinkLeftByAKilledRewriteIsRemovedByTheNextOpening)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    const TaggedFile file = MakeTagged();
+    WriteBytes(path, file.Whole());
+    const std::string title = TitleOf(path);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        SystemFileCalls().rename = [](const char*, const char*) {
+            ::raise(SIGKILL);
+            return -1;
+        };
+        WriteTitle(path, std::string(3 * file.tag.size(), 'L'));  // too long for the padding: a rewrite
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    const std::string staging = StagingLinkPathOf(path);
+    ASSERT_TRUE(fs::exists(staging)) << "the kill came between the link and the rename";
+    EXPECT_EQ(TitleOf(path), title);
+    EXPECT_FALSE(fs::exists(staging));
+    EXPECT_EQ(AudioOf(path), file.audio);
+
+    WriteBytes(staging, file.Whole());
+    BinaryFile held;
+    ASSERT_TRUE(held.Open(staging, O_RDONLY, 0));
+    ASSERT_EQ(::flock(held.Descriptor(), LOCK_EX), 0);
+    EXPECT_EQ(TitleOf(path), title);
+    EXPECT_TRUE(fs::exists(staging)) << "a write under way keeps its link";
+}
+
 
 // kill -9 at random moments of a run of tag writes (in place, and now and
 // then a rewrite). After each, the next opening finds one of the titles

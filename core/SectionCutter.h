@@ -27,7 +27,8 @@
 // ID3v1 tag): the same bytes as copying the audio and then running
 // TID3v1::WriteTag and TID3v2::WriteTag on the result.
 //
-// Runs on the caller's thread and blocks for the copy.
+// Runs on the caller's thread and blocks for the copy, except for a part
+// of a split that may finish later (CutRequest::MayFinishLater).
 #pragma once
 
 #include <cstdint>
@@ -77,11 +78,15 @@ struct CutRequest {
     int32_t PartCount = 0;
     int32_t PartFirst = 0;
     int32_t PartLast = 0;
+    // With Overwrite, the part may be copied and put in place on a thread
+    // of its own while the caller cuts the next one (see FinishPendingPart).
+    bool MayFinishLater = false;
 };
 
 class TSectionCutter {
 public:
     explicit TSectionCutter(TBASSPlayer& player);
+    ~TSectionCutter();  // waits for a pending part, which is put in place
     TSectionCutter(const TSectionCutter&) = delete;
     TSectionCutter& operator=(const TSectionCutter&) = delete;
 
@@ -103,7 +108,20 @@ public:
     // not a failure. False after every other refusal and after a write.
     bool LastCutWasEmpty() const { return lastCutEmpty_; }
 
+    // A cut with MayFinishLater that returned true may have left its part
+    // copying on a second thread: at most one at a time, which the next Cut
+    // (or this call) waits for before it returns or throws. Throws that
+    // part's error, if it had one; the part is then not written.
+    bool PartPending() const { return pending_ != nullptr; }
+    void FinishPendingPart();
+    // True when the last Cut or FinishPendingPart threw the error of a part
+    // cut before, not its own.
+    bool PendingPartFailed() const { return pendingFailed_; }
+
 private:
+    struct PendingPart;
+    bool CutOrHandOver(const CutRequest& request);
+
     // What the last cut learnt of its source, valid while the source is the
     // same unchanged file: where its audio lies (which otherwise costs
     // reading both tags, a picture included, and searching for the first
@@ -125,6 +143,9 @@ private:
     TBASSPlayer& player_;
     std::optional<WalkMemo> memo_;
     bool lastCutEmpty_ = false;
+    std::unique_ptr<PendingPart> pending_;
+    bool handedOff_ = false;  // the last Cut left its part pending
+    bool pendingFailed_ = false;
 };
 
 // Clears a read-only file's protection and deletes it. True when the file

@@ -194,10 +194,13 @@ void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
     std::optional<int32_t> carriedFirst;
     int32_t partsWritten = 0;
     int32_t i = 0;
+    // The part the cutter may still be copying while the next one is cut.
+    std::optional<int32_t> pendingPart;
     // A run that an error ends has written none of the parts from the one
-    // it was cutting on.
+    // that failed: the one being cut, or the one still being copied.
     OnError noteUnwritten([&] {
-        for (int32_t k = i; k < count; ++k)
+        int32_t failed = cutter_.PendingPartFailed() && pendingPart ? *pendingPart : i;
+        for (int32_t k = failed; k < count; ++k)
             partsNotWritten_.push_back(folder + PartFileName(baseName, int64_t(k) + 1));
     });
     for (; i < count; ++i) {
@@ -205,13 +208,16 @@ void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
         PartRange range = EqualPartRange(request.LengthMs, count, i);
         targetFileName_ = folder + PartFileName(baseName, int64_t(i) + 1);
         if (stopRequested_) {
+            cutter_.FinishPendingPart();
             ui_.SetProgressVisible(false);
             return;
         }
         // A device or a pipe in the way ends the run like a folder in the
         // way does, before anything is cut for it.
-        if (IsExistingNonRegularFile(targetFileName_))
+        if (IsExistingNonRegularFile(targetFileName_)) {
+            cutter_.FinishPendingPart();
             throw FileCreateError(targetFileName_, kNotARegularFile);
+        }
         CutRequest cut;
         cut.Source = sourceFileName_;
         cut.Target = targetFileName_;
@@ -227,7 +233,9 @@ void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
         cut.PartCount = count;
         cut.PartFirst = carriedFirst.value_or(i);
         cut.PartLast = i;
+        cut.MayFinishLater = true;
         bool written = cutter_.Cut(cut);
+        pendingPart = cutter_.PartPending() ? std::optional<int32_t>(i) : std::nullopt;
         bool empty = !written && cutter_.LastCutWasEmpty();
         carriedStart = empty && !range.Last ? std::optional<std::string>(cut.StartText) : std::nullopt;
         carriedFirst = empty && !range.Last ? std::optional<int32_t>(cut.PartFirst) : std::nullopt;
@@ -237,6 +245,7 @@ void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
             partsNotWritten_.push_back(targetFileName_);
         ui_.SetProgress(GaugePercent(i, count));
     }
+    cutter_.FinishPendingPart();
     ui_.SetProgressVisible(false);
     Inform(partsWritten > 0 && partsNotWritten_.empty() ? kCompleted : kFailed);
 }

@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "analysis/Errors.h"
+#include "analysis/FileCalls.h"
 #include "analysis/ID3v1.h"
 #include "analysis/ID3v2.h"
 #include "playback/BASSPlayer.h"
@@ -330,6 +332,40 @@ TEST_F(SplitCommandsTest, PartThatCannotBeWrittenFailsTheRunAndKeepsItsNameUntou
     EXPECT_EQ(ui_.Only("message"), std::vector<std::string>{kFailed});
     EXPECT_EQ(withoutLibrary.PartsNotWritten().size(), 3u);
     EXPECT_FALSE(fs::exists(again.File("song_chunk_4.mp3")));
+}
+
+// A part is copied on a second thread while the next one is cut. When the
+// part on the second thread fails (here its name cannot be linked into
+// place), the run ends with that part's error, the part cut meanwhile is
+// not put in place, and the parts from the failed one on are named.
+TEST_F(SplitCommandsTest, PartThatFailsWhileTheNextIsCutEndsTheRunThere)
+{
+    TempDir work;
+    TempDir out;
+    std::string source = work.File("song.mp3");
+    fs::copy_file(Fixture("cbr.mp3"), source);
+    struct RestoreCalls {
+        FileCalls saved = SystemFileCalls();
+        ~RestoreCalls() { SystemFileCalls() = saved; }
+    } restore;
+    SystemFileCalls().linkat = [](int fromFolder, const char* from, int toFolder, const char* to, int flags) {
+        if (std::string(to).find("song_chunk_1.mp3") != std::string::npos) {
+            errno = EIO;
+            return -1;
+        }
+        return PlainFileCalls().linkat(fromFolder, from, toFolder, to, flags);
+    };
+    ui_.FolderAnswer = out.Path().string();
+    try {
+        commands_->Split(EqualParts(source, "3"));
+        ADD_FAILURE() << "the run ended without an error";
+    } catch (const CorvellaError& error) {
+        EXPECT_NE(std::string(error.what()).find("song_chunk_1.mp3"), std::string::npos) << error.what();
+    }
+    EXPECT_EQ(commands_->PartsNotWritten(), (std::vector<std::string>{
+                                                out.File("song_chunk_1.mp3"), out.File("song_chunk_2.mp3"),
+                                                out.File("song_chunk_3.mp3")}));
+    EXPECT_TRUE(fs::is_empty(out.Path())) << "nothing of any part is left in the folder";
 }
 
 TEST_F(SplitCommandsTest, QuantityAndFolderChecksComeBeforeAnyWriting)

@@ -20,6 +20,7 @@
 #include "analysis/ID3v1.h"
 #include "analysis/ID3v2.h"
 #include "core/AudioFrames.h"
+#include "core/FrameIndex.h"
 #include "core/SplitCommands.h"
 #include "playback/BASSPlayer.h"
 #include "support/TestSupport.h"
@@ -321,6 +322,32 @@ void BM_WalkWholeSource(benchmark::State& state)
     }
 }
 BENCHMARK(BM_WalkWholeSource)->Arg(16)->Arg(32)->Arg(64)->Arg(128)->Arg(256)->Arg(1024)->Arg(4096)->Unit(benchmark::kMillisecond);
+
+// How long a split of a source without a frame count waits for the count:
+// the index's two walks, from the middle and from time 0.
+void BM_CountFramesWithIndex(benchmark::State& state)
+{
+    const std::string& source = SourceFile();
+    TID3v1 id3v1;
+    TID3v2 id3v2;
+    id3v1.ReadTag(source);
+    id3v2.ReadTag(source);
+    BinaryFile file;
+    if (!file.Open(source, BinaryFile::Mode::Read)) {
+        state.SkipWithError("the source does not open");
+        return;
+    }
+    auto span = LocateAudio(file, file.Size(), id3v2.Size(), id3v1.Exists());
+    if (!span) {
+        state.SkipWithError("no audio in the source");
+        return;
+    }
+    for (auto _ : state) {
+        TFrameIndex index(file, *span, state.range(0) ? TFrameIndex::kTwoWalksFrom : TFrameIndex::kOneWalk);
+        benchmark::DoNotOptimize(index.FrameCount());
+    }
+}
+BENCHMARK(BM_CountFramesWithIndex)->ArgName("two_walks")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 

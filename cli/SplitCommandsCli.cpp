@@ -86,6 +86,7 @@ int RunSplitCommand(const Arguments& arguments)
     session.ui.SetFolderAnswer(args[2]);
     std::error_code error;
     if (std::filesystem::is_regular_file(request.FileText, error)) {
+        session.commands.PrepareParts(request.FileText);
         // The window knows the stream's length from opening the file; so
         // must this run, and a file the player cannot open splits nothing.
         if (!session.player.Open(request.FileText))

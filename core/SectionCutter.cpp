@@ -475,6 +475,56 @@ bool TSectionCutter::CutSection(const std::string& source, const std::string& ta
 
 TSectionCutter::~TSectionCutter() = default;
 
+std::optional<TSectionCutter::WalkMemo> TSectionCutter::Locate(BinaryFile& source, const FileIdentity& identity)
+{
+    int64_t fileSize = source.Size();
+    if (fileSize < 0)
+        throw StreamReadError();
+    auto span = LocateAudio(source, fileSize, LeadingTagSize(source, fileSize), EndsWithId3v1(source, fileSize));
+    if (!span)
+        return std::nullopt;
+    WalkMemo memo;
+    memo.File = identity;
+    memo.Span = *span;
+    memo.FrameStart = span->TimeZero;
+    // The frame count of the source's header frame when its byte count says
+    // it describes this very stream; else a walk counts them.
+    const auto& header = span->SourceHeader;
+    if (header && header->HasFrames && header->HasBytes && header->Fields.Frames > 0
+        && header->Fields.Bytes == span->AudioEnd - span->SourceHeaderStart)
+        memo.Frames = header->Fields.Frames;
+    return memo;
+}
+
+std::shared_ptr<TFrameIndex> TSectionCutter::IndexFor(const BinaryFile& source, const WalkMemo& memo)
+{
+    // The parts of a split share one index of the stream's frames, walked
+    // while the parts before are written. A second walk helps only while
+    // nothing can be written before the count is known: otherwise it takes
+    // the processor from the writing.
+    return std::make_shared<TFrameIndex>(source, memo.Span,
+                                         memo.Frames ? TFrameIndex::kOneWalk : TFrameIndex::kTwoWalksFrom);
+}
+
+void TSectionCutter::PrepareParts(const std::string& sourceName)
+{
+    BinaryFile source;
+    if (!source.Open(sourceName, BinaryFile::Mode::Read))
+        return;
+    auto identity = IdentityOfDescriptor(source.Descriptor());
+    if (!identity || (memo_ && memo_->File == *identity && memo_->Index))
+        return;
+    try {
+        auto memo = Locate(source, *identity);
+        if (!memo)
+            return;
+        memo->Index = IndexFor(source, *memo);
+        memo_ = std::move(*memo);
+    } catch (const CorvellaError&) {
+        // The cut meets the same error and reports it.
+    }
+}
+
 bool TSectionCutter::Cut(const CutRequest& request)
 {
     pendingFailed_ = false;
@@ -552,16 +602,10 @@ bool TSectionCutter::CutOrHandOver(const CutRequest& request)
     WalkMemo memo;
     if (known) {
         memo = *memo_;
+    } else if (auto located = Locate(source, identity.value_or(FileIdentity{}))) {
+        memo = std::move(*located);
     } else {
-        int64_t fileSize = source.Size();
-        if (fileSize < 0)
-            throw StreamReadError();
-        auto span = LocateAudio(source, fileSize, LeadingTagSize(source, fileSize), EndsWithId3v1(source, fileSize));
-        if (!span)
-            return false;
-        memo.File = identity.value_or(FileIdentity{});
-        memo.Span = *span;
-        memo.FrameStart = span->TimeZero;
+        return false;
     }
     // What the player said holds for the file as it was measured.
     if (measured && identity && *measured == *identity) {
@@ -576,18 +620,8 @@ bool TSectionCutter::CutOrHandOver(const CutRequest& request)
             memo_ = memo;
     };
     const AudioSpan& span = memo.Span;
-    // The frame count of the source's header frame when its byte count says
-    // it describes this very stream; else a walk counts them.
-    const auto& header = span.SourceHeader;
-    if (!memo.Frames && header && header->HasFrames && header->HasBytes && header->Fields.Frames > 0
-        && header->Fields.Bytes == span.AudioEnd - span.SourceHeaderStart)
-        memo.Frames = header->Fields.Frames;
-    // The parts of a split share one index of the stream's frames, walked
-    // while the parts before are written. A second walk helps only while
-    // nothing can be written before the count is known: otherwise it takes
-    // the processor from the writing.
     if (request.PartCount > 0 && !memo.Index)
-        memo.Index = std::make_shared<TFrameIndex>(source, span, memo.Frames ? TFrameIndex::kOneWalk : TFrameIndex::kTwoWalksFrom);
+        memo.Index = IndexFor(source, memo);
     TFrameIndex* index = request.PartCount > 0 ? memo.Index.get() : nullptr;
     // With the index, this walk only hops a few frames from known starts:
     // a small copied window reads no more of the file than those frames.

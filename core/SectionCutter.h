@@ -40,6 +40,7 @@
 #include "analysis/FileIdentity.h"
 #include "core/AudioFrames.h"
 
+class BinaryFile;
 class TBASSPlayer;
 class TFrameIndex;
 class TID3v1;
@@ -112,6 +113,11 @@ public:
     // copying on a second thread: at most one at a time, which the next Cut
     // (or this call) waits for before it returns or throws. Throws that
     // part's error, if it had one; the part is then not written.
+    // Starts walking the frames of source for a split of it, so that the
+    // walks run while the caller reads its tags and measures it; the parts'
+    // cuts take them over while the file stays the same.
+    void PrepareParts(const std::string& source);
+
     bool PartPending() const { return pending_ != nullptr; }
     void FinishPendingPart();
     // True when the last Cut or FinishPendingPart threw the error of a part
@@ -138,6 +144,10 @@ private:
         std::optional<int64_t> LengthMs;  // what the player measured
         int64_t BitRate = 0;
     };
+    // Where source's audio lies, and its frame count when its header frame
+    // gives it; nothing for a file without MPEG frames.
+    static std::optional<WalkMemo> Locate(BinaryFile& source, const FileIdentity& identity);
+    static std::shared_ptr<TFrameIndex> IndexFor(const BinaryFile& source, const WalkMemo& memo);
 
 
     TBASSPlayer& player_;

@@ -166,6 +166,9 @@ void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
         Inform("Please specify a proper quantity of parts.");
         return;
     }
+    // The parts' bounds wait for the source's frames to be counted; the
+    // walks run while the folder is chosen and the tags are read.
+    PrepareParts(request.FileText);
     if (!ui_.ExecuteFolderPicker(folderPath_))
         return;
     std::error_code error;

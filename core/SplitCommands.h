@@ -44,6 +44,9 @@ public:
     // text that does not convert, a file that cannot be opened or created,
     // a short read) leave as CorvellaError.
     void Split(const SplitRequest& request);
+    // Starts counting the frames of fileName for a split of it into parts
+    // (see TSectionCutter::PrepareParts); Split does it too.
+    void PrepareParts(const std::string& fileName) { cutter_.PrepareParts(fileName); }
     // btnStopClick: asks a running equal-parts command to stop before its next part.
     void RequestStop();
     // Sample-exact parts that start with the frames a decoder needs (see

@@ -7,6 +7,7 @@
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <memory>
 #include <numeric>
 #include <fcntl.h>
@@ -168,18 +169,26 @@ struct PartCopy {
     std::vector<uint8_t> HeaderFrame;
 };
 
-// Writes the rest of a part and puts it in place once beforeCommit has
-// returned. False when the target exists and may not be replaced.
+// Writes the rest of a part and puts it in place when mayCommit, asked
+// last, agrees. False when it does not, or when the target exists and may
+// not be replaced.
 bool CopyAndCommit(PendingFile& part, BinaryFile& source, const PartCopy& copy, bool replace,
-                   const std::function<void()>& beforeCommit = {})
+                   const std::function<bool()>& mayCommit = {})
 {
     CopyRange(source, part.File(), copy.Target, copy.StartByte, copy.EndByte - copy.StartByte);
     part.Write(copy.ID3v1.data(), copy.ID3v1.size());
     if (!copy.HeaderFrame.empty())
         part.WriteAt(copy.HeaderAt, copy.HeaderFrame.data(), copy.HeaderFrame.size());
-    if (beforeCommit)
-        beforeCommit();
+    if (mayCommit && !mayCommit())
+        return false;
     return part.CommitAs(copy.Target, replace);
+}
+
+// How many parts of a split are copied at once: the kernel copies a file on
+// the thread that asks, so each processor can copy one.
+size_t PartsCopiedAtOnce()
+{
+    return std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 4);
 }
 
 // Bytes of a leading ID3v2 tag with its header (a footer not counted), as
@@ -445,6 +454,10 @@ struct TSectionCutter::PendingPart {
     std::unique_ptr<PendingFile> Part;
     std::unique_ptr<BinaryFile> Source;
     PartCopy Copy;
+    int32_t Index = 0;                // CutRequest::PartLast
+    std::shared_future<bool> Before;  // the part before it went into place
+    std::promise<bool> Placed;
+    std::shared_future<bool> PlacedFuture = Placed.get_future().share();
     std::exception_ptr Error;
     std::jthread Thread;  // last: joined before the rest goes
 };
@@ -527,20 +540,15 @@ void TSectionCutter::PrepareParts(const std::string& sourceName)
 
 bool TSectionCutter::Cut(const CutRequest& request)
 {
-    pendingFailed_ = false;
-    handedOff_ = false;
-    bool written = false;
+    failedPart_.reset();
     try {
-        written = CutOrHandOver(request);
+        return CutOrHandOver(request);
     } catch (...) {
-        // A part still being copied finishes first; an error of it is the
-        // earlier one, and the one reported.
-        FinishPendingPart();
+        // Parts still being copied finish first; an error of one of them is
+        // the earlier one, and the one reported.
+        FinishPendingParts();
         throw;
     }
-    if (!handedOff_)
-        FinishPendingPart();
-    return written;
 }
 
 bool TSectionCutter::CutOrHandOver(const CutRequest& request)
@@ -758,11 +766,12 @@ bool TSectionCutter::CutOrHandOver(const CutRequest& request)
         copy.ID3v1 = request.Tags->ID3v1;
     copy.HeaderAt = headerAt;
     copy.HeaderFrame = std::move(headerFrame);
-    if (request.MayFinishLater && request.Overwrite && !pending_) {
-        // The kernel copies one file at a time per thread: this part is
-        // copied on a thread of its own while the next one is cut and
-        // copied here. A descriptor of its own keeps the two copies' file
-        // positions apart.
+    if (request.MayFinishLater && request.Overwrite) {
+        if (pending_.size() >= PartsCopiedAtOnce())
+            FinishOldestPendingPart();
+        // This part is copied on a thread of its own while the next ones
+        // are cut. A descriptor of its own keeps the copies' file positions
+        // apart.
         auto job = std::make_unique<PendingPart>();
         job->Source = std::make_unique<BinaryFile>();
         if (!job->Source->Open("/proc/self/fd/" + std::to_string(source.Descriptor()), BinaryFile::Mode::Read))
@@ -770,37 +779,62 @@ bool TSectionCutter::CutOrHandOver(const CutRequest& request)
         source.Close();
         job->Copy = std::move(copy);
         job->Part = std::move(part);
+        job->Index = request.PartLast;
+        if (!pending_.empty())
+            job->Before = pending_.back()->PlacedFuture;
         PendingPart* running = job.get();
         job->Thread = std::jthread([running] {
+            bool placed = false;
             try {
-                CopyAndCommit(*running->Part, *running->Source, running->Copy, true);
+                // Parts go into place in order, and none after one that failed.
+                placed = CopyAndCommit(*running->Part, *running->Source, running->Copy, true,
+                                       [running] { return !running->Before.valid() || running->Before.get(); });
             } catch (...) {
                 running->Error = std::current_exception();
             }
             running->Source->Close();
+            running->Placed.set_value(placed);
         });
-        pending_ = std::move(job);
-        handedOff_ = true;
+        pending_.push_back(std::move(job));
         return true;
     }
-    // A part before this one, copied meanwhile, goes into place first: an
-    // error of it ends the run before this part is put in place.
-    bool written = CopyAndCommit(*part, source, copy, request.Overwrite, [this] { FinishPendingPart(); });
+    // Parts before this one, copied meanwhile, go into place first: an
+    // error of one of them ends the run before this part is put in place.
+    bool written = CopyAndCommit(*part, source, copy, request.Overwrite, [this] {
+        FinishPendingParts();
+        return true;
+    });
     source.Close();
     return written;
 }
 
-void TSectionCutter::FinishPendingPart()
+void TSectionCutter::FinishOldestPendingPart()
 {
-    if (!pending_)
+    pending_.front()->Thread.join();
+    if (pending_.front()->Error)
+        FinishPendingParts();  // the parts after it give up; its error is thrown
+    else
+        pending_.pop_front();
+}
+
+void TSectionCutter::FinishPendingParts()
+{
+    if (pending_.empty())
         return;
-    pendingFailed_ = false;
-    std::unique_ptr<PendingPart> job = std::move(pending_);
-    job->Thread.join();
-    if (job->Error) {
-        pendingFailed_ = true;
-        std::rethrow_exception(job->Error);
+    failedPart_.reset();
+    std::exception_ptr error;
+    while (!pending_.empty()) {
+        std::unique_ptr<PendingPart> job = std::move(pending_.front());
+        pending_.pop_front();
+        if (job->Thread.joinable())
+            job->Thread.join();
+        if (job->Error && !error) {
+            error = job->Error;
+            failedPart_ = job->Index;
+        }
     }
+    if (error)
+        std::rethrow_exception(error);
 }
 
 bool ForceDeleteFile(const std::string& path)

@@ -32,6 +32,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -80,14 +81,14 @@ struct CutRequest {
     int32_t PartFirst = 0;
     int32_t PartLast = 0;
     // With Overwrite, the part may be copied and put in place on a thread
-    // of its own while the caller cuts the next one (see FinishPendingPart).
+    // of its own while the caller cuts the next ones (see FinishPendingParts).
     bool MayFinishLater = false;
 };
 
 class TSectionCutter {
 public:
     explicit TSectionCutter(TBASSPlayer& player);
-    ~TSectionCutter();  // waits for a pending part, which is put in place
+    ~TSectionCutter();  // waits for pending parts, which go into place
     TSectionCutter(const TSectionCutter&) = delete;
     TSectionCutter& operator=(const TSectionCutter&) = delete;
 
@@ -109,20 +110,22 @@ public:
     // not a failure. False after every other refusal and after a write.
     bool LastCutWasEmpty() const { return lastCutEmpty_; }
 
-    // A cut with MayFinishLater that returned true may have left its part
-    // copying on a second thread: at most one at a time, which the next Cut
-    // (or this call) waits for before it returns or throws. Throws that
-    // part's error, if it had one; the part is then not written.
     // Starts walking the frames of source for a split of it, so that the
     // walks run while the caller reads its tags and measures it; the parts'
     // cuts take them over while the file stays the same.
     void PrepareParts(const std::string& source);
 
-    bool PartPending() const { return pending_ != nullptr; }
-    void FinishPendingPart();
-    // True when the last Cut or FinishPendingPart threw the error of a part
-    // cut before, not its own.
-    bool PendingPartFailed() const { return pendingFailed_; }
+    // A cut with MayFinishLater that returned true leaves its part copying
+    // on a thread of its own; parts go into place in the order they were
+    // cut, and none after one that failed. A few copy at once: a Cut that
+    // would start one more waits for the oldest first. An error of a part
+    // cut before is thrown by the Cut or FinishPendingParts that learns of
+    // it (FailedPart then names that part). FinishPendingParts waits for
+    // all of them.
+    void FinishPendingParts();
+    // CutRequest::PartLast of the part cut before whose error the last Cut
+    // or FinishPendingParts threw; nothing when the error was its own.
+    std::optional<int32_t> FailedPart() const { return failedPart_; }
 
 private:
     struct PendingPart;
@@ -153,9 +156,9 @@ private:
     TBASSPlayer& player_;
     std::optional<WalkMemo> memo_;
     bool lastCutEmpty_ = false;
-    std::unique_ptr<PendingPart> pending_;
-    bool handedOff_ = false;  // the last Cut left its part pending
-    bool pendingFailed_ = false;
+    void FinishOldestPendingPart();
+    std::deque<std::unique_ptr<PendingPart>> pending_;
+    std::optional<int32_t> failedPart_;
 };
 
 // Clears a read-only file's protection and deletes it. True when the file

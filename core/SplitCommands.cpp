@@ -197,12 +197,10 @@ void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
     std::optional<int32_t> carriedFirst;
     int32_t partsWritten = 0;
     int32_t i = 0;
-    // The part the cutter may still be copying while the next one is cut.
-    std::optional<int32_t> pendingPart;
     // A run that an error ends has written none of the parts from the one
-    // that failed: the one being cut, or the one still being copied.
+    // that failed: the one being cut, or one still being copied.
     OnError noteUnwritten([&] {
-        int32_t failed = cutter_.PendingPartFailed() && pendingPart ? *pendingPart : i;
+        int32_t failed = cutter_.FailedPart().value_or(i);
         for (int32_t k = failed; k < count; ++k)
             partsNotWritten_.push_back(folder + PartFileName(baseName, int64_t(k) + 1));
     });
@@ -211,14 +209,14 @@ void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
         PartRange range = EqualPartRange(request.LengthMs, count, i);
         targetFileName_ = folder + PartFileName(baseName, int64_t(i) + 1);
         if (stopRequested_) {
-            cutter_.FinishPendingPart();
+            cutter_.FinishPendingParts();
             ui_.SetProgressVisible(false);
             return;
         }
         // A device or a pipe in the way ends the run like a folder in the
         // way does, before anything is cut for it.
         if (IsExistingNonRegularFile(targetFileName_)) {
-            cutter_.FinishPendingPart();
+            cutter_.FinishPendingParts();
             throw FileCreateError(targetFileName_, kNotARegularFile);
         }
         CutRequest cut;
@@ -238,7 +236,6 @@ void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
         cut.PartLast = i;
         cut.MayFinishLater = true;
         bool written = cutter_.Cut(cut);
-        pendingPart = cutter_.PartPending() ? std::optional<int32_t>(i) : std::nullopt;
         bool empty = !written && cutter_.LastCutWasEmpty();
         carriedStart = empty && !range.Last ? std::optional<std::string>(cut.StartText) : std::nullopt;
         carriedFirst = empty && !range.Last ? std::optional<int32_t>(cut.PartFirst) : std::nullopt;
@@ -248,7 +245,7 @@ void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
             partsNotWritten_.push_back(targetFileName_);
         ui_.SetProgress(GaugePercent(i, count));
     }
-    cutter_.FinishPendingPart();
+    cutter_.FinishPendingParts();
     ui_.SetProgressVisible(false);
     Inform(partsWritten > 0 && partsNotWritten_.empty() ? kCompleted : kFailed);
 }

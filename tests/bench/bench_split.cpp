@@ -14,6 +14,7 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 
 #include "analysis/BinaryFile.h"
@@ -296,25 +297,32 @@ void BM_PlayerMeasuresSource(benchmark::State& state)
 }
 BENCHMARK(BM_PlayerMeasuresSource)->Unit(benchmark::kMillisecond);
 
-// What walking every frame of the source from time 0 costs, by the size of
-// the read window in KB.
-void BM_WalkWholeSource(benchmark::State& state)
+// Opens the source and finds its audio; skips the benchmark when it cannot.
+std::optional<AudioSpan> OpenSourceAudio(BinaryFile& file, benchmark::State& state)
 {
     const std::string& source = SourceFile();
     TID3v1 id3v1;
     TID3v2 id3v2;
     id3v1.ReadTag(source);
     id3v2.ReadTag(source);
-    BinaryFile file;
     if (!file.Open(source, BinaryFile::Mode::Read)) {
         state.SkipWithError("the source does not open");
-        return;
+        return std::nullopt;
     }
     auto span = LocateAudio(file, file.Size(), id3v2.Size(), id3v1.Exists());
-    if (!span) {
+    if (!span)
         state.SkipWithError("no audio in the source");
+    return span;
+}
+
+// What walking every frame of the source from time 0 costs, by the size of
+// the read window in KB.
+void BM_WalkWholeSource(benchmark::State& state)
+{
+    BinaryFile file;
+    auto span = OpenSourceAudio(file, state);
+    if (!span)
         return;
-    }
     size_t windowSize = static_cast<size_t>(state.range(0)) * 1024;
     for (auto _ : state) {
         TFrameWalker walker(file, *span, windowSize);
@@ -327,21 +335,10 @@ BENCHMARK(BM_WalkWholeSource)->Arg(16)->Arg(32)->Arg(64)->Arg(128)->Arg(256)->Ar
 // the index's two walks, from the middle and from time 0.
 void BM_CountFramesWithIndex(benchmark::State& state)
 {
-    const std::string& source = SourceFile();
-    TID3v1 id3v1;
-    TID3v2 id3v2;
-    id3v1.ReadTag(source);
-    id3v2.ReadTag(source);
     BinaryFile file;
-    if (!file.Open(source, BinaryFile::Mode::Read)) {
-        state.SkipWithError("the source does not open");
+    auto span = OpenSourceAudio(file, state);
+    if (!span)
         return;
-    }
-    auto span = LocateAudio(file, file.Size(), id3v2.Size(), id3v1.Exists());
-    if (!span) {
-        state.SkipWithError("no audio in the source");
-        return;
-    }
     for (auto _ : state) {
         TFrameIndex index(file, *span, state.range(0) ? TFrameIndex::kTwoWalksFrom : TFrameIndex::kOneWalk);
         benchmark::DoNotOptimize(index.FrameCount());

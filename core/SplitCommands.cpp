@@ -1,5 +1,6 @@
 #include "SplitCommands.h"
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <optional>
@@ -200,9 +201,15 @@ void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
     // A run that an error ends has written none of the parts from the one
     // that failed: the one being cut, or one still being copied.
     OnError noteUnwritten([&] {
-        int32_t failed = cutter_.FailedPart().value_or(i);
-        for (int32_t k = failed; k < count; ++k)
-            partsNotWritten_.push_back(folder + PartFileName(baseName, int64_t(k) + 1));
+        std::vector<std::string> fromFailed;
+        for (int32_t k = cutter_.FailedPart().value_or(i); k < count; ++k)
+            fromFailed.push_back(folder + PartFileName(baseName, int64_t(k) + 1));
+        // A part after the failed one may be named already (its cut wrote
+        // nothing while the failed one was still being copied).
+        std::erase_if(partsNotWritten_, [&](const std::string& name) {
+            return std::find(fromFailed.begin(), fromFailed.end(), name) != fromFailed.end();
+        });
+        partsNotWritten_.insert(partsNotWritten_.end(), fromFailed.begin(), fromFailed.end());
     });
     for (; i < count; ++i) {
         ui_.ProcessMessages();

@@ -366,6 +366,24 @@ TEST_F(SplitCommandsTest, PartThatFailsWhileTheNextIsCutEndsTheRunThere)
                                                 out.File("song_chunk_1.mp3"), out.File("song_chunk_2.mp3"),
                                                 out.File("song_chunk_3.mp3")}));
     EXPECT_TRUE(fs::is_empty(out.Path())) << "nothing of any part is left in the folder";
+
+    // A part between, which the player cannot open while the failed one is
+    // still being copied, is named once, in its place.
+    TempDir again;
+    ui_.FolderAnswer = again.Path().string();
+    ui_.Pumps = 0;
+    ui_.OnPump = [&](int pump) {
+        if (pump == 2) {
+            fs::rename(source, work.File("away.mp3"));
+            WriteText(source, "not audio");
+        } else if (pump == 3) {
+            fs::rename(work.File("away.mp3"), source);
+        }
+    };
+    EXPECT_THROW(commands_->Split(EqualParts(source, "3")), CorvellaError);
+    EXPECT_EQ(commands_->PartsNotWritten(), (std::vector<std::string>{
+                                                again.File("song_chunk_1.mp3"), again.File("song_chunk_2.mp3"),
+                                                again.File("song_chunk_3.mp3")}));
 }
 
 TEST_F(SplitCommandsTest, QuantityAndFolderChecksComeBeforeAnyWriting)

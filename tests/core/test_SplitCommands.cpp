@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -45,6 +46,21 @@ print('comment=' + (str(comments[0].text[0]) if comments else ''))
 for picture in tag.getall('APIC'):
     print('picture=%s %d %s' % (picture.mime, picture.type, hashlib.sha1(picture.data).hexdigest()))
 )";
+
+// While the second part is cut the player cannot open the source: a read
+// error that lasts one part (the pumps before parts 2 and 3 of a run).
+std::function<void(int)> UnreadableWhileTheSecondPartIsCut(const std::string& source, const TempDir& work)
+{
+    const std::string away = work.File("away.mp3");
+    return [source, away](int pump) {
+        if (pump == 2) {
+            fs::rename(source, away);
+            WriteText(source, "not audio");
+        } else if (pump == 3) {
+            fs::rename(away, source);
+        }
+    };
+}
 
 class SplitCommandsTest : public ::testing::Test {
 protected:
@@ -294,16 +310,7 @@ TEST_F(SplitCommandsTest, PartThatCannotBeWrittenFailsTheRunAndKeepsItsNameUntou
     WriteText(secondPart, "someone else's file");
     SplitRequest request = EqualParts(source, "3");
     ui_.FolderAnswer = out.Path().string();
-    // While the second part is cut the player cannot open the source: a
-    // read error that lasts one part.
-    ui_.OnPump = [&](int pump) {
-        if (pump == 2) {
-            fs::rename(source, work.File("away.mp3"));
-            WriteText(source, "not audio");
-        } else if (pump == 3) {
-            fs::rename(work.File("away.mp3"), source);
-        }
-    };
+    ui_.OnPump = UnreadableWhileTheSecondPartIsCut(source, work);
     commands_->Split(request);
     EXPECT_EQ(ui_.Only("message"), std::vector<std::string>{kFailed});
     EXPECT_EQ(commands_->PartsNotWritten(), std::vector<std::string>{secondPart});
@@ -372,14 +379,7 @@ TEST_F(SplitCommandsTest, PartThatFailsWhileTheNextIsCutEndsTheRunThere)
     TempDir again;
     ui_.FolderAnswer = again.Path().string();
     ui_.Pumps = 0;
-    ui_.OnPump = [&](int pump) {
-        if (pump == 2) {
-            fs::rename(source, work.File("away.mp3"));
-            WriteText(source, "not audio");
-        } else if (pump == 3) {
-            fs::rename(work.File("away.mp3"), source);
-        }
-    };
+    ui_.OnPump = UnreadableWhileTheSecondPartIsCut(source, work);
     EXPECT_THROW(commands_->Split(EqualParts(source, "3")), CorvellaError);
     EXPECT_EQ(commands_->PartsNotWritten(), (std::vector<std::string>{
                                                 again.File("song_chunk_1.mp3"), again.File("song_chunk_2.mp3"),

@@ -23,8 +23,8 @@ void AppendUtf8(std::string& out, uint32_t cp)
 
 constexpr uint32_t kInvalid = 0xFFFFFFFF;
 
-// Decodes one character at i and advances i; kInvalid for a malformed sequence
-// (i then moves past one byte).
+// Decodes one character at i and advances i; kInvalid for a malformed or
+// overlong sequence (i then moves past one byte).
 uint32_t NextCodePoint(std::string_view s, size_t& i)
 {
     auto byte = [&](size_t k) { return static_cast<uint8_t>(s[k]); };
@@ -58,6 +58,14 @@ uint32_t NextCodePoint(std::string_view s, size_t& i)
             return kInvalid;
         }
         cp = cp << 6 | (byte(i + k) & 0x3F);
+    }
+    // A character in more bytes than it needs ("C0 80" for a NUL) is
+    // malformed: taken as the character, it would smuggle a NUL into a text
+    // that ends at the first one when written back.
+    static constexpr uint32_t kShortestOfLength[] = {0, 0x80, 0x800, 0x10000};
+    if (cp < kShortestOfLength[extra]) {
+        ++i;
+        return kInvalid;
     }
     i += extra + 1;
     return cp;

@@ -37,6 +37,9 @@ TEST(TextCodecLatin1, CharactersOutsideLatin1AndBrokenSequencesBecomeQuestionMar
     EXPECT_EQ(Utf8ToLatin1(Bytes({'a', 0xC3})), "a?");           // cut off at the end
     EXPECT_EQ(Utf8ToLatin1(Bytes({0xC3, 'x'})), "?x");           // continuation missing
     EXPECT_EQ(Utf8ToLatin1(Bytes({0x80, 0xFF})), "??");          // no lead byte
+    EXPECT_EQ(Utf8ToLatin1(Bytes({'a', 0xC0, 0x80, 'b'})), "a??b");  // an overlong NUL is no NUL
+    EXPECT_EQ(ValidUtf8(Bytes({0xE0, 0x80, 0xAF})), "\uFFFD\uFFFD\uFFFD");  // an overlong slash
+    EXPECT_EQ(ValidUtf8(Bytes({0xC2, 0x80, 0xF0, 0x90, 0x80, 0x80})), "\u0080\U00010000");  // shortest forms
     EXPECT_TRUE(IsLatin1Text("Caf\u00E9"));
     EXPECT_TRUE(IsLatin1Text(""));
     EXPECT_FALSE(IsLatin1Text("\u65E5"));

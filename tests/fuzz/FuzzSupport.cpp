@@ -97,9 +97,15 @@ bool IsUtf8(std::string_view text)
         size_t extra = lead < 0x80 ? 0 : (lead & 0xE0) == 0xC0 ? 1 : (lead & 0xF0) == 0xE0 ? 2 : (lead & 0xF8) == 0xF0 ? 3 : 9;
         if (extra == 9 || i + extra >= text.size())
             return false;
-        for (size_t k = 1; k <= extra; ++k)
+        uint32_t code = extra == 0 ? lead : lead & (0x3F >> extra);
+        for (size_t k = 1; k <= extra; ++k) {
             if ((uint8_t(text[i + k]) & 0xC0) != 0x80)
                 return false;
+            code = code << 6 | (uint8_t(text[i + k]) & 0x3F);
+        }
+        static constexpr uint32_t kShortestOfLength[] = {0, 0x80, 0x800, 0x10000};
+        if (code < kShortestOfLength[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return false;  // overlong, beyond Unicode, or a surrogate
         i += extra + 1;
     }
     return true;

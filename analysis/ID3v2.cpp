@@ -164,6 +164,25 @@ FoundFrame TakeV23Frame(std::string id, uint16_t flags, const uint8_t* data, siz
     return frame;
 }
 
+// The year a date frame gives when no TYER is there: its first four characters.
+std::string YearOfDate(const Bytes& content)
+{
+    return Utf8Left(Decode(content, false), 4);
+}
+
+// The year of a kept frame (v2.3 form), when it is a date frame that a reader
+// can take a year from.
+std::optional<std::string> YearOfKeptDate(const Bytes& frame)
+{
+    if (frame.size() < kHeaderSize || !std::equal(frame.begin(), frame.begin() + 4, "TDRC"))
+        return std::nullopt;
+    const auto flags = static_cast<uint16_t>(frame[8] << 8 | frame[9]);
+    FoundFrame date = TakeV23Frame("TDRC", flags, frame.data() + kHeaderSize, frame.size() - kHeaderSize, false);
+    if (!date.content)
+        return std::nullopt;
+    return YearOfDate(*date.content);
+}
+
 // v2.4 frame: its status flags move to the v2.3 places; unsynchronisation
 // and the data length indicator are undone; compressed frames keep their
 // zlib data with the length moved into the v2.3 decompressed-size field;
@@ -748,9 +767,11 @@ void TID3v2::TakeFrames(uint8_t version, uint8_t flags, std::vector<uint8_t> bod
             dateFrame = i;
         }
     }
-    const bool yearFromDate = !texts[kYear] && dateFrame != kNone;
+    // An empty TYER does not hide the date's year: it would not be written
+    // back, and the next read would find the year in the date frame kept.
+    const bool yearFromDate = (!texts[kYear] || texts[kYear]->empty()) && dateFrame != kNone;
     if (yearFromDate)
-        texts[kYear] = Utf8Left(Decode(*frames[dateFrame].content, false), 4);
+        texts[kYear] = YearOfDate(*frames[dateFrame].content);
     // The full date is kept when the year came from TYER, and when it gave
     // no year: with no TYER written, the next read would take the year from
     // another date frame and drop that one.
@@ -804,10 +825,20 @@ std::vector<uint8_t> TID3v2::RenderTag(size_t padding) const
     }
     // The kept frames (a picture of megabytes among them) are copied once,
     // straight into the tag, so their sizes are summed first.
+    // With no TYER written, a reader takes the year from the first date
+    // frame: a cleared year must not come back from a kept date.
+    bool yearSettled = !year_.empty();
     std::vector<const Bytes*> keptFrames;
     for (const auto& frame : keptFrames_) {
         if (framesSize + frame->size() > kMaxTagBody)
             continue;  // beyond what the tag's size field can express
+        if (!yearSettled) {
+            if (std::optional<std::string> year = YearOfKeptDate(*frame)) {
+                if (!year->empty())
+                    continue;
+                yearSettled = true;
+            }
+        }
         keptFrames.push_back(frame.get());
         framesSize += frame->size();
     }

@@ -413,6 +413,28 @@ TEST(ID3v2Read, Version24SizesDatesAndMultipleValues)
     EXPECT_EQ(read.Artist(), "Next");
 }
 
+// A reader takes the year from the date frame when no TYER gives one, so
+// the date frame and the year must agree on what the next read shows.
+TEST(ID3v2Read, YearAndDateFrameReadBackAsShown)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    WriteBytes(path, Cat({Tag(3, Cat({Frame23("TYER", Text(0, "")), Frame23("TDRC", Text(0, "2004-05-12"))})),
+                          Audio(10)}));
+    EXPECT_EQ(Read(path).Year(), "2004");  // an empty TYER does not hide the date
+
+    WriteBytes(path, Cat({Tag(3, Cat({Frame23("TYER", Text(0, "2001")), Frame23("TDRC", Text(0, "2001-05-03")),
+                                      Frame23("TDRC", Text(0, ""))})),
+                          Audio(10)}));
+    TID3v2 read = Read(path);
+    ASSERT_EQ(read.Year(), "2001");
+    read.SetYear("");
+    ASSERT_TRUE(read.WriteTag(path));
+    TID3v2 cleared = Read(path);
+    EXPECT_EQ(cleared.Year(), "");  // not taken back from the date kept
+    EXPECT_TRUE(Contains(cleared.RenderTag(), Str("TDRC")));  // the date without a year stays
+}
+
 TEST(ID3v2Read, Version24FrameFlagsAreUndone)
 {
     TempDir dir;

@@ -1,7 +1,5 @@
 #include "ConsoleUi.h"
 
-#include <QCoreApplication>
-
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -90,7 +88,7 @@ void ConsoleUi::SetProgress(int percent)
 
 void ConsoleUi::ProcessMessages()
 {
-    QCoreApplication::processEvents();
+    // Nothing here posts events: the one message a run can get is Ctrl-C.
     if (interruptRequested.exchange(false) && stopTarget_)
         stopTarget_->RequestStop();
 }

@@ -14,7 +14,7 @@
 #include "cli/ConsoleUi.h"
 #include "cli/Report.h"
 #include "cli/TagReport.h"
-#include "playback/BASSPlayer.h"
+#include "playback/BASSChannel.h"
 
 namespace {
 
@@ -187,7 +187,7 @@ int RunInfoCommand(const Arguments& arguments)
     AddAnalysis(report, fileName);
 
     ConsoleUi ui;
-    TBASSPlayer player(nullptr, &ui);
+    TBASSChannel player(&ui);
     // Opening describes the file first: what it described is the stream
     // information, so the file is analysed once for both.
     const bool opened = player.PlayerReady() && player.Open(fileName);

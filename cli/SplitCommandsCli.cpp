@@ -10,14 +10,14 @@
 #include "core/SplitCommands.h"
 #include "cli/Commands.h"
 #include "cli/ConsoleUi.h"
-#include "playback/BASSPlayer.h"
+#include "playback/BASSChannel.h"
 
 namespace {
 
 // The player, the two tag objects and the commands as the window holds them.
 struct SplitSession {
     ConsoleUi ui;
-    TBASSPlayer player{nullptr, &ui};
+    TBASSChannel player{&ui};
     TID3v1 id3v1;
     TID3v2 id3v2;
     TSplitCommands commands{player, id3v1, id3v2, ui};

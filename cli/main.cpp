@@ -1,7 +1,5 @@
 // corvella-cli: describe, tag, cut and split MP3 files from a shell, with
 // the same code as the window program.
-#include <QCoreApplication>
-
 #include <csignal>
 #include <cstdio>
 #include <exception>
@@ -9,7 +7,7 @@
 
 #include "analysis/Errors.h"
 #include "cli/Commands.h"
-#include "playback/BASSPlayer.h"
+#include "playback/BASSChannel.h"
 
 int main(int argc, char** argv)
 {
@@ -18,11 +16,9 @@ int main(int argc, char** argv)
     // program halfway through a file.
     std::signal(SIGXFSZ, SIG_IGN);
     Arguments args(argv + 1, argv + argc);
-    // The player posts its events to the application's event loop.
-    QCoreApplication application(argc, argv);
     // The commands only ask the player for lengths and bit rates: no sound
     // device is opened for that.
-    TBASSPlayer::SetOutputOfNewPlayers(PlayerOutput::Silent);
+    TBASSChannel::SetOutputOfNewPlayers(PlayerOutput::Silent);
 
     static const std::map<std::string, int (*)(const Arguments&)> commands = {
         {"info", RunInfoCommand},

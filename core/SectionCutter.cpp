@@ -25,7 +25,7 @@
 #include "core/AudioFrames.h"
 #include "core/FrameIndex.h"
 #include "core/TimeText.h"
-#include "playback/BASSPlayer.h"
+#include "playback/BASSChannel.h"
 
 namespace fs = std::filesystem;
 
@@ -471,7 +471,7 @@ PartTags RenderPartTags(const TID3v1& id3v1, const TID3v2& id3v2)
     return tags;
 }
 
-TSectionCutter::TSectionCutter(TBASSPlayer& player) : player_(player) {}
+TSectionCutter::TSectionCutter(TBASSChannel& player) : player_(player) {}
 
 bool TSectionCutter::CutSection(const std::string& source, const std::string& target, const std::string& startText,
                                 const std::string& endText, bool overwrite, int64_t offsetMs)

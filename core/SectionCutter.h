@@ -42,7 +42,7 @@
 #include "core/AudioFrames.h"
 
 class BinaryFile;
-class TBASSPlayer;
+class TBASSChannel;
 class TFrameIndex;
 class TID3v1;
 class TID3v2;
@@ -87,7 +87,7 @@ struct CutRequest {
 
 class TSectionCutter {
 public:
-    explicit TSectionCutter(TBASSPlayer& player);
+    explicit TSectionCutter(TBASSChannel& player);
     ~TSectionCutter();  // waits for pending parts, which go into place
     TSectionCutter(const TSectionCutter&) = delete;
     TSectionCutter& operator=(const TSectionCutter&) = delete;
@@ -153,7 +153,7 @@ private:
     static std::shared_ptr<TFrameIndex> IndexFor(const BinaryFile& source, const WalkMemo& memo);
 
 
-    TBASSPlayer& player_;
+    TBASSChannel& player_;
     std::optional<WalkMemo> memo_;
     bool lastCutEmpty_ = false;
     void FinishOldestPendingPart();

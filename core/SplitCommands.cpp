@@ -64,7 +64,7 @@ double FrameMs(const std::string& fileName)
 
 } // namespace
 
-TSplitCommands::TSplitCommands(TBASSPlayer& player, TID3v1& id3v1, TID3v2& id3v2, SplitUi& ui)
+TSplitCommands::TSplitCommands(TBASSChannel& player, TID3v1& id3v1, TID3v2& id3v2, SplitUi& ui)
     : player_(player), id3v1_(id3v1), id3v2_(id3v2), ui_(ui), cutter_(player)
 {
 }

@@ -12,7 +12,7 @@
 #include "core/Prompter.h"
 #include "core/SectionCutter.h"
 
-class TBASSPlayer;
+class TBASSChannel;
 class TID3v1;
 class TID3v2;
 
@@ -37,7 +37,7 @@ struct SplitRequest {
 
 class TSplitCommands {
 public:
-    TSplitCommands(TBASSPlayer& player, TID3v1& id3v1, TID3v2& id3v2, SplitUi& ui);
+    TSplitCommands(TBASSChannel& player, TID3v1& id3v1, TID3v2& id3v2, SplitUi& ui);
 
     // btnSplitClick. A call while a run is processing messages (a second
     // click on Split) is ignored. Errors the commands do not catch (a time
@@ -72,7 +72,7 @@ private:
     // the source (only known with the stream's length).
     bool PartsShorterThanTwoFrames(const SplitRequest& request, int32_t quantity) const;
 
-    TBASSPlayer& player_;
+    TBASSChannel& player_;
     TID3v1& id3v1_;
     TID3v2& id3v2_;
     SplitUi& ui_;

@@ -4,213 +4,31 @@
 #include "RT_BASSWMA.h"
 #include "RT_bass.h"
 
-#include "analysis/BinaryFile.h"
-#include "analysis/MPEGaudio.h"
-#include "analysis/OggVorbis.h"
-#include "analysis/WAVfile.h"
-#include "analysis/WMAfile.h"
-
-#include <algorithm>
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <cmath>
-#include <cstdint>
-#include <iostream>
-#include <limits>
-
-static_assert(sizeof(BASS_INFO) == 56, "the library's information record is 56 bytes");
-
-namespace {
-
-constexpr DWORD kRequiredVersion = 0x00080001; // 1.8: major in the low half, minor in the high half
-constexpr DWORD kDirectSoundForEffects = 8;
-constexpr DWORD kAllOfTheMusic = static_cast<DWORD>(-1);
-
-// Seconds (possibly the library's negative error value) to whole
-// milliseconds, rounded halves to even, kept inside the 32-bit range.
-uint32_t SecondsToMs(double seconds)
-{
-    const double ms = std::nearbyint(seconds * 1000.0);
-    if (!(ms > 0))
-        return 0;
-    return ms >= static_cast<double>(std::numeric_limits<uint32_t>::max()) ? std::numeric_limits<uint32_t>::max()
-                                                                            : static_cast<uint32_t>(ms);
-}
-
-// The extension with its dot, upper-cased; only the last one counts, and a
-// dot inside a folder name is not an extension.
-std::string UpperExtension(const std::string& fileName)
-{
-    const size_t dot = fileName.find_last_of('.');
-    const size_t slash = fileName.find_last_of('/');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return {};
-    std::string extension = fileName.substr(dot);
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c); });
-    return extension;
-}
-
-// The descriptive texts, which every reader and tag offers under the same
-// names; the year is passed in because the Ogg reader calls it the date.
-template <class Described>
-void CopyTexts(const Described& source, const std::string& year, TStreamInfo& info)
-{
-    info.Title = source.Title();
-    info.Artist = source.Artist();
-    info.Album = source.Album();
-    info.Year = year;
-    info.Genre = source.Genre();
-    info.Track = static_cast<uint8_t>(source.Track());
-    info.Comment = source.Comment();
-}
-
-PlayerOutput outputOfNewPlayers = PlayerOutput::SoundDevice;
-
-} // namespace
-
 struct TBASSPlayer::Private {
-    MessagePrompter* prompter = nullptr;
-    TChannelType channelType = ctUnknown;
-    DWORD channel = 0;
     PlayEndWindow* window = nullptr; // child of the player
-    bool bassLoaded = false;
-    BASS_INFO info{};
     HSYNC syncHandle = 0;
-    // Reused for every file.
-    std::unique_ptr<TMPEGaudio> mpeg;
-    std::unique_ptr<TOggVorbis> ogg;
-    std::unique_ptr<TWMAfile> wma;
-    std::unique_ptr<TWAVfile> wav;
-    bool playerReady = false;
-    std::string libraryFolder;
-    // Tried once: a missing add-on is not looked for again.
-    bool wmaTried = false;
-    bool wmaReady = false;
-    std::string bassDllVer;
-    std::string streamName;
-    TStreamInfo streamInfo;
     int32_t musicVolume = 0;
     int32_t streamVolume = 0;
-    bool dx8EffectReady = false;
     TPlayerMode mode = plmStandby;
 };
 
 TBASSPlayer::TBASSPlayer(QObject* owner, MessagePrompter* prompter, const std::string& libraryFolder)
-    : QObject(owner), d(std::make_unique<Private>())
+    : QObject(owner), TBASSChannel(prompter, libraryFolder), d(std::make_unique<Private>())
 {
-    d->prompter = prompter;
-    d->libraryFolder = libraryFolder;
     d->window = new PlayEndWindow(this);
-    // Made whatever becomes of the library, so that a file can be described
-    // even without one; Open still refuses everything then.
-    d->mpeg = std::make_unique<TMPEGaudio>();
-    d->ogg = std::make_unique<TOggVorbis>();
-    d->wma = std::make_unique<TWMAfile>();
-    d->wav = std::make_unique<TWAVfile>();
     connect(d->window, &PlayEndWindow::playEnded, this, [this](DWORD channel) { HandlePlayEnd(channel); });
-
-    d->bassLoaded = LoadBASS(libraryFolder, "libbass.so");
-    if (!d->bassLoaded)
+    if (!PlayerReady())
         return;
-    if (BASS_GetVersion() < kRequiredVersion) {
-        ShowError("BASS version is not 1.8 or higher");
-        return;
-    }
-    // The output needs no window here: message boxes go through the prompter.
-    const int device = outputOfNewPlayers == PlayerOutput::Silent ? 0 : -1;
-    if (!BASS_Init(device, 44100, 0, nullptr)) {
-        ShowError("Can't initialize device");
-        return;
-    }
-    if (!BASS_Start())
-        return;
-    d->playerReady = true;
-
-    d->info.size = sizeof(BASS_INFO);
-    BASS_GetInfo(&d->info);
-    d->dx8EffectReady = d->info.dsver >= kDirectSoundForEffects;
-    if (!d->dx8EffectReady)
-        ShowMessage("Warning", "DirectX Ver 8 are not installed.\r\nSound effects except flanger are disabled.",
-                    MessageIcon::Warning);
-
     DWORD musicVolume = 0, sampleVolume = 0, streamVolume = 0;
     BASS_GetGlobalVolumes(&musicVolume, &sampleVolume, &streamVolume);
     d->musicVolume = static_cast<int32_t>(musicVolume);
     d->streamVolume = static_cast<int32_t>(streamVolume);
-
-    const DWORD version = BASS_GetVersion();
-    d->bassDllVer = std::to_string(version & 0xFFFF) + "." + std::to_string(version >> 16);
-}
-
-void TBASSPlayer::SetOutputOfNewPlayers(PlayerOutput output)
-{
-    outputOfNewPlayers = output;
-}
-
-bool TBASSPlayer::BindWmaAddOn() const
-{
-    if (d->playerReady && !d->wmaTried) {
-        d->wmaTried = true;
-        d->wmaReady = LoadBASSWMA(d->libraryFolder, "libbasswma.so");
-    }
-    return d->wmaReady;
 }
 
 TBASSPlayer::~TBASSPlayer()
 {
     if (d->mode == plmPlaying)
         Stop();
-    if (d->bassLoaded) {
-        BASS_Free();
-        UnloadBASS();
-    }
-    if (d->wmaReady)
-        UnloadBASSWMA();
-}
-
-void TBASSPlayer::SetPrompter(MessagePrompter* prompter)
-{
-    d->prompter = prompter;
-}
-
-void TBASSPlayer::ShowMessage(const std::string& caption, const std::string& text, MessageIcon icon)
-{
-    if (d->prompter)
-        d->prompter->ShowMessage(caption, text, icon);
-    else
-        std::cerr << caption << ": " << text << std::endl;
-}
-
-namespace {
-
-// The system's reason when the file cannot be read at all (missing, not
-// permitted, a folder), on a line of its own; empty for a readable file
-// that simply holds no stream the readers know.
-std::string UnreadableReason(const std::string& fileName)
-{
-    struct stat status {};
-    if (::stat(fileName.c_str(), &status) != 0)
-        return "\r\n" + SystemErrorText(errno);
-    if (S_ISDIR(status.st_mode))
-        return "\r\n" + SystemErrorText(EISDIR);
-    if (!S_ISREG(status.st_mode))
-        return {};
-    BinaryFile file;
-    char first = 0;
-    if (!file.Open(fileName, O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0)
-        || (status.st_size > 0 && file.Read(&first, 1) != 1))
-        return "\r\n" + SystemErrorText(errno);
-    return {};
-}
-
-} // namespace
-
-void TBASSPlayer::ShowError(const std::string& text)
-{
-    const DWORD code = BASS_ErrorGetCode ? BASS_ErrorGetCode() : 0;
-    ShowMessage("Error", text + "\r\n(error code: " + std::to_string(code) + ")", MessageIcon::Error);
 }
 
 void TBASSPlayer::SetMode(TPlayerMode mode)
@@ -225,163 +43,43 @@ void TBASSPlayer::HandlePlayEnd(uint32_t channel)
 {
     // An end posted for a channel that has since been released (the file
     // was closed or another one opened) says nothing about the current one.
-    if (d->channelType == ctUnknown || channel != d->channel)
+    if (ChannelType() == ctUnknown || channel != Channel())
         return;
     SetMode(plmStopped);
 }
 
-bool TBASSPlayer::GetStreamInfo(const std::string& fileName, TStreamInfo& info)
+void TBASSPlayer::ChannelFreed()
 {
-    info = TStreamInfo{};
-    info.FileName = fileName;
-
-    const std::string extension = UpperExtension(fileName);
-    bool valid = false;
-    double seconds = 0;
-    if (extension == ".WAV") {
-        TWAVfile& wav = *d->wav;
-        wav.Analyze(fileName);
-        if ((valid = wav.Valid())) {
-            info.FileSize = wav.FileSize();
-            info.SampleRate = wav.SampleRate();
-            info.Channels = wav.Channels();
-            seconds = wav.Duration();
-        }
-    } else if (extension == ".MP3") {
-        TMPEGaudio& mpeg = *d->mpeg;
-        mpeg.Analyze(fileName);
-        if ((valid = mpeg.Valid())) {
-            info.FileSize = mpeg.FileLength();
-            info.SampleRate = mpeg.SampleRate();
-            info.BitRate = mpeg.BitRate();
-            seconds = mpeg.Duration();
-            if (mpeg.ID3v1().Exists()) {
-                CopyTexts(mpeg.ID3v1(), mpeg.ID3v1().Year(), info);
-                info.GenreID = mpeg.ID3v1().GenreID();
-            } else if (mpeg.ID3v2().Exists()) {
-                CopyTexts(mpeg.ID3v2(), mpeg.ID3v2().Year(), info);
-            }
-            info.Channels = mpeg.ChannelMode() == "Mono" ? 1 : 2;
-        }
-    } else if (extension == ".OGG") {
-        TOggVorbis& ogg = *d->ogg;
-        ogg.Analyze(fileName);
-        if ((valid = ogg.Valid())) {
-            info.FileSize = ogg.FileSize();
-            info.SampleRate = ogg.SampleRate();
-            info.BitRate = ogg.BitRate();
-            seconds = ogg.Duration();
-            CopyTexts(ogg, ogg.Date(), info);
-            info.Channels = ogg.Channels();
-        }
-    } else if (extension == ".WMA") {
-        TWMAfile& wma = *d->wma;
-        wma.Analyze(fileName);
-        if ((valid = wma.Valid())) {
-            info.FileSize = wma.FileSize();
-            info.SampleRate = static_cast<uint32_t>(wma.SampleRate());
-            info.BitRate = wma.BitRate();
-            seconds = wma.Duration();
-            CopyTexts(wma, wma.Year(), info);
-            info.Channels = wma.Channels();
-        }
-    }
-    info.Duration = SecondsToMs(seconds);
-    return valid;
-}
-
-void TBASSPlayer::FreeChannel()
-{
-    if (d->channelType == ctStream || d->channelType == ctWMA)
-        BASS_StreamFree(d->channel);
-    else if (d->channelType == ctMusic)
-        BASS_MusicFree(d->channel);
-    d->channelType = ctUnknown;
-    d->channel = 0;
     d->syncHandle = 0;
     d->window->Disarm();
 }
 
 bool TBASSPlayer::Open(const std::string& fileName)
 {
-    if (!d->playerReady) {
-        ShowMessage("Confirm", "Player is not ready !", MessageIcon::Confirmation);
+    if (!TBASSChannel::Open(fileName))
         return false;
-    }
-    TStreamInfo info;
-    if (!GetStreamInfo(fileName, info)) {
-        ShowError("Invalid stream file(" + fileName + ") !" + UnreadableReason(fileName));
-        return false;
-    }
-
-    FreeChannel();
-    if (const HSTREAM stream = BASS_StreamCreateFile(FALSE, fileName.c_str(), 0, 0, 0)) {
-        d->channel = stream;
-        d->channelType = ctStream;
-    } else if (BindWmaAddOn() && (d->channel = BASS_WMA_StreamCreateFile(FALSE, fileName.c_str(), 0, 0, 0))) {
-        d->channelType = ctWMA;
-    } else if ((d->channel = BASS_MusicLoad(FALSE, fileName.c_str(), 0, 0, BASS_MUSIC_CALCLEN))) {
-        d->channelType = ctMusic;
-    } else {
-        ShowError("Can't play the file");
-        return false;
-    }
-    if (BASS_ChannelGetFlags(d->channel) & BASS_SAMPLE_8BITS) {
-        // Which kind of handle it is does not matter: the other call is refused.
-        BASS_MusicFree(d->channel);
-        BASS_StreamFree(d->channel);
-        d->channelType = ctUnknown;
-        d->channel = 0;
-        ShowError("Sound card does not support 16-bit sources.");
-        return false;
-    }
-
-    d->streamName = fileName;
-    d->streamInfo = info;
     SetMode(plmReady);
     return true;
 }
 
 void TBASSPlayer::Close()
 {
-    FreeChannel();
-    d->streamName.clear();
-    d->streamInfo.FileName.clear();
-    d->streamInfo.SampleRate = 0;
+    TBASSChannel::Close();
     SetMode(plmStandby);
-}
-
-uint32_t TBASSPlayer::PlayLength() const
-{
-    uint64_t bytes = 0;
-    switch (d->channelType) {
-    case ctUnknown:
-        return 0;
-    case ctStream:
-    case ctWMA: {
-        const auto length = static_cast<int64_t>(BASS_StreamGetLength(d->channel));
-        bytes = length < 0 ? 0 : static_cast<uint64_t>(length);
-        break;
-    }
-    case ctMusic:
-        bytes = BASS_MusicGetLength(d->channel, kAllOfTheMusic);
-        break;
-    }
-    return SecondsToMs(BASS_ChannelBytes2Seconds(d->channel, bytes));
 }
 
 bool TBASSPlayer::StartChannel()
 {
-    if (d->channelType == ctStream || d->channelType == ctWMA)
-        return BASS_StreamPlay(d->channel, FALSE, 0) != FALSE;
-    if (d->channelType == ctMusic)
-        return BASS_MusicPlay(d->channel) != FALSE;
+    if (ChannelType() == ctStream || ChannelType() == ctWMA)
+        return BASS_StreamPlay(Channel(), FALSE, 0) != FALSE;
+    if (ChannelType() == ctMusic)
+        return BASS_MusicPlay(Channel()) != FALSE;
     return false;
 }
 
 void TBASSPlayer::Play()
 {
-    if (d->channelType == ctUnknown || d->mode == plmPlaying)
+    if (ChannelType() == ctUnknown || d->mode == plmPlaying)
         return;
     if (d->mode == plmPaused) {
         ResumePlay();
@@ -395,10 +93,10 @@ void TBASSPlayer::Play()
     if (!StartChannel())
         return;
     void* const user = d->window->Arm();
-    if (d->channelType == ctWMA)
-        d->syncHandle = BASS_WMA_ChannelSetSync(d->channel, BASS_SYNC_END, 0, &PlayEndWindow::SyncProc, user);
+    if (ChannelType() == ctWMA)
+        d->syncHandle = BASS_WMA_ChannelSetSync(Channel(), BASS_SYNC_END, 0, &PlayEndWindow::SyncProc, user);
     else
-        d->syncHandle = BASS_ChannelSetSync(d->channel, BASS_SYNC_END, 0, &PlayEndWindow::SyncProc, user);
+        d->syncHandle = BASS_ChannelSetSync(Channel(), BASS_SYNC_END, 0, &PlayEndWindow::SyncProc, user);
     SetMode(plmPlaying);
 }
 
@@ -413,7 +111,7 @@ void TBASSPlayer::PausePlay()
 {
     if (d->mode != plmPlaying)
         return;
-    BASS_ChannelPause(d->channel);
+    BASS_ChannelPause(Channel());
     SetMode(plmPaused);
 }
 
@@ -421,7 +119,7 @@ void TBASSPlayer::ResumePlay()
 {
     if (d->mode != plmPaused)
         return;
-    BASS_ChannelResume(d->channel);
+    BASS_ChannelResume(Channel());
     SetMode(plmPlaying);
 }
 
@@ -437,32 +135,32 @@ void TBASSPlayer::Stop()
 {
     if (d->mode != plmPlaying)
         return;
-    BASS_ChannelStop(d->channel);
+    BASS_ChannelStop(Channel());
     SetMode(plmStopped);
 }
 
 uint32_t TBASSPlayer::Position() const
 {
-    if (d->channelType != ctStream && d->channelType != ctWMA)
+    if (ChannelType() != ctStream && ChannelType() != ctWMA)
         return 0;
-    const auto position = static_cast<int64_t>(BASS_ChannelGetPosition(d->channel));
+    const auto position = static_cast<int64_t>(BASS_ChannelGetPosition(Channel()));
     const uint64_t bytes = position < 0 ? 0 : static_cast<uint64_t>(position);
-    return SecondsToMs(BASS_ChannelBytes2Seconds(d->channel, bytes));
+    return BytesToMs(bytes);
 }
 
 void TBASSPlayer::SetPosition(uint32_t ms)
 {
     // The analyser's duration bounds a seek, not the library's length.
-    if (d->channelType == ctUnknown || ms > d->streamInfo.Duration)
+    if (ChannelType() == ctUnknown || ms > StreamInfo().Duration)
         return;
-    const QWORD bytes = BASS_ChannelSeconds2Bytes(d->channel, static_cast<float>(ms / 1000.0));
-    if (d->channelType == ctStream || d->channelType == ctWMA)
-        BASS_ChannelSetPosition(d->channel, bytes);
+    const QWORD bytes = BASS_ChannelSeconds2Bytes(Channel(), static_cast<float>(ms / 1000.0));
+    if (ChannelType() == ctStream || ChannelType() == ctWMA)
+        BASS_ChannelSetPosition(Channel(), bytes);
 }
 
 int32_t TBASSPlayer::Volume() const
 {
-    return d->channelType == ctMusic ? d->musicVolume : d->streamVolume;
+    return ChannelType() == ctMusic ? d->musicVolume : d->streamVolume;
 }
 
 void TBASSPlayer::SetVolume(int32_t value)
@@ -474,12 +172,12 @@ void TBASSPlayer::SetVolume(int32_t value)
         value = 0;
     // A player that is not ready may hold no library, or one of the wrong
     // version; only the stored value changes then.
-    if (d->channelType == ctMusic) {
-        if (d->playerReady)
+    if (ChannelType() == ctMusic) {
+        if (PlayerReady())
             BASS_SetGlobalVolumes(value, -1, -1);
         d->musicVolume = value;
     } else {
-        if (d->playerReady)
+        if (PlayerReady())
             BASS_SetGlobalVolumes(-1, -1, value);
         d->streamVolume = value;
     }
@@ -488,44 +186,4 @@ void TBASSPlayer::SetVolume(int32_t value)
 TPlayerMode TBASSPlayer::Mode() const
 {
     return d->mode;
-}
-
-TChannelType TBASSPlayer::ChannelType() const
-{
-    return d->channelType;
-}
-
-bool TBASSPlayer::PlayerReady() const
-{
-    return d->playerReady;
-}
-
-bool TBASSPlayer::WMAReady() const
-{
-    return BindWmaAddOn();
-}
-
-std::string TBASSPlayer::Version() const
-{
-    return "1.2";
-}
-
-std::string TBASSPlayer::BASSDLLVer() const
-{
-    return d->bassDllVer;
-}
-
-bool TBASSPlayer::DX8EffectReady() const
-{
-    return d->dx8EffectReady;
-}
-
-const std::string& TBASSPlayer::StreamName() const
-{
-    return d->streamName;
-}
-
-const TStreamInfo& TBASSPlayer::StreamInfo() const
-{
-    return d->streamInfo;
 }

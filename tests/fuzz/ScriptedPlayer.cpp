@@ -1,6 +1,6 @@
 #include "ScriptedPlayer.h"
 
-#include "playback/BASSPlayer.h"
+#include "playback/BASSChannel.h"
 
 namespace {
 
@@ -13,25 +13,22 @@ void SetPlayerAnswers(const PlayerAnswers& answers)
     next = answers;
 }
 
-struct TBASSPlayer::Private {
+struct TBASSChannel::Private {
     PlayerAnswers answers;
     bool open = false;
     TStreamInfo info;
 };
 
-TBASSPlayer::TBASSPlayer(QObject* owner, MessagePrompter*, const std::string&)
-    : QObject(owner), d(std::make_unique<Private>())
-{
-}
+TBASSChannel::TBASSChannel(MessagePrompter*, const std::string&) : d(std::make_unique<Private>()) {}
 
-TBASSPlayer::~TBASSPlayer() = default;
+TBASSChannel::~TBASSChannel() = default;
 
-bool TBASSPlayer::PlayerReady() const
+bool TBASSChannel::PlayerReady() const
 {
     return next.Ready;
 }
 
-bool TBASSPlayer::Open(const std::string& fileName)
+bool TBASSChannel::Open(const std::string& fileName)
 {
     d->answers = next;
     d->open = d->answers.Opens;
@@ -44,17 +41,17 @@ bool TBASSPlayer::Open(const std::string& fileName)
     return d->open;
 }
 
-void TBASSPlayer::Close()
+void TBASSChannel::Close()
 {
     d->open = false;
 }
 
-uint32_t TBASSPlayer::PlayLength() const
+uint32_t TBASSChannel::PlayLength() const
 {
     return d->open ? d->answers.LengthMs : 0;
 }
 
-const TStreamInfo& TBASSPlayer::StreamInfo() const
+const TStreamInfo& TBASSChannel::StreamInfo() const
 {
     return d->info;
 }

@@ -1,6 +1,6 @@
 // The cutter asks the player for the stream's length and bit rate and
 // nothing else. The cutter's fuzz target links this definition of
-// TBASSPlayer instead of the real one, so that those two answers are part
+// TBASSChannel instead of the real one, so that those two answers are part
 // of the fuzzed input too, hostile values included, and a cut costs no
 // decoding. Everything else about the cut runs through the real code.
 #pragma once
@@ -14,5 +14,5 @@ struct PlayerAnswers {
     int32_t BitRate = 0;  // kbit/s
 };
 
-// What every TBASSPlayer answers from its next Open on.
+// What every TBASSChannel answers from its next Open on.
 void SetPlayerAnswers(const PlayerAnswers& answers);

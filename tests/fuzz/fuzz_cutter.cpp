@@ -30,7 +30,7 @@
 #include "core/AudioFrames.h"
 #include "core/FrameModel.h"
 #include "core/SectionCutter.h"
-#include "playback/BASSPlayer.h"
+#include "playback/BASSChannel.h"
 
 namespace {
 
@@ -222,7 +222,7 @@ CutResult Cut(TSectionCutter& cutter, const std::string& source, const std::stri
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static fuzz::MemoryFile source("source");
-    static TBASSPlayer player(nullptr, nullptr, std::string());
+    static TBASSChannel player(nullptr, std::string());
     const Plan plan = ReadPlan(data, size);
     source.Assign(plan.Stream);
     SetPlayerAnswers(plan.Player);

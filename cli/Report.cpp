@@ -1,55 +1,12 @@
 #include "Report.h"
 
+#include "analysis/TextCodec.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 
 namespace {
-
-// Decodes one UTF-8 sequence at i; returns its length, or 0 when the bytes
-// there are not a well-formed sequence.
-size_t Utf8SequenceLength(const std::string& text, size_t i)
-{
-    auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-    unsigned char lead = byte(i);
-    size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-    if (length == 0 || i + length > text.size())
-        return 0;
-    for (size_t k = 1; k < length; ++k)
-        if ((byte(i + k) & 0xC0) != 0x80)
-            return 0;
-    if (length == 2 && lead < 0xC2)
-        return 0;  // overlong
-    if (length == 3) {
-        unsigned code = (lead & 0x0Fu) << 12 | (byte(i + 1) & 0x3Fu) << 6 | (byte(i + 2) & 0x3Fu);
-        if (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))
-            return 0;
-    }
-    if (length == 4) {
-        unsigned code = (lead & 0x07u) << 18 | (byte(i + 1) & 0x3Fu) << 12 | (byte(i + 2) & 0x3Fu) << 6
-            | (byte(i + 3) & 0x3Fu);
-        if (code < 0x10000 || code > 0x10FFFF)
-            return 0;
-    }
-    return length;
-}
-
-std::string ValidUtf8(const std::string& text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size();) {
-        size_t length = Utf8SequenceLength(text, i);
-        if (length == 0) {
-            out += "\xEF\xBF\xBD";
-            ++i;
-        } else {
-            out.append(text, i, length);
-            i += length;
-        }
-    }
-    return out;
-}
 
 std::string JsonString(const std::string& text)
 {

@@ -60,6 +60,11 @@ bool BinaryFile::Open(const std::string& path, int flags, mode_t mode)
     return true;
 }
 
+bool BinaryFile::OpenSameFileAs(const BinaryFile& other)
+{
+    return Open("/proc/self/fd/" + std::to_string(other.Descriptor()), Mode::Read);
+}
+
 void BinaryFile::Close()
 {
     if (fd_ >= 0) {

@@ -30,6 +30,10 @@ public:
     // Opens with open(2) flags and the mode a created file gets (less the
     // umask); close-on-exec is always added.
     bool Open(const std::string& path, int flags, mode_t mode);
+    // Opens for reading the file that other holds open: not the name it was
+    // opened by, which may meanwhile name another file. The two descriptors
+    // keep file positions of their own, so two threads can read one file.
+    bool OpenSameFileAs(const BinaryFile& other);
     bool IsOpen() const { return fd_ >= 0; }
     void Close();
 

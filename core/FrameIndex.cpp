@@ -19,11 +19,11 @@ constexpr size_t kJoinFrames = 2048;
 // which took away all that a second walk gains.
 constexpr size_t kWalkWindow = FileWindow::kCopiedWindowSize;
 
-// A descriptor of its own for the same file (not the same name, which may
-// meanwhile name another), so that no two walks share a file position.
+// Each walk reads through a descriptor of its own, so that no two walks
+// share a file position.
 void OpenSameFile(BinaryFile& file, const BinaryFile& source)
 {
-    if (!file.Open("/proc/self/fd/" + std::to_string(source.Descriptor()), BinaryFile::Mode::Read))
+    if (!file.OpenSameFileAs(source))
         throw StreamReadError();
 }
 

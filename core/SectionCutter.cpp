@@ -774,7 +774,7 @@ bool TSectionCutter::CutOrHandOver(const CutRequest& request)
         // apart.
         auto job = std::make_unique<PendingPart>();
         job->Source = std::make_unique<BinaryFile>();
-        if (!job->Source->Open("/proc/self/fd/" + std::to_string(source.Descriptor()), BinaryFile::Mode::Read))
+        if (!job->Source->OpenSameFileAs(source))
             throw FileOpenError(request.Source, job->Source->LastError());
         source.Close();
         job->Copy = std::move(copy);

@@ -300,6 +300,17 @@ size_t TFrameWalker::FrameAt(int64_t position)
 int64_t TFrameWalker::Resynchronise(int64_t from)
 {
     for (int64_t q = from; q + 4 <= span_.AudioEnd; ++q) {
+        // Only a sync byte can begin a frame: junk between frames is
+        // skipped a window at a time rather than tried byte by byte.
+        size_t available = 0;
+        const uint8_t* bytes = window_.At(q, kLookAhead, available);
+        if (available == 0)
+            break;
+        if (bytes[0] != 0xFF) {
+            const void* sync = std::memchr(bytes, 0xFF, available);
+            q += (sync ? static_cast<const uint8_t*>(sync) - bytes : static_cast<std::ptrdiff_t>(available)) - 1;
+            continue;
+        }
         size_t length = FrameAt(q);
         if (length == 0)
             continue;

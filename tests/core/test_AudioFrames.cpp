@@ -139,6 +139,20 @@ TEST_F(AudioFramesTest, JunkBetweenFramesIsSkippedToTheNextPairOfFrames)
     EXPECT_EQ(walker.FrameAfter(stream.frameStarts[0]), stream.frameStarts[1]);
     EXPECT_EQ(walker.FrameAfter(stream.frameStarts[1]), stream.frameStarts[2]);
     EXPECT_EQ(walker.Position(), stream.frameStarts[2]);
+
+    // Junk over several windows of the walk, sync bytes that start no frame
+    // on either side of a window's end among it.
+    Stream longJunk;
+    longJunk.Frame();
+    std::vector<uint8_t> junk(3 * 8192 + 100, 0x11);
+    for (size_t at : {size_t{5}, size_t{8191}, size_t{8192}, size_t{2 * 8192 + 3}})
+        junk[at] = 0xFF;
+    longJunk.Raw(junk);
+    longJunk.Frame();
+    longJunk.Frame();
+    TFrameWalker junkWalker(Open(longJunk), AudioSpan{0, static_cast<int64_t>(longJunk.bytes.size())}, 8192);
+    EXPECT_EQ(junkWalker.FrameAfter(longJunk.frameStarts[0]), longJunk.frameStarts[1]);
+    EXPECT_EQ(junkWalker.FrameAfter(longJunk.frameStarts[1]), longJunk.frameStarts[2]);
 }
 
 TEST_F(AudioFramesTest, AHeaderOfAnotherStreamIsNotAFrameStart)

@@ -472,3 +472,13 @@ TEST_F(CliTest, CommandsProbeNoSoundDeviceAndLoadTheWmaAddOnOnlyForWma)
     EXPECT_NE(log.find("libbasswma.so"), std::string::npos);
     EXPECT_EQ(log.find("libSDL2"), std::string::npos);
 }
+
+TEST_F(CliTest, ReportThatCannotBeWrittenFails)
+{
+    // /dev/full takes the open but fails every write with ENOSPC, as a full disk does.
+    std::string errFile = work_.File("full-stderr.txt");
+    auto full = testsupport::Run("CORVELLA_SILENT_OUTPUT=1 " + Quote(BinFolder() + "corvella-cli") + " info --json "
+                                 + Quote(Fixture("song.mp3")) + " >/dev/full 2>" + Quote(errFile));
+    EXPECT_EQ(full.exitCode, 1);
+    EXPECT_NE(ReadText(errFile).find(std::strerror(ENOSPC)), std::string::npos) << ReadText(errFile);
+}

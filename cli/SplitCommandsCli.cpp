@@ -24,7 +24,7 @@ struct SplitSession {
 
     SplitSession() { ui.SetStopTarget(&commands); }
 
-    int ExitStatus() const { return ui.LastInformation() == kSplitCompleted ? 0 : 1; }
+    int ExitStatus() const { return IsSplitCompleted(ui.LastInformation()) ? 0 : 1; }
 };
 
 // Names every part a failed run left unwritten, one path a line, on stderr.

@@ -197,6 +197,10 @@ void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
     std::optional<std::string> carriedStart;
     std::optional<int32_t> carriedFirst;
     int32_t partsWritten = 0;
+    int32_t lastWritten = -1;
+    // Parts written under another number than the user asked for are told:
+    // a missing file would otherwise look like a lost part.
+    std::vector<MergedParts> merged;
     int32_t i = 0;
     // A run that an error ends has written none of the parts from the one
     // that failed: the one being cut, or one still being copied.
@@ -218,6 +222,7 @@ void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
         if (stopRequested_) {
             cutter_.FinishPendingParts();
             ui_.SetProgressVisible(false);
+            Inform(StoppedRunText(partsWritten, count));
             return;
         }
         // A device or a pipe in the way ends the run like a folder in the
@@ -246,13 +251,24 @@ void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
         bool empty = !written && cutter_.LastCutWasEmpty();
         carriedStart = empty && !range.Last ? std::optional<std::string>(cut.StartText) : std::nullopt;
         carriedFirst = empty && !range.Last ? std::optional<int32_t>(cut.PartFirst) : std::nullopt;
-        if (written)
+        if (written) {
+            if (cut.PartFirst < i)
+                merged.push_back({cut.PartFirst + 1, i, i + 1});
+            lastWritten = i;
             ++partsWritten;
-        else if (!empty)
+        } else if (empty && range.Last && lastWritten >= 0) {
+            // The part before took the last frames, which would have been
+            // too few for a part of their own.
+            merged.push_back({cut.PartFirst + 1, i + 1, lastWritten + 1});
+        } else if (!empty) {
             partsNotWritten_.push_back(targetFileName_);
+        }
         ui_.SetProgress(GaugePercent(i, count));
     }
     cutter_.FinishPendingParts();
     ui_.SetProgressVisible(false);
-    Inform(partsWritten > 0 && partsNotWritten_.empty() ? kCompleted : kFailed);
+    std::string outcome = partsWritten > 0 && partsNotWritten_.empty() ? kCompleted : kFailed;
+    if (!merged.empty())
+        outcome += "\r\n" + MergedPartsText(merged);
+    Inform(outcome);
 }

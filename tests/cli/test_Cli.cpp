@@ -482,3 +482,17 @@ TEST_F(CliTest, ReportThatCannotBeWrittenFails)
     EXPECT_EQ(full.exitCode, 1);
     EXPECT_NE(ReadText(errFile).find(std::strerror(ENOSPC)), std::string::npos) << ReadText(errFile);
 }
+
+TEST_F(CliTest, PartsTooShortForTwoFramesAreNamedWhereTheyWent)
+{
+    // 0.1 s holds five frames of 26 ms: each of three parts is under two.
+    std::string source = work_.File("blip.mp3");
+    MakeMp3(source, 0.1, 44100, 2, "-b 128");
+    std::string out = work_.File("parts");
+    fs::create_directory(out);
+    Outcome outcome = Cli("split " + Quote(source) + " 3 " + Quote(out));
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(outcome.out, "Splitting MP3 is completed.\nPart 2 was too short to hold two frames; its audio is in part 3.\n");
+    EXPECT_FALSE(fs::exists(out + "/blip_chunk_2.mp3"));
+    EXPECT_TRUE(fs::exists(out + "/blip_chunk_3.mp3"));
+}

@@ -423,7 +423,7 @@ TEST_F(SplitCommandsTest, EqualPartsRunPumpsBeforeEachPartAndMovesTheGauge)
         EXPECT_TRUE(fs::exists(out.File("cbr_chunk_" + std::to_string(k) + ".mp3"))) << k;
 }
 
-TEST_F(SplitCommandsTest, StopEndsTheRunBeforeTheNextPartWithoutAMessage)
+TEST_F(SplitCommandsTest, StopEndsTheRunBeforeTheNextPartSayingHowManyWereWritten)
 {
     TempDir out;
     ui_.FolderAnswer = out.Path().string();
@@ -433,8 +433,8 @@ TEST_F(SplitCommandsTest, StopEndsTheRunBeforeTheNextPartWithoutAMessage)
     };
     commands_->Split(EqualParts(Fixture("cbr.mp3"), "10"));
     EXPECT_TRUE(commands_->StopRequested());
-    EXPECT_EQ(ui_.Only("message"), std::vector<std::string>{});
-    EXPECT_EQ(ui_.Events.back(), "gauge-hidden");
+    EXPECT_EQ(ui_.Only("message"), std::vector<std::string>{"message:Splitting MP3 is stopped. 2 of 10 parts were written."});
+    EXPECT_EQ(ui_.Events.end()[-2], "gauge-hidden");
     EXPECT_TRUE(fs::exists(out.File("cbr_chunk_2.mp3")));
     EXPECT_FALSE(fs::exists(out.File("cbr_chunk_3.mp3")));
 

@@ -6,6 +6,7 @@
 #include <optional>
 #include <utility>
 
+#include "analysis/BinaryFile.h"
 #include "analysis/Errors.h"
 #include "analysis/ID3v1.h"
 #include "analysis/ID3v2.h"
@@ -21,6 +22,9 @@ namespace {
 constexpr int64_t kCutOffsetMs = -150;
 constexpr const char* kCompleted = "Splitting MP3 is completed.";
 constexpr const char* kFailed = "Splitting MP3 is failed.";
+// The bytes a file needs to hold each tag's place: an ID3v1 tag, an ID3v2 header.
+constexpr uintmax_t kId3v1TagBytes = 128;
+constexpr uintmax_t kId3v2HeaderBytes = 10;
 // The shortest frame MPEG audio has: 384 samples at 48 kHz.
 constexpr double kShortestFrameMs = 8.0;
 
@@ -104,22 +108,35 @@ void TSplitCommands::Inform(const std::string& text)
     ui_.ShowMessage("Information", text, MessageIcon::Information);
 }
 
-void TSplitCommands::ReadSourceTags()
+std::optional<std::string> TSplitCommands::ReadSourceTags()
 {
-    id3v1_.ReadTag(sourceFileName_);
-    id3v2_.ReadTag(sourceFileName_);
-    // The source's length, lookup table and timed texts would be wrong on
-    // every part cut from it.
-    id3v2_.DropFramesOfTheWholeAudio();
-    // The files this run writes get the tags of the source as it is now,
-    // parsed and rendered once, whatever the window's objects go through
-    // while the run pumps messages.
     TID3v1 sourceId3v1;
     TID3v2 sourceId3v2;
-    sourceId3v1.ReadTag(sourceFileName_);
-    sourceId3v2.ReadTag(sourceFileName_);
+    const bool id3v1Read = sourceId3v1.ReadTag(sourceFileName_);
+    const bool id3v2Read = sourceId3v2.ReadTag(sourceFileName_);
+    // A file too short to hold a tag's place has no tag; a longer one whose
+    // tag could not be read (an I/O error) would give every file written
+    // from it empty tags, its cover and comment gone.
+    std::error_code error;
+    const auto size = fs::file_size(sourceFileName_, error);
+    const bool longEnough = !error;
+    if (longEnough && ((!id3v1Read && size >= kId3v1TagBytes) || (!id3v2Read && size >= kId3v2HeaderBytes))) {
+        std::string text = "The tags of \"" + sourceFileName_ + "\" could not be read";
+        BinaryFile probe;
+        if (!probe.Open(sourceFileName_, BinaryFile::Mode::Read) && !probe.LastError().empty())
+            text += ": " + probe.LastError();
+        return text;
+    }
+    // The source's length, lookup table and timed texts would be wrong on
+    // every part cut from it.
     sourceId3v2.DropFramesOfTheWholeAudio();
+    // The files this run writes get the tags of the source as it is now,
+    // rendered once, whatever the window's objects go through while the
+    // run pumps messages.
     partTags_ = RenderPartTags(sourceId3v1, sourceId3v2);
+    id3v1_ = sourceId3v1;
+    id3v2_ = sourceId3v2;
+    return std::nullopt;
 }
 
 void TSplitCommands::RunSectionCommand(const SplitRequest& request)
@@ -141,8 +158,11 @@ void TSplitCommands::RunSectionCommand(const SplitRequest& request)
     }
     ui_.StopPlayerTimer();
     sourceFileName_ = request.FileText;
-    ReadSourceTags();
     targetFileName_ = *chosen;
+    if (auto unreadable = ReadSourceTags()) {
+        Inform(std::string(kFailed) + "\r\n" + *unreadable + ", so \"" + targetFileName_ + "\" was not written.");
+        return;
+    }
 
     CutRequest cut;
     cut.Source = sourceFileName_;
@@ -186,12 +206,18 @@ void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
     }
     ui_.StopPlayerTimer();
     sourceFileName_ = request.FileText;
-    ReadSourceTags();
+    const int32_t count = *quantity;
+    const std::string baseName = PartBaseName(request.FileText);
+    if (auto unreadable = ReadSourceTags()) {
+        for (int32_t k = 1; k <= count; ++k)
+            partsNotWritten_.push_back(folder + PartFileName(baseName, k));
+        Inform(std::string(kFailed) + "\r\n" + *unreadable + ", so no part was written (\"" + partsNotWritten_.front()
+               + "\"" + (count > 1 ? " to \"" + partsNotWritten_.back() + "\")." : ")."));
+        return;
+    }
 
     ui_.SetProgressVisible(true);
     stopRequested_ = false;
-    const int32_t count = *quantity;
-    const std::string baseName = PartBaseName(request.FileText);
     // A part too short to hold a playable run of frames is skipped, and its
     // frames go to the next part, so that the parts still hold all the audio.
     std::optional<std::string> carriedStart;

@@ -386,6 +386,52 @@ TEST_F(SplitCommandsTest, PartThatFailsWhileTheNextIsCutEndsTheRunThere)
                                                 again.File("song_chunk_3.mp3")}));
 }
 
+// The source's tags cannot be read (an I/O error on the opens between the
+// timer's stop and the first part), while the cut itself could read the
+// audio: no file may go out with empty tags in place of the source's.
+TEST_F(SplitCommandsTest, SourceTagsThatCannotBeReadFailTheCommandNamingWhatWasNotWritten)
+{
+    TempDir work;
+    TempDir out;
+    std::string source = work.File("song.mp3");
+    fs::copy_file(Fixture("cbr.mp3"), source);
+    static std::string unreadable;
+    static bool failing = false;
+    unreadable = source;
+    struct RestoreCalls {
+        FileCalls saved = SystemFileCalls();
+        ~RestoreCalls() { SystemFileCalls() = saved; failing = false; }
+    } restore;
+    SystemFileCalls().open = [](const char* path, int flags, mode_t mode) {
+        if (failing && unreadable == path) {
+            errno = EIO;
+            return -1;
+        }
+        return PlainFileCalls().open(path, flags, mode);
+    };
+    struct TagsUnreadableUi : ScriptedUi {
+        void StopPlayerTimer() override { failing = true; }
+    } ui;
+    ui.OnPump = [](int) { failing = false; };
+    ui.SaveAnswer = out.File("section.mp3");
+    ui.FolderAnswer = out.Path().string();
+    TSplitCommands commands(*player_, id3v1_, id3v2_, ui);
+    SplitRequest equalParts = EqualParts(source, "3");
+    commands.Split(Section(source, "00:01.000", "00:05.000"));
+    commands.Split(equalParts);
+    const std::string reason = "The tags of \"" + source + "\" could not be read";
+    std::vector<std::string> messages = ui.Only("message");
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].rfind(std::string(kFailed) + "\r\n" + reason, 0), 0u) << messages[0];
+    EXPECT_NE(messages[0].find("\"" + out.File("section.mp3") + "\" was not written."), std::string::npos) << messages[0];
+    EXPECT_EQ(messages[1].rfind(std::string(kFailed) + "\r\n" + reason, 0), 0u) << messages[1];
+    EXPECT_NE(messages[1].find("no part was written (\"" + out.File("song_chunk_1.mp3") + "\" to \""
+                               + out.File("song_chunk_3.mp3") + "\")."),
+              std::string::npos) << messages[1];
+    EXPECT_EQ(commands.PartsNotWritten().size(), 3u);
+    EXPECT_TRUE(fs::is_empty(out.Path()));
+}
+
 TEST_F(SplitCommandsTest, QuantityAndFolderChecksComeBeforeAnyWriting)
 {
     std::string source = Fixture("cbr.mp3");

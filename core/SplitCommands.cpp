@@ -1,6 +1,7 @@
 #include "SplitCommands.h"
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
 #include <filesystem>
 #include <optional>
@@ -22,6 +23,8 @@ namespace {
 constexpr int64_t kCutOffsetMs = -150;
 constexpr const char* kCompleted = "Splitting MP3 is completed.";
 constexpr const char* kFailed = "Splitting MP3 is failed.";
+constexpr const char* kFewerThanTwoFrames =
+    "A file needs at least two frames: players look for a second one before they play the first.";
 // The bytes a file needs to hold each tag's place: an ID3v1 tag, an ID3v2 header.
 constexpr uintmax_t kId3v1TagBytes = 128;
 constexpr uintmax_t kId3v2HeaderBytes = 10;
@@ -145,6 +148,12 @@ void TSplitCommands::RunSectionCommand(const SplitRequest& request)
         Inform("Start Time and End Time can not be the same");
         return;
     }
+    // A section the cut would refuse is told with its reason before a name
+    // is asked for it.
+    if (auto problem = SectionProblem(request)) {
+        Inform(std::string(kFailed) + "\r\n" + *problem);
+        return;
+    }
     auto chosen = ui_.AskSaveFileName(PartFileName(PartBaseName(request.FileText), 1));
     if (!chosen || chosen->empty())
         return;
@@ -176,7 +185,45 @@ void TSplitCommands::RunSectionCommand(const SplitRequest& request)
     // The tags go only onto the file the cut has just written: a file of
     // that name that a refused cut left alone is someone else's.
     bool written = cutter_.Cut(cut);
-    Inform(written ? kCompleted : kFailed);
+    if (written)
+        Inform(kCompleted);
+    else if (cutter_.LastCutWasEmpty())
+        Inform(std::string(kFailed) + "\r\n" + kFewerThanTwoFrames);
+    else
+        Inform(kFailed);
+}
+
+std::optional<std::string> TSplitCommands::SectionProblem(const SplitRequest& request) const
+{
+    if (auto noAudio = NoMpegAudio(request.FileText))
+        return noAudio;
+    const int64_t startMs = TimeTextToMilliseconds(request.StartText);
+    const int64_t endMs = TimeTextToMilliseconds(request.EndText);
+    if (endMs <= startMs)
+        return "The ending time must come after the starting time.";
+    // The cut shifts both times, and measures the start against the
+    // stream's length as the player gives it.
+    const int64_t shiftedStart = startMs + kCutOffsetMs;
+    if (request.LengthMs > 0 && shiftedStart >= request.LengthMs)
+        return "The starting time lies at or beyond the end of the audio ("
+            + FormatTimeText(static_cast<double>(request.LengthMs) / 1000.0) + ").";
+    // A section that reaches the audio end takes its last frame whole;
+    // sample-exact sections take every frame they touch. Otherwise one
+    // shorter than a frame lands on fewer than two frame boundaries.
+    const int64_t shiftedEnd = endMs + kCutOffsetMs;
+    const bool toAudioEnd = request.LengthMs <= 0 || shiftedEnd >= request.LengthMs;
+    const double frameMs = FrameMs(request.FileText);
+    if (!gapless_ && !toAudioEnd && static_cast<double>(shiftedEnd - std::max<int64_t>(shiftedStart, 0)) < frameMs)
+        return "The section is shorter than one frame of audio (" + std::to_string(std::lround(frameMs)) + " ms). "
+            + kFewerThanTwoFrames;
+    return std::nullopt;
+}
+
+std::optional<std::string> TSplitCommands::NoMpegAudio(const std::string& fileName)
+{
+    if (HoldsMpegAudio(fileName) == false)
+        return "\"" + fileName + "\" holds no MPEG audio frames to cut.";
+    return std::nullopt;
 }
 
 void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
@@ -185,6 +232,10 @@ void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
     auto quantity = ParsePartQuantity(request.PartText);
     if (!quantity || PartsShorterThanTwoFrames(request, *quantity)) {
         Inform("Please specify a proper quantity of parts.");
+        return;
+    }
+    if (auto noAudio = NoMpegAudio(request.FileText)) {
+        Inform(std::string(kFailed) + "\r\n" + *noAudio);
         return;
     }
     // The parts' bounds wait for the source's frames to be counted; the

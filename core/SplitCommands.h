@@ -72,6 +72,12 @@ private:
     // Reads both tags of the source for the files the run writes; the
     // reason, naming the source, when they could not be read.
     std::optional<std::string> ReadSourceTags();
+    // Why the cut would refuse the section of the request (its end not
+    // after its start, its start past the stream's end, shorter than a
+    // frame, no MPEG audio in the file), or nothing; asked before the name.
+    std::optional<std::string> SectionProblem(const SplitRequest& request) const;
+    // The reason when fileName holds no MPEG audio to cut.
+    static std::optional<std::string> NoMpegAudio(const std::string& fileName);
     // True when parts of the quantity would be shorter than two frames of
     // the source (only known with the stream's length).
     bool PartsShorterThanTwoFrames(const SplitRequest& request, int32_t quantity) const;

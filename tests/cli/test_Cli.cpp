@@ -264,7 +264,8 @@ TEST_F(CliTest, CutFailuresExitWithOneAndTheMessage)
     EXPECT_EQ(same.err, "Output file can not be the same as the input file.\n");
     Outcome beyond = Cli("cut " + source + " 10:00.000 11:00.000 " + Quote(work_.File("y.mp3")));
     EXPECT_EQ(beyond.exitCode, 1);
-    EXPECT_EQ(beyond.err, "Splitting MP3 is failed.\n");
+    EXPECT_EQ(beyond.err.rfind("Splitting MP3 is failed.\nThe starting time lies at or beyond the end of the audio (00:12.", 0), 0u)
+        << beyond.err;
     EXPECT_FALSE(fs::exists(work_.File("x.mp3")));
     EXPECT_FALSE(fs::exists(work_.File("y.mp3")));
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -230,19 +231,45 @@ TEST_F(SplitCommandsTest, SectionChecksComeInOrderAndWriteNothing)
     EXPECT_TRUE(ReadBytes(source) == before);
 }
 
-TEST_F(SplitCommandsTest, SectionCutThatCannotBeMadeIsReportedAsFailed)
+TEST_F(SplitCommandsTest, CutThatCannotBeMadeIsReportedWithItsReasonBeforeANameIsAskedFor)
 {
     TempDir out;
     std::string source = Fixture("cbr.mp3");
     ui_.SaveAnswer = out.File("section.mp3");
-    // Different texts, the same 5000 ms.
-    commands_->Split(Section(source, "00:05.000", "00:05.0"));
-    // The end before the start.
-    commands_->Split(Section(source, "00:09.000", "00:04.000"));
-    // The start after the stream's end.
-    commands_->Split(Section(source, "05:00.000", "06:00.000"));
-    EXPECT_EQ(ui_.Only("message"), (std::vector<std::string>{kFailed, kFailed, kFailed}));
-    EXPECT_EQ(ui_.Only("save-dialog").size(), 3u);
+    ui_.FolderAnswer = out.Path().string();
+    const std::vector<std::pair<std::string, std::string>> sections = {
+        {"00:05.000", "00:05.0"},    // different texts, the same 5000 ms
+        {"00:09.000", "00:04.000"},  // the end before the start
+        {"05:00.000", "06:00.000"},  // the start after the stream's end
+        {"00:05.000", "00:05.010"},  // shorter than a frame
+    };
+    for (const auto& [start, end] : sections) {
+        SplitRequest request = Section(source, start, end);
+        request.LengthMs = LengthOf(source);
+        commands_->Split(request);
+    }
+    std::string notAudio = out.File("notes.mp3");
+    WriteText(notAudio, std::string(4000, 'x'));
+    commands_->Split(Section(notAudio, "00:01.000", "00:02.000"));
+    SplitRequest parts = EqualParts(source, "3");
+    parts.FileText = notAudio;
+    commands_->Split(parts);
+
+    const std::string failed = std::string(kFailed).substr(std::strlen("message:")) + "\r\n";
+    const std::string beforeStart = "The ending time must come after the starting time.";
+    const std::string noFrames = "\"" + notAudio + "\" holds no MPEG audio frames to cut.";
+    std::vector<std::string> messages = ui_.Only("message");
+    ASSERT_EQ(messages.size(), 6u);
+    EXPECT_EQ(messages[0], "message:" + failed + beforeStart);
+    EXPECT_EQ(messages[1], "message:" + failed + beforeStart);
+    EXPECT_EQ(messages[2].rfind("message:" + failed + "The starting time lies at or beyond the end of the audio (00:30.", 0),
+              0u) << messages[2];
+    EXPECT_EQ(messages[3].rfind("message:" + failed + "The section is shorter than one frame of audio (26 ms).", 0), 0u)
+        << messages[3];
+    EXPECT_EQ(messages[4], "message:" + failed + noFrames);
+    EXPECT_EQ(messages[5], "message:" + failed + noFrames);
+    EXPECT_TRUE(ui_.Only("save-dialog").empty());
+    EXPECT_TRUE(ui_.Only("folder-picker").empty());
     EXPECT_FALSE(fs::exists(out.File("section.mp3")));
 }
 
@@ -269,7 +296,10 @@ TEST_F(SplitCommandsTest, FailedSectionLeavesAFileOfThatNameAlone)
     ui_.SaveAnswer = target;
     commands_->Split(Section(Fixture("cbr.mp3"), "09:00.000", "09:10.000"));
     commands_->Split(Section(Fixture("cbr.mp3"), "00:09.000", "00:04.000"));
-    EXPECT_EQ(ui_.Only("message"), (std::vector<std::string>{kFailed, kFailed}));
+    std::vector<std::string> messages = ui_.Only("message");
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].rfind(kFailed, 0), 0u) << messages[0];
+    EXPECT_EQ(messages[1].rfind(kFailed, 0), 0u) << messages[1];
     EXPECT_EQ(ReadText(target), std::string(300, 'x')) << "a file the cut did not write got tags";
 }
 

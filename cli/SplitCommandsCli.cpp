@@ -104,11 +104,9 @@ int RunSplitCommand(const Arguments& arguments)
     if (std::filesystem::is_regular_file(request.FileText, error)) {
         session.commands.PrepareParts(request.FileText);
         // The window knows the stream's length from opening the file; so
-        // must this run, and a file the player cannot open splits nothing.
-        auto length = StreamLength(session.player, request.FileText);
-        if (!length)
-            return 1;
-        request.LengthMs = *length;
+        // must this run. Without it (a file the player cannot open) the
+        // command says why it splits nothing.
+        request.LengthMs = StreamLength(session.player, request.FileText).value_or(0);
     }
     try {
         session.commands.Split(request);

@@ -213,9 +213,14 @@ std::optional<std::string> TSplitCommands::SectionProblem(const SplitRequest& re
     const int64_t shiftedEnd = endMs + kCutOffsetMs;
     const bool toAudioEnd = request.LengthMs <= 0 || shiftedEnd >= request.LengthMs;
     const double frameMs = FrameMs(request.FileText);
-    if (!gapless_ && !toAudioEnd && static_cast<double>(shiftedEnd - std::max<int64_t>(shiftedStart, 0)) < frameMs)
-        return "The section is shorter than one frame of audio (" + std::to_string(std::lround(frameMs)) + " ms). "
-            + kFewerThanTwoFrames;
+    if (!gapless_ && !toAudioEnd && static_cast<double>(shiftedEnd - std::max<int64_t>(shiftedStart, 0)) < frameMs) {
+        // Near the start the shift cuts the section short: say so, or a
+        // section longer than a frame would seem refused for nothing.
+        const std::string shifted = shiftedStart < 0 ? " once both times are moved "
+                + std::to_string(-kCutOffsetMs) + " ms earlier, as every cut does" : "";
+        return "The section is shorter than one frame of audio (" + std::to_string(std::lround(frameMs)) + " ms)"
+            + shifted + ". " + kFewerThanTwoFrames;
+    }
     return std::nullopt;
 }
 

@@ -97,3 +97,19 @@ bool GuiPrompter::OpenDocument(const std::string& pathOrUrl)
     const QUrl url = QFileInfo::exists(text) ? QUrl::fromLocalFile(text) : QUrl::fromUserInput(text);
     return QDesktopServices::openUrl(url);
 }
+
+UnsavedEditsAnswer GuiPrompter::AskSaveEdits(const std::string& fileName)
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"),
+                    QStringLiteral("The tags of \"%1\" have been edited.\nDo you want to save the changes?")
+                        .arg(QString::fromStdString(fileName)),
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, &owner_);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::Save);
+    box.setEscapeButton(QMessageBox::Cancel);
+    switch (box.exec()) {
+    case QMessageBox::Save: return UnsavedEditsAnswer::Save;
+    case QMessageBox::Discard: return UnsavedEditsAnswer::Discard;
+    default: return UnsavedEditsAnswer::Cancel;
+    }
+}

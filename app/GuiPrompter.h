@@ -19,11 +19,22 @@ class TBrowseForFolder;
 QString AudioFilePatterns();
 bool IsAudioFileName(const QString& fileName);
 
+// What to do with edits of a file's tags that are not written yet.
+enum class UnsavedEditsAnswer { Save, Discard, Cancel };
+
 class GuiPrompterBase : public Prompter {
 public:
     // Opens a local file path or a web address with the desktop's default
     // application; false when none could be started.
     virtual bool OpenDocument(const std::string& pathOrUrl) = 0;
+    // Asked before edits of the tags of fileName would be lost (another
+    // file opened, the window closed): save them first, drop them, or
+    // leave everything as it is. A prompter that cannot ask keeps them.
+    virtual UnsavedEditsAnswer AskSaveEdits(const std::string& fileName)
+    {
+        (void)fileName;
+        return UnsavedEditsAnswer::Cancel;
+    }
 };
 
 class GuiPrompter : public GuiPrompterBase {
@@ -36,6 +47,7 @@ public:
     std::optional<std::string> AskSaveFileName(const std::string& proposedName) override;
     bool ExecuteFolderPicker(std::string& path) override;
     bool OpenDocument(const std::string& pathOrUrl) override;
+    UnsavedEditsAnswer AskSaveEdits(const std::string& fileName) override;
 
 private:
     QWidget& owner_;

@@ -334,6 +334,12 @@ void TMainForm::SetSplitRunning(bool running)
 
 void TMainForm::closeEvent(QCloseEvent* event)
 {
+    bool mayClose = false;
+    RunHandler([&] { mayClose = MayLeaveTagEdits(); });
+    if (!mayClose) {
+        event->ignore();
+        return;
+    }
     if (SplitCommands && SplitCommands->Running())
         SplitCommands->RequestStop();
     QMainWindow::closeEvent(event);

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -219,6 +220,12 @@ public:
     void SaveID3v2Fields(const std::string& path);
     void SetID3v1FieldsEnabled(bool enabled);
     void SetID3v2FieldsEnabled(bool enabled);
+    // Whether the tag page holds edits of its file not written yet.
+    bool TagEditsUnsaved() const;
+    // Asks about unsaved tag edits before something would drop them (save,
+    // discard, cancel); true when the caller may go on: no edits, edits
+    // written or discarded.
+    bool MayLeaveTagEdits();
 
     bool trackBarMovedByTimer_ = false;
     bool startMarkChange_ = false;
@@ -248,8 +255,19 @@ private:
     void ReadOptions();
     void ShowAboutBox();
     void SetSplitRunning(bool running);
+    // The tag page's file read again into both groups.
+    void ReloadTagPage();
+    // Each group's fields and check box, as text, to tell edits from what
+    // was last read from or written to the file.
+    QStringList ID3v1FieldValues() const;
+    QStringList ID3v2FieldValues() const;
 
     std::string programFolderOverride_;
     std::unique_ptr<GuiPrompterBase> prompter_;
     std::unique_ptr<WindowSplitUi> splitUi_;
+    QStringList savedId3v1Fields_;
+    QStringList savedId3v2Fields_;
+    // edtFile's text when the tag page last took its file from it: the
+    // page follows the split page only to a file opened there since.
+    QString fileTakenFromSplitPage_;
 };

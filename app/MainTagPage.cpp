@@ -112,12 +112,19 @@ void TMainForm::tabTagShow()
             LimitTyping(*edit, 250);
         genreListFilled_ = true;
     }
-    edtFileTag->setText(edtFile->text());
-    if (edtFileTag->text().isEmpty())
+    // The page keeps its own file and its edits across page switches; it
+    // takes the split page's file when one was opened there since.
+    const QString splitFile = edtFile->text();
+    if (splitFile != fileTakenFromSplitPage_) {
+        const bool mayLeave = MayLeaveTagEdits();
+        fileTakenFromSplitPage_ = splitFile;
+        if (!mayLeave)
+            return;
+        edtFileTag->setText(splitFile);
+    } else if (TagEditsUnsaved()) {
         return;
-    const std::string path = edtFileTag->text().toStdString();
-    FillID3v1Group(path);
-    FillID3v2Group(path);
+    }
+    ReloadTagPage();
 }
 
 void TMainForm::btnOpenTagClick()
@@ -128,13 +135,63 @@ void TMainForm::btnOpenTagClick()
 
 void TMainForm::OpenTagFile(const std::string& fileName)
 {
-    if (!fileName.empty())
-        edtFileTag->setText(QString::fromStdString(fileName));
+    if (fileName.empty()) {
+        // A cancelled dialog reads the page's file again, unless that would
+        // drop edits.
+        if (!TagEditsUnsaved())
+            ReloadTagPage();
+        return;
+    }
+    if (!MayLeaveTagEdits())
+        return;
+    edtFileTag->setText(QString::fromStdString(fileName));
+    ReloadTagPage();
+}
+
+void TMainForm::ReloadTagPage()
+{
     if (edtFileTag->text().isEmpty())
         return;
     const std::string path = edtFileTag->text().toStdString();
     FillID3v1Group(path);
     FillID3v2Group(path);
+}
+
+QStringList TMainForm::ID3v1FieldValues() const
+{
+    return {chkTagExists1->isChecked() ? "1" : "0", TrackEdit1->text(), TitleEdit1->text(), ArtistEdit1->text(),
+            AlbumEdit1->text(), YearEdit1->text(), QString::number(GenreComboBox1->currentIndex()),
+            CommentEdit1->text()};
+}
+
+QStringList TMainForm::ID3v2FieldValues() const
+{
+    return {chkTagExists->isChecked() ? "1" : "0", TrackEdit->text(), TitleEdit->text(), ArtistEdit->text(),
+            AlbumEdit->text(), YearEdit->text(), GenreEdit->text(), CommentMemo->toPlainText()};
+}
+
+bool TMainForm::TagEditsUnsaved() const
+{
+    // Edits of a file that is not there cannot be written anywhere, and a
+    // group whose box is clear is not written: its fields are the user's
+    // to leave.
+    return IsExistingFile(edtFileTag->text().toStdString())
+        && ((chkTagExists1->isChecked() && ID3v1FieldValues() != savedId3v1Fields_)
+            || (chkTagExists->isChecked() && ID3v2FieldValues() != savedId3v2Fields_));
+}
+
+bool TMainForm::MayLeaveTagEdits()
+{
+    if (!TagEditsUnsaved())
+        return true;
+    switch (prompts().AskSaveEdits(edtFileTag->text().toStdString())) {
+    case UnsavedEditsAnswer::Discard: return true;
+    case UnsavedEditsAnswer::Cancel: return false;
+    case UnsavedEditsAnswer::Save: break;
+    }
+    Button3Click();
+    // A write that failed has said so; its edits are still there to keep.
+    return !TagEditsUnsaved();
 }
 
 void TMainForm::FillID3v1Group(const std::string& path)
@@ -144,8 +201,10 @@ void TMainForm::FillID3v1Group(const std::string& path)
     for (QLineEdit* edit : {TitleEdit1, ArtistEdit1, AlbumEdit1, TrackEdit1, YearEdit1, CommentEdit1})
         edit->clear();
     GenreComboBox1->setCurrentIndex(-1);
-    if (!IsExistingFile(path))
+    if (!IsExistingFile(path)) {
+        savedId3v1Fields_ = ID3v1FieldValues();
         return;
+    }
     if (ID3v1.ReadTag(path) && ID3v1.Exists()) {
         chkTagExists1->setChecked(true);
         gpbID3v1->setTitle(ID3v1.VersionID() == 1 ? QStringLiteral("ID3v1 - Version 1.0")
@@ -160,6 +219,7 @@ void TMainForm::FillID3v1Group(const std::string& path)
             GenreComboBox1->setCurrentIndex(ID3v1.GenreID() + 1);
     }
     SetID3v1FieldsEnabled(chkTagExists1->isChecked());
+    savedId3v1Fields_ = ID3v1FieldValues();
 }
 
 void TMainForm::FillID3v2Group(const std::string& path)
@@ -169,8 +229,10 @@ void TMainForm::FillID3v2Group(const std::string& path)
     for (QLineEdit* edit : {TitleEdit, ArtistEdit, AlbumEdit, TrackEdit, YearEdit, GenreEdit})
         edit->clear();
     CommentMemo->clear();
-    if (!IsExistingFile(path))
+    if (!IsExistingFile(path)) {
+        savedId3v2Fields_ = ID3v2FieldValues();
         return;
+    }
     if (ID3v2.ReadTag(path) && ID3v2.Exists()) {
         chkTagExists->setChecked(true);
         gpbID3v2->setTitle(QStringLiteral("ID3v2 - Version 2.") + QString::number(ID3v2.VersionID()));
@@ -187,6 +249,7 @@ void TMainForm::FillID3v2Group(const std::string& path)
         }
     }
     SetID3v2FieldsEnabled(chkTagExists->isChecked());
+    savedId3v2Fields_ = ID3v2FieldValues();
 }
 
 void TMainForm::SetID3v1FieldsEnabled(bool enabled)
@@ -203,11 +266,13 @@ void TMainForm::SetID3v2FieldsEnabled(bool enabled)
 void TMainForm::chkTagExists1Click()
 {
     SetID3v1FieldsEnabled(chkTagExists1->isChecked());
+    savedId3v1Fields_ = ID3v1FieldValues();
 }
 
 void TMainForm::chkTagExistsClick()
 {
     SetID3v2FieldsEnabled(chkTagExists->isChecked());
+    savedId3v2Fields_ = ID3v2FieldValues();
 }
 
 void TMainForm::Button1Click()
@@ -270,9 +335,12 @@ void TMainForm::SaveID3v1Fields(const std::string& path)
     const int genreEntry = GenreComboBox1->currentIndex();
     ID3v1.SetGenreID(genreEntry <= 0 ? 255 : static_cast<uint8_t>(genreEntry - 1));
     ID3v1.SetComment(FieldText(*CommentEdit1));
-    if (!ID3v1.WriteTag(path))
+    if (!ID3v1.WriteTag(path)) {
         prompts().ShowMessage("Information", "The ID3v1 tag could not be written to the file\n" + path,
                               MessageIcon::Information);
+        return;
+    }
+    savedId3v1Fields_ = ID3v1FieldValues();
 }
 
 void TMainForm::SaveID3v2Fields(const std::string& path)
@@ -301,5 +369,7 @@ void TMainForm::SaveID3v2Fields(const std::string& path)
         if (!ID3v2.WriteError().empty())
             text += "\n" + ID3v2.WriteError();
         prompts().ShowMessage("Information", text, MessageIcon::Information);
+        return;
     }
+    savedId3v2Fields_ = ID3v2FieldValues();
 }

@@ -49,3 +49,6 @@ private:
 
 // The one success message of both split commands.
 inline constexpr const char* kSplitCompleted = "Splitting MP3 is completed.";
+// True for the success message, alone or with lines that tell more of the
+// run (parts merged into others).
+bool IsSplitCompleted(const std::string& message);

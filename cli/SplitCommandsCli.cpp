@@ -1,7 +1,9 @@
 // cut and split: the window's two split commands, with the answers of the
 // save dialog and the folder picker taken from the command line.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 
 #include "analysis/Errors.h"
 #include "analysis/ID3v1.h"
@@ -24,8 +26,20 @@ struct SplitSession {
 
     SplitSession() { ui.SetStopTarget(&commands); }
 
-    int ExitStatus() const { return ui.LastInformation() == kSplitCompleted ? 0 : 1; }
+    int ExitStatus() const { return IsSplitCompleted(ui.LastInformation()) ? 0 : 1; }
 };
+
+// The stream's length as the window knows it from opening the file;
+// nothing when the player cannot open it.
+std::optional<int32_t> StreamLength(TBASSChannel& player, const std::string& fileName)
+{
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(fileName, error) || !player.Open(fileName))
+        return std::nullopt;
+    auto length = static_cast<int32_t>(std::min<uint32_t>(player.PlayLength(), INT32_MAX));
+    player.Close();
+    return length;
+}
 
 // Names every part a failed run left unwritten, one path a line, on stderr.
 void ReportPartsNotWritten(const TSplitCommands& commands)
@@ -54,6 +68,8 @@ int RunCutCommand(const Arguments& arguments)
     request.SectionMode = true;
     request.StartText = args[1];
     request.EndText = args[2];
+    // With the length, a start past the end is told before anything is done.
+    request.LengthMs = StreamLength(session.player, request.FileText).value_or(0);
     const std::string& out = args[3];
     std::error_code error;
     // A device or a pipe is not asked about: the command refuses it,
@@ -88,11 +104,9 @@ int RunSplitCommand(const Arguments& arguments)
     if (std::filesystem::is_regular_file(request.FileText, error)) {
         session.commands.PrepareParts(request.FileText);
         // The window knows the stream's length from opening the file; so
-        // must this run, and a file the player cannot open splits nothing.
-        if (!session.player.Open(request.FileText))
-            return 1;
-        request.LengthMs = static_cast<int32_t>(std::min<uint32_t>(session.player.PlayLength(), INT32_MAX));
-        session.player.Close();
+        // must this run. Without it (a file the player cannot open) the
+        // command says why it splits nothing.
+        request.LengthMs = StreamLength(session.player, request.FileText).value_or(0);
     }
     try {
         session.commands.Split(request);

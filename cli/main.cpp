@@ -1,13 +1,33 @@
 // corvella-cli: describe, tag, cut and split MP3 files from a shell, with
 // the same code as the window program.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <map>
 
 #include "analysis/Errors.h"
 #include "cli/Commands.h"
 #include "playback/BASSChannel.h"
+
+namespace {
+
+// A report that never reached its reader (a full disk, a closed pipe) is a
+// failed command, whatever the command itself made of its work.
+int WithStandardOutputWritten(int status)
+{
+    errno = 0;
+    const bool flushed = std::fflush(stdout) == 0;
+    const int reason = errno;
+    if (flushed && !std::ferror(stdout))
+        return status;
+    std::fprintf(stderr, "corvella-cli: the output could not be written%s%s\n", reason != 0 ? ": " : ".",
+                 reason != 0 ? std::strerror(reason) : "");
+    return 1;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -31,12 +51,12 @@ int main(int argc, char** argv)
             throw UsageError("no command given");
         if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
             std::fputs(kUsageText, stdout);
-            return 0;
+            return WithStandardOutputWritten(0);
         }
         auto command = commands.find(args[0]);
         if (command == commands.end())
             throw UsageError("unknown command \"" + args[0] + "\"");
-        return command->second(Arguments(args.begin() + 1, args.end()));
+        return WithStandardOutputWritten(command->second(Arguments(args.begin() + 1, args.end())));
     } catch (const UsageError& error) {
         std::fprintf(stderr, "corvella-cli: %s\n\n%s", error.what(), kUsageText);
         return 2;

@@ -837,6 +837,21 @@ void TSectionCutter::FinishPendingParts()
         std::rethrow_exception(error);
 }
 
+std::optional<bool> HoldsMpegAudio(const std::string& path)
+{
+    BinaryFile file;
+    if (!file.Open(path, BinaryFile::Mode::Read))
+        return std::nullopt;
+    const int64_t fileSize = file.Size();
+    if (fileSize < 0)
+        return std::nullopt;
+    try {
+        return LocateAudio(file, fileSize, LeadingTagSize(file, fileSize), EndsWithId3v1(file, fileSize)).has_value();
+    } catch (const CorvellaError&) {
+        return std::nullopt;  // the cut meets the same error and reports it
+    }
+}
+
 bool ForceDeleteFile(const std::string& path)
 {
     struct stat status {};

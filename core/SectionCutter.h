@@ -161,6 +161,11 @@ private:
     std::optional<int32_t> failedPart_;
 };
 
+// Whether the file holds MPEG audio frames where a cut looks for them;
+// nothing when it could not be read to tell. A command asks before it asks
+// for a name, since a cut of such a file writes nothing.
+std::optional<bool> HoldsMpegAudio(const std::string& path);
+
 // Clears a read-only file's protection and deletes it. True when the file
 // existed and was deleted; false when it did not exist or could not go.
 bool ForceDeleteFile(const std::string& path);

@@ -1,11 +1,13 @@
 #include "SplitCommands.h"
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
 #include <filesystem>
 #include <optional>
 #include <utility>
 
+#include "analysis/BinaryFile.h"
 #include "analysis/Errors.h"
 #include "analysis/ID3v1.h"
 #include "analysis/ID3v2.h"
@@ -21,6 +23,11 @@ namespace {
 constexpr int64_t kCutOffsetMs = -150;
 constexpr const char* kCompleted = "Splitting MP3 is completed.";
 constexpr const char* kFailed = "Splitting MP3 is failed.";
+constexpr const char* kFewerThanTwoFrames =
+    "A file needs at least two frames: players look for a second one before they play the first.";
+// The bytes a file needs to hold each tag's place: an ID3v1 tag, an ID3v2 header.
+constexpr uintmax_t kId3v1TagBytes = 128;
+constexpr uintmax_t kId3v2HeaderBytes = 10;
 // The shortest frame MPEG audio has: 384 samples at 48 kHz.
 constexpr double kShortestFrameMs = 8.0;
 
@@ -104,28 +111,47 @@ void TSplitCommands::Inform(const std::string& text)
     ui_.ShowMessage("Information", text, MessageIcon::Information);
 }
 
-void TSplitCommands::ReadSourceTags()
+std::optional<std::string> TSplitCommands::ReadSourceTags()
 {
-    id3v1_.ReadTag(sourceFileName_);
-    id3v2_.ReadTag(sourceFileName_);
-    // The source's length, lookup table and timed texts would be wrong on
-    // every part cut from it.
-    id3v2_.DropFramesOfTheWholeAudio();
-    // The files this run writes get the tags of the source as it is now,
-    // parsed and rendered once, whatever the window's objects go through
-    // while the run pumps messages.
     TID3v1 sourceId3v1;
     TID3v2 sourceId3v2;
-    sourceId3v1.ReadTag(sourceFileName_);
-    sourceId3v2.ReadTag(sourceFileName_);
+    const bool id3v1Read = sourceId3v1.ReadTag(sourceFileName_);
+    const bool id3v2Read = sourceId3v2.ReadTag(sourceFileName_);
+    // A file too short to hold a tag's place has no tag; a longer one whose
+    // tag could not be read (an I/O error) would give every file written
+    // from it empty tags, its cover and comment gone.
+    std::error_code error;
+    const auto size = fs::file_size(sourceFileName_, error);
+    const bool longEnough = !error;
+    if (longEnough && ((!id3v1Read && size >= kId3v1TagBytes) || (!id3v2Read && size >= kId3v2HeaderBytes))) {
+        std::string text = "The tags of \"" + sourceFileName_ + "\" could not be read";
+        BinaryFile probe;
+        if (!probe.Open(sourceFileName_, BinaryFile::Mode::Read) && !probe.LastError().empty())
+            text += ": " + probe.LastError();
+        return text;
+    }
+    // The source's length, lookup table and timed texts would be wrong on
+    // every part cut from it.
     sourceId3v2.DropFramesOfTheWholeAudio();
+    // The files this run writes get the tags of the source as it is now,
+    // rendered once, whatever the window's objects go through while the
+    // run pumps messages.
     partTags_ = RenderPartTags(sourceId3v1, sourceId3v2);
+    id3v1_ = sourceId3v1;
+    id3v2_ = sourceId3v2;
+    return std::nullopt;
 }
 
 void TSplitCommands::RunSectionCommand(const SplitRequest& request)
 {
     if (request.StartText == request.EndText) {
         Inform("Start Time and End Time can not be the same");
+        return;
+    }
+    // A section the cut would refuse is told with its reason before a name
+    // is asked for it.
+    if (auto problem = SectionProblem(request)) {
+        Inform(std::string(kFailed) + "\r\n" + *problem);
         return;
     }
     auto chosen = ui_.AskSaveFileName(PartFileName(PartBaseName(request.FileText), 1));
@@ -141,8 +167,11 @@ void TSplitCommands::RunSectionCommand(const SplitRequest& request)
     }
     ui_.StopPlayerTimer();
     sourceFileName_ = request.FileText;
-    ReadSourceTags();
     targetFileName_ = *chosen;
+    if (auto unreadable = ReadSourceTags()) {
+        Inform(std::string(kFailed) + "\r\n" + *unreadable + ", so \"" + targetFileName_ + "\" was not written.");
+        return;
+    }
 
     CutRequest cut;
     cut.Source = sourceFileName_;
@@ -156,7 +185,50 @@ void TSplitCommands::RunSectionCommand(const SplitRequest& request)
     // The tags go only onto the file the cut has just written: a file of
     // that name that a refused cut left alone is someone else's.
     bool written = cutter_.Cut(cut);
-    Inform(written ? kCompleted : kFailed);
+    if (written)
+        Inform(kCompleted);
+    else if (cutter_.LastCutWasEmpty())
+        Inform(std::string(kFailed) + "\r\n" + kFewerThanTwoFrames);
+    else
+        Inform(kFailed);
+}
+
+std::optional<std::string> TSplitCommands::SectionProblem(const SplitRequest& request) const
+{
+    if (auto noAudio = NoMpegAudio(request.FileText))
+        return noAudio;
+    const int64_t startMs = TimeTextToMilliseconds(request.StartText);
+    const int64_t endMs = TimeTextToMilliseconds(request.EndText);
+    if (endMs <= startMs)
+        return "The ending time must come after the starting time.";
+    // The cut shifts both times, and measures the start against the
+    // stream's length as the player gives it.
+    const int64_t shiftedStart = startMs + kCutOffsetMs;
+    if (request.LengthMs > 0 && shiftedStart >= request.LengthMs)
+        return "The starting time lies at or beyond the end of the audio ("
+            + FormatTimeText(static_cast<double>(request.LengthMs) / 1000.0) + ").";
+    // A section that reaches the audio end takes its last frame whole;
+    // sample-exact sections take every frame they touch. Otherwise one
+    // shorter than a frame lands on fewer than two frame boundaries.
+    const int64_t shiftedEnd = endMs + kCutOffsetMs;
+    const bool toAudioEnd = request.LengthMs <= 0 || shiftedEnd >= request.LengthMs;
+    const double frameMs = FrameMs(request.FileText);
+    if (!gapless_ && !toAudioEnd && static_cast<double>(shiftedEnd - std::max<int64_t>(shiftedStart, 0)) < frameMs) {
+        // Near the start the shift cuts the section short: say so, or a
+        // section longer than a frame would seem refused for nothing.
+        const std::string shifted = shiftedStart < 0 ? " once both times are moved "
+                + std::to_string(-kCutOffsetMs) + " ms earlier, as every cut does" : "";
+        return "The section is shorter than one frame of audio (" + std::to_string(std::lround(frameMs)) + " ms)"
+            + shifted + ". " + kFewerThanTwoFrames;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> TSplitCommands::NoMpegAudio(const std::string& fileName)
+{
+    if (HoldsMpegAudio(fileName) == false)
+        return "\"" + fileName + "\" holds no MPEG audio frames to cut.";
+    return std::nullopt;
 }
 
 void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
@@ -165,6 +237,10 @@ void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
     auto quantity = ParsePartQuantity(request.PartText);
     if (!quantity || PartsShorterThanTwoFrames(request, *quantity)) {
         Inform("Please specify a proper quantity of parts.");
+        return;
+    }
+    if (auto noAudio = NoMpegAudio(request.FileText)) {
+        Inform(std::string(kFailed) + "\r\n" + *noAudio);
         return;
     }
     // The parts' bounds wait for the source's frames to be counted; the
@@ -186,17 +262,27 @@ void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
     }
     ui_.StopPlayerTimer();
     sourceFileName_ = request.FileText;
-    ReadSourceTags();
+    const int32_t count = *quantity;
+    const std::string baseName = PartBaseName(request.FileText);
+    if (auto unreadable = ReadSourceTags()) {
+        for (int32_t k = 1; k <= count; ++k)
+            partsNotWritten_.push_back(folder + PartFileName(baseName, k));
+        Inform(std::string(kFailed) + "\r\n" + *unreadable + ", so no part was written (\"" + partsNotWritten_.front()
+               + "\"" + (count > 1 ? " to \"" + partsNotWritten_.back() + "\")." : ")."));
+        return;
+    }
 
     ui_.SetProgressVisible(true);
     stopRequested_ = false;
-    const int32_t count = *quantity;
-    const std::string baseName = PartBaseName(request.FileText);
     // A part too short to hold a playable run of frames is skipped, and its
     // frames go to the next part, so that the parts still hold all the audio.
     std::optional<std::string> carriedStart;
     std::optional<int32_t> carriedFirst;
     int32_t partsWritten = 0;
+    int32_t lastWritten = -1;
+    // Parts written under another number than the user asked for are told:
+    // a missing file would otherwise look like a lost part.
+    std::vector<MergedParts> merged;
     int32_t i = 0;
     // A run that an error ends has written none of the parts from the one
     // that failed: the one being cut, or one still being copied.
@@ -218,6 +304,7 @@ void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
         if (stopRequested_) {
             cutter_.FinishPendingParts();
             ui_.SetProgressVisible(false);
+            Inform(StoppedRunText(partsWritten, count));
             return;
         }
         // A device or a pipe in the way ends the run like a folder in the
@@ -246,13 +333,24 @@ void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
         bool empty = !written && cutter_.LastCutWasEmpty();
         carriedStart = empty && !range.Last ? std::optional<std::string>(cut.StartText) : std::nullopt;
         carriedFirst = empty && !range.Last ? std::optional<int32_t>(cut.PartFirst) : std::nullopt;
-        if (written)
+        if (written) {
+            if (cut.PartFirst < i)
+                merged.push_back({cut.PartFirst + 1, i, i + 1});
+            lastWritten = i;
             ++partsWritten;
-        else if (!empty)
+        } else if (empty && range.Last && lastWritten >= 0) {
+            // The part before took the last frames, which would have been
+            // too few for a part of their own.
+            merged.push_back({cut.PartFirst + 1, i + 1, lastWritten + 1});
+        } else if (!empty) {
             partsNotWritten_.push_back(targetFileName_);
+        }
         ui_.SetProgress(GaugePercent(i, count));
     }
     cutter_.FinishPendingParts();
     ui_.SetProgressVisible(false);
-    Inform(partsWritten > 0 && partsNotWritten_.empty() ? kCompleted : kFailed);
+    std::string outcome = partsWritten > 0 && partsNotWritten_.empty() ? kCompleted : kFailed;
+    if (!merged.empty())
+        outcome += "\r\n" + MergedPartsText(merged);
+    Inform(outcome);
 }

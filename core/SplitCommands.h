@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,7 +59,8 @@ public:
     const std::string& SourceFileName() const { return sourceFileName_; }
     const std::string& TargetFileName() const { return targetFileName_; }
     // The files of the last equal-parts run that were not written because
-    // of an error (the player could not open the source, a write failed, an
+    // of an error (the source's tags could not be read, the player could not
+    // open the source, a write failed, an
     // error ended the run), in part order. Parts skipped for holding no
     // whole frame are not among them.
     const std::vector<std::string>& PartsNotWritten() const { return partsNotWritten_; }
@@ -67,7 +69,15 @@ private:
     void RunSectionCommand(const SplitRequest& request);
     void RunEqualPartsCommand(const SplitRequest& request);
     void Inform(const std::string& text);
-    void ReadSourceTags();
+    // Reads both tags of the source for the files the run writes; the
+    // reason, naming the source, when they could not be read.
+    std::optional<std::string> ReadSourceTags();
+    // Why the cut would refuse the section of the request (its end not
+    // after its start, its start past the stream's end, shorter than a
+    // frame, no MPEG audio in the file), or nothing; asked before the name.
+    std::optional<std::string> SectionProblem(const SplitRequest& request) const;
+    // The reason when fileName holds no MPEG audio to cut.
+    static std::optional<std::string> NoMpegAudio(const std::string& fileName);
     // True when parts of the quantity would be shorter than two frames of
     // the source (only known with the stream's length).
     bool PartsShorterThanTwoFrames(const SplitRequest& request, int32_t quantity) const;

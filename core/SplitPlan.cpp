@@ -66,3 +66,28 @@ int GaugePercent(int32_t index, int32_t count)
         return 100;
     return static_cast<int>(std::nearbyint(static_cast<double>(index) / (count - 1) * 100.0));
 }
+
+std::string MergedPartsText(const std::vector<MergedParts>& merges)
+{
+    std::string text;
+    for (const MergedParts& merge : merges) {
+        if (!text.empty())
+            text += "\r\n";
+        const std::string into = std::to_string(merge.Into);
+        if (merge.First == merge.Last) {
+            text += "Part " + std::to_string(merge.First) + " was too short to hold two frames; its audio is in part "
+                + into + ".";
+            continue;
+        }
+        const char* joint = merge.Last == merge.First + 1 ? " and " : " to ";
+        text += "Parts " + std::to_string(merge.First) + joint + std::to_string(merge.Last)
+            + " were too short to hold two frames; their audio is in part " + into + ".";
+    }
+    return text;
+}
+
+std::string StoppedRunText(int32_t partsWritten, int32_t count)
+{
+    return "Splitting MP3 is stopped. " + std::to_string(partsWritten) + " of " + std::to_string(count)
+        + (partsWritten == 1 ? " parts was written." : " parts were written.");
+}

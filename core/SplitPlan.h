@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The quantity text of the equal-parts command as a whole number (leading
 // blanks and a sign allowed, 32-bit); nullopt when it is not one, or when
@@ -37,3 +38,18 @@ PartRange EqualPartRange(int64_t lengthMs, int32_t count, int32_t index);
 // The gauge after part index (0-based) of count: index / (count - 1) x 100,
 // rounded to the nearest whole number, halves to even; 100 when count is 1.
 int GaugePercent(int32_t index, int32_t count);
+
+// Parts First to Last (numbers from 1) of an equal split held too few
+// frames to be written on their own; their audio is in part Into.
+struct MergedParts {
+    int32_t First = 0;
+    int32_t Last = 0;
+    int32_t Into = 0;
+};
+// One line per merge, for the message that ends the run, lines separated
+// by CR LF as in the window's message boxes.
+std::string MergedPartsText(const std::vector<MergedParts>& merges);
+
+// The message of an equal-parts run that Stop ended: how many of the
+// parts asked for are on disk.
+std::string StoppedRunText(int32_t partsWritten, int32_t count);

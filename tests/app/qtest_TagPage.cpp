@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QtTest>
 
@@ -36,6 +37,9 @@ class ScriptedPrompter : public GuiPrompterBase {
 public:
     std::deque<std::string> openFileNames;
     std::vector<ShownMessage> messages;
+    // Answers to "save the edits?", in order; none left answers Cancel.
+    std::deque<UnsavedEditsAnswer> editAnswers;
+    std::vector<std::string> editQuestions;  // the files asked about
 
     void ShowMessage(const std::string& caption, const std::string& text, MessageIcon icon) override
     {
@@ -52,6 +56,15 @@ public:
     std::optional<std::string> AskSaveFileName(const std::string&) override { return std::nullopt; }
     bool ExecuteFolderPicker(std::string&) override { return false; }
     bool OpenDocument(const std::string&) override { return true; }
+    UnsavedEditsAnswer AskSaveEdits(const std::string& fileName) override
+    {
+        editQuestions.push_back(fileName);
+        if (editAnswers.empty())
+            return UnsavedEditsAnswer::Cancel;
+        const UnsavedEditsAnswer answer = editAnswers.front();
+        editAnswers.pop_front();
+        return answer;
+    }
 };
 
 // Types a text key by key; unlike QTest::keyClicks it takes any character.
@@ -148,11 +161,15 @@ private slots:
     void failedWriteIsReportedNamingTheFile();
     void typingIsLimitedButCopiesAreWhole();
     void openButtonAndMissingFile();
+    void pageSwitchKeepsTheTagPagesFileAndEdits();
+    void unsavedEditsAreAskedAboutBeforeAnotherFileOrClosing();
 
 private:
     // A copy of the tag-less tone with the given bytes in front and behind.
     std::string MakeFile(const std::string& name, const Bytes& behind = {});
     void ShowPageFor(const std::string& path);
+    // Shows the window and clicks the tab of page with the mouse.
+    void ClickTab(QWidget* page);
 
     testsupport::TempDir dir_;
     Bytes tone_;
@@ -485,6 +502,7 @@ void TagPageTest::failedWriteIsReportedNamingTheFile()
     const std::string stub = dir_.File("stub.mp3");
     const Bytes stubBytes{0xFF, 0xFB, 0x90, 0x64, 0x00, 0x00};
     testsupport::WriteBytes(stub, stubBytes);
+    prompts_->editAnswers.push_back(UnsavedEditsAnswer::Discard);  // the tiny file's edits, never written
     ShowPageFor(stub);
     form_->chkTagExists->click();
     form_->TitleEdit->setText("Stub");
@@ -546,12 +564,13 @@ void TagPageTest::openButtonAndMissingFile()
     QCOMPARE(form_->edtFileTag->text(), QString::fromStdString(first));
     QCOMPARE(form_->TitleEdit1->text(), QString("First"));
 
-    // Unsaved edits are dropped when the dialog is cancelled: the file is read again.
+    // A cancelled dialog leaves the page as it was, unsaved edits included.
     form_->TitleEdit1->setText("Unsaved");
     form_->btnOpenTag->click();
     QCOMPARE(form_->edtFileTag->text(), QString::fromStdString(first));
-    QCOMPARE(form_->TitleEdit1->text(), QString("First"));
+    QCOMPARE(form_->TitleEdit1->text(), QString("Unsaved"));
 
+    prompts_->editAnswers.push_back(UnsavedEditsAnswer::Discard);
     prompts_->openFileNames.push_back(second);
     form_->btnOpenTag->click();
     QCOMPARE(form_->TitleEdit1->text(), QString("Second"));
@@ -570,6 +589,84 @@ void TagPageTest::openButtonAndMissingFile()
     form_->Button3->click();
     QVERIFY(!std::filesystem::exists(missing));
     QVERIFY(prompts_->messages.empty());
+}
+
+void TagPageTest::ClickTab(QWidget* page)
+{
+    if (!form_->isVisible()) {
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+    }
+    QTabBar* bar = form_->pgcMain->tabBar();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(form_->pgcMain->indexOf(page)).center());
+    QCOMPARE(form_->pgcMain->currentWidget(), page);
+}
+
+void TagPageTest::pageSwitchKeepsTheTagPagesFileAndEdits()
+{
+    const std::string splitFile = MakeFile("split-page.mp3", Id3v1Block("Split", "A", 1, 2));
+    const std::string tagFile = MakeFile("tag-page.mp3", Id3v1Block("Tagged", "B", 2, 3));
+    prompts_->openFileNames.push_back(splitFile);
+    QTest::mouseClick(form_->btnOpen, Qt::LeftButton);
+    ClickTab(form_->tabTag);
+    QCOMPARE(form_->edtFileTag->text(), QString::fromStdString(splitFile));
+
+    // Another file opened here, and an ID3v2 title typed for it.
+    prompts_->openFileNames.push_back(tagFile);
+    QTest::mouseClick(form_->btnOpenTag, Qt::LeftButton);
+    QTest::keyClick(form_->chkTagExists, Qt::Key_Space);
+    QVERIFY(form_->chkTagExists->isChecked());
+    QTest::keyClicks(form_->TitleEdit, "New title");
+
+    ClickTab(form_->tabSplit);
+    ClickTab(form_->tabTag);
+    QCOMPARE(form_->edtFileTag->text(), QString::fromStdString(tagFile));
+    QVERIFY(form_->chkTagExists->isChecked());
+    QCOMPARE(form_->TitleEdit->text(), QString("New title"));
+    QCOMPARE(form_->TitleEdit1->text(), QString("Tagged"));
+    QVERIFY(prompts_->editQuestions.empty());
+}
+
+void TagPageTest::unsavedEditsAreAskedAboutBeforeAnotherFileOrClosing()
+{
+    const std::string first = MakeFile("asked-first.mp3", Id3v1Block("First", "A", 1, 2));
+    const std::string second = MakeFile("asked-second.mp3", Id3v1Block("Second", "B", 2, 3));
+    ClickTab(form_->tabTag);
+    prompts_->openFileNames.push_back(first);
+    QTest::mouseClick(form_->btnOpenTag, Qt::LeftButton);
+    auto retype = [&](const QString& text) {
+        QTest::keyClick(form_->TitleEdit1, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(form_->TitleEdit1, text);
+    };
+    retype("Edited");
+
+    // Cancel: the page keeps its file and the edit.
+    prompts_->editAnswers = {UnsavedEditsAnswer::Cancel};
+    prompts_->openFileNames.push_back(second);
+    QTest::mouseClick(form_->btnOpenTag, Qt::LeftButton);
+    QCOMPARE(form_->edtFileTag->text(), QString::fromStdString(first));
+    QCOMPARE(form_->TitleEdit1->text(), QString("Edited"));
+
+    // Save: the edit is written, then the other file is opened.
+    prompts_->editAnswers = {UnsavedEditsAnswer::Save};
+    prompts_->openFileNames.push_back(second);
+    QTest::mouseClick(form_->btnOpenTag, Qt::LeftButton);
+    QCOMPARE(form_->edtFileTag->text(), QString::fromStdString(second));
+    QCOMPARE(form_->TitleEdit1->text(), QString("Second"));
+    TID3v1 written;
+    QVERIFY(written.ReadTag(first));
+    QCOMPARE(QString::fromStdString(written.Title()), QString("Edited"));
+
+    // Quitting: Cancel keeps the window, Discard closes it and writes nothing.
+    retype("Dropped");
+    prompts_->editAnswers = {UnsavedEditsAnswer::Cancel};
+    QVERIFY(!form_->close());
+    QVERIFY(form_->isVisible());
+    prompts_->editAnswers = {UnsavedEditsAnswer::Discard};
+    QVERIFY(form_->close());
+    QVERIFY(written.ReadTag(second));
+    QCOMPARE(QString::fromStdString(written.Title()), QString("Second"));
+    QCOMPARE(prompts_->editQuestions, (std::vector<std::string>{first, first, second, second}));
 }
 
 QTEST_MAIN(TagPageTest)

@@ -264,7 +264,8 @@ TEST_F(CliTest, CutFailuresExitWithOneAndTheMessage)
     EXPECT_EQ(same.err, "Output file can not be the same as the input file.\n");
     Outcome beyond = Cli("cut " + source + " 10:00.000 11:00.000 " + Quote(work_.File("y.mp3")));
     EXPECT_EQ(beyond.exitCode, 1);
-    EXPECT_EQ(beyond.err, "Splitting MP3 is failed.\n");
+    EXPECT_EQ(beyond.err.rfind("Splitting MP3 is failed.\nThe starting time lies at or beyond the end of the audio (00:12.", 0), 0u)
+        << beyond.err;
     EXPECT_FALSE(fs::exists(work_.File("x.mp3")));
     EXPECT_FALSE(fs::exists(work_.File("y.mp3")));
 }
@@ -471,4 +472,28 @@ TEST_F(CliTest, CommandsProbeNoSoundDeviceAndLoadTheWmaAddOnOnlyForWma)
     const std::string log = loaded("info " + Quote(wma));
     EXPECT_NE(log.find("libbasswma.so"), std::string::npos);
     EXPECT_EQ(log.find("libSDL2"), std::string::npos);
+}
+
+TEST_F(CliTest, ReportThatCannotBeWrittenFails)
+{
+    // /dev/full takes the open but fails every write with ENOSPC, as a full disk does.
+    std::string errFile = work_.File("full-stderr.txt");
+    auto full = testsupport::Run("CORVELLA_SILENT_OUTPUT=1 " + Quote(BinFolder() + "corvella-cli") + " info --json "
+                                 + Quote(Fixture("song.mp3")) + " >/dev/full 2>" + Quote(errFile));
+    EXPECT_EQ(full.exitCode, 1);
+    EXPECT_NE(ReadText(errFile).find(std::strerror(ENOSPC)), std::string::npos) << ReadText(errFile);
+}
+
+TEST_F(CliTest, PartsTooShortForTwoFramesAreNamedWhereTheyWent)
+{
+    // 0.1 s holds five frames of 26 ms: each of three parts is under two.
+    std::string source = work_.File("blip.mp3");
+    MakeMp3(source, 0.1, 44100, 2, "-b 128");
+    std::string out = work_.File("parts");
+    fs::create_directory(out);
+    Outcome outcome = Cli("split " + Quote(source) + " 3 " + Quote(out));
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(outcome.out, "Splitting MP3 is completed.\nPart 2 was too short to hold two frames; its audio is in part 3.\n");
+    EXPECT_FALSE(fs::exists(out + "/blip_chunk_2.mp3"));
+    EXPECT_TRUE(fs::exists(out + "/blip_chunk_3.mp3"));
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -230,19 +231,45 @@ TEST_F(SplitCommandsTest, SectionChecksComeInOrderAndWriteNothing)
     EXPECT_TRUE(ReadBytes(source) == before);
 }
 
-TEST_F(SplitCommandsTest, SectionCutThatCannotBeMadeIsReportedAsFailed)
+TEST_F(SplitCommandsTest, CutThatCannotBeMadeIsReportedWithItsReasonBeforeANameIsAskedFor)
 {
     TempDir out;
     std::string source = Fixture("cbr.mp3");
     ui_.SaveAnswer = out.File("section.mp3");
-    // Different texts, the same 5000 ms.
-    commands_->Split(Section(source, "00:05.000", "00:05.0"));
-    // The end before the start.
-    commands_->Split(Section(source, "00:09.000", "00:04.000"));
-    // The start after the stream's end.
-    commands_->Split(Section(source, "05:00.000", "06:00.000"));
-    EXPECT_EQ(ui_.Only("message"), (std::vector<std::string>{kFailed, kFailed, kFailed}));
-    EXPECT_EQ(ui_.Only("save-dialog").size(), 3u);
+    ui_.FolderAnswer = out.Path().string();
+    const std::vector<std::pair<std::string, std::string>> sections = {
+        {"00:05.000", "00:05.0"},    // different texts, the same 5000 ms
+        {"00:09.000", "00:04.000"},  // the end before the start
+        {"05:00.000", "06:00.000"},  // the start after the stream's end
+        {"00:05.000", "00:05.010"},  // shorter than a frame
+    };
+    for (const auto& [start, end] : sections) {
+        SplitRequest request = Section(source, start, end);
+        request.LengthMs = LengthOf(source);
+        commands_->Split(request);
+    }
+    std::string notAudio = out.File("notes.mp3");
+    WriteText(notAudio, std::string(4000, 'x'));
+    commands_->Split(Section(notAudio, "00:01.000", "00:02.000"));
+    SplitRequest parts = EqualParts(source, "3");
+    parts.FileText = notAudio;
+    commands_->Split(parts);
+
+    const std::string failed = std::string(kFailed).substr(std::strlen("message:")) + "\r\n";
+    const std::string beforeStart = "The ending time must come after the starting time.";
+    const std::string noFrames = "\"" + notAudio + "\" holds no MPEG audio frames to cut.";
+    std::vector<std::string> messages = ui_.Only("message");
+    ASSERT_EQ(messages.size(), 6u);
+    EXPECT_EQ(messages[0], "message:" + failed + beforeStart);
+    EXPECT_EQ(messages[1], "message:" + failed + beforeStart);
+    EXPECT_EQ(messages[2].rfind("message:" + failed + "The starting time lies at or beyond the end of the audio (00:30.", 0),
+              0u) << messages[2];
+    EXPECT_EQ(messages[3].rfind("message:" + failed + "The section is shorter than one frame of audio (26 ms).", 0), 0u)
+        << messages[3];
+    EXPECT_EQ(messages[4], "message:" + failed + noFrames);
+    EXPECT_EQ(messages[5], "message:" + failed + noFrames);
+    EXPECT_TRUE(ui_.Only("save-dialog").empty());
+    EXPECT_TRUE(ui_.Only("folder-picker").empty());
     EXPECT_FALSE(fs::exists(out.File("section.mp3")));
 }
 
@@ -269,7 +296,10 @@ TEST_F(SplitCommandsTest, FailedSectionLeavesAFileOfThatNameAlone)
     ui_.SaveAnswer = target;
     commands_->Split(Section(Fixture("cbr.mp3"), "09:00.000", "09:10.000"));
     commands_->Split(Section(Fixture("cbr.mp3"), "00:09.000", "00:04.000"));
-    EXPECT_EQ(ui_.Only("message"), (std::vector<std::string>{kFailed, kFailed}));
+    std::vector<std::string> messages = ui_.Only("message");
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].rfind(kFailed, 0), 0u) << messages[0];
+    EXPECT_EQ(messages[1].rfind(kFailed, 0), 0u) << messages[1];
     EXPECT_EQ(ReadText(target), std::string(300, 'x')) << "a file the cut did not write got tags";
 }
 
@@ -386,6 +416,52 @@ TEST_F(SplitCommandsTest, PartThatFailsWhileTheNextIsCutEndsTheRunThere)
                                                 again.File("song_chunk_3.mp3")}));
 }
 
+// The source's tags cannot be read (an I/O error on the opens between the
+// timer's stop and the first part), while the cut itself could read the
+// audio: no file may go out with empty tags in place of the source's.
+TEST_F(SplitCommandsTest, SourceTagsThatCannotBeReadFailTheCommandNamingWhatWasNotWritten)
+{
+    TempDir work;
+    TempDir out;
+    std::string source = work.File("song.mp3");
+    fs::copy_file(Fixture("cbr.mp3"), source);
+    static std::string unreadable;
+    static bool failing = false;
+    unreadable = source;
+    struct RestoreCalls {
+        FileCalls saved = SystemFileCalls();
+        ~RestoreCalls() { SystemFileCalls() = saved; failing = false; }
+    } restore;
+    SystemFileCalls().open = [](const char* path, int flags, mode_t mode) {
+        if (failing && unreadable == path) {
+            errno = EIO;
+            return -1;
+        }
+        return PlainFileCalls().open(path, flags, mode);
+    };
+    struct TagsUnreadableUi : ScriptedUi {
+        void StopPlayerTimer() override { failing = true; }
+    } ui;
+    ui.OnPump = [](int) { failing = false; };
+    ui.SaveAnswer = out.File("section.mp3");
+    ui.FolderAnswer = out.Path().string();
+    TSplitCommands commands(*player_, id3v1_, id3v2_, ui);
+    SplitRequest equalParts = EqualParts(source, "3");
+    commands.Split(Section(source, "00:01.000", "00:05.000"));
+    commands.Split(equalParts);
+    const std::string reason = "The tags of \"" + source + "\" could not be read";
+    std::vector<std::string> messages = ui.Only("message");
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].rfind(std::string(kFailed) + "\r\n" + reason, 0), 0u) << messages[0];
+    EXPECT_NE(messages[0].find("\"" + out.File("section.mp3") + "\" was not written."), std::string::npos) << messages[0];
+    EXPECT_EQ(messages[1].rfind(std::string(kFailed) + "\r\n" + reason, 0), 0u) << messages[1];
+    EXPECT_NE(messages[1].find("no part was written (\"" + out.File("song_chunk_1.mp3") + "\" to \""
+                               + out.File("song_chunk_3.mp3") + "\")."),
+              std::string::npos) << messages[1];
+    EXPECT_EQ(commands.PartsNotWritten().size(), 3u);
+    EXPECT_TRUE(fs::is_empty(out.Path()));
+}
+
 TEST_F(SplitCommandsTest, QuantityAndFolderChecksComeBeforeAnyWriting)
 {
     std::string source = Fixture("cbr.mp3");
@@ -423,7 +499,7 @@ TEST_F(SplitCommandsTest, EqualPartsRunPumpsBeforeEachPartAndMovesTheGauge)
         EXPECT_TRUE(fs::exists(out.File("cbr_chunk_" + std::to_string(k) + ".mp3"))) << k;
 }
 
-TEST_F(SplitCommandsTest, StopEndsTheRunBeforeTheNextPartWithoutAMessage)
+TEST_F(SplitCommandsTest, StopEndsTheRunBeforeTheNextPartSayingHowManyWereWritten)
 {
     TempDir out;
     ui_.FolderAnswer = out.Path().string();
@@ -433,8 +509,8 @@ TEST_F(SplitCommandsTest, StopEndsTheRunBeforeTheNextPartWithoutAMessage)
     };
     commands_->Split(EqualParts(Fixture("cbr.mp3"), "10"));
     EXPECT_TRUE(commands_->StopRequested());
-    EXPECT_EQ(ui_.Only("message"), std::vector<std::string>{});
-    EXPECT_EQ(ui_.Events.back(), "gauge-hidden");
+    EXPECT_EQ(ui_.Only("message"), std::vector<std::string>{"message:Splitting MP3 is stopped. 2 of 10 parts were written."});
+    EXPECT_EQ(ui_.Events.end()[-2], "gauge-hidden");
     EXPECT_TRUE(fs::exists(out.File("cbr_chunk_2.mp3")));
     EXPECT_FALSE(fs::exists(out.File("cbr_chunk_3.mp3")));
 

@@ -55,7 +55,8 @@ struct PartTags {
     std::vector<uint8_t> ID3v1;
 };
 
-// The bytes TID3v2::WriteTag and TID3v1::WriteTag would give a file.
+// The bytes TID3v2::WriteTag and TID3v1::WriteTag would give a file; no
+// ID3v1 tag when id3v1 holds none.
 PartTags RenderPartTags(const TID3v1& id3v1, const TID3v2& id3v2);
 
 struct CutRequest {
@@ -100,7 +101,9 @@ public:
     // Throws CorvellaError for a time text that does not convert ("'x' is
     // not a valid integer value"), a source that cannot be opened ("Cannot
     // open file ..."), a target that cannot be created ("Cannot create file
-    // ..."), a short read ("Stream read error") or a failed write.
+    // ..."), a short read ("Stream read error"), a failed write, or a
+    // section (not a part of a split) whose frames would hold less than
+    // 0.1 s, too short a file to be opened (kSectionTooShort).
     bool CutSection(const std::string& source, const std::string& target, const std::string& startText,
                     const std::string& endText, bool overwrite, int64_t offsetMs);
     bool Cut(const CutRequest& request);
@@ -164,6 +167,10 @@ private:
 // Clears a read-only file's protection and deletes it. True when the file
 // existed and was deleted; false when it did not exist or could not go.
 bool ForceDeleteFile(const std::string& path);
+
+// The reason a section too short to be opened is refused.
+inline constexpr const char* kSectionTooShort =
+    "The section is too short: a file must hold at least 0.1 s of audio to be opened.";
 
 // The reason given when a target is refused for not being a regular file.
 inline constexpr const char* kNotARegularFile = "It is a device, a pipe or a folder, not a regular file.";

@@ -172,11 +172,19 @@ TEST_F(SectionCutterTest, OffsetIsLimitedToFiveSecondsEitherWay)
     EXPECT_TRUE(AudioAfterHeaderFrame(cutWith(-5000)) == Expected(5000, 10000));
 }
 
-TEST_F(SectionCutterTest, TooShortARangeWritesNothing)
+TEST_F(SectionCutterTest, TooShortARangeWritesNothingAndSaysWhy)
 {
+    // 60 ms is a frame or two: a file no reader opens, refused with its reason.
     std::string target = out_.File("e.mp3");
-    EXPECT_FALSE(Cut(target, "00:10.000", "00:10.001"));
-    EXPECT_FALSE(fs::exists(target));
+    for (const char* end : {"00:10.001", "00:10.060"}) {
+        try {
+            Cut(target, "00:10.000", end);
+            ADD_FAILURE() << end << ": no reason given";
+        } catch (const CorvellaError& error) {
+            EXPECT_STREQ(error.what(), kSectionTooShort) << end;
+        }
+        EXPECT_FALSE(fs::exists(target)) << end;
+    }
 }
 
 TEST_F(SectionCutterTest, NonNumericTimeIsAConversionErrorAndWritesNothing)

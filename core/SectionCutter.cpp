@@ -714,9 +714,11 @@ bool TSectionCutter::CutOrHandOver(const CutRequest& request)
         startSample = MillisecondsToSamples(startMs, first.SampleRate());
         endSample = MillisecondsToSamples(endMs, first.SampleRate());
     }
-    // Decoders honour a LAME delay and padding on Layer III only; other
-    // layers are cut on frame boundaries either way.
-    const bool gapless = request.Gapless && first.IsLayer3();
+    bool sourceVariable = span.SourceHeader && span.SourceHeader->Fields.VariableBitRate;
+    std::optional<FrameHeader> headerFrameHeader = HeaderFrameHeader(first, !sourceVariable);
+    // Decoders honour a LAME delay and padding on Layer III only, and only
+    // from a header frame: other parts are cut on frame boundaries.
+    const bool gapless = request.Gapless && first.IsLayer3() && headerFrameHeader.has_value();
     PartPlan plan = PlanPart(timing, first, startSample, endSample, toAudioEnd, gapless);
     // Fewer than two frames left behind an equal part would make a last
     // part too short to write and lose them: they go into this part.
@@ -780,8 +782,6 @@ bool TSectionCutter::CutOrHandOver(const CutRequest& request)
         return false;
 
     int64_t delay = plan.Delay;
-    bool sourceVariable = span.SourceHeader && span.SourceHeader->Fields.VariableBitRate;
-    std::optional<FrameHeader> headerFrameHeader = HeaderFrameHeader(first, !sourceVariable);
     int64_t headerLength = headerFrameHeader ? static_cast<int64_t>(headerFrameHeader->Length()) : 0;
 
     auto part = std::make_unique<PendingFile>(request.Target);

@@ -591,6 +591,10 @@ TEST_F(DecodedPartsTest, LowRateAndProtectedSourcesGivePartsThatMeasureTheirLeng
         {"mpeg1-mono-48.mp3", "--resample 44.1 -m m -b 48", 44100, 1, 1152},
         {"mpeg2-mono-48.mp3", "--resample 22.05 -m m -b 48", 22050, 1, 576},
         {"mpeg2-stereo-32.mp3", "--resample 22.05 -b 32", 22050, 2, 576},
+        // Too low a rate for any header frame: parts of whole frames, gapless
+        // or not (in 2, as the MPEG analysis reads no file under 3458 bytes
+        // without one).
+        {"mpeg2-mono-16.mp3", "--resample 22.05 -m m -b 16", 22050, 1, 576, 2},
         {"protected.mp3", "-p -b 128", 44100, 2, 1152},
         // In 3, so that no part starts with the second file's header frame.
         {"joined.mp3", "", 44100, 2, 1152, 3},
@@ -616,15 +620,18 @@ TEST_F(DecodedPartsTest, LowRateAndProtectedSourcesGivePartsThatMeasureTheirLeng
                 auto audio = AudioOf(ReadBytes(part));
                 EXPECT_FALSE(HasId3v1(ReadBytes(part))) << name;
                 PartHeaderFrame header = ReadPartHeaderFrame(audio);
-                ASSERT_FALSE(header.Id.empty()) << name;
-                EXPECT_TRUE(header.CrcRight) << name;
+                const bool withHeader = source.Name != "mpeg2-mono-16.mp3";
+                ASSERT_EQ(header.Id.empty(), !withHeader) << name;
+                EXPECT_EQ(header.CrcRight, withHeader) << name;
                 size_t headerLength = MpegFrameLength(audio.data());
-                EXPECT_EQ(header.MusicCrc, ReflectedCrc16(&audio[headerLength], audio.size() - headerLength)) << name;
+                if (withHeader) {
+                    EXPECT_EQ(header.MusicCrc, ReflectedCrc16(&audio[headerLength], audio.size() - headerLength)) << name;
+                }
                 decoded.push_back(DecodeWith("ffmpeg", part));
                 // Every reader's length lies within a frame of the part's
                 // decoded samples and the delay and padding dropped of them.
                 double samples = static_cast<double>(decoded.back().size() / static_cast<size_t>(source.Channels))
-                    + header.Delay + std::max(header.Padding, 529);
+                    + (withHeader ? header.Delay + std::max(header.Padding, 529) : 0);
                 double frame = source.SamplesPerFrame;
                 auto probed = testsupport::Run("ffprobe -v error -show_entries format=duration -of csv=p=0 " + Quote(part));
                 EXPECT_NEAR(std::stod(probed.output) * source.SampleRate, samples, frame) << name << " by ffprobe";
@@ -654,7 +661,10 @@ TEST_F(DecodedPartsTest, LowRateAndProtectedSourcesGivePartsThatMeasureTheirLeng
                 auto whole = DecodeWith(decoder, file);
                 ASSERT_FALSE(whole.empty()) << source.Name;
                 EXPECT_EQ(joined.size(), whole.size()) << source.Name << " by " << decoder;
-                EXPECT_TRUE(joined == whole) << source.Name << " by " << decoder;
+                // Whole frames lose their reservoir at the joins.
+                if (source.Name != "mpeg2-mono-16.mp3") {
+                    EXPECT_TRUE(joined == whole) << source.Name << " by " << decoder;
+                }
             }
         }
     }

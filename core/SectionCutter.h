@@ -12,7 +12,9 @@
 //
 // Every part starts with a header frame of its own ("Xing" or "Info", with
 // a LAME extension; see FrameModel.h) written last, in place, once the
-// part's frames are known; the source's header frame goes into no part.
+// part's frames are known; the source's header frame goes into no part. A
+// constant rate too low for any (see HeaderFrameHeader) gives parts
+// without one, cut on frame boundaries even when Gapless asks otherwise.
 // Without Gapless a part holds whole frames from the frame boundary
 // nearest its start to the one nearest its end. With it, a part starts
 // with the frames whose output overlaps its first sample's frame and,

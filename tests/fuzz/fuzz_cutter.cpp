@@ -180,9 +180,10 @@ int64_t CheckPart(const Bytes& part, const PartTags* tags, const Bytes& source, 
                        + std::to_string(endByte));
         return startByte;
     }
-    // Only a constant rate too low to hold a header frame gets none.
-    auto firstHeader = body.size() >= 4 ? FrameHeader::Parse(body.data()) : std::nullopt;
-    FUZZ_CHECK(firstHeader && !HeaderFrameHeader(*firstHeader, true),
+    // Only a stream whose first frame's constant rate is too low to hold a
+    // header frame gives parts none.
+    auto streamHeader = frames.Starts.empty() ? std::nullopt : FrameHeader::Parse(source.data() + frames.Starts.front());
+    FUZZ_CHECK(streamHeader && !HeaderFrameHeader(*streamHeader, true),
                what + ": the part does not start with a header frame");
     if (gapless)
         return -1;

@@ -8,9 +8,52 @@
 namespace {
 
 constexpr size_t kXingFieldsLength = 120;  // id, flags, frames, bytes, TOC, quality
+constexpr size_t kTocLength = 100;
 constexpr size_t kLameLength = 36;         // up to and with the CRC
 constexpr size_t kLameCrcOffset = 34;
-constexpr uint32_t kAllXingFields = 0x0F;
+constexpr size_t kLameMusicCrcOffset = 32;
+constexpr uint32_t kFramesField = 1;
+constexpr uint32_t kBytesField = 2;
+constexpr uint32_t kTocField = 4;
+constexpr uint32_t kQualityField = 8;
+constexpr uint32_t kAllXingFields = kFramesField | kBytesField | kTocField | kQualityField;
+
+// Bytes from the header's start to the end of the LAME extension's CRC.
+size_t HeaderFrameNeed(const FrameHeader& header, bool withToc)
+{
+    return header.XingOffset() + kXingFieldsLength - (withToc ? 0 : kTocLength) + kLameLength;
+}
+
+// Where the LAME extension starts in a header frame whose Xing flags are
+// flags: behind the fields present, as decoders look for it.
+size_t LameOffset(const FrameHeader& header, uint32_t flags)
+{
+    size_t at = header.XingOffset() + 8;
+    if (flags & kFramesField)
+        at += 4;
+    if (flags & kBytesField)
+        at += 4;
+    if (flags & kTocField)
+        at += kTocLength;
+    if (flags & kQualityField)
+        at += 4;
+    return at;
+}
+
+const std::array<uint16_t, 256>& CrcTable()
+{
+    static const std::array<uint16_t, 256> table = [] {
+        std::array<uint16_t, 256> entries{};
+        for (uint32_t byte = 0; byte < 256; ++byte) {
+            uint16_t crc = static_cast<uint16_t>(byte);
+            for (int bit = 0; bit < 8; ++bit)
+                crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
+            entries[byte] = crc;
+        }
+        return entries;
+    }();
+    return table;
+}
 
 MPEGFrame AsMpegFrame(const FrameHeader& header)
 {
@@ -121,38 +164,47 @@ int MainDataBegin(const uint8_t* frame, size_t available, const FrameHeader& hea
 
 uint16_t LameTagCrc(const uint8_t* bytes, size_t count, uint16_t crc)
 {
-    for (size_t i = 0; i < count; ++i) {
-        crc ^= bytes[i];
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
-    }
+    const auto& table = CrcTable();
+    for (size_t i = 0; i < count; ++i)
+        crc = static_cast<uint16_t>((crc >> 8) ^ table[(crc ^ bytes[i]) & 0xFF]);
     return crc;
 }
 
 std::optional<FrameHeader> HeaderFrameHeader(const FrameHeader& like, bool constantBitRate)
 {
-    size_t need = like.XingOffset() + kXingFieldsLength + kLameLength;
+    if (!constantBitRate)
+        return SmallestHolding(like, HeaderFrameNeed(like, true));
+    // As the encoder does: readers that take a constant rate from the
+    // first frame must find the stream's own there. A TOC is of no use to
+    // a constant rate, so it gives way where the frame is too small.
     FrameHeader own = like.WithBitRateIndex(like.BitRateIndex);
-    if (constantBitRate && own.Length() >= need)
+    if (own.Length() >= HeaderFrameNeed(own, false))
         return own;
-    return SmallestHolding(like, need);
+    return std::nullopt;
 }
 
 std::vector<uint8_t> RenderHeaderFrame(const FrameHeader& header, const HeaderFrameFields& fields)
 {
     std::vector<uint8_t> frame(header.Length(), 0);
-    size_t xing = header.XingOffset();
-    if (frame.size() < xing + kXingFieldsLength + kLameLength)
+    bool withToc = frame.size() >= HeaderFrameNeed(header, true);
+    if (!withToc && frame.size() < HeaderFrameNeed(header, false))
         return {};
+    const uint32_t flags = withToc ? kAllXingFields : kAllXingFields & ~kTocField;
+    size_t xing = header.XingOffset();
     std::memcpy(frame.data(), header.Bytes.data(), 4);
     std::memcpy(frame.data() + xing, fields.VariableBitRate ? "Xing" : "Info", 4);
-    PutBigEndian(&frame[xing + 4], kAllXingFields, 4);
+    PutBigEndian(&frame[xing + 4], flags, 4);
     PutBigEndian(&frame[xing + 8], fields.Frames, 4);
     PutBigEndian(&frame[xing + 12], fields.Bytes, 4);
-    std::copy(fields.Toc.begin(), fields.Toc.end(), frame.begin() + static_cast<std::ptrdiff_t>(xing + 16));
-    PutBigEndian(&frame[xing + 116], fields.Quality, 4);
+    size_t at = xing + 16;
+    if (withToc) {
+        std::copy(fields.Toc.begin(), fields.Toc.end(), frame.begin() + static_cast<std::ptrdiff_t>(at));
+        at += kTocLength;
+    }
+    PutBigEndian(&frame[at], fields.Quality, 4);
 
-    uint8_t* lame = &frame[xing + kXingFieldsLength];
+    const size_t lameAt = LameOffset(header, flags);
+    uint8_t* lame = &frame[lameAt];
     std::memcpy(lame, fields.Encoder.data(), 9);
     lame[9] = fields.RevisionAndMethod;
     lame[10] = fields.Lowpass;
@@ -168,10 +220,23 @@ std::vector<uint8_t> RenderHeaderFrame(const FrameHeader& header, const HeaderFr
     lame[24] = fields.Misc;
     PutBigEndian(&lame[26], fields.Preset, 2);
     PutBigEndian(&lame[28], fields.Bytes, 4);
-    PutBigEndian(&lame[32], fields.MusicCrc, 2);
-    size_t crcAt = xing + kXingFieldsLength + kLameCrcOffset;
+    PutBigEndian(&lame[kLameMusicCrcOffset], fields.MusicCrc, 2);
+    size_t crcAt = lameAt + kLameCrcOffset;
     PutBigEndian(&frame[crcAt], LameTagCrc(frame.data(), crcAt), 2);
     return frame;
+}
+
+bool PutMusicCrc(std::vector<uint8_t>& frame, uint16_t musicCrc)
+{
+    auto info = ReadHeaderFrame(frame.data(), frame.size());
+    if (!info || !info->HasLame)
+        return false;
+    auto header = FrameHeader::Parse(frame.data());
+    const size_t lameAt = LameOffset(*header, GetBigEndian(&frame[header->XingOffset() + 4], 4));
+    PutBigEndian(&frame[lameAt + kLameMusicCrcOffset], musicCrc, 2);
+    size_t crcAt = lameAt + kLameCrcOffset;
+    PutBigEndian(&frame[crcAt], LameTagCrc(frame.data(), crcAt), 2);
+    return true;
 }
 
 std::optional<HeaderFrameInfo> ReadHeaderFrame(const uint8_t* frame, size_t available)
@@ -181,7 +246,9 @@ std::optional<HeaderFrameInfo> ReadHeaderFrame(const uint8_t* frame, size_t avai
     auto header = FrameHeader::Parse(frame);
     if (!header)
         return std::nullopt;
-    size_t xing = header->XingOffset() + (header->Protected ? 2 : 0);
+    // Where an unprotected frame has it, CRC or not: so the encoder writes
+    // it (lame -p), and so decoders look for it.
+    size_t xing = header->XingOffset();
     if (available < xing + 8)
         return std::nullopt;
     bool isXing = std::memcmp(frame + xing, "Xing", 4) == 0;
@@ -200,14 +267,13 @@ std::optional<HeaderFrameInfo> ReadHeaderFrame(const uint8_t* frame, size_t avai
         at += width;
         return true;
     };
-    info.HasFrames = take(1, 4, [&](const uint8_t* p) { info.Fields.Frames = GetBigEndian(p, 4); });
-    info.HasBytes = take(2, 4, [&](const uint8_t* p) { info.Fields.Bytes = GetBigEndian(p, 4); });
-    info.HasToc = take(4, 100, [&](const uint8_t* p) { std::copy(p, p + 100, info.Fields.Toc.begin()); });
-    take(8, 4, [&](const uint8_t* p) { info.Fields.Quality = GetBigEndian(p, 4); });
-    // The extension follows the quality field; LAME always writes all four
-    // fields before it, so its place is fixed.
-    size_t lameAt = xing + kXingFieldsLength;
-    if (flags == kAllXingFields && available >= lameAt + kLameLength) {
+    info.HasFrames = take(kFramesField, 4, [&](const uint8_t* p) { info.Fields.Frames = GetBigEndian(p, 4); });
+    info.HasBytes = take(kBytesField, 4, [&](const uint8_t* p) { info.Fields.Bytes = GetBigEndian(p, 4); });
+    info.HasToc = take(kTocField, kTocLength, [&](const uint8_t* p) { std::copy(p, p + kTocLength, info.Fields.Toc.begin()); });
+    take(kQualityField, 4, [&](const uint8_t* p) { info.Fields.Quality = GetBigEndian(p, 4); });
+    // The extension follows the fields present, where decoders look for it.
+    size_t lameAt = LameOffset(*header, flags);
+    if (at == lameAt && available >= lameAt + kLameLength) {
         const uint8_t* lame = frame + lameAt;
         uint16_t stored = static_cast<uint16_t>(GetBigEndian(lame + kLameCrcOffset, 2));
         info.HasLame = LameTagCrc(frame, lameAt + kLameCrcOffset) == stored;

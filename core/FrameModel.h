@@ -9,8 +9,12 @@
 // they read LAME's own: the frame count holds the audio frames after the
 // header frame, the byte count the whole stream from the header frame on,
 // and the TOC entry i is 256 x (offset of the frame at i% of the frames) /
-// byte count. The LAME extension's CRC-16 (polynomial 0x8005, reflected,
-// starting at 0) covers the frame from its first byte up to the CRC itself.
+// byte count. The TOC is left out of a constant-rate frame too small to
+// hold it, and the extension then follows the quality field, as decoders
+// expect. The LAME extension's CRC-16 (polynomial 0x8005, reflected,
+// starting at 0) covers the frame from its first byte up to the CRC itself;
+// its music CRC, the same CRC over the audio frames behind the header
+// frame, is put in once they are written (PutMusicCrc).
 //
 // Decoders that honour the extension (ffmpeg, mpg123) drop delay + 529
 // samples at the start and keep frames x samples - padding + 529 samples in
@@ -94,12 +98,17 @@ struct HeaderFrameFields {
 // The frame that carries a Xing header and its LAME extension: the
 // stream's version, layer, rate and mode at the smallest bit rate whose
 // frame holds them, or, for a constant bit rate, at the stream's own rate
-// when that holds them (readers that take a constant rate from the first
-// frame then get the right one); nullopt when no rate holds them.
+// (readers that take a constant rate from the first frame then get the
+// right one), which must hold them without the TOC at least; nullopt when
+// no rate holds them.
 std::optional<FrameHeader> HeaderFrameHeader(const FrameHeader& like, bool constantBitRate);
 // The whole header frame (header.Length() bytes) with the fields and the
-// extension's CRC.
+// extension's CRC; without the TOC when the frame is too small for it, and
+// empty when it is too small even then.
 std::vector<uint8_t> RenderHeaderFrame(const FrameHeader& header, const HeaderFrameFields& fields);
+// Puts the music CRC into a rendered header frame and renews the
+// extension's CRC; false when the frame has no LAME extension.
+bool PutMusicCrc(std::vector<uint8_t>& frame, uint16_t musicCrc);
 
 // What a Xing or Info header frame says; nullopt when the frame holds none.
 struct HeaderFrameInfo {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "analysis/BinaryFile.h"
+#include "analysis/ByteReader.h"
 #include "analysis/Errors.h"
 #include "analysis/ID3v1.h"
 #include "analysis/ID3v2.h"
@@ -159,7 +160,9 @@ void CopyRange(BinaryFile& source, BinaryFile& target, const std::string& target
 }
 
 // What is left of a part once its frames are known and its front is
-// written: the audio, the ID3v1 tag behind it and the header frame.
+// written: the audio, the ID3v1 tag behind it and the header frame, whose
+// music CRC goes on from LeadingCrc (that of the frames written in front of
+// the source's) over the audio.
 struct PartCopy {
     std::string Target;
     int64_t StartByte = 0;
@@ -167,7 +170,24 @@ struct PartCopy {
     std::vector<uint8_t> ID3v1;
     int64_t HeaderAt = 0;
     std::vector<uint8_t> HeaderFrame;
+    uint16_t LeadingCrc = 0;
 };
+
+// The LAME CRC-16 of count bytes of source from position on, going on from crc.
+uint16_t CrcOfRange(BinaryFile& source, int64_t position, int64_t count, uint16_t crc)
+{
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::clamp<int64_t>(count, 0, 1 << 20)));
+    if (count > 0 && !source.Seek(position))
+        throw StreamReadError();
+    for (int64_t left = count; left > 0;) {
+        size_t chunk = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(buffer.size())));
+        if (!source.ReadExact(buffer.data(), chunk))
+            throw StreamReadError();
+        crc = LameTagCrc(buffer.data(), chunk, crc);
+        left -= static_cast<int64_t>(chunk);
+    }
+    return crc;
+}
 
 // Writes the rest of a part and puts it in place when mayCommit, asked
 // last, agrees. False when it does not, or when the target exists and may
@@ -177,8 +197,11 @@ bool CopyAndCommit(PendingFile& part, BinaryFile& source, const PartCopy& copy, 
 {
     CopyRange(source, part.File(), copy.Target, copy.StartByte, copy.EndByte - copy.StartByte);
     part.Write(copy.ID3v1.data(), copy.ID3v1.size());
-    if (!copy.HeaderFrame.empty())
-        part.WriteAt(copy.HeaderAt, copy.HeaderFrame.data(), copy.HeaderFrame.size());
+    if (!copy.HeaderFrame.empty()) {
+        std::vector<uint8_t> headerFrame = copy.HeaderFrame;
+        PutMusicCrc(headerFrame, CrcOfRange(source, copy.StartByte, copy.EndByte - copy.StartByte, copy.LeadingCrc));
+        part.WriteAt(copy.HeaderAt, headerFrame.data(), headerFrame.size());
+    }
     if (mayCommit && !mayCommit())
         return false;
     return part.CommitAs(copy.Target, replace);
@@ -201,8 +224,7 @@ int64_t LeadingTagSize(BinaryFile& file, int64_t fileSize)
         return 0;
     if (header[0] != 'I' || header[1] != 'D' || header[2] != '3')
         return 0;
-    int64_t size = 10 + (int64_t(header[6] & 0x7F) << 21 | int64_t(header[7] & 0x7F) << 14
-                         | int64_t(header[8] & 0x7F) << 7 | int64_t(header[9] & 0x7F));
+    int64_t size = ID3v2TagLength(header + 6);
     return size <= fileSize ? size : 0;
 }
 
@@ -251,6 +273,10 @@ struct PartPlan {
     int64_t FirstFrame = 0;
     int64_t EndFrame = -1;       // first frame after the part; -1: the audio end
     bool WantReservoir = false;  // a reservoir frame goes before FirstFrame
+    // Frames of silence in front of the stream's first frame, for a start
+    // too close to it for the delay to reach back to (a source without a
+    // LAME extension, whose decoders drop nothing).
+    int64_t SilentFrames = 0;
     int64_t Delay = 0;           // LAME delay, counted from FirstFrame
     int64_t Padding = 0;
 };
@@ -273,7 +299,7 @@ PartPlan PlanPart(const SourceTiming& timing, const FrameHeader& first, int64_t 
     const int64_t rawStart = startSample + timing.Skip;
     const int64_t rawEnd = endSample + timing.Skip;
     PartPlan plan;
-    if (startSample == 0) {
+    if (startSample == 0 && !(gapless && rawStart < kDecoderDelay)) {
         plan.Delay = timing.Skip - kDecoderDelay;
     } else if (!gapless) {
         plan.FirstFrame = NearestBoundary(rawStart, samplesPerFrame);
@@ -312,6 +338,14 @@ PartPlan PlanPart(const SourceTiming& timing, const FrameHeader& first, int64_t 
         plan.WantReservoir = plan.FirstFrame > 0 && first.IsLayer3();
         int64_t outputStart = plan.FirstFrame - (plan.WantReservoir ? 1 : 0);
         plan.Delay = rawStart - kDecoderDelay - outputStart * samplesPerFrame;
+        if (plan.Delay < 0) {
+            // Decoders drop 529 samples more than the delay: silence in
+            // front gives them those, as many frames as keep mpg123's turns
+            // lined up. Silence leaves the decoder as it starts, so the
+            // source's frames then decode as they do from its start.
+            plan.SilentFrames = period;
+            plan.Delay += period * samplesPerFrame;
+        }
     }
     if (toAudioEnd) {
         plan.Padding = timing.HasLame ? timing.Padding : 0;
@@ -356,12 +390,14 @@ std::vector<uint8_t> ReservoirFrameBefore(TFrameWalker& walker, int64_t index, i
     return RenderReservoirFrame(like, reservoir);
 }
 
-// Where a part's bytes lie: its header frame, the reservoir frame, and
-// the source's frames [StartByte, EndByte), the frames FirstFrame on.
+// Where a part's bytes lie: its header frame, the frames put in front of
+// the source's (a reservoir frame, or silence), and the source's frames
+// [StartByte, EndByte), the frames FirstFrame on.
 struct PartLayout {
     int64_t HeaderLength = 0;
-    int64_t ReservoirLength = 0;
-    bool ReservoirRateDiffers = false;  // the reservoir frame has a rate of its own
+    int64_t LeadingLength = 0;
+    int64_t LeadingFrames = 0;
+    bool LeadingRateDiffers = false;  // the frames in front have a rate of their own
     int64_t FirstFrame = 0;
     int64_t AudioFrames = 0;
     int64_t StartByte = 0;
@@ -369,10 +405,12 @@ struct PartLayout {
 };
 
 // Where the frames at each hundredth of a part lie, and their rate
-// indices; -1 for the part's reservoir frame.
+// indices; -1 for the frames put in front of the source's, which are
+// LeadingIndex frames into them.
 struct TocSamples {
     std::array<int64_t, 100> Positions{};
     std::array<uint8_t, 100> Rates{};
+    std::array<int64_t, 100> LeadingIndex{};
 };
 
 // Moves walker to the frame of the given index and returns its start (the
@@ -389,18 +427,19 @@ int64_t SeekFrame(TFrameWalker& walker, TFrameIndex* index, int64_t frame)
     return walker.AdvanceToFrame(frame);
 }
 
-// Walks to the frames at each hundredth of a part of frames frames (its
-// reservoir frame, if any, counted first) that starts at firstFrame.
-TocSamples SampleToc(TFrameWalker& walker, TFrameIndex* index, int64_t firstFrame, int64_t frames, bool reservoir)
+// Walks to the frames at each hundredth of a part of frames frames (the
+// leading frames put in front, if any, counted first) that starts at firstFrame.
+TocSamples SampleToc(TFrameWalker& walker, TFrameIndex* index, int64_t firstFrame, int64_t frames, int64_t leading)
 {
     TocSamples samples;
     for (size_t i = 0; i < 100; ++i) {
         int64_t q = static_cast<int64_t>(static_cast<__int128>(i) * frames / 100);
-        if (reservoir && q == 0) {
+        if (q < leading) {
             samples.Positions[i] = -1;
+            samples.LeadingIndex[i] = q;
             continue;
         }
-        int64_t position = SeekFrame(walker, index, firstFrame + q - (reservoir ? 1 : 0));
+        int64_t position = SeekFrame(walker, index, firstFrame + q - leading);
         size_t available = 0;
         const uint8_t* header = walker.Bytes(position, 4, available);
         samples.Positions[i] = position;
@@ -427,23 +466,31 @@ HeaderFrameFields HeaderFieldsFor(const AudioSpan& span, const PartLayout& layou
     }
     if (source)
         fields.Quality = source->Fields.Quality;
-    bool reservoir = layout.ReservoirLength > 0;
-    int64_t frames = layout.AudioFrames + (reservoir ? 1 : 0);
-    int64_t bytes = layout.HeaderLength + layout.ReservoirLength + layout.EndByte - layout.StartByte;
+    int64_t frames = layout.AudioFrames + layout.LeadingFrames;
+    int64_t bytes = layout.HeaderLength + layout.LeadingLength + layout.EndByte - layout.StartByte;
     fields.Frames = static_cast<uint32_t>(std::min<int64_t>(frames, UINT32_MAX));
     fields.Bytes = static_cast<uint32_t>(std::min<int64_t>(bytes, UINT32_MAX));
-    fields.VariableBitRate = (source && source->Fields.VariableBitRate) || layout.ReservoirRateDiffers;
+    fields.VariableBitRate = (source && source->Fields.VariableBitRate) || layout.LeadingRateDiffers;
     std::optional<uint8_t> firstRate;
     for (size_t i = 0; i < 100; ++i) {
         int64_t offset = layout.HeaderLength;
-        if (toc.Positions[i] >= 0) {
-            offset += layout.ReservoirLength + toc.Positions[i] - layout.StartByte;
+        if (toc.Positions[i] < 0 && layout.LeadingFrames > 0) {
+            offset += layout.LeadingLength * toc.LeadingIndex[i] / layout.LeadingFrames;
+        } else {
+            offset += layout.LeadingLength + toc.Positions[i] - layout.StartByte;
             if (!source && firstRate && *firstRate != toc.Rates[i])
                 fields.VariableBitRate = true;
             firstRate = firstRate.value_or(toc.Rates[i]);
         }
         fields.Toc[i] = static_cast<uint8_t>(std::min<int64_t>(bytes > 0 ? 256 * offset / bytes : 0, 255));
     }
+    // A "Xing" frame whose extension names a constant-rate method (1, or 8
+    // for two passes) is taken by mediainfo as having no length at all; a
+    // part of a constant-rate source whose frames in front have a rate of
+    // their own then names none (0, unknown).
+    const uint8_t method = fields.RevisionAndMethod & 0x0F;
+    if (fields.VariableBitRate && (method == 1 || method == 8))
+        fields.RevisionAndMethod &= 0xF0;
     return fields;
 }
 
@@ -466,8 +513,13 @@ PartTags RenderPartTags(const TID3v1& id3v1, const TID3v2& id3v2)
 {
     PartTags tags;
     tags.ID3v2 = id3v2.RenderTag();
-    auto id3v1Bytes = id3v1.RenderTag();
-    tags.ID3v1.assign(id3v1Bytes.begin(), id3v1Bytes.end());
+    // Decoders count an ID3v1 tag they do not expect as stream bytes, and
+    // then mistrust a short part's frame count: a source without one gives
+    // parts without one.
+    if (id3v1.Exists()) {
+        auto id3v1Bytes = id3v1.RenderTag();
+        tags.ID3v1.assign(id3v1Bytes.begin(), id3v1Bytes.end());
+    }
     return tags;
 }
 
@@ -662,9 +714,11 @@ bool TSectionCutter::CutOrHandOver(const CutRequest& request)
         startSample = MillisecondsToSamples(startMs, first.SampleRate());
         endSample = MillisecondsToSamples(endMs, first.SampleRate());
     }
-    // Decoders honour a LAME delay and padding on Layer III only; other
-    // layers are cut on frame boundaries either way.
-    const bool gapless = request.Gapless && first.IsLayer3();
+    bool sourceVariable = span.SourceHeader && span.SourceHeader->Fields.VariableBitRate;
+    std::optional<FrameHeader> headerFrameHeader = HeaderFrameHeader(first, !sourceVariable);
+    // Decoders honour a LAME delay and padding on Layer III only, and only
+    // from a header frame: other parts are cut on frame boundaries.
+    const bool gapless = request.Gapless && first.IsLayer3() && headerFrameHeader.has_value();
     PartPlan plan = PlanPart(timing, first, startSample, endSample, toAudioEnd, gapless);
     // Fewer than two frames left behind an equal part would make a last
     // part too short to write and lose them: they go into this part.
@@ -681,18 +735,25 @@ bool TSectionCutter::CutOrHandOver(const CutRequest& request)
         walker.ResumeAt(span.TimeZero, 0);
     SeekFrame(walker, index, walkFrom);
     int64_t startByte = walker.AdvanceToFrame(plan.FirstFrame);
-    std::vector<uint8_t> reservoirFrame;
+    // The frames in front of the source's: the reservoir frame, or silence.
+    std::vector<uint8_t> leading;
+    int64_t leadingFrames = 0;
     if (walker.FrameIndex() == plan.FirstFrame && plan.WantReservoir)
-        reservoirFrame = ReservoirFrameBefore(walker, plan.FirstFrame, startByte, first);
-    if (plan.WantReservoir && reservoirFrame.empty())
-        reservoirFrame = RenderReservoirFrame(first, {});  // keeps the delay's count of frames
+        leading = ReservoirFrameBefore(walker, plan.FirstFrame, startByte, first);
+    if (plan.WantReservoir && leading.empty())
+        leading = RenderReservoirFrame(first, {});  // keeps the delay's count of frames
+    if (plan.WantReservoir)
+        leadingFrames = 1;
+    for (; leadingFrames < plan.SilentFrames; ++leadingFrames) {
+        auto silence = RenderReservoirFrame(first, {});
+        leading.insert(leading.end(), silence.begin(), silence.end());
+    }
     // Where the part will end is mostly known before the walk gets there,
     // and then the TOC's frames are found on the way.
     std::optional<int64_t> plannedEnd = plan.EndFrame >= 0 ? std::optional<int64_t>(plan.EndFrame) : memo.Frames;
     std::optional<TocSamples> toc;
     if (plannedEnd && *plannedEnd > plan.FirstFrame && walker.FrameIndex() == plan.FirstFrame)
-        toc = SampleToc(walker, index, plan.FirstFrame, *plannedEnd - plan.FirstFrame + (reservoirFrame.empty() ? 0 : 1),
-                        !reservoirFrame.empty());
+        toc = SampleToc(walker, index, plan.FirstFrame, *plannedEnd - plan.FirstFrame + leadingFrames, leadingFrames);
     if (plan.EndFrame < 0 && index != nullptr)
         SeekFrame(walker, index, index->FrameCount());
     int64_t endByte = plan.EndFrame < 0 ? walker.AdvanceTo(span.AudioEnd) : SeekFrame(walker, index, plan.EndFrame);
@@ -707,6 +768,10 @@ bool TSectionCutter::CutOrHandOver(const CutRequest& request)
         memo.FrameStart = *checkpoint;
     }
     remember();
+    // A file of less than 0.1 s of frames does not open, here or in the
+    // window; a section that short says so instead of being written.
+    if (request.PartCount == 0 && (audioFrames + leadingFrames) * samplesPerFrame * 10 < first.SampleRate())
+        throw CorvellaError(kSectionTooShort);
     // One lone frame is no playable file: decoders look for a second header
     // behind the first before they accept a stream.
     if (audioFrames < 2) {
@@ -717,14 +782,12 @@ bool TSectionCutter::CutOrHandOver(const CutRequest& request)
         return false;
 
     int64_t delay = plan.Delay;
-    bool sourceVariable = span.SourceHeader && span.SourceHeader->Fields.VariableBitRate;
-    std::optional<FrameHeader> headerFrameHeader = HeaderFrameHeader(first, !sourceVariable);
     int64_t headerLength = headerFrameHeader ? static_cast<int64_t>(headerFrameHeader->Length()) : 0;
 
     auto part = std::make_unique<PendingFile>(request.Target);
     const int64_t tagBytes =
         request.Tags ? static_cast<int64_t>(request.Tags->ID3v2.size() + request.Tags->ID3v1.size()) : 0;
-    part->Reserve(tagBytes + headerLength + static_cast<int64_t>(reservoirFrame.size()) + endByte - startByte);
+    part->Reserve(tagBytes + headerLength + static_cast<int64_t>(leading.size()) + endByte - startByte);
     if (request.Tags)
         part->Write(request.Tags->ID3v2.data(), request.Tags->ID3v2.size());
     int64_t headerAt = part->File().Position();
@@ -733,23 +796,23 @@ bool TSectionCutter::CutOrHandOver(const CutRequest& request)
     // The header frame's place, filled in once the part is written.
     std::vector<uint8_t> placeholder(static_cast<size_t>(headerLength), 0);
     part->Write(placeholder.data(), placeholder.size());
-    part->Write(reservoirFrame.data(), reservoirFrame.size());
+    part->Write(leading.data(), leading.size());
 
     // The header frame describes the part's frames, all known by now.
     std::vector<uint8_t> headerFrame;
     if (headerFrameHeader) {
         PartLayout layout;
         layout.HeaderLength = headerLength;
-        layout.ReservoirLength = static_cast<int64_t>(reservoirFrame.size());
-        layout.ReservoirRateDiffers = !reservoirFrame.empty() && (reservoirFrame[2] >> 4) != first.BitRateIndex;
+        layout.LeadingLength = static_cast<int64_t>(leading.size());
+        layout.LeadingFrames = leadingFrames;
+        layout.LeadingRateDiffers = !leading.empty() && (leading[2] >> 4) != first.BitRateIndex;
         layout.FirstFrame = plan.FirstFrame;
         layout.AudioFrames = audioFrames;
         layout.StartByte = startByte;
         layout.EndByte = endByte;
         if (!toc) {
             walker.ResumeAt(startByte, plan.FirstFrame);
-            toc = SampleToc(walker, index, plan.FirstFrame, audioFrames + (reservoirFrame.empty() ? 0 : 1),
-                            !reservoirFrame.empty());
+            toc = SampleToc(walker, index, plan.FirstFrame, audioFrames + leadingFrames, leadingFrames);
         }
         HeaderFrameFields fields = HeaderFieldsFor(span, layout, *toc);
         fields.Delay = static_cast<uint16_t>(std::clamp<int64_t>(delay, 0, kMaxDelayOrPadding));
@@ -766,6 +829,7 @@ bool TSectionCutter::CutOrHandOver(const CutRequest& request)
         copy.ID3v1 = request.Tags->ID3v1;
     copy.HeaderAt = headerAt;
     copy.HeaderFrame = std::move(headerFrame);
+    copy.LeadingCrc = LameTagCrc(leading.data(), leading.size());
     if (request.MayFinishLater && request.Overwrite) {
         if (pending_.size() >= PartsCopiedAtOnce())
             FinishOldestPendingPart();

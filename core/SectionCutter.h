@@ -12,7 +12,9 @@
 //
 // Every part starts with a header frame of its own ("Xing" or "Info", with
 // a LAME extension; see FrameModel.h) written last, in place, once the
-// part's frames are known; the source's header frame goes into no part.
+// part's frames are known; the source's header frame goes into no part. A
+// constant rate too low for any (see HeaderFrameHeader) gives parts
+// without one, cut on frame boundaries even when Gapless asks otherwise.
 // Without Gapless a part holds whole frames from the frame boundary
 // nearest its start to the one nearest its end. With it, a part starts
 // with the frames whose output overlaps its first sample's frame and,
@@ -55,7 +57,8 @@ struct PartTags {
     std::vector<uint8_t> ID3v1;
 };
 
-// The bytes TID3v2::WriteTag and TID3v1::WriteTag would give a file.
+// The bytes TID3v2::WriteTag and TID3v1::WriteTag would give a file; no
+// ID3v1 tag when id3v1 holds none.
 PartTags RenderPartTags(const TID3v1& id3v1, const TID3v2& id3v2);
 
 struct CutRequest {
@@ -100,7 +103,9 @@ public:
     // Throws CorvellaError for a time text that does not convert ("'x' is
     // not a valid integer value"), a source that cannot be opened ("Cannot
     // open file ..."), a target that cannot be created ("Cannot create file
-    // ..."), a short read ("Stream read error") or a failed write.
+    // ..."), a short read ("Stream read error"), a failed write, or a
+    // section (not a part of a split) whose frames would hold less than
+    // 0.1 s, too short a file to be opened (kSectionTooShort).
     bool CutSection(const std::string& source, const std::string& target, const std::string& startText,
                     const std::string& endText, bool overwrite, int64_t offsetMs);
     bool Cut(const CutRequest& request);
@@ -169,6 +174,10 @@ std::optional<bool> HoldsMpegAudio(const std::string& path);
 // Clears a read-only file's protection and deletes it. True when the file
 // existed and was deleted; false when it did not exist or could not go.
 bool ForceDeleteFile(const std::string& path);
+
+// The reason a section too short to be opened is refused.
+inline constexpr const char* kSectionTooShort =
+    "The section is too short: a file must hold at least 0.1 s of audio to be opened.";
 
 // The reason given when a target is refused for not being a regular file.
 inline constexpr const char* kNotARegularFile = "It is a device, a pipe or a folder, not a regular file.";

@@ -194,16 +194,18 @@ inline size_t MpegFrameLength(const uint8_t* header)
                                + ((header[2] >> 1) & 1));
 }
 
-// What a part's header frame says, read by the layout LAME writes, and
-// whether its LAME extension's CRC-16 (0x8005 reflected, over the frame
-// up to the CRC) is right.
+// What a part's header frame says, read by the layout LAME writes (the
+// LAME extension behind the Xing fields its flags name), and whether its
+// LAME extension's CRC-16 (0x8005 reflected, over the frame up to the CRC)
+// is right.
 struct PartHeaderFrame {
     std::string Id;  // "Xing" or "Info"; empty when the first frame is neither
     uint32_t Frames = 0;
     uint32_t Bytes = 0;
-    std::vector<uint8_t> Toc;
+    std::vector<uint8_t> Toc;  // empty without one
     int Delay = 0;
     int Padding = 0;
+    uint16_t MusicCrc = 0;
     bool CrcRight = false;
 };
 
@@ -226,7 +228,7 @@ inline PartHeaderFrame ReadPartHeaderFrame(const std::vector<uint8_t>& audio)
     bool mpeg1 = ((audio[1] >> 3) & 3) == 3;
     bool mono = (audio[3] >> 6) == 3;
     size_t at = mpeg1 ? (mono ? 21 : 36) : (mono ? 13 : 21);
-    if (audio.size() < at + 156)
+    if (audio.size() < at + 56)
         return header;
     auto word = [&](size_t offset) {
         return uint32_t(audio[offset]) << 24 | uint32_t(audio[offset + 1]) << 16 | uint32_t(audio[offset + 2]) << 8
@@ -237,12 +239,20 @@ inline PartHeaderFrame ReadPartHeaderFrame(const std::vector<uint8_t>& audio)
         header.Id.clear();
         return header;
     }
+    const uint32_t flags = word(at + 4);
+    if (flags != 0x0F && flags != 0x0B)
+        return header;
+    const bool toc = flags == 0x0F;
+    size_t lame = at + (toc ? 120 : 20);
+    if (audio.size() < lame + 36)
+        return header;
     header.Frames = word(at + 8);
     header.Bytes = word(at + 12);
-    header.Toc.assign(audio.begin() + static_cast<std::ptrdiff_t>(at + 16), audio.begin() + static_cast<std::ptrdiff_t>(at + 116));
-    size_t lame = at + 120;
+    if (toc)
+        header.Toc.assign(audio.begin() + static_cast<std::ptrdiff_t>(at + 16), audio.begin() + static_cast<std::ptrdiff_t>(at + 116));
     header.Delay = audio[lame + 21] << 4 | audio[lame + 22] >> 4;
     header.Padding = (audio[lame + 22] & 0x0F) << 8 | audio[lame + 23];
+    header.MusicCrc = static_cast<uint16_t>(audio[lame + 32] << 8 | audio[lame + 33]);
     header.CrcRight = ReflectedCrc16(audio.data(), lame + 34) == (audio[lame + 34] << 8 | audio[lame + 35]);
     return header;
 }

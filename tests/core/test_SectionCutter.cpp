@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -172,11 +173,19 @@ TEST_F(SectionCutterTest, OffsetIsLimitedToFiveSecondsEitherWay)
     EXPECT_TRUE(AudioAfterHeaderFrame(cutWith(-5000)) == Expected(5000, 10000));
 }
 
-TEST_F(SectionCutterTest, TooShortARangeWritesNothing)
+TEST_F(SectionCutterTest, TooShortARangeWritesNothingAndSaysWhy)
 {
+    // 60 ms is a frame or two: a file no reader opens, refused with its reason.
     std::string target = out_.File("e.mp3");
-    EXPECT_FALSE(Cut(target, "00:10.000", "00:10.001"));
-    EXPECT_FALSE(fs::exists(target));
+    for (const char* end : {"00:10.001", "00:10.060"}) {
+        try {
+            Cut(target, "00:10.000", end);
+            ADD_FAILURE() << end << ": no reason given";
+        } catch (const CorvellaError& error) {
+            EXPECT_STREQ(error.what(), kSectionTooShort) << end;
+        }
+        EXPECT_FALSE(fs::exists(target)) << end;
+    }
 }
 
 TEST_F(SectionCutterTest, NonNumericTimeIsAConversionErrorAndWritesNothing)
@@ -275,6 +284,48 @@ TEST_F(SectionCutterTest, CutsLongerThanTheReadWindowHoldExactlyTheirFrames)
         int64_t endMs = TimeTextToMilliseconds(end) - 150;
         EXPECT_TRUE(AudioAfterHeaderFrame(ReadBytes(target)) == Expected(startMs, endMs)) << start << "-" << end;
     }
+}
+
+TEST_F(SectionCutterTest, APartCarriedIntoTheNextHoldsTheFramesOfBoth)
+{
+    // A split hands a part too short to write on to the next one as one cut
+    // of both; it must hold exactly what the two would have held.
+    auto part = [&](int32_t first, int32_t last) {
+        CutRequest request;
+        request.Source = source_;
+        request.Target = out_.File("carried" + std::to_string(first) + std::to_string(last) + ".mp3");
+        request.StartText = "00:00.000";
+        request.EndText = "00:30.000";
+        request.Overwrite = true;
+        request.PartCount = 7;
+        request.PartFirst = first;
+        request.PartLast = last;
+        EXPECT_TRUE(cutter_->Cut(request)) << first << "-" << last;
+        return AudioAfterHeaderFrame(ReadBytes(request.Target));
+    };
+    auto expected = part(2, 2);
+    auto third = part(3, 3);
+    expected.insert(expected.end(), third.begin(), third.end());
+    ASSERT_FALSE(third.empty());
+    EXPECT_TRUE(part(2, 3) == expected);
+}
+
+TEST_F(SectionCutterTest, ATagSizeByteWithItsTopBitSetCountsAsTheReadersCountIt)
+{
+    // Size bytes 00 00 83 00: 16768 bytes as the readers take them, 384 with
+    // bit 7 masked off, where two frame headers in the tag's padding would
+    // then pass for the audio's start.
+    std::vector<uint8_t> tagged = {'I', 'D', '3', 3, 0, 0, 0, 0, 0x83, 0};
+    tagged.resize(10 + 16768, 0);
+    for (size_t at : {394, 394 + 417, 394 + 2 * 417})
+        std::copy_n(std::array<uint8_t, 4>{0xFF, 0xFB, 0x90, 0x44}.begin(), 4, tagged.begin() + static_cast<std::ptrdiff_t>(at));
+    tagged.insert(tagged.end(), sourceBytes_.begin() + static_cast<std::ptrdiff_t>(Id3v2Length(sourceBytes_)),
+                  sourceBytes_.end());
+    std::string source = out_.File("oddtag.mp3");
+    WriteBytes(source, tagged);
+    std::string target = out_.File("oddtag-part.mp3");
+    ASSERT_TRUE(cutter_->CutSection(source, target, "00:01.000", "00:03.000", true, -150));
+    EXPECT_TRUE(AudioAfterHeaderFrame(ReadBytes(target)) == Expected(850, 2850));
 }
 
 TEST_F(SectionCutterTest, AChangedSourceIsNeverCutWithWhatTheCutterKnewOfItBefore)
@@ -490,6 +541,7 @@ TEST_F(DecodedPartsTest, EveryPartsHeaderFrameDescribesThePartAndPlayersReportIt
                 EXPECT_TRUE(variable || !fixture.Variable) << name;
                 EXPECT_EQ(header.Frames, starts.size() - 1) << name;
                 EXPECT_EQ(header.Bytes, audio.size()) << name;
+                EXPECT_EQ(header.MusicCrc, ReflectedCrc16(&audio[starts[1]], audio.size() - starts[1])) << name;
                 ASSERT_EQ(header.Toc.size(), 100u);
                 for (size_t i = 0; i < 100; ++i) {
                     size_t frame = 1 + i * header.Frames / 100;
@@ -520,31 +572,139 @@ TEST_F(DecodedPartsTest, EveryPartsHeaderFrameDescribesThePartAndPlayersReportIt
     }
 }
 
-TEST_F(DecodedPartsTest, SectionsLandAtTheAskedTime)
+TEST_F(DecodedPartsTest, LowRateAndProtectedSourcesGivePartsThatMeasureTheirLengthAndJoinToTheSource)
 {
-    // "00:01.300"-"00:03.100" less the cutter's 150 ms: the quiet-to-loud
-    // change lies inside.
-    for (const EncodedFixture& fixture : EncodedFixtures()) {
-        auto source = DecodeWith("ffmpeg", Fixture(fixture.Name));
-        const int64_t start = int64_t(1150) * fixture.SampleRate / 1000;
-        const int64_t end = int64_t(2950) * fixture.SampleRate / 1000;
+    if (!HaveTool("mediainfo"))
+        GTEST_SKIP() << "mediainfo is not installed";
+    struct Source {
+        std::string Name;
+        std::string LameOptions;  // empty: the cbr fixture, twice in a row
+        int SampleRate;
+        int Channels;
+        int SamplesPerFrame;
+        int Parts = 4;
+    };
+    // Rates too low for lame's own header frame, and a CRC-protected file
+    // whose header frame lies where an unprotected one has it.
+    const std::vector<Source> sources = {
+        {"mpeg1-stereo-32.mp3", "--resample 32 -b 32", 32000, 2, 1152},
+        {"mpeg1-mono-48.mp3", "--resample 44.1 -m m -b 48", 44100, 1, 1152},
+        {"mpeg2-mono-48.mp3", "--resample 22.05 -m m -b 48", 22050, 1, 576},
+        {"mpeg2-stereo-32.mp3", "--resample 22.05 -b 32", 22050, 2, 576},
+        // Too low a rate for any header frame: parts of whole frames, gapless
+        // or not (in 2, as the MPEG analysis reads no file under 3458 bytes
+        // without one).
+        {"mpeg2-mono-16.mp3", "--resample 22.05 -m m -b 16", 22050, 1, 576, 2},
+        {"protected.mp3", "-p -b 128", 44100, 2, 1152},
+        // In 3, so that no part starts with the second file's header frame.
+        {"joined.mp3", "", 44100, 2, 1152, 3},
+    };
+    for (const Source& source : sources) {
+        const std::string file = Fixture(source.Name);
+        if (source.LameOptions.empty()) {
+            // Two files joined: the first one's header frame counts only its own frames.
+            auto bytes = ReadBytes(Fixture("cbr.mp3"));
+            bytes.insert(bytes.end(), bytes.begin(), bytes.end());
+            WriteBytes(file, bytes);
+        } else {
+            ASSERT_EQ(testsupport::Run("lame --quiet " + source.LameOptions + " " + Quote(Fixture("mix.wav")) + " "
+                                       + Quote(file)).exitCode, 0);
+        }
+        EncodedFixture fixture{source.Name, source.SampleRate, source.Channels, source.SamplesPerFrame, true, false};
         for (bool gapless : {false, true}) {
             TempDir out;
-            auto part = DecodeWith("ffmpeg", Section(fixture, "00:01.300", "00:03.100", gapless, out));
-            ASSERT_FALSE(part.empty()) << fixture.Name;
-            int64_t length = static_cast<int64_t>(part.size()) / fixture.Channels;
-            int64_t at = FindInSource(source, part, fixture.Channels, start, 3 * fixture.SamplesPerFrame);
-            ASSERT_GE(at, 0) << fixture.Name << (gapless ? " (gapless)" : "") << ": the part is not in the source";
-            if (gapless && fixture.Layer3) {
-                EXPECT_EQ(at, start) << fixture.Name;
-                EXPECT_EQ(length, end - start) << fixture.Name;
-                EXPECT_TRUE(std::equal(part.begin(), part.end(), source.begin() + start * fixture.Channels)) << fixture.Name;
-            } else {
-                // Layer II decoders play the header frame as a frame of silence.
-                at += fixture.Layer3 ? 0 : fixture.SamplesPerFrame;
-                length -= fixture.Layer3 ? 0 : fixture.SamplesPerFrame;
-                EXPECT_NEAR(at, start, fixture.SamplesPerFrame) << fixture.Name;
-                EXPECT_NEAR(at + length, end, fixture.SamplesPerFrame) << fixture.Name;
+            auto parts = Split(fixture, source.Parts, gapless, out);
+            std::vector<std::vector<int16_t>> decoded;
+            for (const auto& part : parts) {
+                std::string name = part + (gapless ? " (gapless)" : "");
+                auto audio = AudioOf(ReadBytes(part));
+                EXPECT_FALSE(HasId3v1(ReadBytes(part))) << name;
+                PartHeaderFrame header = ReadPartHeaderFrame(audio);
+                const bool withHeader = source.Name != "mpeg2-mono-16.mp3";
+                ASSERT_EQ(header.Id.empty(), !withHeader) << name;
+                EXPECT_EQ(header.CrcRight, withHeader) << name;
+                size_t headerLength = MpegFrameLength(audio.data());
+                if (withHeader) {
+                    EXPECT_EQ(header.MusicCrc, ReflectedCrc16(&audio[headerLength], audio.size() - headerLength)) << name;
+                }
+                decoded.push_back(DecodeWith("ffmpeg", part));
+                // Every reader's length lies within a frame of the part's
+                // decoded samples and the delay and padding dropped of them.
+                double samples = static_cast<double>(decoded.back().size() / static_cast<size_t>(source.Channels))
+                    + (withHeader ? header.Delay + std::max(header.Padding, 529) : 0);
+                double frame = source.SamplesPerFrame;
+                auto probed = testsupport::Run("ffprobe -v error -show_entries format=duration -of csv=p=0 " + Quote(part));
+                EXPECT_NEAR(std::stod(probed.output) * source.SampleRate, samples, frame) << name << " by ffprobe";
+                auto described = testsupport::Run("mediainfo --Inform='Audio;%Duration%' " + Quote(part));
+                ASSERT_FALSE(described.output.empty() || described.output[0] == '\n') << name << " by mediainfo";
+                EXPECT_NEAR(std::stod(described.output) / 1000 * source.SampleRate, samples, frame + source.SampleRate / 1000)
+                    << name << " by mediainfo";
+                TMPEGaudio analysis;
+                ASSERT_TRUE(analysis.Analyze(part)) << name;
+                EXPECT_NEAR(analysis.Duration() * source.SampleRate, samples, frame) << name << " by Corvella";
+            }
+            ASSERT_EQ(decoded.size(), static_cast<size_t>(source.Parts)) << source.Name;
+            auto [shortest, longest] = std::minmax_element(decoded.begin(), decoded.end(),
+                                                           [](const auto& a, const auto& b) { return a.size() < b.size(); });
+            EXPECT_LE(longest->size() - shortest->size(), static_cast<size_t>(source.SamplesPerFrame * source.Channels))
+                << source.Name << (gapless ? " (gapless)" : "") << ": equal parts within a frame";
+            if (!gapless || source.LameOptions.empty())
+                continue;
+            // mpg123 decodes the reservoir and overlap frames of a 576-sample
+            // part only when told to decode more than four frames ahead.
+            for (const std::string& decoder : {std::string("ffmpeg"), std::string("mpg123 --preframes 8")}) {
+                std::vector<int16_t> joined;
+                for (const auto& part : parts) {
+                    auto samples = decoder == "ffmpeg" ? decoded[&part - parts.data()] : DecodeWith(decoder, part);
+                    joined.insert(joined.end(), samples.begin(), samples.end());
+                }
+                auto whole = DecodeWith(decoder, file);
+                ASSERT_FALSE(whole.empty()) << source.Name;
+                EXPECT_EQ(joined.size(), whole.size()) << source.Name << " by " << decoder;
+                // Whole frames lose their reservoir at the joins.
+                if (source.Name != "mpeg2-mono-16.mp3") {
+                    EXPECT_TRUE(joined == whole) << source.Name << " by " << decoder;
+                }
+            }
+        }
+    }
+}
+
+TEST_F(DecodedPartsTest, SectionsLandAtTheAskedTime)
+{
+    // Less the cutter's 150 ms: the quiet-to-loud change lies inside the
+    // first; the second starts in the stream's third frame, whose main data
+    // may begin in the second.
+    struct Range {
+        const char* StartText;
+        const char* EndText;
+        int64_t StartMs;
+        int64_t EndMs;
+    };
+    for (const EncodedFixture& fixture : EncodedFixtures()) {
+        auto source = DecodeWith("ffmpeg", Fixture(fixture.Name));
+        for (const Range& range : {Range{"00:01.300", "00:03.100", 1150, 2950}, Range{"00:00.190", "00:01.000", 40, 850}}) {
+            const int64_t start = range.StartMs * fixture.SampleRate / 1000;
+            const int64_t end = range.EndMs * fixture.SampleRate / 1000;
+            for (bool gapless : {false, true}) {
+                TempDir out;
+                std::string name = fixture.Name + " from " + range.StartText + (gapless ? " (gapless)" : "");
+                auto part = DecodeWith("ffmpeg", Section(fixture, range.StartText, range.EndText, gapless, out));
+                ASSERT_FALSE(part.empty()) << name;
+                int64_t length = static_cast<int64_t>(part.size()) / fixture.Channels;
+                int64_t at = FindInSource(source, part, fixture.Channels, start, 3 * fixture.SamplesPerFrame);
+                ASSERT_GE(at, 0) << name << ": the part is not in the source";
+                if (gapless && fixture.Layer3) {
+                    EXPECT_EQ(at, start) << name;
+                    EXPECT_EQ(length, end - start) << name;
+                    EXPECT_TRUE(std::equal(part.begin(), part.end(), source.begin() + start * fixture.Channels)) << name;
+                } else {
+                    // Layer II decoders play the header frame as a frame of silence.
+                    at += fixture.Layer3 ? 0 : fixture.SamplesPerFrame;
+                    length -= fixture.Layer3 ? 0 : fixture.SamplesPerFrame;
+                    EXPECT_NEAR(at, start, fixture.SamplesPerFrame) << name;
+                    EXPECT_NEAR(at + length, end, fixture.SamplesPerFrame) << name;
+                }
             }
         }
     }
@@ -562,12 +722,45 @@ TEST(LameExtension, OurCrcIsTheOneLameWrites)
         ASSERT_TRUE(info) << options;
         EXPECT_TRUE(info->HasLame) << options;
         EXPECT_EQ(info->Fields.Delay, 576) << options;
-        // And a frame rendered from what was read carries lame's own CRC.
         auto header = FrameHeader::Parse(audio.data());
         ASSERT_TRUE(header);
+        // The music CRC: lame's CRC-16 over every byte behind its header frame.
+        EXPECT_EQ(info->Fields.MusicCrc, LameTagCrc(&audio[header->Length()], audio.size() - header->Length())) << options;
+        // And a frame rendered from what was read carries lame's own CRC.
         std::vector<uint8_t> original(audio.begin(), audio.begin() + static_cast<std::ptrdiff_t>(header->Length()));
         EXPECT_TRUE(ReadPartHeaderFrame(original).CrcRight) << options;
         auto rendered = RenderHeaderFrame(*header, info->Fields);
         EXPECT_TRUE(ReadPartHeaderFrame(rendered).CrcRight) << options;
+    }
+}
+
+TEST(LameExtension, WhatIsWrittenReadsBackWithAndWithoutTheToc)
+{
+    // 128 and 32 kbit/s at 48 kHz: a frame that holds the TOC and one that
+    // does not; every bit of the delay and padding counts.
+    for (uint8_t rate : {0x90, 0x10}) {
+        const uint8_t bytes[4] = {0xFF, 0xFB, static_cast<uint8_t>(rate | 0x04), 0x44};
+        auto header = FrameHeader::Parse(bytes);
+        ASSERT_TRUE(header);
+        HeaderFrameFields fields;
+        fields.Frames = 1234;
+        fields.Bytes = 56789;
+        fields.Delay = 0x4D3;
+        fields.Padding = 0x5A7;
+        fields.MusicCrc = 0xBEEF;
+        auto frame = RenderHeaderFrame(*header, fields);
+        ASSERT_EQ(frame.size(), header->Length());
+        auto read = ReadHeaderFrame(frame.data(), frame.size());
+        ASSERT_TRUE(read && read->HasLame) << int(rate);
+        EXPECT_EQ(read->HasToc, rate == 0x90);
+        EXPECT_EQ(read->Fields.Frames, 1234u);
+        EXPECT_EQ(read->Fields.Bytes, 56789u);
+        EXPECT_EQ(read->Fields.Delay, 0x4D3);
+        EXPECT_EQ(read->Fields.Padding, 0x5A7);
+        EXPECT_EQ(read->Fields.MusicCrc, 0xBEEF);
+        auto independent = ReadPartHeaderFrame(frame);
+        EXPECT_TRUE(independent.CrcRight);
+        EXPECT_EQ(independent.Delay, 0x4D3);
+        EXPECT_EQ(independent.Padding, 0x5A7);
     }
 }

@@ -605,16 +605,14 @@ tag.save(v2_version=3)
     EXPECT_NE(sourceFrames.find("TLEN"), std::string::npos) << sourceFrames;
 }
 
-TEST_F(SplitCommandsTest, SourceWithoutTagsGivesPartsAnEmptyId3v1Tag)
+TEST_F(SplitCommandsTest, SourceWithoutTagsGivesPartsNoId3v1Tag)
 {
+    // Decoders would count an empty tag's 128 bytes as stream.
     TempDir out;
     ui_.FolderAnswer = out.Path().string();
     commands_->Split(EqualParts(Fixture("plain.mp3"), "2"));
-    auto bytes = ReadBytes(out.File("plain_chunk_1.mp3"));
-    ASSERT_TRUE(HasId3v1(bytes));
-    std::vector<uint8_t> emptyTag(128, 0);
-    emptyTag[0] = 'T', emptyTag[1] = 'A', emptyTag[2] = 'G', emptyTag[127] = 255;
-    EXPECT_TRUE(std::equal(emptyTag.begin(), emptyTag.end(), bytes.end() - 128));
+    for (const char* part : {"plain_chunk_1.mp3", "plain_chunk_2.mp3"})
+        EXPECT_FALSE(HasId3v1(ReadBytes(out.File(part)))) << part;
 }
 
 TEST_F(SplitCommandsTest, ShortFileInManyPartsNeverWritesEmptyOrOverlappingParts)

@@ -730,6 +730,73 @@ TEST(ID3v2Write, Version22PicturesAndTextsAreCarried)
                           Frame23("PCNT", Bytes{0, 0, 0, 1})})));
 }
 
+// A v2.2 frame that a v2.3 tag has no place for is not dropped: the write
+// is refused, naming it, and the file stays as it was.
+TEST(ID3v2Write, Version22FramesWithoutCounterpartRefuseTheWrite)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    const Bytes file = Cat({Tag(2, Cat({Frame22("TT2", Text(0, "T")), Frame22("CRM", Cat({Str("owner"), {0}, Str("x"), {0}, Str("data")})),
+                                        Frame22("XYZ", Str("experimental"))})),
+                            Audio(300)});
+    WriteBytes(path, file);
+    TID3v2 tag = Read(path);
+    tag.SetTitle("New");
+    EXPECT_FALSE(tag.WriteTag(path));
+    EXPECT_NE(tag.WriteError().find("CRM, XYZ"), std::string::npos) << tag.WriteError();
+    EXPECT_EQ(ReadBytes(path), file);
+}
+
+// Some taggers put a new tag in front of the one there was. Both are read,
+// the first one's frames first; a write makes them one tag, keeping the
+// second one's frames of kinds the first has none of.
+TEST(ID3v2Write, TwoTagsInARowBecomeOne)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    const Bytes userText = Frame23("TXXX", Cat({{0}, Str("Mood"), {0}, Str("Calm")}));
+    const Bytes picture = Frame23("APIC", Cat({{0}, Str("image/png"), {0, 3, 0}, Audio(500)}));
+    const Bytes first = Tag(3, Cat({Frame23("TIT2", Text(0, "First")), userText}), 0, 20);
+    const Bytes second = Tag(4, Cat({Frame24("TIT2", Text(0, "Second")), Frame24("TPE1", Text(0, "Artist")),
+                                     Frame24("APIC", Cat({{0}, Str("image/png"), {0, 3, 0}, Audio(500)}))}), 0, 30);
+    const Bytes audio = Audio(3000);
+    WriteBytes(path, Cat({first, second, audio}));
+    TID3v2 tag = Read(path);
+    EXPECT_EQ(tag.Size(), int64_t(first.size() + second.size()));
+    EXPECT_EQ(tag.Title(), "First");
+    EXPECT_EQ(tag.Artist(), "Artist");
+
+    tag.SetAlbum("Album");
+    ASSERT_TRUE(tag.WriteTag(path)) << tag.WriteError();
+    const Bytes written = ReadBytes(path);
+    TID3v2 back = Read(path);
+    EXPECT_EQ(Bytes(written.begin() + back.Size(), written.end()), audio);
+    EXPECT_EQ(back.Title(), "First");
+    EXPECT_EQ(back.Artist(), "Artist");
+    EXPECT_EQ(back.Album(), "Album");
+    const Bytes rendered = back.RenderTag();
+    EXPECT_TRUE(Contains(rendered, userText));
+    EXPECT_TRUE(Contains(rendered, picture));
+    EXPECT_FALSE(Contains(rendered, Str("Second")));
+}
+
+// A tag whose size runs past the end of the file is read as empty; writing
+// a new tag in front of it would leave the old one behind as audio.
+TEST(ID3v2Write, ATagClaimingMoreThanTheFileIsNotWrittenOver)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    Bytes tag = Tag(3, SevenFrames());
+    tag[7] = 0x7F;
+    const Bytes file = Cat({tag, Audio(500)});
+    WriteBytes(path, file);
+    TID3v2 read = Read(path);
+    read.SetTitle("New");
+    EXPECT_FALSE(read.WriteTag(path));
+    EXPECT_NE(read.WriteError().find("claims"), std::string::npos) << read.WriteError();
+    EXPECT_EQ(ReadBytes(path), file);
+}
+
 TEST(ID3v2Rewrite, ReadOnlyFileKeepsItsModeWithOwnerWrite)
 {
     TempDir dir;

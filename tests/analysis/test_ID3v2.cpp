@@ -1,5 +1,6 @@
 #include "analysis/ID3v1.h"
 #include "analysis/ID3v2.h"
+#include "analysis/MPEGaudio.h"
 
 #include "support/TestSupport.h"
 
@@ -748,23 +749,32 @@ TEST(ID3v2Write, Version22FramesWithoutCounterpartRefuseTheWrite)
 }
 
 // Some taggers put a new tag in front of the one there was. Both are read,
-// the first one's frames first; a write makes them one tag, keeping the
-// second one's frames of kinds the first has none of.
+// the first one's frames first, and the audio is found behind them; a
+// write makes them one tag, keeping the second one's frames of kinds the
+// first has none of.
 TEST(ID3v2Write, TwoTagsInARowBecomeOne)
 {
     TempDir dir;
     const std::string path = dir.File("a.mp3");
     const Bytes userText = Frame23("TXXX", Cat({{0}, Str("Mood"), {0}, Str("Calm")}));
-    const Bytes picture = Frame23("APIC", Cat({{0}, Str("image/png"), {0, 3, 0}, Audio(500)}));
+    const Bytes picture = Frame23("APIC", Cat({{0}, Str("image/png"), {0, 3, 0}, Audio(70000)}));
     const Bytes first = Tag(3, Cat({Frame23("TIT2", Text(0, "First")), userText}), 0, 20);
     const Bytes second = Tag(4, Cat({Frame24("TIT2", Text(0, "Second")), Frame24("TPE1", Text(0, "Artist")),
-                                     Frame24("APIC", Cat({{0}, Str("image/png"), {0, 3, 0}, Audio(500)}))}), 0, 30);
-    const Bytes audio = Audio(3000);
+                                     Frame24("APIC", Cat({{0}, Str("image/png"), {0, 3, 0}, Audio(70000)}))}), 0, 30);
+    Bytes audio;
+    for (int i = 0; i < 40; ++i) {  // 128 kbit/s at 44.1 kHz: 417 bytes a frame
+        Bytes frame{0xFF, 0xFB, 0x90, 0x64};
+        frame.resize(417, 0);
+        audio = Cat({audio, frame});
+    }
     WriteBytes(path, Cat({first, second, audio}));
     TID3v2 tag = Read(path);
     EXPECT_EQ(tag.Size(), int64_t(first.size() + second.size()));
     EXPECT_EQ(tag.Title(), "First");
     EXPECT_EQ(tag.Artist(), "Artist");
+    TMPEGaudio stream;
+    EXPECT_TRUE(stream.Analyze(path) && stream.Valid());
+    EXPECT_NEAR(stream.Duration(), 40 * 1152 / 44100.0, 0.01);
 
     tag.SetAlbum("Album");
     ASSERT_TRUE(tag.WriteTag(path)) << tag.WriteError();

@@ -499,6 +499,33 @@ TEST_F(SplitCommandsTest, EveryPartCarriesTheSourceTagsPictureIncluded)
         EXPECT_EQ(TagDump(out.File("cbr_chunk_" + std::to_string(k) + ".mp3")), expected) << k;
 }
 
+// The parts get the source's tag as a v2.3 tag. A v2.2 frame it has no
+// place for would be lost on every part: the run ends before any part, and
+// its error names the frame.
+TEST_F(SplitCommandsTest, ASourceTagThePartsCannotCarryEndsTheRunSayingWhy)
+{
+    TempDir work;
+    const std::string source = work.File("old.mp3");
+    TID3v2 sourceTag;
+    ASSERT_TRUE(sourceTag.ReadTag(Fixture("cbr.mp3")));
+    const auto bytes = ReadBytes(Fixture("cbr.mp3"));
+    const std::vector<uint8_t> frames = {'T', 'T', '2', 0, 0, 2, 0, 'T', 'C', 'R', 'M', 0, 0, 4, 'o', 0, 'x', 0};
+    std::vector<uint8_t> tagged = {'I', 'D', '3', 2, 0, 0, 0, 0, 0, uint8_t(frames.size())};
+    tagged.insert(tagged.end(), frames.begin(), frames.end());
+    tagged.insert(tagged.end(), bytes.begin() + sourceTag.Size(), bytes.end());
+    testsupport::WriteBytes(source, tagged);
+
+    TempDir out;
+    ui_.FolderAnswer = out.Path().string();
+    try {
+        commands_->Split(EqualParts(source, "2"));
+        ADD_FAILURE() << "the run ended without an error";
+    } catch (const CorvellaError& error) {
+        EXPECT_NE(std::string(error.what()).find("(CRM)"), std::string::npos) << error.what();
+    }
+    EXPECT_TRUE(fs::is_empty(out.Path()));
+}
+
 TEST_F(SplitCommandsTest, PartsDoNotClaimTheSourcesLength)
 {
     TempDir work;

@@ -19,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <span>
 #include <utility>
 
@@ -42,8 +43,12 @@ constexpr size_t kCopyChunk = 1 << 20;
 // A tag's frames are walked up to this many: a body of millions of empty
 // frames is cut off there.
 constexpr size_t kMaxFrames = 50000;
-// Tags right behind the first one are taken up to this many.
-constexpr size_t kMaxFollowingTags = 16;
+// A hostile tag may hold thousands of frames that cannot be carried: the
+// refusal names the first ones (one more is noted to tell there are more).
+constexpr size_t kNamed = 10;
+// Tags right behind the first one are taken up to this many, and only
+// while they end within the bytes a tag's body is read to at most.
+constexpr size_t kMaxFollowingTags = 4;
 // The most of a tag's body that is read into memory, whatever its size
 // field claims; pictures of several megabytes fit easily.
 constexpr size_t kMaxTagRead = size_t(16) << 20;
@@ -688,7 +693,7 @@ std::vector<TagHeader> FollowingTags(BinaryFile& file, const TagHeader& first)
         TagHeader next;
         std::string reason;
         if (!ReadHeaderAt(file, at, next) || !next.isTag || next.size == 0 || !Readable(next) || HasFooter(next)
-            || !PresentTagMayBeReplaced(file, next, std::string(), reason))
+            || next.at + next.size > int64_t(kMaxTagRead) || !PresentTagMayBeReplaced(file, next, std::string(), reason))
             break;
         tags.push_back(next);
         at = next.at + next.size;
@@ -853,11 +858,11 @@ void TID3v2::TakeFrames(std::vector<TagBody> tags)
         header.flags = tag.Flags;
         std::vector<FoundFrame> found = ParseFrames(header, std::move(tag.Body));
         const auto kindOf = [](const FoundFrame& frame) { return frame.id.empty() ? frame.uncarried : frame.id; };
-        std::vector<std::string> kinds;
+        std::set<std::string> kinds;
         for (const FoundFrame& frame : frames)
-            kinds.push_back(kindOf(frame));
+            kinds.insert(kindOf(frame));
         for (FoundFrame& frame : found)
-            if (std::find(kinds.begin(), kinds.end(), kindOf(frame)) == kinds.end())
+            if (!kinds.contains(kindOf(frame)))
                 frames.push_back(std::move(frame));
     }
 
@@ -871,7 +876,8 @@ void TID3v2::TakeFrames(std::vector<TagBody> tags)
     size_t dateFrame = kNone;
     for (size_t i = 0; i < frames.size(); ++i) {
         const FoundFrame& frame = frames[i];
-        if (!frame.uncarried.empty())
+        if (!frame.uncarried.empty() && uncarriedFrames_.size() <= kNamed
+            && std::find(uncarriedFrames_.begin(), uncarriedFrames_.end(), frame.uncarried) == uncarriedFrames_.end())
             uncarriedFrames_.push_back(frame.uncarried);
         if (!frame.content)
             continue;
@@ -937,8 +943,10 @@ std::vector<std::string> TID3v2::FieldTexts() const
 std::string TID3v2::UncarriedFrames() const
 {
     std::string names;
-    for (const std::string& name : uncarriedFrames_)
-        names += (names.empty() ? "" : ", ") + name;
+    for (size_t i = 0; i < std::min(kNamed, uncarriedFrames_.size()); ++i)
+        names += (i ? ", " : "") + uncarriedFrames_[i];
+    if (uncarriedFrames_.size() > kNamed)
+        names += ", ...";
     return names;
 }
 

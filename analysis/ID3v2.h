@@ -65,8 +65,8 @@ public:
     static constexpr size_t kMaxTextLength = 65536;
 
     // The frames of the tag last read that a v2.3 tag has no place for
-    // (v2.2 frames without a v2.3 counterpart), by name, separated by ", ";
-    // empty when there are none. WriteTag refuses to write while there are
+    // (v2.2 frames without a v2.3 counterpart), by name, separated by ", "
+    // (the first ten, then "..."); empty when there are none. WriteTag refuses to write while there are
     // any rather than drop them, and so must every writer of this tag.
     std::string UncarriedFrames() const;
 

@@ -131,6 +131,14 @@ protected:
         return result.output;
     }
 
+    // What ffmpeg says decoding the file.
+    static std::string DecodeComplaints(const std::string& file, bool tinyParts = false)
+    {
+        return testsupport::Run(std::string("ffmpeg -v error ") + (tinyParts ? "-f mp3 " : "") + "-i " + Quote(file)
+                                + " -f null -")
+            .output;
+    }
+
     // Splits source into count parts in a new folder and checks every part
     // from its bytes; returns the parts' bytes.
     // tinyParts: parts of a few frames, whose format ffmpeg's probe cannot
@@ -151,6 +159,11 @@ protected:
         std::vector<uint8_t> sourceTagV2(sourceBytes.begin(),
                                          sourceBytes.begin() + static_cast<std::ptrdiff_t>(Id3v2Length(sourceBytes)));
 
+        // The parts carry the source's frames as they were: lame's comment
+        // frame, whose empty UTF-16 description has no byte order mark, draws
+        // ffmpeg's complaint on each part as on the source, and nothing else may.
+        const std::string sourceComplaints = DecodeComplaints(source, tinyParts);
+
         std::vector<std::vector<uint8_t>> parts;
         std::vector<uint8_t> joined;
         std::string base = fs::path(source).stem().string();
@@ -166,9 +179,7 @@ protected:
             // Tags copied byte for byte where the source's were already in the written form.
             EXPECT_TRUE(std::equal(sourceBytes.end() - 128, sourceBytes.end(), bytes.end() - 128)) << part;
             joined.insert(joined.end(), audio.begin(), audio.end());
-            auto decoded = testsupport::Run(std::string("ffmpeg -v error ") + (tinyParts ? "-f mp3 " : "") + "-i "
-                                            + Quote(part) + " -f null -");
-            EXPECT_EQ(decoded.output, "") << part;
+            EXPECT_EQ(DecodeComplaints(part, tinyParts), sourceComplaints) << part;
             parts.push_back(std::move(bytes));
         }
         EXPECT_EQ(joined.size(), expected.size());
@@ -258,7 +269,7 @@ TEST_F(SplitCommandsTest, SectionIsWrittenWithBothTagsOfTheSource)
     EXPECT_EQ(commands_->TargetFileName(), target);
     EXPECT_EQ(TagDump(target), TagDump(source));
     EXPECT_NE(TagDump(target).find("picture=image/jpeg"), std::string::npos);
-    EXPECT_EQ(testsupport::Run("ffmpeg -v error -i " + Quote(target) + " -f null -").output, "");
+    EXPECT_EQ(DecodeComplaints(target), DecodeComplaints(source));
 }
 
 TEST_F(SplitCommandsTest, FailedSectionLeavesAFileOfThatNameAlone)

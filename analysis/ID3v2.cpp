@@ -678,17 +678,19 @@ bool PresentTagMayBeReplaced(BinaryFile& file, const TagHeader& header, const st
     return true;
 }
 
-// Further tags right behind the first one, as some taggers leave them (a
-// new tag put in front of the one there was). Only tags without footers
-// are chained, and only those whose size is backed by frames and zero
-// padding: a write replaces them with the first, so that bytes behind
-// their frames would be lost.
+// Further tags right behind the first one (and its footer), as some
+// taggers leave them (a new tag put in front of the one there was). Only
+// tags without footers are chained, and only those whose size is backed by
+// frames and zero padding: a write replaces them with the first, so that
+// bytes behind their frames would be lost. What follows the first tag
+// decides, not the first tag's own kind: a write puts a tag of another
+// kind in its place, and a read after it must find what this one found.
 std::vector<TagHeader> FollowingTags(BinaryFile& file, const TagHeader& first)
 {
     std::vector<TagHeader> tags;
-    if (!first.isTag || first.size == 0 || HasFooter(first))
+    if (!first.isTag || first.size == 0)
         return tags;
-    int64_t at = first.at + first.size;
+    int64_t at = TagEnd(file, first);
     while (tags.size() < kMaxFollowingTags) {
         TagHeader next;
         std::string reason;

@@ -34,8 +34,10 @@ public:
     // fit: 1 KiB plus 0.1% of the file, at most 1 MiB (an empty tag stays
     // 10 bytes). Refused, the file untouched, when the present tag's size
     // field claims bytes beyond its frames that are not zero padding (they
-    // would be audio lost). On false the file is exactly as it was and
-    // WriteError() says why.
+    // would be audio lost) or beyond the end of the file (where the tag
+    // ends is unknown), and when the tag last read holds frames a v2.3 tag
+    // cannot carry (UncarriedFrames). On false the file is exactly as it
+    // was and WriteError() says why.
     bool WriteTag(const std::string& fileName);
     // The reason the last WriteTag failed, naming the file.
     const std::string& WriteError() const { return writeError_; }

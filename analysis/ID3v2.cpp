@@ -19,7 +19,9 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <span>
+#include <utility>
 
 using id3v2::Bytes;
 
@@ -27,24 +29,26 @@ namespace {
 
 constexpr size_t kHeaderSize = 10;
 constexpr size_t kFooterSize = 10;
-// A text gives at most as many characters as a 250-byte buffer holds of an
-// 8-bit frame: behind the encoding byte, and for a comment behind the
-// language and an empty description too. Counted in characters, not bytes,
-// so that a text reads back whole whatever encoding it is written in: a
-// UTF-16 text takes twice the bytes of the same text in ISO-8859-1.
-constexpr size_t kFrameBuffer = 250;
-constexpr size_t kTextChars = kFrameBuffer - 1;
-constexpr size_t kCommentChars = kFrameBuffer - 5;
+// Counted in characters, not bytes, so that a text reads back whole
+// whatever encoding it is written in: a UTF-16 text takes twice the bytes
+// of the same text in ISO-8859-1.
+constexpr size_t kTextChars = TID3v2::kMaxTextLength;
 // The bytes of a frame looked at for its text: those characters at four
 // bytes each (UTF-8, or a UTF-16 surrogate pair) with room for the
-// encoding byte, language, byte order marks and terminators.
-constexpr size_t kTextBytes = 4 * kFrameBuffer + 16;
+// encoding byte, language, a description, byte order marks and terminators.
+constexpr size_t kTextBytes = 4 * kTextChars + 1024;
 // The largest tag size a synchsafe field can hold.
 constexpr size_t kMaxTagBody = 0x0FFFFFFF;
 constexpr size_t kCopyChunk = 1 << 20;
 // A tag's frames are walked up to this many: a body of millions of empty
 // frames is cut off there.
 constexpr size_t kMaxFrames = 50000;
+// A hostile tag may hold thousands of frames that cannot be carried: the
+// refusal names the first ones (one more is noted to tell there are more).
+constexpr size_t kNamed = 10;
+// Tags right behind the first one are taken up to this many, and only
+// while they end within the bytes a tag's body is read to at most.
+constexpr size_t kMaxFollowingTags = 4;
 // The most of a tag's body that is read into memory, whatever its size
 // field claims; pictures of several megabytes fit easily.
 constexpr size_t kMaxTagRead = size_t(16) << 20;
@@ -76,37 +80,48 @@ struct TagHeader {
     bool isTag = false;
     uint8_t version = 0;
     uint8_t flags = 0;
+    int64_t at = 0;        // where the header stands in the file
     int64_t size = 0;      // with the header, footer not counted; 0 = none or larger than the file
+    int64_t claimed = 0;   // the size its size field gives
     int64_t fileSize = 0;
 };
 
 // The four size bytes are taken as they are (bit 7 included), as the
 // measurement of an existing tag always has been.
-bool ReadHeader(BinaryFile& file, TagHeader& header)
+bool ReadHeaderAt(BinaryFile& file, int64_t at, TagHeader& header)
 {
     std::array<uint8_t, kHeaderSize> bytes{};
     header.fileSize = file.Size();
-    if (header.fileSize < 0 || !file.Seek(0) || !file.ReadExact(bytes.data(), bytes.size()))
+    header.at = at;
+    if (header.fileSize < 0 || !file.Seek(at) || !file.ReadExact(bytes.data(), bytes.size()))
         return false;
     header.isTag = bytes[0] == 'I' && bytes[1] == 'D' && bytes[2] == '3';
     if (!header.isTag)
         return true;
     header.version = bytes[3];
     header.flags = bytes[5];
-    int64_t size = ID3v2TagLength(bytes.data() + 6);
-    header.size = size > header.fileSize ? 0 : size;
+    header.claimed = ID3v2TagLength(bytes.data() + 6);
+    header.size = at + header.claimed > header.fileSize ? 0 : header.claimed;
     return true;
+}
+
+bool ReadHeader(BinaryFile& file, TagHeader& header)
+{
+    return ReadHeaderAt(file, 0, header);
 }
 
 // One frame as found, with its identifier in v2.3 form.
 struct FoundFrame {
     std::string id;
+    uint8_t version = 0;  // of the tag it was found in
     // The first bytes of the frame's content, as many as its texts are read
     // from (kTextBytes); empty when compressed or encrypted (not readable
     // here). A picture's megabytes are not copied for that.
     std::optional<Bytes> content;
     // The whole frame in v2.3 form, empty when it cannot be carried over.
     std::optional<Bytes> kept;
+    // The name of a whole frame that v2.3 has no place for.
+    std::string uncarried;
 };
 
 Bytes TextHead(std::span<const uint8_t> content)
@@ -128,6 +143,12 @@ std::string Decode(const Bytes& content, bool joinValues)
     return TrimControl(Utf8Left(text, kTextChars));
 }
 
+// The three bytes of a comment frame's language, as they are.
+std::string CommentLanguage(const Bytes& content)
+{
+    return content.size() >= 4 ? std::string(content.begin() + 1, content.begin() + 4) : std::string("eng");
+}
+
 // The comment's description and text, from the first bytes of a COMM frame.
 struct CommentParts {
     std::string description;
@@ -146,14 +167,14 @@ CommentParts DecodeComment(const Bytes& content)
     auto description = id3v2::DecodeStrings(encoding, content.data() + 4, descriptionEnd - 4);
     parts.description = description.empty() ? std::string() : TrimControl(description.front());
     auto text = id3v2::DecodeStrings(encoding, content.data() + textStart, size - textStart);
-    parts.text = text.empty() ? std::string() : TrimControl(Utf8Left(text.front(), kCommentChars));
+    parts.text = text.empty() ? std::string() : TrimControl(Utf8Left(text.front(), kTextChars));
     return parts;
 }
 
 // v2.3 frame: 10-byte header with plain size and two flag bytes.
 FoundFrame TakeV23Frame(std::string id, uint16_t flags, const uint8_t* data, size_t size, bool complete)
 {
-    FoundFrame frame{std::move(id), std::nullopt, std::nullopt};
+    FoundFrame frame{std::move(id), 3, std::nullopt, std::nullopt, {}};
     const std::span<const uint8_t> raw(data, size);
     if (!(flags & 0x00C0)) {  // neither compressed nor encrypted
         size_t skip = (flags & 0x0020) ? 1 : 0;  // group identifier
@@ -190,7 +211,7 @@ std::optional<std::string> YearOfKeptDate(const Bytes& frame)
 FoundFrame TakeV24Frame(std::string id, uint8_t status, uint8_t format, bool tagUnsynchronised, const uint8_t* data,
                         size_t size, bool complete)
 {
-    FoundFrame frame{std::move(id), std::nullopt, std::nullopt};
+    FoundFrame frame{std::move(id), 4, std::nullopt, std::nullopt, {}};
     const bool grouped = format & 0x40;
     const bool compressed = format & 0x08;
     const bool encrypted = format & 0x04;
@@ -255,20 +276,27 @@ FoundFrame TakeV24Frame(std::string id, uint8_t status, uint8_t format, bool tag
 }
 
 // v2.2 frame: three-letter identifier and 24-bit size. Frames with a v2.3
-// counterpart are renamed (pictures converted); the rest are not carried.
+// counterpart are renamed and their data converted; the others are named
+// as frames that cannot be carried.
 FoundFrame TakeV22Frame(std::string_view id22, const uint8_t* data, size_t size, bool complete)
 {
     const std::span<const uint8_t> content(data, size);
-    FoundFrame frame{std::string(id3v2::V23IdFor(id22)), TextHead(content), std::nullopt};
-    if (frame.id.empty() || !complete)
+    FoundFrame frame{std::string(id3v2::V23IdFor(id22)), 2, TextHead(content), std::nullopt, {}};
+    if (!complete)
         return frame;
-    if (frame.id == "APIC") {
-        if (auto picture = id3v2::PictureFromV22(content))
-            frame.kept = id3v2::RenderFrame(frame.id, 0, *picture);
-    } else {
-        frame.kept = id3v2::RenderFrame(frame.id, 0, content);
-    }
+    if (auto converted = id3v2::DataFromV22(id22, content))
+        frame.kept = id3v2::RenderFrame(frame.id, 0, *converted);
+    else
+        frame.uncarried = std::string(id22);
     return frame;
+}
+
+// Three characters A-Z or 0-9.
+bool IsValidV22FrameId(std::string_view id)
+{
+    return id.size() == 3 && std::all_of(id.begin(), id.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    });
 }
 
 // v2.4 sizes are synchsafe, but some writers put plain ones there. The
@@ -389,7 +417,8 @@ std::vector<FoundFrame> ParseFrames(const TagHeader& header, Bytes body)
         const uint8_t* data = body.data() + std::min(frame.dataAt, body.size());
         std::string_view id(reinterpret_cast<const char*>(body.data() + frame.at), version == 2 ? 3 : 4);
         if (version == 2) {
-            frames.push_back(TakeV22Frame(id, data, available, complete));
+            if (IsValidV22FrameId(id))  // else garbage with a plausible first letter
+                frames.push_back(TakeV22Frame(id, data, available, complete));
         } else if (!id3v2::IsValidFrameId(id)) {
             // garbage with a plausible first letter: neither read nor kept
         } else if (version == 3) {
@@ -443,7 +472,8 @@ bool ReadBody(BinaryFile& file, const TagHeader& header, Bytes& body, bool* whol
     for (;;) {
         const size_t have = body.size();
         body.resize(want);
-        if (!file.Seek(static_cast<int64_t>(kHeaderSize + have)) || !file.ReadExact(body.data() + have, want - have))
+        if (!file.Seek(header.at + static_cast<int64_t>(kHeaderSize + have))
+            || !file.ReadExact(body.data() + have, want - have))
             return false;
         Extent extent = FramesExtent(header, body);
         const bool fits = extent.contentEnd + kHeaderSize <= body.size() || extent.capped;
@@ -514,6 +544,35 @@ std::string TrackTotalFromText(const std::string& text)
     return slash == std::string::npos ? std::string() : TrimControl(text.substr(slash + 1));
 }
 
+// What a frame gives the field it is read into, in the form fields are
+// compared in (the comment with its description in front).
+std::string FieldReading(Field field, const FoundFrame& frame)
+{
+    const Bytes& content = *frame.content;
+    const bool v24 = frame.version == 4;
+    switch (field) {
+    case kGenre: return GenreFromText(Decode(content, v24), v24);
+    case kComment: {
+        CommentParts parts = DecodeComment(content);
+        return parts.description + '\0' + parts.text;
+    }
+    case kYear: return frame.id == "TDRC" ? YearOfDate(content) : Decode(content, v24);
+    default: return Decode(content, v24);
+    }
+}
+
+// True when the v2.3 form of a frame a field was read from gives the field
+// what the frame as found gave it: a v2.4 frame of several values, or a
+// genre by its bare number, would not.
+bool ReadsBackTheSame(Field field, const FoundFrame& found, const Bytes& kept)
+{
+    if (kept.size() < kHeaderSize)
+        return false;
+    const auto flags = static_cast<uint16_t>(kept[8] << 8 | kept[9]);
+    FoundFrame v23 = TakeV23Frame(found.id, flags, kept.data() + kHeaderSize, kept.size() - kHeaderSize, false);
+    return v23.content && FieldReading(field, v23) == FieldReading(field, found);
+}
+
 // The whole frame for one of the seven texts.
 Bytes TextFrame(std::string_view id, const std::string& text)
 {
@@ -524,10 +583,12 @@ Bytes TextFrame(std::string_view id, const std::string& text)
     return id3v2::RenderFrame(id, 0, data);
 }
 
-Bytes CommentFrame(const std::string& text)
+Bytes CommentFrame(const std::string& text, const std::string& language)
 {
     uint8_t encoding = id3v2::EncodingFor(text);
-    Bytes data{encoding, 'e', 'n', 'g'};
+    Bytes data{encoding};
+    data.insert(data.end(), language.begin(), language.end());
+    data.resize(4, ' ');
     // The empty description: a BOM of its own for UTF-16, as each string has one.
     auto description = id3v2::EncodeString("", encoding);
     auto terminator = id3v2::Terminator(encoding);
@@ -538,15 +599,17 @@ Bytes CommentFrame(const std::string& text)
     return id3v2::RenderFrame("COMM", 0, data);
 }
 
-// Where the audio starts in a file about to be rewritten: after its tag
-// and, for a v2.4 tag, after its footer too.
-int64_t AudioStart(BinaryFile& file, const TagHeader& header)
+bool HasFooter(const TagHeader& header)
 {
-    if (!header.isTag || header.size == 0)
-        return 0;
-    int64_t start = header.size;
-    if (header.version >= 4 && (header.flags & kFooterPresent)
-        && start + static_cast<int64_t>(kFooterSize) <= header.fileSize) {
+    return header.version >= 4 && (header.flags & kFooterPresent);
+}
+
+// Where a tag found in its file ends: after its size and, for a v2.4 tag,
+// after its footer too.
+int64_t TagEnd(BinaryFile& file, const TagHeader& header)
+{
+    int64_t start = header.at + header.size;
+    if (HasFooter(header) && start + static_cast<int64_t>(kFooterSize) <= header.fileSize) {
         std::array<uint8_t, 3> mark{};
         if (file.Seek(start) && file.ReadExact(mark.data(), mark.size()) && mark[0] == '3' && mark[1] == 'D'
             && mark[2] == 'I')
@@ -606,13 +669,48 @@ bool PresentTagMayBeReplaced(BinaryFile& file, const TagHeader& header, const st
         return false;
     }
     const int64_t contentEnd = int64_t(kHeaderSize + extent.contentEnd);
-    if (contentEnd < header.size && !AllZero(file, contentEnd, header.size)) {
+    if (contentEnd < header.size && !AllZero(file, header.at + contentEnd, header.at + header.size)) {
         reason = "The ID3v2 tag of \"" + fileName + "\" claims " + std::to_string(header.size)
             + " bytes, but its frames end at byte " + std::to_string(contentEnd)
             + " and what follows is not padding. Writing a new tag would lose that data, so the file is left as it is.";
         return false;
     }
     return true;
+}
+
+// Further tags right behind the first one (and its footer), as some
+// taggers leave them (a new tag put in front of the one there was). Only
+// tags without footers are chained, and only those whose size is backed by
+// frames and zero padding: a write replaces them with the first, so that
+// bytes behind their frames would be lost. What follows the first tag
+// decides, not the first tag's own kind: a write puts a tag of another
+// kind in its place, and a read after it must find what this one found.
+std::vector<TagHeader> FollowingTags(BinaryFile& file, const TagHeader& first)
+{
+    std::vector<TagHeader> tags;
+    if (!first.isTag || first.size == 0)
+        return tags;
+    int64_t at = TagEnd(file, first);
+    while (tags.size() < kMaxFollowingTags) {
+        TagHeader next;
+        std::string reason;
+        if (!ReadHeaderAt(file, at, next) || !next.isTag || next.size == 0 || !Readable(next) || HasFooter(next)
+            || next.at + next.size > int64_t(kMaxTagRead) || !PresentTagMayBeReplaced(file, next, std::string(), reason))
+            break;
+        tags.push_back(next);
+        at = next.at + next.size;
+    }
+    return tags;
+}
+
+// Where the audio starts in a file about to be rewritten: behind its tag
+// and the tags that follow it right away.
+int64_t AudioStart(BinaryFile& file, const TagHeader& header)
+{
+    if (!header.isTag || header.size == 0)
+        return 0;
+    const std::vector<TagHeader> following = FollowingTags(file, header);
+    return TagEnd(file, following.empty() ? header : following.back());
 }
 
 // The new tag over the old one's bytes (frames, padding and a v2.4 footer):
@@ -698,6 +796,9 @@ void TID3v2::Reset()
     genre_.clear();
     comment_.clear();
     keptFrames_.clear();
+    commentLanguage_ = "eng";
+    uncarriedFrames_.clear();
+    readFields_ = FieldTexts();
 }
 
 bool TID3v2::ReadTag(const std::string& fileName)
@@ -735,71 +836,152 @@ bool TID3v2::ReadTag(const std::string& fileName)
     Bytes body;
     if (!ReadBody(file, header, body))
         return true;  // a tag that cannot be read leaves its texts empty
-    TakeFrames(header.version, header.flags, std::move(body));
+    std::vector<TagBody> tags;
+    tags.push_back({header.version, header.flags, std::move(body)});
+    for (const TagHeader& next : FollowingTags(file, header)) {
+        if (!ReadBody(file, next, body))
+            break;
+        tags.push_back({next.version, next.flags, std::move(body)});
+        size_ = next.at + next.size;
+    }
+    TakeFrames(std::move(tags));
     if (identity)
         RememberParsedTag(*identity, *this);
     return true;
 }
 
-void TID3v2::TakeFrames(uint8_t version, uint8_t flags, std::vector<uint8_t> body)
+void TID3v2::TakeFrames(std::vector<TagBody> tags)
 {
-    TagHeader header;
-    header.version = version;
-    header.flags = flags;
-    std::vector<FoundFrame> frames = ParseFrames(header, std::move(body));
+    // A further tag adds the kinds of frames the tags before it lack.
+    std::vector<FoundFrame> frames;
+    for (TagBody& tag : tags) {
+        TagHeader header;
+        header.version = tag.Version;
+        header.flags = tag.Flags;
+        std::vector<FoundFrame> found = ParseFrames(header, std::move(tag.Body));
+        const auto kindOf = [](const FoundFrame& frame) { return frame.id.empty() ? frame.uncarried : frame.id; };
+        std::set<std::string> kinds;
+        for (const FoundFrame& frame : frames)
+            kinds.insert(kindOf(frame));
+        for (FoundFrame& frame : found)
+            if (!kinds.contains(kindOf(frame)))
+                frames.push_back(std::move(frame));
+    }
 
-    std::array<std::optional<std::string>, kFieldCount> texts;
+    // Each field is read from the first frame of its kind with readable
+    // text; the comment from the first without a description (others hold
+    // player data such as iTunNORM, or texts of their own). Repeated frames
+    // are kept like any other frame.
     constexpr size_t kNone = SIZE_MAX;
-    size_t chosenComment = kNone;  // indexes into frames
+    std::array<size_t, kFieldCount> source;
+    source.fill(kNone);
     size_t dateFrame = kNone;
-    auto hasDescription = [&](size_t i) { return !DecodeComment(*frames[i].content).description.empty(); };
     for (size_t i = 0; i < frames.size(); ++i) {
         const FoundFrame& frame = frames[i];
-        auto field = FieldOf(frame.id);
+        if (!frame.uncarried.empty() && uncarriedFrames_.size() <= kNamed
+            && std::find(uncarriedFrames_.begin(), uncarriedFrames_.end(), frame.uncarried) == uncarriedFrames_.end())
+            uncarriedFrames_.push_back(frame.uncarried);
+        if (!frame.content)
+            continue;
+        const auto field = FieldOf(frame.id);
         if (field == kComment) {
-            if (frame.content && (chosenComment == kNone || (hasDescription(chosenComment) && !hasDescription(i))))
-                chosenComment = i;
+            if (source[kComment] == kNone && DecodeComment(*frame.content).description.empty())
+                source[kComment] = i;
         } else if (field) {
-            if (frame.content)
-                texts[*field] = Decode(*frame.content, version == 4);
-        } else if (frame.id == "TDRC" && frame.content && dateFrame == kNone) {
+            if (source[*field] == kNone)
+                source[*field] = i;
+        } else if (frame.id == "TDRC" && dateFrame == kNone) {
             // v2.4's date; some writers put it into v2.3 tags as well
             dateFrame = i;
         }
     }
-    // An empty TYER does not hide the date's year: it would not be written
-    // back, and the next read would find the year in the date frame kept.
-    const bool yearFromDate = (!texts[kYear] || texts[kYear]->empty()) && dateFrame != kNone;
-    if (yearFromDate)
-        texts[kYear] = YearOfDate(*frames[dateFrame].content);
-    // The full date is kept when the year came from TYER, and when it gave
-    // no year: with no TYER written, the next read would take the year from
-    // another date frame and drop that one.
-    if (!yearFromDate || texts[kYear]->empty())
+    const auto text = [&](Field field) {
+        return source[field] == kNone ? std::string() : FieldReading(field, frames[source[field]]);
+    };
+    year_ = text(kYear);
+    // An empty TYER does not hide the date's year. The date frame then is
+    // the year's frame: kept as it is while the year is, replaced by a
+    // TYER when the year is edited.
+    if (year_.empty() && dateFrame != kNone)
+        year_ = FieldReading(kYear, frames[dateFrame]);
+    if (year_.empty())
         dateFrame = kNone;
 
-    title_ = texts[kTitle].value_or("");
-    artist_ = texts[kArtist].value_or("");
-    album_ = texts[kAlbum].value_or("");
-    year_ = texts[kYear].value_or("");
-    track_ = TrackFromText(texts[kTrack].value_or(""));
-    trackTotal_ = TrackTotalFromText(texts[kTrack].value_or(""));
-    genre_ = GenreFromText(texts[kGenre].value_or(""), version == 4);
-    if (chosenComment != kNone)
-        comment_ = DecodeComment(*frames[chosenComment].content).text;
-
-    // Comments other than the one shown (player data, other languages) are
-    // carried like any other frame; of the other six only the text survives.
-    for (size_t i = 0; i < frames.size(); ++i) {
-        auto field = FieldOf(frames[i].id);
-        bool consumed = (field && field != kComment) || i == chosenComment || i == dateFrame;
-        if (!consumed && frames[i].kept)
-            keptFrames_.push_back(std::make_shared<const Bytes>(std::move(*frames[i].kept)));
+    title_ = text(kTitle);
+    artist_ = text(kArtist);
+    album_ = text(kAlbum);
+    const std::string track = text(kTrack);
+    track_ = TrackFromText(track);
+    trackTotal_ = TrackTotalFromText(track);
+    genre_ = text(kGenre);
+    if (source[kComment] != kNone) {
+        const Bytes& content = *frames[source[kComment]].content;
+        comment_ = DecodeComment(content).text;
+        commentLanguage_ = CommentLanguage(content);
     }
+
+    for (size_t i = 0; i < frames.size(); ++i) {
+        FoundFrame& frame = frames[i];
+        int field = i == dateFrame ? int(kYear) : -1;
+        for (size_t f = 0; f < kFieldCount; ++f)
+            if (source[f] == i)
+                field = int(f);
+        if (field < 0 && !frame.kept)
+            continue;
+        KeptFrame kept;
+        kept.Field = field;
+        if (frame.kept && (field < 0 || ReadsBackTheSame(Field(field), frame, *frame.kept)))
+            kept.Bytes = std::make_shared<const Bytes>(std::move(*frame.kept));
+        keptFrames_.push_back(std::move(kept));
+    }
+    readFields_ = FieldTexts();
+}
+
+std::vector<std::string> TID3v2::FieldTexts() const
+{
+    return {title_, artist_, album_, std::to_string(track_) + '/' + trackTotal_, year_, genre_, comment_};
+}
+
+std::string TID3v2::UncarriedFrames() const
+{
+    std::string names;
+    for (size_t i = 0; i < std::min(kNamed, uncarriedFrames_.size()); ++i)
+        names += (i ? ", " : "") + uncarriedFrames_[i];
+    if (uncarriedFrames_.size() > kNamed)
+        names += ", ...";
+    return names;
 }
 
 std::vector<uint8_t> TID3v2::RenderTag(size_t padding) const
 {
+    // A field is written from its value when it was edited, or when its
+    // frame cannot be written back as read; otherwise its frames go back
+    // as they were read.
+    const std::vector<std::string> now = FieldTexts();
+    std::array<bool, kFieldCount> remade{};
+    std::array<bool, kFieldCount> hasFrame{};
+    for (size_t f = 0; f < kFieldCount; ++f)
+        remade[f] = now[f] != readFields_[f];
+    for (const KeptFrame& kept : keptFrames_) {
+        if (kept.Field >= 0) {
+            hasFrame[size_t(kept.Field)] = true;
+            remade[size_t(kept.Field)] = remade[size_t(kept.Field)] || !kept.Bytes;
+        }
+    }
+
+    // An empty comment has no frame, unless a comment frame kept in another
+    // language has no description either: the reader would show that one
+    // in its place, and the next save would write it as the comment.
+    const bool emptyCommentFrame = comment_.empty() && std::any_of(keptFrames_.begin(), keptFrames_.end(), [](const KeptFrame& kept) {
+        if (kept.Field >= 0)
+            return false;
+        const Bytes& frame = *kept.Bytes;
+        if (frame.size() < kHeaderSize || !std::equal(frame.begin(), frame.begin() + 4, "COMM"))
+            return false;
+        const auto flags = static_cast<uint16_t>(frame[8] << 8 | frame[9]);
+        FoundFrame comment = TakeV23Frame("COMM", flags, frame.data() + kHeaderSize, frame.size() - kHeaderSize, false);
+        return comment.content && DecodeComment(*comment.content).description.empty();
+    });
     std::string track;
     if (track_ > 0)
         track = std::to_string(track_) + (trackTotal_.empty() ? std::string() : "/" + trackTotal_);
@@ -807,40 +989,49 @@ std::vector<uint8_t> TID3v2::RenderTag(size_t padding) const
     // ("(Live)" as no genre at all): it is written with the "((" that
     // marks such a text, which the reader turns back into one "(".
     std::string genre = !genre_.empty() && genre_.front() == '(' ? "(" + genre_ : genre_;
-    std::array<std::string, kFieldCount> texts = {title_, artist_, album_, track, year_, genre, comment_};
-    // An empty comment has no frame, unless other comment frames are kept
-    // (player data, other languages): the reader would show one of those
-    // in its place, and the next save would write it as the comment.
-    const auto isComment = [](const std::shared_ptr<const Bytes>& frame) {
-        return frame->size() >= 4 && std::equal(frame->begin(), frame->begin() + 4, kFieldIds[kComment].begin());
-    };
-    const bool emptyCommentFrame = comment_.empty() && std::any_of(keptFrames_.begin(), keptFrames_.end(), isComment);
-    std::vector<Bytes> textFrames;
-    size_t framesSize = 0;
-    for (size_t i = 0; i < texts.size(); ++i) {
-        if (texts[i].empty() && !(i == kComment && emptyCommentFrame))
+    const std::array<std::string, kFieldCount> texts = {title_, artist_, album_, track, year_, genre, comment_};
+    std::array<std::optional<Bytes>, kFieldCount> made;
+    for (size_t f = 0; f < kFieldCount; ++f) {
+        if (!remade[f] || (texts[f].empty() && !(f == kComment && emptyCommentFrame)))
             continue;
-        textFrames.push_back(i == kComment ? CommentFrame(texts[i]) : TextFrame(kFieldIds[i], texts[i]));
-        framesSize += textFrames.back().size();
+        made[f] = f == kComment ? CommentFrame(texts[f], commentLanguage_) : TextFrame(kFieldIds[f], texts[f]);
     }
-    // The kept frames (a picture of megabytes among them) are copied once,
-    // straight into the tag, so their sizes are summed first.
+
+    // The frames (a picture of megabytes among them) are copied once,
+    // straight into the tag, so their sizes are summed first. Fields that
+    // had no frame go in front; the others stay where they were.
+    std::vector<const Bytes*> frames;
+    size_t framesSize = 0;
+    const auto add = [&](const Bytes& frame) {
+        if (framesSize + frame.size() > kMaxTagBody)
+            return;  // beyond what the tag's size field can express
+        frames.push_back(&frame);
+        framesSize += frame.size();
+    };
+    for (size_t f = 0; f < kFieldCount; ++f)
+        if (made[f] && !hasFrame[f])
+            add(*made[f]);
     // With no TYER written, a reader takes the year from the first date
     // frame: a cleared year must not come back from a kept date.
     bool yearSettled = !year_.empty();
-    std::vector<const Bytes*> keptFrames;
-    for (const auto& frame : keptFrames_) {
-        if (framesSize + frame->size() > kMaxTagBody)
-            continue;  // beyond what the tag's size field can express
+    std::array<bool, kFieldCount> placed{};
+    for (const KeptFrame& kept : keptFrames_) {
+        if (kept.Field >= 0) {
+            const auto f = size_t(kept.Field);
+            if (!remade[f])
+                add(*kept.Bytes);
+            else if (!std::exchange(placed[f], true) && made[f])
+                add(*made[f]);
+            continue;
+        }
         if (!yearSettled) {
-            if (std::optional<std::string> year = YearOfKeptDate(*frame)) {
+            if (std::optional<std::string> year = YearOfKeptDate(*kept.Bytes)) {
                 if (!year->empty())
                     continue;
                 yearSettled = true;
             }
         }
-        keptFrames.push_back(frame.get());
-        framesSize += frame->size();
+        add(*kept.Bytes);
     }
     if (framesSize == 0)
         padding = 0;
@@ -848,9 +1039,7 @@ std::vector<uint8_t> TID3v2::RenderTag(size_t padding) const
     Bytes tag{'I', 'D', '3', 3, 0, 0};
     tag.reserve(kHeaderSize + framesSize + padding);
     PutSynchsafe32(tag, static_cast<uint32_t>(framesSize + padding));
-    for (const Bytes& frame : textFrames)
-        tag.insert(tag.end(), frame.begin(), frame.end());
-    for (const Bytes* frame : keptFrames)
+    for (const Bytes* frame : frames)
         tag.insert(tag.end(), frame->begin(), frame->end());
     tag.resize(tag.size() + padding, 0);
     return tag;
@@ -861,14 +1050,18 @@ void TID3v2::DropFramesOfTheWholeAudio()
     static constexpr std::array<std::string_view, 7> kWholeAudioFrames = {"TLEN", "TSIZ", "MLLT", "ETCO",
                                                                           "SYLT", "SYTC", "POSS"};
     constexpr uint8_t kFileAlterPreservation = 0x40;  // first flags byte of a v2.3 frame header
-    std::erase_if(keptFrames_, [&](const std::shared_ptr<const Bytes>& kept) {
-        const Bytes& frame = *kept;
+    const auto dropped = [&](const Bytes& frame) {
         if (frame.size() < kHeaderSize)
             return false;
         std::string_view id(reinterpret_cast<const char*>(frame.data()), 4);
         return (frame[8] & kFileAlterPreservation) != 0
             || std::find(kWholeAudioFrames.begin(), kWholeAudioFrames.end(), id) != kWholeAudioFrames.end();
-    });
+    };
+    // A field's frame marked so gives way to one made from the field.
+    for (KeptFrame& kept : keptFrames_)
+        if (kept.Field >= 0 && kept.Bytes && dropped(*kept.Bytes))
+            kept.Bytes.reset();
+    std::erase_if(keptFrames_, [&](const KeptFrame& kept) { return kept.Field < 0 && dropped(*kept.Bytes); });
 }
 
 bool TID3v2::WriteTag(const std::string& fileName)
@@ -878,6 +1071,9 @@ bool TID3v2::WriteTag(const std::string& fileName)
         writeError_ = std::move(reason);
         return false;
     };
+    if (!uncarriedFrames_.empty())
+        return fail("The ID3v2 tag of \"" + fileName + "\" holds frames that an ID3v2.3 tag has no place for ("
+                    + UncarriedFrames() + "). Writing would drop them, so the file is left as it is.");
     std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(fileName.c_str(), nullptr), &std::free);
     if (!resolved)
         return fail("Cannot open file \"" + fileName + "\". " + SystemErrorText(errno));
@@ -894,6 +1090,10 @@ bool TID3v2::WriteTag(const std::string& fileName)
     if (!identity || !ReadHeader(file, header))
         return fail("Cannot read file \"" + fileName + "\". "
                     + (file.LastError().empty() ? "It is shorter than a tag header." : file.LastError()));
+    if (header.isTag && header.size == 0)
+        return fail("The ID3v2 tag of \"" + fileName + "\" claims " + std::to_string(header.claimed)
+                    + " bytes, more than the file's " + std::to_string(header.fileSize)
+                    + ". Where it ends is unknown, so a new tag cannot replace it; the file is left as it is.");
     if (!PresentTagMayBeReplaced(file, header, fileName, reason))
         return fail(reason);
 

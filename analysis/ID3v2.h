@@ -1,7 +1,9 @@
 // TID3v2: the ID3v2 tag at the start of an MPEG audio file. Reads the seven
-// text frames of v2.2, v2.3 and v2.4 tags and writes a v2.3 tag in place of
-// the old one. Frames other than the seven (pictures, lyrics, ...) of the
-// tag last read are kept and written back after them. Texts are UTF-8.
+// text fields of v2.2, v2.3 and v2.4 tags and writes a v2.3 tag in place of
+// the old one. Every frame of the tag last read is written back in its
+// order, the frames of fields not edited since exactly as they were read
+// (v2.2 and v2.4 frames in their v2.3 form); only the frame a changed field
+// was read from is made anew. Texts are UTF-8.
 #pragma once
 
 #include <cstdint>
@@ -32,8 +34,10 @@ public:
     // fit: 1 KiB plus 0.1% of the file, at most 1 MiB (an empty tag stays
     // 10 bytes). Refused, the file untouched, when the present tag's size
     // field claims bytes beyond its frames that are not zero padding (they
-    // would be audio lost). On false the file is exactly as it was and
-    // WriteError() says why.
+    // would be audio lost) or beyond the end of the file (where the tag
+    // ends is unknown), and when the tag last read holds frames a v2.3 tag
+    // cannot carry (UncarriedFrames). On false the file is exactly as it
+    // was and WriteError() says why.
     bool WriteTag(const std::string& fileName);
     // The reason the last WriteTag failed, naming the file.
     const std::string& WriteError() const { return writeError_; }
@@ -42,6 +46,9 @@ public:
     uint8_t VersionID() const { return versionID_; }
     // Whole tag in bytes with its header (a v2.4 footer not counted); 0 when
     // there is none or its size field claims more than the file holds.
+    // Further tags right behind it (some taggers add a tag in front of the
+    // one there was) are counted in: their frames are read where the first
+    // tag has none of their kind, and a write replaces them all by one.
     int64_t Size() const { return size_; }
     const std::string& Title() const { return title_; }
     const std::string& Artist() const { return artist_; }
@@ -53,6 +60,17 @@ public:
     const std::string& Year() const { return year_; }
     const std::string& Genre() const { return genre_; }
     const std::string& Comment() const { return comment_; }
+
+    // Texts are read whole up to this many characters (a bound against
+    // hostile sizes, far beyond any real title or comment); a longer one
+    // shows its beginning, and is written back whole unless it is edited.
+    static constexpr size_t kMaxTextLength = 65536;
+
+    // The frames of the tag last read that a v2.3 tag has no place for
+    // (v2.2 frames without a v2.3 counterpart), by name, separated by ", "
+    // (the first ten, then "..."); empty when there are none. WriteTag refuses to write while there are
+    // any rather than drop them, and so must every writer of this tag.
+    std::string UncarriedFrames() const;
 
     // Setters trim trailing characters with codes 0 to 32.
     void SetTitle(std::string_view value);
@@ -77,8 +95,28 @@ public:
     void DropFramesOfTheWholeAudio();
 
 private:
-    // Fills the fields and the kept frames from the bytes after the header.
-    void TakeFrames(uint8_t version, uint8_t flags, std::vector<uint8_t> body);
+    // The bytes after the header of one tag read.
+    struct TagBody {
+        uint8_t Version = 0;
+        uint8_t Flags = 0;
+        std::vector<uint8_t> Body;
+    };
+    // One frame of the tag last read, in v2.3 form (10-byte header and
+    // data). Never changed once made, so copies of a tag share them (a
+    // picture is not copied).
+    struct KeptFrame {
+        // Null for a frame a field was read from that cannot be written
+        // back as it was (cut short, or reading its v2.3 form would give
+        // another text): it is made from the field.
+        std::shared_ptr<const std::vector<uint8_t>> Bytes;
+        int Field = -1;  // the field it was read into, -1 for none
+    };
+
+    // Fills the fields and the kept frames from the tags read, the first
+    // one first.
+    void TakeFrames(std::vector<TagBody> tags);
+    // The seven fields in the form they are compared in to tell an edit.
+    std::vector<std::string> FieldTexts() const;
 
     bool exists_ = false;
     uint8_t versionID_ = 0;
@@ -91,9 +129,12 @@ private:
     std::string year_;
     std::string genre_;
     std::string comment_;
-    // Frames of the tag last read that are not among the seven, in v2.3 form
-    // (10-byte header and data), in their original order. Never changed once
-    // made, so copies of a tag share them (a picture is not copied).
-    std::vector<std::shared_ptr<const std::vector<uint8_t>>> keptFrames_;
+    // The frames of the tag last read, in their order.
+    std::vector<KeptFrame> keptFrames_;
+    // FieldTexts() as the tag was read: a field that differs was edited.
+    std::vector<std::string> readFields_;
+    // The language of the comment frame read, which an edited comment keeps.
+    std::string commentLanguage_ = "eng";
+    std::vector<std::string> uncarriedFrames_;
     std::string writeError_;
 };

@@ -271,21 +271,29 @@ std::optional<Bytes> ReencodeForV23(std::string_view id, const Bytes& data)
 
 std::string_view V23IdFor(std::string_view v22Id)
 {
-    static constexpr std::array<std::pair<std::string_view, std::string_view>, 40> kIds = {{
-        {"TT1", "TIT1"}, {"TT2", "TIT2"}, {"TT3", "TIT3"}, {"TP1", "TPE1"}, {"TP2", "TPE2"},
-        {"TP3", "TPE3"}, {"TP4", "TPE4"}, {"TAL", "TALB"}, {"TRK", "TRCK"}, {"TPA", "TPOS"},
-        {"TYE", "TYER"}, {"TDA", "TDAT"}, {"TIM", "TIME"}, {"TRD", "TRDA"}, {"TCO", "TCON"},
-        {"TCM", "TCOM"}, {"TXT", "TEXT"}, {"TEN", "TENC"}, {"TSS", "TSSE"}, {"TBP", "TBPM"},
-        {"TCR", "TCOP"}, {"TPB", "TPUB"}, {"TOA", "TOPE"}, {"TOT", "TOAL"}, {"TOL", "TOLY"},
-        {"TOR", "TORY"}, {"TOF", "TOFN"}, {"TLE", "TLEN"}, {"TKE", "TKEY"}, {"TLA", "TLAN"},
-        {"TMT", "TMED"}, {"TFT", "TFLT"}, {"TRC", "TSRC"}, {"TDY", "TDLY"}, {"TSI", "TSIZ"},
-        {"TXX", "TXXX"}, {"COM", "COMM"}, {"ULT", "USLT"}, {"WXX", "WXXX"}, {"PIC", "APIC"},
+    // The frames of the v2.2 standard, and those iTunes added to it (the
+    // compilation flag, the sort orders, grouping and movement).
+    static constexpr std::array<std::pair<std::string_view, std::string_view>, 71> kIds = {{
+        {"BUF", "RBUF"}, {"CNT", "PCNT"}, {"COM", "COMM"}, {"CRA", "AENC"}, {"ETC", "ETCO"}, {"EQU", "EQUA"},
+        {"GEO", "GEOB"}, {"GP1", "GRP1"}, {"IPL", "IPLS"}, {"LNK", "LINK"}, {"MCI", "MCDI"}, {"MLL", "MLLT"},
+        {"MVI", "MVIN"}, {"MVN", "MVNM"}, {"PIC", "APIC"}, {"POP", "POPM"}, {"REV", "RVRB"}, {"RVA", "RVAD"},
+        {"SLT", "SYLT"}, {"STC", "SYTC"}, {"TAL", "TALB"}, {"TBP", "TBPM"}, {"TCM", "TCOM"}, {"TCO", "TCON"},
+        {"TCP", "TCMP"}, {"TCR", "TCOP"}, {"TDA", "TDAT"}, {"TDY", "TDLY"}, {"TEN", "TENC"}, {"TFT", "TFLT"},
+        {"TIM", "TIME"}, {"TKE", "TKEY"}, {"TLA", "TLAN"}, {"TLE", "TLEN"}, {"TMT", "TMED"}, {"TOA", "TOPE"},
+        {"TOF", "TOFN"}, {"TOL", "TOLY"}, {"TOR", "TORY"}, {"TOT", "TOAL"}, {"TP1", "TPE1"}, {"TP2", "TPE2"},
+        {"TP3", "TPE3"}, {"TP4", "TPE4"}, {"TPA", "TPOS"}, {"TPB", "TPUB"}, {"TRC", "TSRC"}, {"TRD", "TRDA"},
+        {"TRK", "TRCK"}, {"TS2", "TSO2"}, {"TSA", "TSOA"}, {"TSC", "TSOC"}, {"TSI", "TSIZ"}, {"TSP", "TSOP"},
+        {"TSS", "TSSE"}, {"TST", "TSOT"}, {"TT1", "TIT1"}, {"TT2", "TIT2"}, {"TT3", "TIT3"}, {"TXT", "TEXT"},
+        {"TXX", "TXXX"}, {"TYE", "TYER"}, {"UFI", "UFID"}, {"ULT", "USLT"}, {"WAF", "WOAF"}, {"WAR", "WOAR"},
+        {"WAS", "WOAS"}, {"WCM", "WCOM"}, {"WCP", "WCOP"}, {"WPB", "WPUB"}, {"WXX", "WXXX"},
     }};
     for (const auto& [v22, v23] : kIds)
         if (v22 == v22Id)
             return v23;
     return {};
 }
+
+namespace {
 
 std::optional<Bytes> PictureFromV22(std::span<const uint8_t> data)
 {
@@ -304,6 +312,32 @@ std::optional<Bytes> PictureFromV22(std::span<const uint8_t> data)
     out.push_back(0);
     out.insert(out.end(), data.begin() + 4, data.end());
     return out;
+}
+
+// v2.2 names the linked frame in three letters, v2.3 in four.
+std::optional<Bytes> LinkFromV22(std::span<const uint8_t> data)
+{
+    if (data.size() < 3)
+        return std::nullopt;
+    std::string_view linked = V23IdFor(std::string_view(reinterpret_cast<const char*>(data.data()), 3));
+    if (linked.empty())
+        return std::nullopt;
+    Bytes out(linked.begin(), linked.end());
+    out.insert(out.end(), data.begin() + 3, data.end());
+    return out;
+}
+
+} // namespace
+
+std::optional<Bytes> DataFromV22(std::string_view v22Id, std::span<const uint8_t> data)
+{
+    if (v22Id == "PIC")
+        return PictureFromV22(data);
+    if (v22Id == "LNK")
+        return LinkFromV22(data);
+    if (V23IdFor(v22Id).empty())
+        return std::nullopt;
+    return Bytes(data.begin(), data.end());
 }
 
 } // namespace id3v2

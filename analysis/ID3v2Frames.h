@@ -64,9 +64,13 @@ std::optional<Bytes> ReencodeForV23(std::string_view id, const Bytes& data);
 // copied through it.
 bool NeedsReencodingForV23(std::string_view id, std::span<const uint8_t> data);
 
-// The v2.3 identifier of a v2.2 frame, or empty for frames not carried over.
+// The v2.3 identifier of a v2.2 frame, or empty for frames v2.3 has no
+// counterpart for (the encrypted meta frame, experimental frames).
 std::string_view V23IdFor(std::string_view v22Id);
-// A v2.2 PIC frame's data turned into APIC data.
-std::optional<Bytes> PictureFromV22(std::span<const uint8_t> data);
+// A v2.2 frame's data in the layout of its v2.3 counterpart: PIC's image
+// format becomes APIC's MIME type, LNK's linked frame gets its four-letter
+// name; the other frames are laid out alike. Empty when there is no
+// counterpart or the data cannot be converted.
+std::optional<Bytes> DataFromV22(std::string_view v22Id, std::span<const uint8_t> data);
 
 } // namespace id3v2

@@ -345,11 +345,13 @@ QWidget* TMainForm::BuildTagPage()
 
     gpbID3v2 = Named(new QGroupBox("ID3v2"), "gpbID3v2");
     chkTagExists = Named(new QCheckBox("ID3 v2 Tag Exists"), "chkTagExists");
-    TrackEdit = MakeEdit("TrackEdit", 250);
-    TitleEdit = MakeEdit("TitleEdit", 250);
-    ArtistEdit = MakeEdit("ArtistEdit", 250);
-    AlbumEdit = MakeEdit("AlbumEdit", 250);
-    YearEdit = MakeEdit("YearEdit", 250);
+    // The ID3v2 texts are shown whole, in up to two UTF-16 units a character.
+    const int v2TextLength = 2 * static_cast<int>(TID3v2::kMaxTextLength);
+    TrackEdit = MakeEdit("TrackEdit", v2TextLength);
+    TitleEdit = MakeEdit("TitleEdit", v2TextLength);
+    ArtistEdit = MakeEdit("ArtistEdit", v2TextLength);
+    AlbumEdit = MakeEdit("AlbumEdit", v2TextLength);
+    YearEdit = MakeEdit("YearEdit", v2TextLength);
     GenreEdit = MakeEdit("GenreEdit");
     CommentMemo = Named(new QPlainTextEdit, "CommentMemo");
     CommentMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

@@ -32,10 +32,11 @@ bool IsExistingFile(const std::string& path)
 // Unlike QLineEdit's maxLength this leaves texts set by the program whole:
 // the copy buttons carry a long ID3v2 text into an ID3v1 field unchanged,
 // and the tag class cuts it when it is written. A text already longer than
-// the limit can be shortened but not lengthened.
+// the limit can be shortened but not lengthened. A text set by the program
+// may take two UTF-16 units per character.
 void LimitTyping(QLineEdit& edit, int limit)
 {
-    edit.setMaxLength(32767);
+    edit.setMaxLength(std::max(32767, 2 * limit));
     auto lengthBeforeEdit = std::make_shared<qsizetype>(edit.text().size());
     // textEdited arrives before textChanged, so the length kept here is the
     // one before the user's edit when textEdited asks for it.
@@ -109,7 +110,7 @@ void TMainForm::tabTagShow()
             LimitTyping(*edit, 30);
         LimitTyping(*YearEdit1, 4);
         for (QLineEdit* edit : {TrackEdit, TitleEdit, ArtistEdit, AlbumEdit, YearEdit})
-            LimitTyping(*edit, 250);
+            LimitTyping(*edit, static_cast<int>(TID3v2::kMaxTextLength));
         genreListFilled_ = true;
     }
     // The page keeps its own file and its edits across page switches; it

@@ -511,6 +511,11 @@ struct TSectionCutter::PendingPart {
 
 PartTags RenderPartTags(const TID3v1& id3v1, const TID3v2& id3v2)
 {
+    // The parts get the source's tag as a v2.3 tag: a frame it has no place
+    // for would be lost on every part.
+    if (const std::string uncarried = id3v2.UncarriedFrames(); !uncarried.empty())
+        throw CorvellaError("The ID3v2 tag of the source holds frames that an ID3v2.3 tag has no place for ("
+                            + uncarried + "). The parts would lose them, so none is written.");
     PartTags tags;
     tags.ID3v2 = id3v2.RenderTag();
     // Decoders count an ID3v1 tag they do not expect as stream bytes, and

@@ -58,7 +58,9 @@ struct PartTags {
 };
 
 // The bytes TID3v2::WriteTag and TID3v1::WriteTag would give a file; no
-// ID3v1 tag when id3v1 holds none.
+// ID3v1 tag when id3v1 holds none. Throws CorvellaError, naming them, when
+// the ID3v2 tag holds frames that the tag written cannot carry
+// (TID3v2::UncarriedFrames).
 PartTags RenderPartTags(const TID3v1& id3v1, const TID3v2& id3v2);
 
 struct CutRequest {

@@ -1,5 +1,6 @@
 #include "analysis/ID3v1.h"
 #include "analysis/ID3v2.h"
+#include "analysis/MPEGaudio.h"
 
 #include "support/TestSupport.h"
 
@@ -228,28 +229,32 @@ TEST(ID3v2Read, FilesBeyond4GiB)
     EXPECT_EQ(read.Title(), "Title");
 }
 
-TEST(ID3v2Read, LongFramesGiveTheirFirst249CharactersAndTheNextFrameIsFound)
+TEST(ID3v2Read, LongFramesAreReadWholeAndTheNextFrameIsFound)
 {
     TempDir dir;
     const std::string path = dir.File("a.mp3");
     std::string longTitle(400, 't');
     const std::u16string longArtist(400, u'\u0436');
+    const Bytes hostile = Frame23("COMM", Comm(0, "", std::string(TID3v2::kMaxTextLength + 5000, 'c')));
     Bytes body = Cat({Frame23("TIT2", Text(0, longTitle)), Frame23("TPE1", Cat({{1}, Utf16(longArtist)})),
-                      Frame23("TALB", Text(0, "After"))});
+                      hostile, Frame23("TALB", Text(0, "After"))});
     WriteBytes(path, Cat({Tag(3, body), Audio(10)}));
     TID3v2 read = Read(path);
-    EXPECT_EQ(read.Title(), std::string(249, 't'));
+    EXPECT_EQ(read.Title(), longTitle);
     std::string zhe;
-    for (int i = 0; i < 249; ++i)
+    for (int i = 0; i < 400; ++i)
         zhe += "\xD0\xB6";
     EXPECT_EQ(read.Artist(), zhe);  // the same count in UTF-16
+    EXPECT_EQ(read.Comment(), std::string(TID3v2::kMaxTextLength, 'c'));  // a hostile size is cut for showing
     EXPECT_EQ(read.Album(), "After");
 
-    // What was read is saved and read back whole, though UTF-16 takes
-    // twice the bytes of the frame buffer.
-    read.SetTitle("Edited");
+    // Saved with another field edited, each is written back whole.
+    read.SetAlbum("Edited");
     ASSERT_TRUE(read.WriteTag(path));
-    EXPECT_EQ(Read(path).Artist(), zhe);
+    TID3v2 back = Read(path);
+    EXPECT_EQ(back.Title(), longTitle);
+    EXPECT_EQ(back.Artist(), zhe);
+    EXPECT_TRUE(Contains(ReadBytes(path), hostile));
 }
 
 TEST(ID3v2Read, TrackAndGenreTexts)
@@ -289,7 +294,7 @@ TEST(ID3v2Write, TrackTotalsSurviveEveryWrite)
     EXPECT_EQ(tag.TrackTotal(), "12");
     tag.SetTitle("Renamed");
     ASSERT_TRUE(tag.WriteTag(path));
-    EXPECT_TRUE(Contains(ReadBytes(path), Frame23("TRCK", Text(0, "3/12"))));
+    EXPECT_TRUE(Contains(ReadBytes(path), Frame23("TRCK", Text(0, " 3 / 12 "))));  // not edited: as it was
     tag.SetTrack(7);
     tag.SetTrackTotal("9");
     EXPECT_TRUE(Contains(tag.RenderTag(), Frame23("TRCK", Text(0, "7/9"))));
@@ -321,7 +326,7 @@ TEST(ID3v2Read, ExtendedHeaderFlagWithoutAnExtendedHeader)
     }
 }
 
-TEST(ID3v2Read, CommentWithoutDescriptionWinsOtherwiseTheFirst)
+TEST(ID3v2Read, CommentIsTheOneWithoutDescription)
 {
     TempDir dir;
     const std::string path = dir.File("a.mp3");
@@ -340,8 +345,6 @@ TEST(ID3v2Read, CommentWithoutDescriptionWinsOtherwiseTheFirst)
     auto first = std::search(rendered.begin(), rendered.end(), commentText.begin(), commentText.end());
     EXPECT_EQ(std::search(first + 1, rendered.end(), commentText.begin(), commentText.end()), rendered.end());
 
-    // A cleared comment stays cleared: an empty frame keeps a described
-    // one from being shown, and then saved, in its place.
     read.SetComment("");
     ASSERT_TRUE(read.WriteTag(path));
     TID3v2 cleared = Read(path);
@@ -349,18 +352,18 @@ TEST(ID3v2Read, CommentWithoutDescriptionWinsOtherwiseTheFirst)
     EXPECT_TRUE(Contains(cleared.RenderTag(), player));
 
     WriteBytes(path, Cat({Tag(3, Cat({player, other})), Audio(10)}));
-    EXPECT_EQ(Read(path).Comment(), "00000A 00000B");
+    EXPECT_EQ(Read(path).Comment(), "");  // player data is no comment
 }
 
-TEST(ID3v2Read, LaterFramesReplaceEarlierOnes)
+TEST(ID3v2Read, TheFirstOfRepeatedFramesIsShownAndEveryOneKept)
 {
     TempDir dir;
     Bytes body = Cat({Frame23("TIT2", Text(0, "First")), Frame23("TIT2", Text(0, "Second"))});
     WriteBytes(dir.File("a.mp3"), Cat({Tag(3, body), Audio(10)}));
     TID3v2 read = Read(dir.File("a.mp3"));
-    EXPECT_EQ(read.Title(), "Second");
-    Bytes rendered = read.RenderTag();
-    EXPECT_FALSE(Contains(rendered, Str("First")));
+    EXPECT_EQ(read.Title(), "First");
+    read.SetTitle("Edited");
+    EXPECT_EQ(read.RenderTag(), Tag(3, Cat({Frame23("TIT2", Text(0, "Edited")), Frame23("TIT2", Text(0, "Second"))})));
 }
 
 TEST(ID3v2Read, Utf16AndUtf8Encodings)
@@ -401,15 +404,15 @@ TEST(ID3v2Read, Version24SizesDatesAndMultipleValues)
     EXPECT_EQ(read.Artist(), "A/B");
     EXPECT_EQ(read.Year(), "2004");
     EXPECT_EQ(read.Genre(), "Rock");
-    // The date became the year; it is not carried a second time.
-    EXPECT_FALSE(Contains(read.RenderTag(), Str("TDRC")));
+    // The year not edited, the date stays whole.
+    EXPECT_TRUE(Contains(read.RenderTag(), Str("2004-05-12")));
 
     // Plain sizes in a v2.4 tag, as some writers produce them.
-    std::string title256(255, 'P');
-    body = Cat({Frame24("TIT2", Text(0, title256), 0, true), Frame24("TPE1", Text(0, "Next"), 0, true)});
+    std::string title255(255, 'P');
+    body = Cat({Frame24("TIT2", Text(0, title255), 0, true), Frame24("TPE1", Text(0, "Next"), 0, true)});
     WriteBytes(path, Cat({Tag(4, body), Audio(10)}));
     read = Read(path);
-    EXPECT_EQ(read.Title(), std::string(249, 'P'));
+    EXPECT_EQ(read.Title(), title255);
     EXPECT_EQ(read.Artist(), "Next");
 }
 
@@ -659,10 +662,10 @@ TEST(ID3v2Write, OtherFramesAreKeptInOrder)
     tag.SetTitle("Edited");
     ASSERT_TRUE(tag.WriteTag(path));
     Bytes written = ReadBytes(path);
-    Bytes expected = Cat({Frame23("TIT2", Text(0, "Edited")), Frame23("TPE1", Text(0, "Artist")),
+    Bytes expected = Cat({picture, Frame23("TIT2", Text(0, "Edited")), Frame23("TPE1", Text(0, "Artist")),
                           Frame23("TALB", Text(0, "Album")), Frame23("TRCK", Text(0, "4/12")),
-                          Frame23("TYER", Text(0, "1999")), Frame23("TCON", Text(0, "Rock")),
-                          Frame23("COMM", Comm(0, "", "Comment")), picture, privateFrame, lyrics});
+                          Frame23("TYER", Text(0, "1999")), Frame23("TCON", Text(0, "(17)Rock")),
+                          Frame23("COMM", Comm(0, "", "Comment")), privateFrame, lyrics});
     Bytes region = Tag(3, expected);
     region.resize(old.size(), 0);
     Bytes size = Synchsafe(uint32_t(old.size() - 10));
@@ -724,7 +727,84 @@ TEST(ID3v2Write, Version22PicturesAndTextsAreCarried)
     TID3v2 tag = Read(path);
     EXPECT_EQ(tag.RenderTag(),
               Tag(3, Cat({Frame23("TIT2", Text(0, "T")), Frame23("TCOM", Text(0, "Composer")),
-                          Frame23("APIC", Cat({{0}, Str("image/jpeg"), {0, 3}, Str("front"), {0}, Audio(200)}))})));
+                          Frame23("APIC", Cat({{0}, Str("image/jpeg"), {0, 3}, Str("front"), {0}, Audio(200)})),
+                          Frame23("PCNT", Bytes{0, 0, 0, 1})})));
+}
+
+// A v2.2 frame that a v2.3 tag has no place for is not dropped: the write
+// is refused, naming it, and the file stays as it was.
+TEST(ID3v2Write, Version22FramesWithoutCounterpartRefuseTheWrite)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    const Bytes file = Cat({Tag(2, Cat({Frame22("TT2", Text(0, "T")), Frame22("CRM", Cat({Str("owner"), {0}, Str("x"), {0}, Str("data")})),
+                                        Frame22("XYZ", Str("experimental"))})),
+                            Audio(300)});
+    WriteBytes(path, file);
+    TID3v2 tag = Read(path);
+    tag.SetTitle("New");
+    EXPECT_FALSE(tag.WriteTag(path));
+    EXPECT_NE(tag.WriteError().find("CRM, XYZ"), std::string::npos) << tag.WriteError();
+    EXPECT_EQ(ReadBytes(path), file);
+}
+
+// Some taggers put a new tag in front of the one there was. Both are read,
+// the first one's frames first, and the audio is found behind them; a
+// write makes them one tag, keeping the second one's frames of kinds the
+// first has none of.
+TEST(ID3v2Write, TwoTagsInARowBecomeOne)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    const Bytes userText = Frame23("TXXX", Cat({{0}, Str("Mood"), {0}, Str("Calm")}));
+    const Bytes picture = Frame23("APIC", Cat({{0}, Str("image/png"), {0, 3, 0}, Audio(70000)}));
+    const Bytes first = Tag(3, Cat({Frame23("TIT2", Text(0, "First")), userText}), 0, 20);
+    const Bytes second = Tag(4, Cat({Frame24("TIT2", Text(0, "Second")), Frame24("TPE1", Text(0, "Artist")),
+                                     Frame24("APIC", Cat({{0}, Str("image/png"), {0, 3, 0}, Audio(70000)}))}), 0, 30);
+    Bytes audio;
+    for (int i = 0; i < 40; ++i) {  // 128 kbit/s at 44.1 kHz: 417 bytes a frame
+        Bytes frame{0xFF, 0xFB, 0x90, 0x64};
+        frame.resize(417, 0);
+        audio = Cat({audio, frame});
+    }
+    WriteBytes(path, Cat({first, second, audio}));
+    TID3v2 tag = Read(path);
+    EXPECT_EQ(tag.Size(), int64_t(first.size() + second.size()));
+    EXPECT_EQ(tag.Title(), "First");
+    EXPECT_EQ(tag.Artist(), "Artist");
+    TMPEGaudio stream;
+    EXPECT_TRUE(stream.Analyze(path) && stream.Valid());
+    EXPECT_NEAR(stream.Duration(), 40 * 1152 / 44100.0, 0.01);
+
+    tag.SetAlbum("Album");
+    ASSERT_TRUE(tag.WriteTag(path)) << tag.WriteError();
+    const Bytes written = ReadBytes(path);
+    TID3v2 back = Read(path);
+    EXPECT_EQ(Bytes(written.begin() + back.Size(), written.end()), audio);
+    EXPECT_EQ(back.Title(), "First");
+    EXPECT_EQ(back.Artist(), "Artist");
+    EXPECT_EQ(back.Album(), "Album");
+    const Bytes rendered = back.RenderTag();
+    EXPECT_TRUE(Contains(rendered, userText));
+    EXPECT_TRUE(Contains(rendered, picture));
+    EXPECT_FALSE(Contains(rendered, Str("Second")));
+}
+
+// A tag whose size runs past the end of the file is read as empty; writing
+// a new tag in front of it would leave the old one behind as audio.
+TEST(ID3v2Write, ATagClaimingMoreThanTheFileIsNotWrittenOver)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    Bytes tag = Tag(3, SevenFrames());
+    tag[7] = 0x7F;
+    const Bytes file = Cat({tag, Audio(500)});
+    WriteBytes(path, file);
+    TID3v2 read = Read(path);
+    read.SetTitle("New");
+    EXPECT_FALSE(read.WriteTag(path));
+    EXPECT_NE(read.WriteError().find("claims"), std::string::npos) << read.WriteError();
+    EXPECT_EQ(ReadBytes(path), file);
 }
 
 TEST(ID3v2Rewrite, ReadOnlyFileKeepsItsModeWithOwnerWrite)

@@ -382,7 +382,7 @@ TEST(ID3v2InPlace, KilledAtRandomMomentsLeavesAWholeTag)
     int completedByOpening = 0;
     int mutagenChecked = 0;
     // Every fourth title grows past the tag's padding, making that write a rewrite.
-    const std::vector<std::string> titles = {"Title A", "Title B", std::string(249, 'L')};
+    const std::vector<std::string> titles = {"Title A", "Title B"};
     auto titleOfWrite = [&](unsigned k) { return k % 4 == 3 ? std::string(2000 * (k / 4 + 1), 'L') : titles[k % 2]; };
     // The kills spread over about eight writes (the timing only shapes where
     // they land; any moment must do).
@@ -418,13 +418,13 @@ TEST(ID3v2InPlace, KilledAtRandomMomentsLeavesAWholeTag)
             completedByOpening += ReadBytes(path) != beforeOpening ? 1 : 0;
         }
         SCOPED_TRACE("trial " + std::to_string(trial));
-        // The reader keeps the first 249 characters of a text.
-        const bool known = title == "Old title" || std::find(titles.begin(), titles.end(), title) != titles.end();
+        const bool longTitle = !title.empty() && title.size() % 2000 == 0 && title.find_first_not_of('L') == std::string::npos;
+        const bool known = title == "Old title" || longTitle || std::find(titles.begin(), titles.end(), title) != titles.end();
         ASSERT_TRUE(known) << title.substr(0, 40);
         ASSERT_EQ(AudioOf(path), file.audio);
         ASSERT_EQ(EntryCount(dir), 1u) << "left beside the file";
         if (trial % 10 == 0) {
-            ASSERT_EQ(MutagenTitle(path).substr(0, 249), title);
+            ASSERT_EQ(MutagenTitle(path), title);
             ++mutagenChecked;
         }
         ++outcomes[title.size() > 40 ? "long title (rewrite)" : title];

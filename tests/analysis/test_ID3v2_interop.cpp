@@ -8,6 +8,7 @@
 
 #include <sys/stat.h>
 
+#include <functional>
 #include <map>
 #include <random>
 
@@ -69,6 +70,68 @@ for k, v in out.items():
     sys.stdout.buffer.write((k + "=" + v + "\n").encode("utf-8"))
 )PY";
 
+// Prints every frame as mutagen reads it, v2.2 frames under their v2.3
+// names: its key, a tab and all its fields, one line each.
+const char* const kDumpScript = R"PY(
+import sys
+from mutagen.id3 import ID3
+tags = ID3(sys.argv[1], translate=False)
+for frame in tags.values():
+    fields = []
+    for spec in frame._framespec + frame._optionalspec:
+        value = getattr(frame, spec.name, None)
+        if frame.FrameID == "APIC" and spec.name == "mime":  # v2.2 names the image format
+            value = {"JPG": "image/jpeg", "PNG": "image/png"}.get(value, value)
+        fields.append("%s=%r" % (spec.name, value))
+    sys.stdout.buffer.write((frame.HashKey + "\t" + " ".join(fields) + "\n").encode("utf-8"))
+)PY";
+
+Bytes Cat(std::initializer_list<Bytes> parts)
+{
+    Bytes out;
+    for (const auto& part : parts)
+        out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+Bytes Str(std::string_view text)
+{
+    return Bytes(text.begin(), text.end());
+}
+
+Bytes Frame(std::string_view id, const Bytes& data)
+{
+    const auto size = uint32_t(data.size());
+    Bytes header = Str(id);
+    if (id.size() == 3) {
+        header.insert(header.end(), {uint8_t(size >> 16), uint8_t(size >> 8), uint8_t(size)});
+    } else {
+        header.insert(header.end(), {uint8_t(size >> 24), uint8_t(size >> 16), uint8_t(size >> 8), uint8_t(size), 0, 0});
+    }
+    return Cat({header, data});
+}
+
+Bytes Tag(uint8_t version, const Bytes& frames)
+{
+    const auto size = uint32_t(frames.size() + 100);  // with padding
+    Bytes tag = Cat({Str("ID3"), {version, 0, 0},
+                     {uint8_t((size >> 21) & 0x7F), uint8_t((size >> 14) & 0x7F), uint8_t((size >> 7) & 0x7F),
+                      uint8_t(size & 0x7F)},
+                     frames});
+    tag.resize(tag.size() + 100, 0);
+    return tag;
+}
+
+Bytes Latin1(std::string_view text)
+{
+    return Cat({{0}, Str(text)});
+}
+
+Bytes Comment(std::string_view language, std::string_view description, std::string_view text)
+{
+    return Cat({{0}, Str(language), Str(description), {0}, Str(text)});
+}
+
 class ID3v2Mutagen : public ::testing::Test {
 protected:
     void SetUp() override
@@ -79,6 +142,7 @@ protected:
         REQUIRE_TOOL("sox");
         WriteText(dir_.File("write.py"), kWriteScript);
         WriteText(dir_.File("read.py"), kReadScript);
+        WriteText(dir_.File("dump.py"), kDumpScript);
         mp3_ = dir_.File("song.mp3");
         testsupport::MakeMp3(mp3_, 1.0);
         audio_ = ReadBytes(mp3_);
@@ -117,6 +181,26 @@ protected:
             at = end + 1;
         }
         return values;
+    }
+
+    // Frame key to fields, as mutagen reads the file.
+    std::map<std::string, std::string> DumpWithMutagen()
+    {
+        auto result = testsupport::Run(std::string(kPython) + " " + Quote(dir_.File("dump.py")) + " " + Quote(mp3_));
+        EXPECT_EQ(result.exitCode, 0) << result.output;
+        std::map<std::string, std::string> frames;
+        size_t at = 0;
+        while (at < result.output.size()) {
+            size_t end = result.output.find('\n', at);
+            if (end == std::string::npos)
+                end = result.output.size();
+            std::string line = result.output.substr(at, end - at);
+            size_t tab = line.find('\t');
+            if (tab != std::string::npos)
+                frames[line.substr(0, tab)] = line.substr(tab + 1);
+            at = end + 1;
+        }
+        return frames;
     }
 
     std::string Md5Of(const std::string& path)
@@ -159,8 +243,8 @@ protected:
         EXPECT_EQ(values["TPE1"], "Mot\u00f6rhead");
         EXPECT_EQ(values["TALB"], "\u65e5\u672c");
         EXPECT_EQ(values["TRCK"], "3/10");  // the total survives the edit
-        EXPECT_EQ(values["TYER"], "1999");
-        EXPECT_EQ(values.count("TDRC"), 0u);  // the date became the year
+        EXPECT_EQ(values["TDRC"], "1999");  // not edited: as it was
+        EXPECT_EQ(values.count("TYER"), 0u);
         EXPECT_EQ(values["COMM:"], "Kommentar \u00fc");
         EXPECT_EQ(values["COMM:iTunNORM"], " 0000 0001");
         EXPECT_EQ(values["COMM.count"], "2");
@@ -243,5 +327,73 @@ TEST_F(ID3v2Mutagen, MutagenReadsWhatWeWrite)
         EXPECT_EQ(values["TRCK"], "12");
         EXPECT_EQ(values["TYER"], "2003");
         EXPECT_EQ(values["TCON"], "Jazz");
+    }
+}
+
+// Tags as other programs write them, one field edited with ours: mutagen
+// finds every other frame as it was, field by field (texts whole, their
+// encodings, v2.2 frames under their v2.3 names), and the edited one with
+// the new text.
+TEST_F(ID3v2Mutagen, AWriteKeepsEveryFrameNotEdited)
+{
+    const Bytes utf16Artist = {1, 0xFF, 0xFE, 'M', 0, 0xF6, 0, 't', 0, 0, 0};
+    struct Case {
+        const char* what;
+        Bytes tag;
+        std::function<void(TID3v2&)> edit;
+        std::string editedKey;
+        std::string editedFields;  // found in the edited frame's fields
+    };
+    const Case cases[] = {
+        {"iTunes and hand-made v2.2 frames",
+         Tag(2, Cat({Frame("TT2", Latin1("Old title")), Frame("TP1", utf16Artist), Frame("TAL", Latin1("Album")),
+                     Frame("COM", Comment("eng", "iTunNORM", " 00000A 00000B")),
+                     Frame("COM", Comment("eng", "", "Plain comment")),
+                     Frame("RVA", Bytes{3, 16, 1, 0, 1, 0, 32, 0, 32, 0}), Frame("TCP", Latin1("1")),
+                     Frame("TST", Latin1("Title, sorted")), Frame("TSA", Latin1("Album, sorted")),
+                     Frame("TSP", Latin1("Artist, sorted")), Frame("TS2", Latin1("Album artist, sorted")),
+                     Frame("TSC", Latin1("Composer, sorted")), Frame("TRK", Latin1("02/10")),
+                     Frame("POP", Cat({Str("someone@example.org"), {0, 196, 0, 0, 0, 7}})),
+                     Frame("CNT", Bytes{0, 0, 0, 9}), Frame("UFI", Cat({Str("http://owner"), {0}, Str("ID-123")})),
+                     Frame("WAR", Str("http://artist.example")),
+                     Frame("GEO", Cat({Latin1("text/plain"), {0}, Str("a.txt"), {0}, Str("Object"), {0}, Str("data")})),
+                     Frame("IPL", Cat({Latin1("producer"), {0}, Str("Someone"), {0}})),
+                     Frame("PIC", Cat({Latin1("JPG"), {3}, Str("front"), {0}, Bytes(3000, 0xA5)}))})),
+         [](TID3v2& tag) { tag.SetTitle("New title"); }, "TIT2", "text=['New title']"},
+        {"a 400-character title and a 1,000-character comment beside the edit",
+         Tag(3, Cat({Frame("TIT2", Latin1(std::string(400, 'T'))), Frame("TPE1", Latin1("Artist")),
+                     Frame("COMM", Comment("eng", "", std::string(1000, 'c')))})),
+         [](TID3v2& tag) { tag.SetArtist("New artist"); }, "TPE1", "text=['New artist']"},
+        {"described comments and the plain one in its language",
+         Tag(3, Cat({Frame("COMM", Comment("eng", "iTunNORM", " 00000A 00000B")),
+                     Frame("COMM", Comment("eng", "first desc", "First")),
+                     Frame("COMM", Comment("deu", "", "Kommentar")),
+                     Frame("COMM", Comment("eng", "second desc", "Second")), Frame("TIT2", Latin1("Title"))})),
+         [](TID3v2& tag) { tag.SetComment("Neu"); }, "COMM::deu", "text=['Neu']"},
+        {"track texts",
+         Tag(3, Cat({Frame("TRCK", Latin1("01")), Frame("TIT2", Latin1("Title"))})),
+         [](TID3v2& tag) { tag.SetTitle("New title"); }, "TIT2", "text=['New title']"},
+        {"two artist frames",
+         Tag(3, Cat({Frame("TPE1", Latin1("One")), Frame("TIT2", Latin1("Title")), Frame("TPE1", Latin1("Two"))})),
+         [](TID3v2& tag) { tag.SetTitle("New title"); }, "TIT2", "text=['New title']"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteBytes(mp3_, Cat({c.tag, audio_}));
+        const auto before = DumpWithMutagen();
+        ASSERT_TRUE(before.count(c.editedKey)) << c.editedKey;
+        TID3v2 tag;
+        ASSERT_TRUE(tag.ReadTag(mp3_));
+        c.edit(tag);
+        ASSERT_TRUE(tag.WriteTag(mp3_)) << tag.WriteError();
+        EXPECT_EQ(AudioAfterTag(), audio_);
+        auto after = DumpWithMutagen();
+        EXPECT_NE(after[c.editedKey].find(c.editedFields), std::string::npos) << after[c.editedKey];
+        for (const auto& [key, fields] : before) {
+            if (key != c.editedKey) {
+                EXPECT_EQ(after[key], fields) << key;
+            }
+        }
+        EXPECT_EQ(after.size(), before.size());
     }
 }

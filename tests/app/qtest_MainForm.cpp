@@ -326,7 +326,7 @@ void MainFormTest::startsWithTheDefaultsOfTheWindow()
     QCOMPARE(w->TrackEdit1->maxLength(), 2);
     QCOMPARE(w->YearEdit1->maxLength(), 4);
     QCOMPARE(w->CommentEdit1->maxLength(), 30);
-    QCOMPARE(w->TitleEdit->maxLength(), 250);
+    QCOMPARE(w->TitleEdit->maxLength(), 2 * int(TID3v2::kMaxTextLength));
     QVERIFY(w.prompts->events.empty());
 }
 

@@ -6,9 +6,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "FileIdentity.h"
 
 class TID3v2 {
 public:
@@ -32,11 +35,23 @@ public:
     // fit: 1 KiB plus 0.1% of the file, at most 1 MiB (an empty tag stays
     // 10 bytes). Refused, the file untouched, when the present tag's size
     // field claims bytes beyond its frames that are not zero padding (they
-    // would be audio lost). On false the file is exactly as it was and
-    // WriteError() says why.
+    // would be audio lost). Refused as well, the file untouched, when it is
+    // the file of Origin() and no longer as it was then: another program
+    // changed it since, and writing would undo that change. On false the
+    // file is exactly as it was and WriteError() says why.
     bool WriteTag(const std::string& fileName);
     // The reason the last WriteTag failed, naming the file.
     const std::string& WriteError() const { return writeError_; }
+    // True when the last WriteTag was refused because the file had changed
+    // since it was read.
+    bool FileChangedSinceRead() const { return changedSinceRead_; }
+    // The file the tag was last read from, as it was then, or as the last
+    // write back to it left it; empty before a read.
+    const std::optional<ReadOrigin>& Origin() const { return origin_; }
+    // This program changed the file from `before` (when that is this tag's
+    // origin) to `after` through another object (the ID3v1 tag): no
+    // stranger's change, so the tag's origin moves along.
+    void FollowOwnWrite(const ReadOrigin& before, const ReadOrigin& after);
 
     bool Exists() const { return exists_; }
     uint8_t VersionID() const { return versionID_; }
@@ -96,4 +111,6 @@ private:
     // made, so copies of a tag share them (a picture is not copied).
     std::vector<std::shared_ptr<const std::vector<uint8_t>>> keptFrames_;
     std::string writeError_;
+    bool changedSinceRead_ = false;
+    std::optional<ReadOrigin> origin_;
 };

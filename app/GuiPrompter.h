@@ -24,6 +24,15 @@ public:
     // Opens a local file path or a web address with the desktop's default
     // application; false when none could be started.
     virtual bool OpenDocument(const std::string& pathOrUrl) = 0;
+    // A question with the answers Yes and No (text as for ShowMessage);
+    // true for Yes. A prompter that asks no questions answers No, which
+    // leaves things as they are.
+    virtual bool AskYesNo(const std::string& caption, const std::string& text)
+    {
+        (void)caption;
+        (void)text;
+        return false;
+    }
 };
 
 class GuiPrompter : public GuiPrompterBase {
@@ -36,6 +45,7 @@ public:
     std::optional<std::string> AskSaveFileName(const std::string& proposedName) override;
     bool ExecuteFolderPicker(std::string& path) override;
     bool OpenDocument(const std::string& pathOrUrl) override;
+    bool AskYesNo(const std::string& caption, const std::string& text) override;
 
 private:
     QWidget& owner_;

@@ -11,8 +11,10 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <filesystem>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 
 #include "app/Main.h"
 #include "playback/BASSPlayer.h"
@@ -26,6 +28,25 @@ const QColor kDisabledFieldColor(0xBF, 0xCD, 0xDB);
 bool IsExistingFile(const std::string& path)
 {
     return !path.empty() && QFileInfo(QString::fromStdString(path)).isFile();
+}
+
+// Another program changed the file since the page was filled, and nothing
+// was written: saving would have undone that change. The user may take the
+// file's tags as they are now, giving up the page's edits, or keep the
+// edits on the page.
+bool ReloadWanted(GuiPrompterBase& prompts, const std::string& reason)
+{
+    return prompts.AskYesNo("Information", reason
+                                               + "\nReload the tags from the file? The changes made on this page "
+                                                 "are then lost.");
+}
+
+// The tag object's file, compared as the system names it.
+bool ReadFrom(const std::optional<ReadOrigin>& origin, const std::string& path)
+{
+    std::error_code error;
+    const std::filesystem::path resolved = std::filesystem::canonical(path, error);
+    return origin && !error && origin->Path == resolved.string();
 }
 
 // Limits what the user types or pastes into an edit to limit characters.
@@ -249,8 +270,16 @@ void TMainForm::Button2Click()
 void TMainForm::Button3Click()
 {
     const std::string path = edtFileTag->text().toStdString();
-    if (chkTagExists1->isChecked())
+    const std::optional<ReadOrigin> readV1 = ID3v1.Origin();
+    if (chkTagExists1->isChecked()) {
         SaveID3v1Fields(path);
+        if (ID3v1.FileChangedSinceRead())
+            return;  // told, and offered to reload: the ID3v2 write would be refused the same way
+    }
+    // Both tags were read when the page was filled: the ID3v1 write just
+    // made is no reason to refuse the ID3v2 one.
+    if (readV1 && ID3v1.Origin())
+        ID3v2.FollowOwnWrite(*readV1, *ID3v1.Origin());
     if (chkTagExists->isChecked())
         SaveID3v2Fields(path);
 }
@@ -270,9 +299,16 @@ void TMainForm::SaveID3v1Fields(const std::string& path)
     const int genreEntry = GenreComboBox1->currentIndex();
     ID3v1.SetGenreID(genreEntry <= 0 ? 255 : static_cast<uint8_t>(genreEntry - 1));
     ID3v1.SetComment(FieldText(*CommentEdit1));
-    if (!ID3v1.WriteTag(path))
-        prompts().ShowMessage("Information", "The ID3v1 tag could not be written to the file\n" + path,
-                              MessageIcon::Information);
+    if (ID3v1.WriteTag(path))
+        return;
+    if (ID3v1.FileChangedSinceRead()) {
+        if (ReloadWanted(prompts(), ID3v1.WriteError()))
+            OpenTagFile(path);
+        return;
+    }
+    prompts().ShowMessage("Information",
+                          "The ID3v1 tag could not be written to the file\n" + path + "\n" + ID3v1.WriteError(),
+                          MessageIcon::Information);
 }
 
 void TMainForm::SaveID3v2Fields(const std::string& path)
@@ -284,8 +320,11 @@ void TMainForm::SaveID3v2Fields(const std::string& path)
     // The frames this page does not edit (pictures, lyrics, ...) are written
     // back from the tag last read. That tag must be this file's own: the
     // tag object is shared with the split commands, and the path may have
-    // been typed since the page was filled.
-    ID3v2.ReadTag(path);
+    // been typed since the page was filled. A tag still of this file is not
+    // read again: its write compares the file with what it was when the
+    // page was filled, and refuses to undo another program's change since.
+    if (!ReadFrom(ID3v2.Origin(), path))
+        ID3v2.ReadTag(path);
     ID3v2.SetTitle(TitleEdit->text().toStdString());
     ID3v2.SetArtist(ArtistEdit->text().toStdString());
     ID3v2.SetAlbum(AlbumEdit->text().toStdString());
@@ -296,10 +335,15 @@ void TMainForm::SaveID3v2Fields(const std::string& path)
     ID3v2.SetYear(YearEdit->text().toStdString());
     ID3v2.SetGenre(GenreEdit->text().toStdString());
     ID3v2.SetComment(CommentMemo->toPlainText().toStdString());
-    if (!ID3v2.WriteTag(path)) {
-        std::string text = "The ID3v2 tag could not be written to the file\n" + path;
-        if (!ID3v2.WriteError().empty())
-            text += "\n" + ID3v2.WriteError();
-        prompts().ShowMessage("Information", text, MessageIcon::Information);
+    if (ID3v2.WriteTag(path))
+        return;
+    if (ID3v2.FileChangedSinceRead()) {
+        if (ReloadWanted(prompts(), ID3v2.WriteError()))
+            OpenTagFile(path);
+        return;
     }
+    std::string text = "The ID3v2 tag could not be written to the file\n" + path;
+    if (!ID3v2.WriteError().empty())
+        text += "\n" + ID3v2.WriteError();
+    prompts().ShowMessage("Information", text, MessageIcon::Information);
 }

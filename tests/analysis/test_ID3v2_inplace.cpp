@@ -130,6 +130,40 @@ bool WriteTitle(const std::string& path, const std::string& title)
     return tag.WriteTag(path);
 }
 
+// The journal a write of `title` leaves when it is killed right before it
+// writes the tag: written, flushed, and the file not yet touched.
+Bytes JournalOfAKilledWrite(const std::string& path, const std::string& title)
+{
+    pid_t child = ::fork();
+    if (child == 0) {
+        SystemFileCalls().pwrite = [](int, const void*, size_t, off_t) -> ssize_t {
+            ::raise(SIGKILL);
+            return -1;
+        };
+        WriteTitle(path, title);
+        ::_exit(0);
+    }
+    int status = 0;
+    EXPECT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    return ReadBytes(JournalPathOf(path));
+}
+
+// Puts a journal beside the file as a write of this user's leaves it.
+void PutJournal(const std::string& path, const Bytes& journal)
+{
+    WriteBytes(JournalPathOf(path), journal);
+    ASSERT_EQ(::chmod(JournalPathOf(path).c_str(), 0600), 0);
+}
+
+// Sets the file's modification time well into the past, so that a write
+// in the same clock tick as the file was made still shows in its times.
+void Age(const std::string& path)
+{
+    const timespec times[2] = {{1500000000, 0}, {1500000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
 // mutagen's reading of the title, or what went wrong.
 std::string MutagenTitle(const std::string& path)
 {
@@ -471,5 +505,135 @@ TEST(ID3v2InPlace, WriteErrorsNameTheFileAndTheSystemsReason)
         EXPECT_NE(tag.WriteError().find(std::strerror(c.error)), std::string::npos) << tag.WriteError();
         EXPECT_EQ(ReadBytes(path), file.Whole());
         EXPECT_EQ(EntryCount(dir), 1u);
+    }
+}
+
+TEST(ID3v2InPlace, TheJournalIsOnDiskBeforeTheTagIsWrittenAndTheTagBeforeTheJournalGoes)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    WriteBytes(path, MakeTagged().Whole());
+    FileCallLog log;
+    ASSERT_TRUE(WriteTitle(path, "New title"));
+    EXPECT_EQ(FileCallLog::Calls(), (std::vector<std::string>{"create", "write", "fsync", "fsync-folder", "pwrite",
+                                                               "fsync", "unlink"}));
+}
+
+// The range changed by another program after the identity was taken: the
+// write must notice it before it writes, or that change is overwritten.
+TEST(ID3v2InPlace, AChangeAfterTheIdentityWasTakenIsNotOverwritten)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    const TaggedFile file = MakeTagged();
+    WriteBytes(path, file.Whole());
+    Age(path);
+    BinaryFile writable;
+    ASSERT_TRUE(writable.Open(path, BinaryFile::Mode::ReadWrite));
+    InPlaceChange change;
+    change.Identity = *IdentityOfDescriptor(writable.Descriptor());
+    change.Offset = 0;
+    change.Old.assign(file.tag.begin(), file.tag.end());
+    change.New = change.Old;
+    change.New[30] ^= 0xFF;
+
+    Bytes foreign = file.Whole();
+    foreign[30] ^= 0x0F;
+    WriteBytes(path, foreign);  // same size, same inode
+    std::string reason;
+    EXPECT_FALSE(OverwriteInPlace(path, writable, change, &reason));
+    EXPECT_NE(reason.find("another program"), std::string::npos) << reason;
+    EXPECT_EQ(ReadBytes(path), foreign);
+    EXPECT_EQ(EntryCount(dir), 1u);
+}
+
+// A journal of the right size with one byte changed (damage on the disk,
+// or a half-flushed write) is no journal: the file keeps its bytes.
+TEST(ID3v2InPlace, AJournalWithOneWrongByteIsNotApplied)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    const Bytes old = MakeTagged().Whole();
+    WriteBytes(path, old);
+    Bytes journal = JournalOfAKilledWrite(path, "New title");
+    ASSERT_EQ(ReadBytes(path), old);
+    journal[journal.size() - 8 - 20] ^= 0x01;  // among the new bytes, before the checksum
+    PutJournal(path, journal);
+    EXPECT_TRUE(RecoverInPlaceWrite(path));
+    EXPECT_EQ(ReadBytes(path), old);
+    EXPECT_FALSE(fs::exists(JournalPathOf(path)));
+}
+
+// A writer holds its journal locked: the journal of a write under way is
+// no leftover, and completing it would write under that writer.
+TEST(ID3v2InPlace, AJournalItsWriterHoldsIsLeftToIt)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    const Bytes old = MakeTagged().Whole();
+    WriteBytes(path, old);
+    const Bytes journal = JournalOfAKilledWrite(path, "New title");
+    PutJournal(path, journal);
+    BinaryFile held;
+    ASSERT_TRUE(held.Open(JournalPathOf(path), O_RDONLY, 0));
+    ASSERT_EQ(::flock(held.Descriptor(), LOCK_EX), 0);
+    std::string reason;
+    EXPECT_FALSE(RecoverInPlaceWrite(path, &reason));
+    EXPECT_NE(reason.find("another program"), std::string::npos) << reason;
+    EXPECT_EQ(ReadBytes(path), old);
+    EXPECT_EQ(ReadBytes(JournalPathOf(path)), journal);
+}
+
+// A new tag exactly as long as the old one's bytes fits where it is.
+TEST(ID3v2InPlace, ATagThatFitsExactlyIsWrittenInPlace)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    const TaggedFile file = MakeTagged();
+    WriteBytes(path, file.Whole());
+    struct stat before {};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    TID3v2 tag;
+    ASSERT_TRUE(tag.ReadTag(path));
+    tag.SetTitle("x");
+    const size_t oneCharacter = tag.RenderTag().size();
+    tag.SetTitle(std::string(file.tag.size() - oneCharacter + 1, 'x'));
+    ASSERT_EQ(tag.RenderTag().size(), file.tag.size());
+    ASSERT_TRUE(tag.WriteTag(path)) << tag.WriteError();
+    struct stat after {};
+    ASSERT_EQ(::stat(path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(ReadBytes(path), Cat(tag.RenderTag(), file.audio));
+}
+
+// Two editors read the file; the first saves. The second's save would put
+// back the tag it read, undoing the first: it is refused, whether it would
+// go in place or rewrite the file, and the file holds the first save whole.
+TEST(ID3v2InPlace, TheSecondOfTwoWritersIsRefusedAndTheFirstWriteKept)
+{
+    for (const std::string& second : {std::string("Second"), std::string(5000, 's')}) {
+        SCOPED_TRACE(second.size() > 100 ? "rewrite" : "in place");
+        TempDir dir;
+        const std::string path = dir.File("a.mp3");
+        WriteBytes(path, MakeTagged().Whole());
+        Age(path);
+        TID3v2 first;
+        TID3v2 other;
+        ASSERT_TRUE(first.ReadTag(path));
+        ASSERT_TRUE(other.ReadTag(path));
+        first.SetTitle("First");
+        ASSERT_TRUE(first.WriteTag(path)) << first.WriteError();
+        const Bytes afterFirst = ReadBytes(path);
+        other.SetTitle(second);
+        EXPECT_FALSE(other.WriteTag(path));
+        EXPECT_TRUE(other.FileChangedSinceRead());
+        EXPECT_NE(other.WriteError().find("changed by another program since it was read"), std::string::npos)
+            << other.WriteError();
+        EXPECT_EQ(ReadBytes(path), afterFirst);
+        EXPECT_EQ(TitleOf(path), "First");
+        EXPECT_EQ(EntryCount(dir), 1u);
+        // The first editor saves again: its own write is no stranger's.
+        first.SetTitle("First again");
+        EXPECT_TRUE(first.WriteTag(path)) << first.WriteError();
     }
 }

@@ -898,8 +898,15 @@ bool TID3v2::WriteTag(const std::string& fileName)
         return fail("Cannot open file \"" + fileName + "\". " + SystemErrorText(errno));
     const std::string path = resolved.get();
     std::string reason;
+    const std::optional<FileIdentity> beforeRecovery = IdentityOfPath(path);
     if (!RecoverInPlaceWrite(path, &reason))
         return fail(reason);
+    // Completing a write of the user's own that was cut off is no
+    // stranger's change: this write, newer, goes ahead over it.
+    if (origin_ && origin_->Path == path && beforeRecovery == origin_->Identity) {
+        if (const std::optional<FileIdentity> recovered = IdentityOfPath(path))
+            origin_->Identity = *recovered;
+    }
 
     BinaryFile file;
     TagHeader header;

@@ -170,6 +170,12 @@ std::array<uint8_t, 128> TID3v1::RenderTag() const
     return block;
 }
 
+void TID3v1::FollowOwnWrite(const ReadOrigin& before, const ReadOrigin& after)
+{
+    if (origin_ == before)
+        origin_ = after;
+}
+
 bool TID3v1::WriteTag(const std::string& fileName)
 {
     writeError_.clear();

@@ -35,6 +35,10 @@ public:
     // The file the tag was last read from, as it was then, or as the last
     // write back to it left it; empty before a read, and after Reset.
     const std::optional<ReadOrigin>& Origin() const { return origin_; }
+    // This program changed the file from `before` (when that is this tag's
+    // origin) to `after` through another object (the ID3v2 tag): no
+    // stranger's change, so the tag's origin moves along.
+    void FollowOwnWrite(const ReadOrigin& before, const ReadOrigin& after);
 
     bool Exists() const { return exists_; }
     uint8_t VersionID() const { return versionID_; }  // 1 = v1.0, 2 = v1.1

@@ -280,8 +280,12 @@ void TMainForm::Button3Click()
     // made is no reason to refuse the ID3v2 one.
     if (readV1 && ID3v1.Origin())
         ID3v2.FollowOwnWrite(*readV1, *ID3v1.Origin());
+    const std::optional<ReadOrigin> readV2 = ID3v2.Origin();
     if (chkTagExists->isChecked())
         SaveID3v2Fields(path);
+    // And the next save's ID3v1 write is no reason to refuse this one.
+    if (readV2 && ID3v2.Origin())
+        ID3v1.FollowOwnWrite(*readV2, *ID3v2.Origin());
 }
 
 void TMainForm::SaveID3v1Fields(const std::string& path)

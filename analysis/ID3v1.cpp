@@ -181,7 +181,8 @@ bool TID3v1::WriteTag(const std::string& fileName)
     writeError_.clear();
     changedSinceRead_ = false;
     auto fail = [&](const std::string& what, const BinaryFile& file) {
-        writeError_ = what + " \"" + fileName + "\". " + (file.LastError().empty() ? std::string(std::strerror(errno)) : file.LastError());
+        writeError_ = what + " \"" + fileName + "\". "
+            + (file.LastError().empty() ? std::string(std::strerror(errno)) : file.LastError());
         return false;
     };
     auto changed = [&] {

@@ -24,7 +24,9 @@ public:
     // (the analyser, the player and a split all read the source) takes the
     // parsed fields without reading and parsing the frames again. Files
     // changed in the last seconds are not remembered, so that a change in
-    // the same clock tick as the read cannot go unnoticed.
+    // the same clock tick as the read cannot go unnoticed. Never writes:
+    // a journal left beside the file is the next write's to deal with.
+    // Remembers the file as it is now (Origin) for WriteTag to compare.
     bool ReadTag(const std::string& fileName);
     // Puts a v2.3 tag built from the fields (and the kept frames) in front
     // of the audio. When it fits into the bytes of the file's present tag

@@ -233,12 +233,12 @@ bool OverwriteInPlace(const std::string& path, BinaryFile& file, const InPlaceCh
     if (!PutInPlace(file, change.Offset, change.New)) {
         const std::string why = file.LastError();
         // The journal holds the old bytes too: put them back, and only when
-        // that fails too leave the journal for the next opening to finish.
+        // that fails too leave the journal for the next write to finish.
         if (PutInPlace(file, change.Offset, change.Old))
             DropJournal(journalPath);
         return Fail(reason, "Cannot write file \"" + path + "\". " + why);
     }
-    // A journal that cannot be removed is dropped by the next opening,
+    // A journal that cannot be removed is dropped by the next write,
     // which finds the new bytes already in place.
     DropJournal(journalPath);
     return true;

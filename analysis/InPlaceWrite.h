@@ -36,7 +36,7 @@ struct InPlaceChange {
 
 // `file` is `path` opened for reading and writing. On false, `reason`
 // says why, and the file holds the old bytes (or, when even putting them
-// back failed, the journal stays for the next opening to complete).
+// back failed, the journal stays for the next write to complete).
 bool OverwriteInPlace(const std::string& path, BinaryFile& file, const InPlaceChange& change, std::string* reason);
 
 // Completes or drops a journal left beside `path`, and removes a staging

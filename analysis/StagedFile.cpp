@@ -190,7 +190,7 @@ StagedFile::Outcome StagedFile::Commit(const std::string& target, bool replace,
             // An unnamed file cannot replace a name in one step: it gets a
             // name of its own first, which the rename then takes away. That
             // name is fixed, and the file is locked while it has it, so that
-            // the next opening knows a link that a killed writer left
+            // the next write knows a link that a killed writer left
             // between the two steps for what it is and removes it.
             ::flock(file_.Descriptor(), LOCK_EX | LOCK_NB);
             const std::string staging = StagingLinkPathOf(target);

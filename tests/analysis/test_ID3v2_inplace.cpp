@@ -406,6 +406,14 @@ TEST(ID3v2InPlace, ALinkLeftByAKilledRewriteIsRemovedByTheNextOpening)
     EXPECT_TRUE(RecoverInPlaceWrite(path));
     EXPECT_EQ(TitleOf(path), title);
     EXPECT_TRUE(fs::exists(staging)) << "a write under way keeps its link";
+
+    // Another user's file of that name (a shared folder) is none of ours.
+    if (::geteuid() == 0) {
+        held.Close();
+        ASSERT_EQ(::chown(staging.c_str(), 65534, 65534), 0);
+        EXPECT_TRUE(RecoverInPlaceWrite(path));
+        EXPECT_TRUE(fs::exists(staging)) << "another user's file was removed";
+    }
 }
 
 

@@ -35,12 +35,14 @@ public:
     // Otherwise the file is rewritten through a new file renamed over the
     // old one (see FileRewrite.h), the tag then padded so that later edits
     // fit: 1 KiB plus 0.1% of the file, at most 1 MiB (an empty tag stays
-    // 10 bytes). Refused, the file untouched, when the present tag's size
-    // field claims bytes beyond its frames that are not zero padding (they
-    // would be audio lost). Refused as well, the file untouched, when it is
-    // the file of Origin() and no longer as it was then: another program
-    // changed it since, and writing would undo that change. On false the
-    // file is exactly as it was and WriteError() says why.
+    // 10 bytes); a file with other names (hard links) is refused then, as
+    // they would keep the old tag. Refused, the file untouched, when the
+    // present tag's size field claims bytes beyond its frames that are not
+    // zero padding (they would be audio lost). Refused as well, the file
+    // untouched, when it is the file of Origin() and no longer as it was
+    // then: another program changed it since, and writing would undo that
+    // change. On false the file is exactly as it was and WriteError() says
+    // why.
     bool WriteTag(const std::string& fileName);
     // The reason the last WriteTag failed, naming the file.
     const std::string& WriteError() const { return writeError_; }

@@ -322,13 +322,18 @@ void TMainForm::SaveID3v2Fields(const std::string& path)
     TmrPlayer->stop();
     Player->Close();
     // The frames this page does not edit (pictures, lyrics, ...) are written
-    // back from the tag last read. That tag must be this file's own: the
-    // tag object is shared with the split commands, and the path may have
-    // been typed since the page was filled. A tag still of this file is not
-    // read again: its write compares the file with what it was when the
-    // page was filled, and refuses to undo another program's change since.
-    if (!ReadFrom(ID3v2.Origin(), path))
-        ID3v2.ReadTag(path);
+    // back from the tag read now. That tag must be this file's own, whole:
+    // the tag object is shared with the split commands (which drop frames
+    // from it), and the path may have been typed since the page was filled.
+    // The file must still be as it was read for the page: writing would
+    // undo what another program changed since.
+    const std::optional<ReadOrigin> shown = ID3v2.Origin();
+    ID3v2.ReadTag(path);
+    if (ReadFrom(shown, path) && (!ID3v2.Origin() || ID3v2.Origin()->Identity != shown->Identity)) {
+        if (ReloadWanted(prompts(), ChangedSinceReadText(path)))
+            OpenTagFile(path);
+        return;
+    }
     ID3v2.SetTitle(TitleEdit->text().toStdString());
     ID3v2.SetArtist(ArtistEdit->text().toStdString());
     ID3v2.SetAlbum(AlbumEdit->text().toStdString());

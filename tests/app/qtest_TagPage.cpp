@@ -615,11 +615,16 @@ void TagPageTest::aFileChangedSinceItWasShownIsNotOverwrittenAndMayBeReloaded()
     QVERIFY(testsupport::ReadBytes(path) == theirs);
     QCOMPARE(form_->TitleEdit->text(), QString("Mine"));  // kept on the page when not reloaded
 
+    // The ID3v2 tag alone is refused the same way.
+    form_->chkTagExists1->click();
+    QVERIFY(!form_->chkTagExists1->isChecked());
     prompts_->yesAnswers = {true};
     form_->Button3->click();
     QCOMPARE(prompts_->questions.size(), size_t(2));
+    QVERIFY(prompts_->questions[1].find("changed by another program since it was read") != std::string::npos);
     QVERIFY(testsupport::ReadBytes(path) == theirs);
     QCOMPARE(form_->TitleEdit->text(), QString("Theirs"));
+    QVERIFY(form_->chkTagExists1->isChecked());
     QCOMPARE(form_->TitleEdit1->text(), QString::fromStdString(shownV1.Title()));
 
     // Reloaded, the page's next save is its own again.

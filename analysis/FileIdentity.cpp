@@ -28,3 +28,9 @@ std::optional<FileIdentity> IdentityOfPath(const std::string& path)
         return std::nullopt;
     return IdentityOfStatus(status);
 }
+
+std::string ChangedSinceReadText(const std::string& fileName)
+{
+    return "\"" + fileName + "\" was changed by another program since it was read; nothing was written. "
+           "Read it again to see that change, then repeat yours.";
+}

@@ -19,6 +19,18 @@ struct FileIdentity {
     bool operator==(const FileIdentity&) const = default;
 };
 
+// A file as it was when something was read from it. A write back to the
+// same (resolved) path first compares the file with this identity: what
+// another program changed since is not undone.
+struct ReadOrigin {
+    std::string Path;  // no symbolic links in it
+    FileIdentity Identity;
+    bool operator==(const ReadOrigin&) const = default;
+};
+
+// The sentence a write refused for that reason gives.
+std::string ChangedSinceReadText(const std::string& fileName);
+
 FileIdentity IdentityOfStatus(const struct stat& status);
 std::optional<FileIdentity> IdentityOfDescriptor(int descriptor);
 // Follows symbolic links; empty when the path names nothing.

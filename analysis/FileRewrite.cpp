@@ -4,12 +4,15 @@
 #include "FileIdentity.h"
 #include "StagedFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <memory>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -46,9 +49,42 @@ bool CopyOwnerAndPermissions(BinaryFile& file, const struct stat& original, cons
     return true;
 }
 
+// Other programs' notes on the file (a tagger's checksum, a desktop's
+// rating, where a download came from) stay with it. A note that cannot be
+// carried over fails the rewrite rather than being lost without a word.
+bool CopyUserAttributes(const std::string& original, BinaryFile& file, const std::string& path, std::string* reason)
+{
+    auto fail = [&](const std::string& what) {
+        return Fail(reason, "Cannot keep the extended attributes of \"" + path + "\"" + what + ". "
+                                + SystemErrorText(errno));
+    };
+    ssize_t listSize = ::listxattr(original.c_str(), nullptr, 0);
+    if (listSize < 0)
+        return errno == ENOTSUP || fail("");
+    std::vector<char> names(static_cast<size_t>(listSize));
+    listSize = ::listxattr(original.c_str(), names.data(), names.size());
+    if (listSize < 0)
+        return fail("");
+    const std::string userPrefix = "user.";
+    for (size_t at = 0; at < size_t(listSize);) {
+        const std::string name(names.data() + at);
+        at += name.size() + 1;
+        if (name.compare(0, userPrefix.size(), userPrefix) != 0)
+            continue;
+        ssize_t valueSize = ::getxattr(original.c_str(), name.c_str(), nullptr, 0);
+        std::vector<char> value(static_cast<size_t>(std::max<ssize_t>(valueSize, 0)));
+        if (valueSize >= 0)
+            valueSize = ::getxattr(original.c_str(), name.c_str(), value.data(), value.size());
+        if (valueSize < 0 || ::fsetxattr(file.Descriptor(), name.c_str(), value.data(), size_t(valueSize), 0) != 0)
+            return fail(" (\"" + name + "\")");
+    }
+    return true;
+}
+
 } // namespace
 
-bool RewriteFile(const std::string& path, const RewriteContentWriter& writeContent, std::string* reason)
+bool RewriteFile(const std::string& path, const RewriteContentWriter& writeContent, std::string* reason,
+                 const std::optional<FileIdentity>& expected)
 {
     std::unique_ptr<char, FreeDeleter> resolved(::realpath(path.c_str(), nullptr));
     if (!resolved)
@@ -60,12 +96,21 @@ bool RewriteFile(const std::string& path, const RewriteContentWriter& writeConte
         return Fail(reason, "Cannot open file \"" + path + "\". " + SystemErrorText(errno));
     if (!S_ISREG(originalStat.st_mode))
         return Fail(reason, "\"" + path + "\" is not a regular file.");
-    const auto identity = IdentityOfPath(original);
+    // The new content takes one name; the other names would go on showing
+    // the old content, a split nobody asked for.
+    if (originalStat.st_nlink > 1)
+        return Fail(reason, "\"" + path + "\" has " + std::to_string(originalStat.st_nlink)
+                                + " names (hard links), and rewriting it would give only this one the new content; "
+                                  "it is left as it is.");
+    const std::optional<FileIdentity> identity = expected ? expected : IdentityOfPath(original);
+    if (expected && IdentityOfStatus(originalStat) != *expected)
+        return Fail(reason, ChangedSinceReadText(path));
 
     StagedFile replacement;
     if (!replacement.Create(original, (originalStat.st_mode & 07777) | S_IWUSR))
         return Fail(reason, replacement.LastError());
-    if (!CopyOwnerAndPermissions(replacement.File(), originalStat, original, reason))
+    if (!CopyOwnerAndPermissions(replacement.File(), originalStat, original, reason)
+        || !CopyUserAttributes(original, replacement.File(), path, reason))
         return false;
     if (!writeContent(replacement.File(), original))
         return Fail(reason, "Cannot write file \"" + original + "\". " + replacement.File().LastError());

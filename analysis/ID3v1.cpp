@@ -4,7 +4,10 @@
 #include "TextCodec.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <sys/stat.h>
 
 const std::array<std::string_view, 148> GenreNames = {
@@ -45,11 +48,8 @@ constexpr size_t kGenreAt = 127;
 
 using TagBytes = std::array<uint8_t, kTagSize>;
 
-bool ReadLastBlock(const std::string& fileName, TagBytes& block)
+bool ReadLastBlock(BinaryFile& file, TagBytes& block)
 {
-    BinaryFile file;
-    if (!file.Open(fileName, BinaryFile::Mode::Read))
-        return false;
     int64_t size = file.Size();
     if (size < static_cast<int64_t>(kTagSize))
         return false;
@@ -80,14 +80,20 @@ std::string FitText(std::string_view value, size_t maxChars)
 
 // The owner-write bit is this platform's counterpart of clearing the
 // read-only attribute; the file keeps it afterwards.
-bool MakeOwnerWritable(const std::string& fileName)
+bool MakeOwnerWritable(BinaryFile& file)
 {
     struct stat st {};
-    if (::stat(fileName.c_str(), &st) != 0)
+    if (::fstat(file.Descriptor(), &st) != 0)
         return false;
     if (st.st_mode & S_IWUSR)
         return true;
-    return ::chmod(fileName.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
+    return ::fchmod(file.Descriptor(), (st.st_mode & 07777) | S_IWUSR) == 0;
+}
+
+std::optional<std::string> ResolvedPath(const std::string& fileName)
+{
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(fileName.c_str(), nullptr), &std::free);
+    return resolved ? std::optional<std::string>(resolved.get()) : std::nullopt;
 }
 
 } // namespace
@@ -108,13 +114,21 @@ void TID3v1::Reset()
     comment_.clear();
     track_ = 0;
     genreID_ = 255;
+    origin_.reset();
 }
 
 bool TID3v1::ReadTag(const std::string& fileName)
 {
     Reset();
     TagBytes block{};
-    if (!ReadLastBlock(fileName, block))
+    BinaryFile file;
+    if (!file.Open(fileName, BinaryFile::Mode::Read))
+        return false;
+    const std::optional<std::string> path = ResolvedPath(fileName);
+    const std::optional<FileIdentity> identity = IdentityOfDescriptor(file.Descriptor());
+    if (path && identity)
+        origin_ = ReadOrigin{*path, *identity};
+    if (!ReadLastBlock(file, block))
         return false;
     if (!HasTagMark(block))
         return true;
@@ -156,25 +170,71 @@ std::array<uint8_t, 128> TID3v1::RenderTag() const
     return block;
 }
 
+void TID3v1::FollowOwnWrite(const ReadOrigin& before, const ReadOrigin& after)
+{
+    if (origin_ == before)
+        origin_ = after;
+}
+
 bool TID3v1::WriteTag(const std::string& fileName)
 {
+    writeError_.clear();
+    changedSinceRead_ = false;
+    auto fail = [&](const std::string& what, const BinaryFile& file) {
+        writeError_ = what + " \"" + fileName + "\". "
+            + (file.LastError().empty() ? std::string(std::strerror(errno)) : file.LastError());
+        return false;
+    };
+    auto changed = [&] {
+        changedSinceRead_ = true;
+        writeError_ = ChangedSinceReadText(fileName);
+        return false;
+    };
+    BinaryFile reader;
+    if (!reader.Open(fileName, BinaryFile::Mode::Read))
+        return fail("Cannot open file", reader);
+    const std::optional<std::string> path = ResolvedPath(fileName);
+    std::optional<FileIdentity> identity = IdentityOfDescriptor(reader.Descriptor());
+    if (!path || !identity)
+        return fail("Cannot open file", reader);
+    // The tag in hand was read from this file: what another program did to
+    // the file since would be undone by writing it back.
+    if (origin_ && origin_->Path == *path && origin_->Identity != *identity)
+        return changed();
     TagBytes existing{};
-    if (!ReadLastBlock(fileName, existing))
+    if (!ReadLastBlock(reader, existing)) {
+        writeError_ = "Cannot write an ID3v1 tag to \"" + fileName + "\": it is shorter than a tag.";
         return false;
-    if (!MakeOwnerWritable(fileName))
-        return false;
+    }
+    if (!MakeOwnerWritable(reader))
+        return fail("Cannot make writable file", reader);
 
     BinaryFile file;
-    if (!file.Open(fileName, BinaryFile::Mode::ReadWrite))
-        return false;
-    int64_t size = file.Size();
-    if (size < static_cast<int64_t>(kTagSize))
-        return false;
+    if (!file.Open(*path, BinaryFile::Mode::ReadWrite))
+        return fail("Cannot open file", file);
+    // Between the look and the opening for writing, the name may have come
+    // to hold another file, or the file new bytes; making it writable
+    // changes only its change time.
+    const std::optional<FileIdentity> opened = IdentityOfDescriptor(file.Descriptor());
+    if (!opened)
+        return fail("Cannot open file", file);
+    FileIdentity expected = *identity;
+    expected.ChangedNs = opened->ChangedNs;
+    if (*opened != expected || opened->ChangedNs < identity->ChangedNs)
+        return changed();
+    const int64_t size = opened->Size;
     // An old tag is overwritten where it stands, so a failing write can
     // never leave the file without one.
     int64_t at = HasTagMark(existing) ? size - static_cast<int64_t>(kTagSize) : size;
     TagBytes block = RenderTag();
-    return file.Seek(at) && file.Write(block.data(), block.size()) && file.SyncToDisk();
+    if (!file.Seek(at) || !file.Write(block.data(), block.size()) || !file.SyncToDisk())
+        return fail("Cannot write file", file);
+    // The next write back compares with the file as this one left it.
+    if (origin_ && origin_->Path == *path) {
+        const std::optional<FileIdentity> now = IdentityOfDescriptor(file.Descriptor());
+        origin_ = now ? std::optional<ReadOrigin>(ReadOrigin{*path, *now}) : std::nullopt;
+    }
+    return true;
 }
 
 std::string TID3v1::Genre() const

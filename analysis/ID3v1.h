@@ -6,8 +6,11 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "FileIdentity.h"
 
 // The 148 ID3v1 genre names, indexed by genre number.
 extern const std::array<std::string_view, 148> GenreNames;
@@ -21,8 +24,21 @@ public:
     bool ReadTag(const std::string& fileName);
     // Overwrites the file's tag where it stands, or appends one, with the
     // bytes of RenderTag. A read-only file is made owner-writable first.
-    // Fails, writing nothing, for files shorter than 128 bytes.
+    // Fails, writing nothing, for files shorter than 128 bytes, and for the
+    // file of Origin() when it is no longer as it was then (another
+    // program changed it since). WriteError() says why.
     bool WriteTag(const std::string& fileName);
+    const std::string& WriteError() const { return writeError_; }
+    // True when the last WriteTag was refused because the file had changed
+    // since it was read.
+    bool FileChangedSinceRead() const { return changedSinceRead_; }
+    // The file the tag was last read from, as it was then, or as the last
+    // write back to it left it; empty before a read, and after Reset.
+    const std::optional<ReadOrigin>& Origin() const { return origin_; }
+    // This program changed the file from `before` (when that is this tag's
+    // origin) to `after` through another object (the ID3v2 tag): no
+    // stranger's change, so the tag's origin moves along.
+    void FollowOwnWrite(const ReadOrigin& before, const ReadOrigin& after);
 
     bool Exists() const { return exists_; }
     uint8_t VersionID() const { return versionID_; }  // 1 = v1.0, 2 = v1.1
@@ -58,4 +74,7 @@ private:
     std::string comment_;
     uint8_t track_ = 0;
     uint8_t genreID_ = 255;
+    std::string writeError_;
+    bool changedSinceRead_ = false;
+    std::optional<ReadOrigin> origin_;
 };

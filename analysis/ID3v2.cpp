@@ -804,24 +804,32 @@ void TID3v2::Reset()
 bool TID3v2::ReadTag(const std::string& fileName)
 {
     Reset();
-    // An in-place write cut off by a crash is finished (or dropped) first,
-    // so that no reader ever sees a torn tag. Where the file cannot be
-    // written, the journal waits for the next write.
+    origin_.reset();
+    // Reading never writes: a journal an in-place write left (see
+    // InPlaceWrite.h) is dealt with by the next write, and only when it is
+    // the user's own; a file in a shared folder must not take orders from
+    // whoever could leave a file beside it.
     std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(fileName.c_str(), nullptr), &std::free);
-    if (resolved)
-        RecoverInPlaceWrite(resolved.get());
     BinaryFile file;
     TagHeader header;
     if (!file.Open(fileName, BinaryFile::Mode::Read))
         return false;
     const std::optional<FileIdentity> identity = IdentityOfDescriptor(file.Descriptor());
     if (identity) {
+        const std::optional<ReadOrigin> origin =
+            resolved ? std::optional<ReadOrigin>(ReadOrigin{resolved.get(), *identity}) : std::nullopt;
+        // The remembered tag may have been read through another name of
+        // the file; the write-back compares with this reading.
         if (std::optional<TID3v2> parsed = RecallParsedTag(*identity)) {
             std::string writeError = std::move(writeError_);
+            const bool changed = changedSinceRead_;
             *this = std::move(*parsed);
             writeError_ = std::move(writeError);
+            changedSinceRead_ = changed;
+            origin_ = origin;
             return true;
         }
+        origin_ = origin;
     }
     if (!ReadHeader(file, header))
         return false;
@@ -1064,9 +1072,16 @@ void TID3v2::DropFramesOfTheWholeAudio()
     std::erase_if(keptFrames_, [&](const KeptFrame& kept) { return kept.Field < 0 && dropped(*kept.Bytes); });
 }
 
+void TID3v2::FollowOwnWrite(const ReadOrigin& before, const ReadOrigin& after)
+{
+    if (origin_ == before)
+        origin_ = after;
+}
+
 bool TID3v2::WriteTag(const std::string& fileName)
 {
     writeError_.clear();
+    changedSinceRead_ = false;
     auto fail = [&](std::string reason) {
         writeError_ = std::move(reason);
         return false;
@@ -1079,8 +1094,15 @@ bool TID3v2::WriteTag(const std::string& fileName)
         return fail("Cannot open file \"" + fileName + "\". " + SystemErrorText(errno));
     const std::string path = resolved.get();
     std::string reason;
+    const std::optional<FileIdentity> beforeRecovery = IdentityOfPath(path);
     if (!RecoverInPlaceWrite(path, &reason))
         return fail(reason);
+    // Completing a write of the user's own that was cut off is no
+    // stranger's change: this write, newer, goes ahead over it.
+    if (origin_ && origin_->Path == path && beforeRecovery == origin_->Identity) {
+        if (const std::optional<FileIdentity> recovered = IdentityOfPath(path))
+            origin_->Identity = *recovered;
+    }
 
     BinaryFile file;
     TagHeader header;
@@ -1090,21 +1112,36 @@ bool TID3v2::WriteTag(const std::string& fileName)
     if (!identity || !ReadHeader(file, header))
         return fail("Cannot read file \"" + fileName + "\". "
                     + (file.LastError().empty() ? "It is shorter than a tag header." : file.LastError()));
+    // The tag in hand was read from this file: what another program did to
+    // the file since would be undone by writing it back.
+    if (origin_ && origin_->Path == path && origin_->Identity != *identity) {
+        changedSinceRead_ = true;
+        return fail(ChangedSinceReadText(fileName));
+    }
     if (header.isTag && header.size == 0)
         return fail("The ID3v2 tag of \"" + fileName + "\" claims " + std::to_string(header.claimed)
                     + " bytes, more than the file's " + std::to_string(header.fileSize)
                     + ". Where it ends is unknown, so a new tag cannot replace it; the file is left as it is.");
     if (!PresentTagMayBeReplaced(file, header, fileName, reason))
         return fail(reason);
+    // The next write back compares with the file as this one left it.
+    const bool readFromThisFile = origin_ && origin_->Path == path;
+    auto written = [&](const std::optional<FileIdentity>& now) {
+        if (readFromThisFile)
+            origin_ = now ? std::optional<ReadOrigin>(ReadOrigin{path, *now}) : std::nullopt;
+        return true;
+    };
 
     const int64_t audioStart = AudioStart(file, header);
     const Bytes tag = RenderTag();
     if (header.isTag && audioStart >= int64_t(tag.size()) && audioStart - int64_t(kHeaderSize) <= int64_t(kMaxTagBody)
         && audioStart <= int64_t(kMaxTagRead)) {
         BinaryFile writable;
-        if (writable.Open(path, BinaryFile::Mode::ReadWrite))
-            return WriteTagInPlace(path, file, writable, tag, static_cast<size_t>(audioStart), *identity, reason)
-                || fail(reason);
+        if (writable.Open(path, BinaryFile::Mode::ReadWrite)) {
+            if (!WriteTagInPlace(path, file, writable, tag, static_cast<size_t>(audioStart), *identity, reason))
+                return fail(reason);
+            return written(IdentityOfDescriptor(writable.Descriptor()));
+        }
         if (errno != EACCES && errno != EPERM && errno != EROFS)
             return fail("Cannot open file \"" + fileName + "\". " + writable.LastError());
         // A read-only file is rewritten, which the folder may allow.
@@ -1129,8 +1166,12 @@ bool TID3v2::WriteTag(const std::string& fileName)
             }
             return true;
         },
-        &reason);
-    return done || fail(reason);
+        &reason, *identity);
+    if (!done) {
+        changedSinceRead_ = reason == ChangedSinceReadText(path);
+        return fail(changedSinceRead_ ? ChangedSinceReadText(fileName) : reason);
+    }
+    return written(IdentityOfPath(path));
 }
 
 void TID3v2::SetTitle(std::string_view value)

@@ -8,9 +8,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "FileIdentity.h"
 
 class TID3v2 {
 public:
@@ -23,7 +26,9 @@ public:
     // (the analyser, the player and a split all read the source) takes the
     // parsed fields without reading and parsing the frames again. Files
     // changed in the last seconds are not remembered, so that a change in
-    // the same clock tick as the read cannot go unnoticed.
+    // the same clock tick as the read cannot go unnoticed. Never writes:
+    // a journal left beside the file is the next write's to deal with.
+    // Remembers the file as it is now (Origin) for WriteTag to compare.
     bool ReadTag(const std::string& fileName);
     // Puts a v2.3 tag built from the fields (and the kept frames) in front
     // of the audio. When it fits into the bytes of the file's present tag
@@ -32,15 +37,29 @@ public:
     // Otherwise the file is rewritten through a new file renamed over the
     // old one (see FileRewrite.h), the tag then padded so that later edits
     // fit: 1 KiB plus 0.1% of the file, at most 1 MiB (an empty tag stays
-    // 10 bytes). Refused, the file untouched, when the present tag's size
-    // field claims bytes beyond its frames that are not zero padding (they
-    // would be audio lost) or beyond the end of the file (where the tag
-    // ends is unknown), and when the tag last read holds frames a v2.3 tag
-    // cannot carry (UncarriedFrames). On false the file is exactly as it
-    // was and WriteError() says why.
+    // 10 bytes); a file with other names (hard links) is refused then, as
+    // they would keep the old tag. Refused, the file untouched, when the
+    // present tag's size field claims bytes beyond its frames that are not
+    // zero padding (they would be audio lost) or beyond the end of the file
+    // (where the tag ends is unknown), and when the tag last read holds
+    // frames a v2.3 tag cannot carry (UncarriedFrames). Refused as well, the
+    // file untouched, when it is the file of Origin() and no longer as it
+    // was then: another program changed it since, and writing would undo
+    // that change. On false the file is exactly as it was and WriteError()
+    // says why.
     bool WriteTag(const std::string& fileName);
     // The reason the last WriteTag failed, naming the file.
     const std::string& WriteError() const { return writeError_; }
+    // True when the last WriteTag was refused because the file had changed
+    // since it was read.
+    bool FileChangedSinceRead() const { return changedSinceRead_; }
+    // The file the tag was last read from, as it was then, or as the last
+    // write back to it left it; empty before a read.
+    const std::optional<ReadOrigin>& Origin() const { return origin_; }
+    // This program changed the file from `before` (when that is this tag's
+    // origin) to `after` through another object (the ID3v1 tag): no
+    // stranger's change, so the tag's origin moves along.
+    void FollowOwnWrite(const ReadOrigin& before, const ReadOrigin& after);
 
     bool Exists() const { return exists_; }
     uint8_t VersionID() const { return versionID_; }
@@ -137,4 +156,6 @@ private:
     std::string commentLanguage_ = "eng";
     std::vector<std::string> uncarriedFrames_;
     std::string writeError_;
+    bool changedSinceRead_ = false;
+    std::optional<ReadOrigin> origin_;
 };

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -115,11 +117,34 @@ bool HoldsOldOrNew(const Bytes& current, const Journal& journal)
     return true;
 }
 
+// A journal is applied, or dropped, only when it can be nothing but what a
+// write of this user's own left: a plain file with this one name, owned by
+// the user who runs the program and by the file's owner, that nobody else
+// may change. A journal is an order to write bytes into the file; one that
+// another user could have made or changed (a shared folder lets anyone
+// create names in it) is no order of ours.
+bool OwnJournal(const struct stat& journal, const std::string& path)
+{
+    if (!S_ISREG(journal.st_mode) || journal.st_nlink != 1 || journal.st_uid != ::geteuid()
+        || (journal.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return false;
+    struct stat file {};
+    // A journal whose file is gone harms nothing by going too.
+    return ::stat(path.c_str(), &file) != 0 ? errno == ENOENT : file.st_uid == journal.st_uid;
+}
+
+std::string NotOurJournal(const std::string& journalPath, const std::string& path)
+{
+    return "\"" + journalPath + "\" is not a journal left by a tag write of yours on \"" + path
+        + "\" (that would be a plain file with one name, owned by you and by the file's owner, that nobody else "
+          "may change). It is left alone, and nothing was written.";
+}
+
 } // namespace
 
 std::string JournalPathOf(const std::string& path)
 {
-    return path + ".tagjournal";
+    return SiblingPathOf(path, ".tagjournal");
 }
 
 bool RecoverInPlaceWrite(const std::string& path, std::string* reason)
@@ -129,8 +154,17 @@ bool RecoverInPlaceWrite(const std::string& path, std::string* reason)
     RemoveLeftoverStagingLink(path);
     const std::string journalPath = JournalPathOf(path);
     BinaryFile journalFile;
-    if (!journalFile.Open(journalPath, O_RDONLY | O_NOFOLLOW, 0))
-        return errno == ENOENT || Fail(reason, "Cannot open file \"" + journalPath + "\". " + journalFile.LastError());
+    // Never follows a link, and never waits on a pipe or a device.
+    if (!journalFile.Open(journalPath, O_RDONLY | O_NOFOLLOW | O_NONBLOCK, 0)) {
+        if (errno == ENOENT)
+            return true;
+        if (errno == ELOOP)
+            return Fail(reason, NotOurJournal(journalPath, path));
+        return Fail(reason, "Cannot open file \"" + journalPath + "\". " + journalFile.LastError());
+    }
+    struct stat journalStatus {};
+    if (::fstat(journalFile.Descriptor(), &journalStatus) != 0 || !OwnJournal(journalStatus, path))
+        return Fail(reason, NotOurJournal(journalPath, path));
     // A write under way holds the lock: its journal is no leftover.
     if (::flock(journalFile.Descriptor(), LOCK_EX | LOCK_NB) != 0)
         return Fail(reason, "\"" + path + "\" is being written by another program.");
@@ -199,12 +233,12 @@ bool OverwriteInPlace(const std::string& path, BinaryFile& file, const InPlaceCh
     if (!PutInPlace(file, change.Offset, change.New)) {
         const std::string why = file.LastError();
         // The journal holds the old bytes too: put them back, and only when
-        // that fails too leave the journal for the next opening to finish.
+        // that fails too leave the journal for the next write to finish.
         if (PutInPlace(file, change.Offset, change.Old))
             DropJournal(journalPath);
         return Fail(reason, "Cannot write file \"" + path + "\". " + why);
     }
-    // A journal that cannot be removed is dropped by the next opening,
+    // A journal that cannot be removed is dropped by the next write,
     // which finds the new bytes already in place.
     DropJournal(journalPath);
     return true;

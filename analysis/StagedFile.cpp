@@ -3,9 +3,12 @@
 #include "FileCalls.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
 #include <random>
+#include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,6 +32,22 @@ std::string DescriptorPath(int descriptor)
     return "/proc/self/fd/" + std::to_string(descriptor);
 }
 
+// FNV-1a of the whole name: keeps shortened names of different files apart.
+uint64_t NameHash(std::string_view name)
+{
+    uint64_t hash = 0xCBF29CE484222325ULL;
+    for (char c : name)
+        hash = (hash ^ uint8_t(c)) * 0x100000001B3ULL;
+    return hash;
+}
+
+// Only a writer that owns it may take a leftover away: another user's file
+// of that name is none of ours, whatever it holds.
+bool OwnedByUs(const struct stat& status)
+{
+    return status.st_uid == ::geteuid();
+}
+
 } // namespace
 
 std::string FolderOf(const std::string& path)
@@ -50,9 +69,28 @@ bool SyncFolder(const std::string& folder)
     return synced;
 }
 
+std::string SiblingPathOf(const std::string& path, const std::string& suffix)
+{
+    const size_t slash = path.find_last_of('/');
+    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const std::string_view name(path.data() + nameStart, path.size() - nameStart);
+    if (name.size() + suffix.size() <= NAME_MAX)
+        return path + suffix;
+    char hash[24];
+    std::snprintf(hash, sizeof hash, "~%016llx", static_cast<unsigned long long>(NameHash(name)));
+    const std::string_view hashText(hash);
+    if (suffix.size() + hashText.size() >= NAME_MAX)
+        return path + suffix;  // no room for any of the name: the system says so
+    size_t keep = NAME_MAX - suffix.size() - hashText.size();
+    // A character of several bytes is kept whole or not at all.
+    while (keep > 0 && (uint8_t(name[keep]) & 0xC0) == 0x80)
+        --keep;
+    return path.substr(0, nameStart).append(name.substr(0, keep)).append(hashText).append(suffix);
+}
+
 std::string StagingLinkPathOf(const std::string& target)
 {
-    return target + ".corvella-staging";
+    return SiblingPathOf(target, ".corvella-staging");
 }
 
 bool RemoveLeftoverStagingLink(const std::string& target)
@@ -65,7 +103,7 @@ bool RemoveLeftoverStagingLink(const std::string& target)
     struct stat named {};
     // Its writer holds the lock until the rename: a link that can be locked
     // has no writer left, and is still the same file under that name.
-    if (::fstat(link.Descriptor(), &opened) != 0 || !S_ISREG(opened.st_mode)
+    if (::fstat(link.Descriptor(), &opened) != 0 || !S_ISREG(opened.st_mode) || !OwnedByUs(opened)
         || ::flock(link.Descriptor(), LOCK_EX | LOCK_NB) != 0 || ::lstat(staging.c_str(), &named) != 0
         || named.st_dev != opened.st_dev || named.st_ino != opened.st_ino)
         return false;
@@ -102,7 +140,7 @@ bool StagedFile::Create(const std::string& target, mode_t mode, bool exactMode)
     }
 
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        std::string candidate = target + "~" + (attempt == 0 ? std::string() : RandomSuffix());
+        std::string candidate = SiblingPathOf(target, "~" + (attempt == 0 ? std::string() : RandomSuffix()));
         if (file_.Open(candidate, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, mode)) {
             namedPath_ = candidate;
             if (exactMode && ::fchmod(file_.Descriptor(), mode) != 0)
@@ -131,12 +169,10 @@ StagedFile::Outcome StagedFile::Commit(const std::string& target, bool replace,
         return Outcome::Failed;
     }
     // Flushing is what keeps an existing file's old content safe from a
-    // crash between the rename and the write-back. A new name puts nothing
-    // at stake, and flushing every part of a split would cost more than the
-    // copy itself, so new names are left to the kernel's own write-back.
-    struct stat existing {};
-    const bool replacesContent = ::lstat(target.c_str(), &existing) == 0;
-    if (replacesContent && !file_.SyncToDisk()) {
+    // crash between the rename and the write-back, and what makes a new
+    // file (a cut section, a part of a split) that was reported written
+    // still be there, whole, after a power loss.
+    if (!file_.SyncToDisk()) {
         lastError_ = "Cannot write file \"" + target + "\". " + file_.LastError();
         return Outcome::Failed;
     }
@@ -154,7 +190,7 @@ StagedFile::Outcome StagedFile::Commit(const std::string& target, bool replace,
             // An unnamed file cannot replace a name in one step: it gets a
             // name of its own first, which the rename then takes away. That
             // name is fixed, and the file is locked while it has it, so that
-            // the next opening knows a link that a killed writer left
+            // the next write knows a link that a killed writer left
             // between the two steps for what it is and removes it.
             ::flock(file_.Descriptor(), LOCK_EX | LOCK_NB);
             const std::string staging = StagingLinkPathOf(target);
@@ -170,7 +206,7 @@ StagedFile::Outcome StagedFile::Commit(const std::string& target, bool replace,
             }
             // Taken by a write under way: a name of chance instead.
             for (int attempt = 0; !IsNamed(); ++attempt) {
-                std::string candidate = target + "~" + RandomSuffix();
+                std::string candidate = SiblingPathOf(target, "~" + RandomSuffix());
                 if (LinkUnnamed(candidate))
                     namedPath_ = candidate;
                 else if (errno != EEXIST || attempt + 1 == kNameAttempts) {
@@ -203,7 +239,6 @@ StagedFile::Outcome StagedFile::Commit(const std::string& target, bool replace,
     file_.Close();
     // The content is in place; a folder that cannot be flushed changes
     // nothing that could still be undone.
-    if (replacesContent)
-        SyncFolder(folder_);
+    SyncFolder(folder_);
     return Outcome::Done;
 }

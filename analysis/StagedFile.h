@@ -5,16 +5,17 @@
 // given permission bits set before any data goes in. Nobody can open it
 // meanwhile, and an interruption at any point, kill -9 included, leaves
 // nothing behind but, between the two steps of replacing a name, a
-// "<target>.corvella-staging" link that the next opening removes. Where
+// "<target>.corvella-staging" link that the next write removes. Where
 // the file system has no unnamed files, a named one beside the target
 // ("<target>~", or "<target>~" and a random suffix when that name is
 // taken) takes its place, created with the same bits and removed again
-// unless it is committed.
+// unless it is committed. Names too long for these suffixes are shortened
+// (see SiblingPathOf).
 //
 // Commit flushes the content to disk, gives it the target's name and then
 // flushes the folder, in that order, so that after a crash or power loss
-// an existing name holds either the old content or the whole new one. A
-// name that did not exist is not flushed: no old content is at stake. An existing
+// an existing name holds either the old content or the whole new one, and
+// a new name, once Commit reports it done, the whole new content. An existing
 // target is replaced in one rename, or left alone when replacing is not
 // allowed. Either way, an existing name is never written through: a link
 // or folder of the same name is replaced or refused, never followed.
@@ -65,6 +66,12 @@ std::string StagingLinkPathOf(const std::string& target);
 // Removes a staging link of target that no writer holds any more (one
 // killed between the link and the rename left it). True when none is left.
 bool RemoveLeftoverStagingLink(const std::string& target);
+
+// A name beside path for a file of its own: path with suffix appended.
+// Where that would pass the longest name a folder entry may have
+// (NAME_MAX), the file's name is cut and a hash of the whole name put
+// before the suffix, so that the names of two long names stay apart.
+std::string SiblingPathOf(const std::string& path, const std::string& suffix);
 
 std::string FolderOf(const std::string& path);
 // Makes renames and removals in the folder durable; false when fsync fails.

@@ -50,6 +50,17 @@ void GuiPrompter::ShowMessage(const std::string& caption, const std::string& tex
     box.exec();
 }
 
+bool GuiPrompter::AskYesNo(const std::string& caption, const std::string& text)
+{
+    QString body = QString::fromStdString(text);
+    body.replace("\r\n", "\n");
+    QMessageBox box(QMessageBox::Question, QString::fromStdString(caption), body, QMessageBox::Yes | QMessageBox::No,
+                    &owner_);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 std::optional<std::string> GuiPrompter::AskOpenFileName()
 {
     QFileDialog dialog(&owner_, QString(), openFolder_);

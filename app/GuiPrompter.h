@@ -35,6 +35,15 @@ public:
         (void)fileName;
         return UnsavedEditsAnswer::Cancel;
     }
+    // A question with the answers Yes and No (text as for ShowMessage);
+    // true for Yes. A prompter that asks no questions answers No, which
+    // leaves things as they are.
+    virtual bool AskYesNo(const std::string& caption, const std::string& text)
+    {
+        (void)caption;
+        (void)text;
+        return false;
+    }
 };
 
 class GuiPrompter : public GuiPrompterBase {
@@ -48,6 +57,7 @@ public:
     bool ExecuteFolderPicker(std::string& path) override;
     bool OpenDocument(const std::string& pathOrUrl) override;
     UnsavedEditsAnswer AskSaveEdits(const std::string& fileName) override;
+    bool AskYesNo(const std::string& caption, const std::string& text) override;
 
 private:
     QWidget& owner_;

@@ -11,8 +11,10 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <filesystem>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 
 #include "app/Main.h"
 #include "playback/BASSPlayer.h"
@@ -26,6 +28,25 @@ const QColor kDisabledFieldColor(0xBF, 0xCD, 0xDB);
 bool IsExistingFile(const std::string& path)
 {
     return !path.empty() && QFileInfo(QString::fromStdString(path)).isFile();
+}
+
+// Another program changed the file since the page was filled, and nothing
+// was written: saving would have undone that change. The user may take the
+// file's tags as they are now, giving up the page's edits, or keep the
+// edits on the page.
+bool ReloadWanted(GuiPrompterBase& prompts, const std::string& reason)
+{
+    return prompts.AskYesNo("Information", reason
+                                               + "\nReload the tags from the file? The changes made on this page "
+                                                 "are then lost.");
+}
+
+// The tag object's file, compared as the system names it.
+bool ReadFrom(const std::optional<ReadOrigin>& origin, const std::string& path)
+{
+    std::error_code error;
+    const std::filesystem::path resolved = std::filesystem::canonical(path, error);
+    return origin && !error && origin->Path == resolved.string();
 }
 
 // Limits what the user types or pastes into an edit to limit characters.
@@ -315,10 +336,22 @@ void TMainForm::Button2Click()
 void TMainForm::Button3Click()
 {
     const std::string path = edtFileTag->text().toStdString();
-    if (chkTagExists1->isChecked())
+    const std::optional<ReadOrigin> readV1 = ID3v1.Origin();
+    if (chkTagExists1->isChecked()) {
         SaveID3v1Fields(path);
+        if (ID3v1.FileChangedSinceRead())
+            return;  // told, and offered to reload: the ID3v2 write would be refused the same way
+    }
+    // Both tags were read when the page was filled: the ID3v1 write just
+    // made is no reason to refuse the ID3v2 one.
+    if (readV1 && ID3v1.Origin())
+        ID3v2.FollowOwnWrite(*readV1, *ID3v1.Origin());
+    const std::optional<ReadOrigin> readV2 = ID3v2.Origin();
     if (chkTagExists->isChecked())
         SaveID3v2Fields(path);
+    // And the next save's ID3v1 write is no reason to refuse this one.
+    if (readV2 && ID3v2.Origin())
+        ID3v1.FollowOwnWrite(*readV2, *ID3v2.Origin());
 }
 
 void TMainForm::SaveID3v1Fields(const std::string& path)
@@ -336,12 +369,18 @@ void TMainForm::SaveID3v1Fields(const std::string& path)
     const int genreEntry = GenreComboBox1->currentIndex();
     ID3v1.SetGenreID(genreEntry <= 0 ? 255 : static_cast<uint8_t>(genreEntry - 1));
     ID3v1.SetComment(FieldText(*CommentEdit1));
-    if (!ID3v1.WriteTag(path)) {
-        prompts().ShowMessage("Information", "The ID3v1 tag could not be written to the file\n" + path,
-                              MessageIcon::Information);
+    if (ID3v1.WriteTag(path)) {
+        savedId3v1Fields_ = ID3v1FieldValues();
         return;
     }
-    savedId3v1Fields_ = ID3v1FieldValues();
+    if (ID3v1.FileChangedSinceRead()) {
+        if (ReloadWanted(prompts(), ID3v1.WriteError()))
+            ReloadTagPage();
+        return;
+    }
+    prompts().ShowMessage("Information",
+                          "The ID3v1 tag could not be written to the file\n" + path + "\n" + ID3v1.WriteError(),
+                          MessageIcon::Information);
 }
 
 void TMainForm::SaveID3v2Fields(const std::string& path)
@@ -351,10 +390,18 @@ void TMainForm::SaveID3v2Fields(const std::string& path)
     TmrPlayer->stop();
     Player->Close();
     // The frames this page does not edit (pictures, lyrics, ...) are written
-    // back from the tag last read. That tag must be this file's own: the
-    // tag object is shared with the split commands, and the path may have
-    // been typed since the page was filled.
+    // back from the tag read now. That tag must be this file's own, whole:
+    // the tag object is shared with the split commands (which drop frames
+    // from it), and the path may have been typed since the page was filled.
+    // The file must still be as it was read for the page: writing would
+    // undo what another program changed since.
+    const std::optional<ReadOrigin> shown = ID3v2.Origin();
     ID3v2.ReadTag(path);
+    if (ReadFrom(shown, path) && (!ID3v2.Origin() || ID3v2.Origin()->Identity != shown->Identity)) {
+        if (ReloadWanted(prompts(), ChangedSinceReadText(path)))
+            ReloadTagPage();
+        return;
+    }
     ID3v2.SetTitle(TitleEdit->text().toStdString());
     ID3v2.SetArtist(ArtistEdit->text().toStdString());
     ID3v2.SetAlbum(AlbumEdit->text().toStdString());
@@ -365,12 +412,17 @@ void TMainForm::SaveID3v2Fields(const std::string& path)
     ID3v2.SetYear(YearEdit->text().toStdString());
     ID3v2.SetGenre(GenreEdit->text().toStdString());
     ID3v2.SetComment(CommentMemo->toPlainText().toStdString());
-    if (!ID3v2.WriteTag(path)) {
-        std::string text = "The ID3v2 tag could not be written to the file\n" + path;
-        if (!ID3v2.WriteError().empty())
-            text += "\n" + ID3v2.WriteError();
-        prompts().ShowMessage("Information", text, MessageIcon::Information);
+    if (ID3v2.WriteTag(path)) {
+        savedId3v2Fields_ = ID3v2FieldValues();
         return;
     }
-    savedId3v2Fields_ = ID3v2FieldValues();
+    if (ID3v2.FileChangedSinceRead()) {
+        if (ReloadWanted(prompts(), ID3v2.WriteError()))
+            ReloadTagPage();
+        return;
+    }
+    std::string text = "The ID3v2 tag could not be written to the file\n" + path;
+    if (!ID3v2.WriteError().empty())
+        text += "\n" + ID3v2.WriteError();
+    prompts().ShowMessage("Information", text, MessageIcon::Information);
 }

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 
 #include "analysis/Errors.h"
 #include "analysis/ID3v1.h"
@@ -143,9 +144,17 @@ int RunTagsCommand(const Arguments& arguments)
         ApplyToId3v1(id3v1, assignment);
     for (const auto& assignment : v2Assignments)
         ApplyToId3v2(id3v2, assignment);
-    if (!v1Assignments.empty() && !id3v1.WriteTag(fileName)) {
-        std::fprintf(stderr, "Cannot write the ID3v1 tag of \"%s\".\n", fileName.c_str());
-        return 1;
+    if (!v1Assignments.empty()) {
+        const std::optional<ReadOrigin> read = id3v1.Origin();
+        if (!id3v1.WriteTag(fileName)) {
+            std::fprintf(stderr, "Cannot write the ID3v1 tag of \"%s\". %s\n", fileName.c_str(),
+                         id3v1.WriteError().c_str());
+            return 1;
+        }
+        // Both tags were read together: the ID3v1 write is the only change
+        // since, and no reason to refuse the ID3v2 one.
+        if (read && id3v1.Origin())
+            id3v2.FollowOwnWrite(*read, *id3v1.Origin());
     }
     if (!v2Assignments.empty() && !id3v2.WriteTag(fileName)) {
         std::fprintf(stderr, "Cannot write the ID3v2 tag of \"%s\". %s\n", fileName.c_str(), id3v2.WriteError().c_str());

@@ -1,4 +1,5 @@
 #include "analysis/BinaryFile.h"
+#include "analysis/FileIdentity.h"
 #include "analysis/FileRewrite.h"
 #include "analysis/StagedFile.h"
 
@@ -8,9 +9,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstring>
 #include <csignal>
 #include <filesystem>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -117,22 +121,31 @@ TEST(FileRewrite, FlushesBeforeTheRenameAndTheFolderAfterIt)
     EXPECT_EQ(calls.back(), "fsync-folder");
 }
 
-// A new name has no old content to protect, so a split's parts are not
-// each flushed; replacing an existing name still is, before the rename.
-TEST(FileRewrite, OnlyANameWithContentAtStakeIsFlushed)
+// A cut section or a split part reported written must survive a power
+// loss as much as a replaced file: both are flushed before their name
+// changes, and their folder after it, before Commit reports them done.
+TEST(FileRewrite, NewNamesAreFlushedWithTheirFolderLikeReplacedOnes)
 {
     TempDir dir;
     WriteBytes(dir.File("old"), Bytes{1});
-    for (const char* name : {"new", "old"}) {
+    struct Case {
+        const char* name;
+        bool replace;
+    };
+    for (const Case& c : {Case{"new", false}, Case{"new-replaceable", true}, Case{"old", true}}) {
         FileCallLog log;
         StagedFile staged;
-        ASSERT_TRUE(staged.Create(dir.File(name), 0644));
+        ASSERT_TRUE(staged.Create(dir.File(c.name), 0644));
         ASSERT_TRUE(staged.File().Write("\x05", 1));
-        ASSERT_EQ(staged.Commit(dir.File(name), true), StagedFile::Outcome::Done);
+        ASSERT_EQ(staged.Commit(dir.File(c.name), c.replace), StagedFile::Outcome::Done);
         auto& calls = FileCallLog::Calls();
-        bool flushed = std::find(calls.begin(), calls.end(), "fsync") != calls.end();
-        EXPECT_EQ(flushed, std::string(name) == "old") << name << ": " << testing::PrintToString(calls);
-        EXPECT_EQ(ReadBytes(dir.File(name)), Bytes{5});
+        SCOPED_TRACE(std::string(c.name) + ": " + testing::PrintToString(calls));
+        const auto naming = std::find_if(calls.begin(), calls.end(),
+                                         [](const std::string& call) { return call == "link" || call == "rename"; });
+        ASSERT_NE(naming, calls.end());
+        EXPECT_NE(std::find(calls.begin(), naming, "fsync"), naming);
+        EXPECT_EQ(calls.back(), "fsync-folder");
+        EXPECT_EQ(ReadBytes(dir.File(c.name)), Bytes{5});
     }
 }
 
@@ -272,4 +285,97 @@ TEST(FileRewrite, AKilledRewriteLeavesNothingBehind)
     ASSERT_TRUE(WIFSIGNALED(status));
     EXPECT_EQ(ReadBytes(dir.File("a")), Bytes{1});
     EXPECT_EQ(EntryCount(dir), 1u);
+}
+
+// Another program's same-size change in the same second as the read shows
+// only in the nanoseconds of the file's times.
+TEST(FileIdentity, TimesAreComparedToTheNanosecond)
+{
+    struct stat read {};
+    read.st_mtim = {1700000000, 100};
+    read.st_ctim = {1700000000, 100};
+    struct stat modified = read;
+    modified.st_mtim.tv_nsec = 200;
+    struct stat changed = read;
+    changed.st_ctim.tv_nsec = 200;
+    EXPECT_FALSE(IdentityOfStatus(modified) == IdentityOfStatus(read));
+    EXPECT_FALSE(IdentityOfStatus(changed) == IdentityOfStatus(read));
+}
+
+TEST(FileRewrite, UserExtendedAttributesAreKept)
+{
+    TempDir dir;
+    const std::string path = dir.File("a");
+    WriteBytes(path, Bytes{1});
+    if (::setxattr(path.c_str(), "user.rating", "5", 1, 0) != 0)
+        GTEST_SKIP() << "no user attributes on this file system: " << std::strerror(errno);
+    std::string reason;
+    ASSERT_TRUE(RewriteFile(path, WriteBytesOf({5, 6}), &reason)) << reason;
+    char value[8] = {};
+    EXPECT_EQ(::getxattr(path.c_str(), "user.rating", value, sizeof value), 1);
+    EXPECT_EQ(value[0], '5');
+    EXPECT_EQ(ReadBytes(path), (Bytes{5, 6}));
+}
+
+// A new inode under one name would leave the other names with the old
+// content: refused, both names as they were.
+TEST(FileRewrite, AFileWithOtherNamesIsRefusedRatherThanSplit)
+{
+    TempDir dir;
+    WriteBytes(dir.File("a"), Bytes{1});
+    fs::create_hard_link(dir.File("a"), dir.File("b"));
+    std::string reason;
+    EXPECT_FALSE(RewriteFile(dir.File("a"), WriteBytesOf({5, 6}), &reason));
+    EXPECT_NE(reason.find("hard links"), std::string::npos) << reason;
+    EXPECT_EQ(ReadBytes(dir.File("a")), Bytes{1});
+    EXPECT_EQ(fs::hard_link_count(dir.File("b")), 2u);
+    EXPECT_EQ(EntryCount(dir), 2u);
+}
+
+TEST(FileRewrite, TheNamedFallbackNeverTakesAnExistingNameItMayNotReplace)
+{
+    TempDir dir;
+    WriteBytes(dir.File("a"), Bytes{1});
+    FileCallLog log;
+    FileCallLog::RefuseUnnamedFiles(EOPNOTSUPP);
+    StagedFile staged;
+    ASSERT_TRUE(staged.Create(dir.File("a"), 0644));
+    ASSERT_TRUE(staged.IsNamed());
+    ASSERT_TRUE(staged.File().Write("\x05", 1));
+    EXPECT_EQ(staged.Commit(dir.File("a"), false), StagedFile::Outcome::NameTaken);
+    EXPECT_EQ(ReadBytes(dir.File("a")), Bytes{1});
+}
+
+// A name of 248 bytes is legal; the names beside it for journals, staging
+// links and the named fallback must be too. Ordinary names keep their
+// suffixes as they were, so that what an older write left is still found.
+TEST(FileRewrite, NamesBesideALongNameStayWithinTheLimit)
+{
+    TempDir dir;
+    std::string longName;
+    while (longName.size() < 248)
+        longName += "\xC3\xA9";  // é: a cut must not split it
+    const std::string path = dir.File(longName);
+    std::string otherName = longName;
+    otherName.back() = '\xA8';  // è
+    for (const std::string suffix : {".tagjournal", ".corvella-staging", "~0123456789ab"}) {
+        SCOPED_TRACE(suffix);
+        const std::string name = fs::path(SiblingPathOf(path, suffix)).filename().string();
+        EXPECT_LE(name.size(), size_t(NAME_MAX));
+        EXPECT_EQ(name.substr(name.size() - suffix.size()), suffix);
+        EXPECT_EQ(name.substr(0, 2), "\xC3\xA9");
+        EXPECT_EQ(name.find("\xC3\xA9~"), name.find('~') - 2) << "a character cut in two";
+        EXPECT_NE(SiblingPathOf(path, suffix), SiblingPathOf(dir.File(otherName), suffix));
+        EXPECT_EQ(SiblingPathOf(dir.File("a.mp3"), suffix), dir.File("a.mp3" + suffix));
+    }
+    WriteBytes(path, Bytes{1});
+    for (int unnamed = 0; unnamed < 2; ++unnamed) {
+        FileCallLog log;
+        if (!unnamed)
+            FileCallLog::RefuseUnnamedFiles(EOPNOTSUPP);
+        std::string reason;
+        EXPECT_TRUE(RewriteFile(path, WriteBytesOf({5, uint8_t(unnamed)}), &reason)) << reason;
+        EXPECT_EQ(ReadBytes(path), (Bytes{5, uint8_t(unnamed)}));
+        EXPECT_EQ(EntryCount(dir), 1u);
+    }
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
 
@@ -357,4 +358,34 @@ TEST(ID3v1Write, FilesBeyond4GiB)
     TID3v1 back = ReadFrom(path);
     EXPECT_TRUE(back.Exists());
     EXPECT_EQ(back.Title(), "Big");
+}
+
+// Two editors read the file; the first saves. The second's save would put
+// back the tag it read, undoing the first: it is refused, and the file
+// holds the first save whole.
+TEST(ID3v1Write, TheSecondOfTwoWritersIsRefusedAndTheFirstWriteKept)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    WriteBytes(path, WithTag(Audio(3000), Build(RawTag{.title = "Old title"})));
+    // Old times: a write in the clock tick the file was made in still shows.
+    const timespec old[2] = {{1500000000, 0}, {1500000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
+    TID3v1 first;
+    TID3v1 other;
+    ASSERT_TRUE(first.ReadTag(path));
+    ASSERT_TRUE(other.ReadTag(path));
+    first.SetTitle("First");
+    ASSERT_TRUE(first.WriteTag(path)) << first.WriteError();
+    const auto afterFirst = ReadBytes(path);
+    other.SetArtist("Second");
+    EXPECT_FALSE(other.WriteTag(path));
+    EXPECT_TRUE(other.FileChangedSinceRead());
+    EXPECT_NE(other.WriteError().find("changed by another program since it was read"), std::string::npos)
+        << other.WriteError();
+    EXPECT_EQ(ReadBytes(path), afterFirst);
+    // The first editor saves again: its own write is no stranger's.
+    first.SetTitle("First again");
+    EXPECT_TRUE(first.WriteTag(path)) << first.WriteError();
+    EXPECT_EQ(ReadFrom(path).Title(), "First again");
 }

@@ -13,9 +13,11 @@
 #include <QtTest>
 
 #include <deque>
+#include <fcntl.h>
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <sys/stat.h>
 #include <vector>
 
 #include "analysis/ID3v1.h"
@@ -64,6 +66,17 @@ public:
         const UnsavedEditsAnswer answer = editAnswers.front();
         editAnswers.pop_front();
         return answer;
+    }
+    // Questions asked; each is answered from yesAnswers, No when it is empty.
+    std::vector<std::string> questions;
+    std::deque<bool> yesAnswers;
+    bool AskYesNo(const std::string&, const std::string& text) override
+    {
+        questions.push_back(text);
+        const bool yes = !yesAnswers.empty() && yesAnswers.front();
+        if (!yesAnswers.empty())
+            yesAnswers.pop_front();
+        return yes;
     }
 };
 
@@ -163,6 +176,7 @@ private slots:
     void openButtonAndMissingFile();
     void pageSwitchKeepsTheTagPagesFileAndEdits();
     void unsavedEditsAreAskedAboutBeforeAnotherFileOrClosing();
+    void aFileChangedSinceItWasShownIsNotOverwrittenAndMayBeReloaded();
 
 private:
     // A copy of the tag-less tone with the given bytes in front and behind.
@@ -667,6 +681,55 @@ void TagPageTest::unsavedEditsAreAskedAboutBeforeAnotherFileOrClosing()
     QVERIFY(written.ReadTag(second));
     QCOMPARE(QString::fromStdString(written.Title()), QString("Second"));
     QCOMPARE(prompts_->editQuestions, (std::vector<std::string>{first, first, second, second}));
+}
+
+// Another program saved the file after the page was filled. Saving the
+// page would undo that: nothing is written, and the page offers to show
+// the file as it is now.
+void TagPageTest::aFileChangedSinceItWasShownIsNotOverwrittenAndMayBeReloaded()
+{
+    const std::string path = MakeFile("shared.mp3", Id3v1Block("Harbour", "Pilots", 7, 17));
+    Mutagen(kWriteTagsWithCover, path);
+    // Old times: the other program's save shows even in the clock tick the file was made in.
+    const timespec old[2] = {{1500000000, 0}, {1500000000, 0}};
+    QCOMPARE(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
+    TID3v1 shownV1;
+    QVERIFY(shownV1.ReadTag(path));
+    ShowPageFor(path);
+    form_->TitleEdit->setText("Mine");
+    form_->TitleEdit1->setText("Mine");
+
+    TID3v2 otherProgram;
+    QVERIFY(otherProgram.ReadTag(path));
+    otherProgram.SetTitle("Theirs");
+    QVERIFY(otherProgram.WriteTag(path));
+    const Bytes theirs = testsupport::ReadBytes(path);
+
+    prompts_->yesAnswers = {false};
+    form_->Button3->click();
+    QCOMPARE(prompts_->questions.size(), size_t(1));
+    QVERIFY(prompts_->questions[0].find("changed by another program since it was read") != std::string::npos);
+    QVERIFY(testsupport::ReadBytes(path) == theirs);
+    QCOMPARE(form_->TitleEdit->text(), QString("Mine"));  // kept on the page when not reloaded
+
+    // The ID3v2 tag alone is refused the same way.
+    form_->chkTagExists1->click();
+    QVERIFY(!form_->chkTagExists1->isChecked());
+    prompts_->yesAnswers = {true};
+    form_->Button3->click();
+    QCOMPARE(prompts_->questions.size(), size_t(2));
+    QVERIFY(prompts_->questions[1].find("changed by another program since it was read") != std::string::npos);
+    QVERIFY(testsupport::ReadBytes(path) == theirs);
+    QCOMPARE(form_->TitleEdit->text(), QString("Theirs"));
+    QVERIFY(form_->chkTagExists1->isChecked());
+    QCOMPARE(form_->TitleEdit1->text(), QString::fromStdString(shownV1.Title()));
+
+    // Reloaded, the page's next save is its own again.
+    form_->TitleEdit->setText("Mine after all");
+    form_->Button3->click();
+    QCOMPARE(prompts_->questions.size(), size_t(2));
+    QVERIFY(prompts_->messages.empty());
+    QCOMPARE(QString::fromStdString(Mutagen(kPrintTitle, path)).trimmed(), QString("Mine after all"));
 }
 
 QTEST_MAIN(TagPageTest)

@@ -2,7 +2,9 @@
 // programs can read, and the files it writes.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
+#include <functional>
 
 #include <fcntl.h>
 #include <filesystem>
@@ -13,6 +15,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "analysis/FileCalls.h"
+#include "analysis/ID3v2.h"
+#include "analysis/InPlaceWrite.h"
 #include "support/TestSupport.h"
 
 using namespace testsupport;
@@ -122,6 +127,28 @@ int RunUnderFileSizeLimit(const std::vector<std::string>& arguments, rlim_t limi
     if (child < 0 || ::waitpid(child, &status, 0) != child)
         return -1;
     return status;
+}
+
+// The journal a tag write of this user's leaves beside file when it is
+// killed right before it writes the tag: the file is not touched yet.
+std::vector<uint8_t> JournalOfAKilledTagWrite(const std::string& file, const std::string& title)
+{
+    pid_t child = ::fork();
+    if (child == 0) {
+        SystemFileCalls().pwrite = [](int, const void*, size_t, off_t) -> ssize_t {
+            ::raise(SIGKILL);
+            return -1;
+        };
+        TID3v2 tag;
+        tag.ReadTag(file);
+        tag.SetTitle(title);
+        tag.WriteTag(file);
+        ::_exit(0);
+    }
+    int status = 0;
+    EXPECT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status)) << "the write went in place";
+    return ReadBytes(JournalPathOf(file));
 }
 
 bool IsFifo(const std::string& path)
@@ -496,4 +523,90 @@ TEST_F(CliTest, PartsTooShortForTwoFramesAreNamedWhereTheyWent)
     EXPECT_EQ(outcome.out, "Splitting MP3 is completed.\nPart 2 was too short to hold two frames; its audio is in part 3.\n");
     EXPECT_FALSE(fs::exists(out + "/blip_chunk_2.mp3"));
     EXPECT_TRUE(fs::exists(out + "/blip_chunk_3.mp3"));
+}
+
+// A journal beside a file is an order to write bytes into it. Reading obeys
+// none; a write obeys only the user's own, and then goes ahead. One another
+// user left in a shared folder, one that others may change, one with a
+// second name, or a pipe of that name is left alone, the write refused
+// with its name, and nothing waits on the pipe.
+TEST_F(CliTest, AJournalThatIsNotTheUsersOwnIsNeverObeyed)
+{
+    const std::string file = work_.File("a.mp3");
+    fs::copy_file(Fixture("song.mp3"), file);
+    ASSERT_EQ(Cli("tags " + Quote(file) + " --v2 Title=Padded").exitCode, 0);  // room for a write in place
+    const std::string journal = JournalPathOf(file);
+    const std::vector<uint8_t> forged = JournalOfAKilledTagWrite(file, "Forged");
+    ASSERT_FALSE(forged.empty());
+    const std::vector<uint8_t> original = ReadBytes(file);
+    auto put = [&](mode_t mode) {
+        WriteBytes(journal, forged);
+        ASSERT_EQ(::chmod(journal.c_str(), mode), 0);
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        bool own = false;
+    };
+    std::vector<Case> cases = {
+        {"the user's own", [&] { put(0600); }, true},
+        {"writable by the group", [&] { put(0620); }},
+        {"with a second name", [&] {
+             put(0600);
+             fs::create_hard_link(journal, journal + ".2");
+         }},
+        {"a pipe", [&] { ASSERT_EQ(::mkfifo(journal.c_str(), 0600), 0); }},
+    };
+    if (::geteuid() == 0)
+        cases.push_back({"another user's", [&] {
+            put(0600);
+            ASSERT_EQ(::chown(journal.c_str(), 65534, 65534), 0);
+        }});
+    const std::string errFile = work_.File("stderr.txt");
+    auto run = [&](const std::string& arguments) {
+        // A command that waits on the pipe is ended, and fails the test.
+        auto result = testsupport::Run("CORVELLA_SILENT_OUTPUT=1 timeout 60 " + Quote(BinFolder() + "corvella-cli")
+                                       + " " + arguments + " 2>" + Quote(errFile));
+        return Outcome{result.exitCode, result.output, ReadText(errFile)};
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(journal);
+        fs::remove(journal + ".2");
+        c.make();
+        EXPECT_EQ(run("info " + Quote(file)).exitCode, 0);
+        EXPECT_TRUE(ReadBytes(file) == original);
+        Outcome cut = run("cut " + Quote(file) + " 00:01.000 00:03.000 " + Quote(work_.File("cut.mp3")) + " --force");
+        EXPECT_EQ(cut.exitCode, 0) << cut.err;
+        EXPECT_TRUE(ReadBytes(file) == original);
+        Outcome written = run("tags " + Quote(file) + " --v2 Title=Mine");
+        if (c.own) {
+            EXPECT_EQ(written.exitCode, 0) << written.err;
+            EXPECT_FALSE(fs::exists(fs::symlink_status(journal)));
+            WriteBytes(file, original);
+            continue;
+        }
+        EXPECT_EQ(written.exitCode, 1);
+        EXPECT_NE(written.err.find("\"" + journal + "\" is not a journal"), std::string::npos) << written.err;
+        EXPECT_TRUE(ReadBytes(file) == original);
+        EXPECT_TRUE(fs::exists(fs::symlink_status(journal)));
+    }
+}
+
+// 240 bytes is a legal name (ext4 takes 255); the names the program puts
+// beside it on the way must not make it too long.
+TEST_F(CliTest, ALongLegalNameCanBeCutToAndTagged)
+{
+    const std::string name = work_.File(std::string(236, 'n') + ".mp3");
+    const std::string source = Quote(Fixture("song.mp3"));
+    Outcome cut = Cli("cut " + source + " 00:01.000 00:03.000 " + Quote(name));
+    EXPECT_EQ(cut.exitCode, 0) << cut.err;
+    Outcome replaced = Cli("cut " + source + " 00:01.000 00:04.000 " + Quote(name) + " --force");
+    EXPECT_EQ(replaced.exitCode, 0) << replaced.err;
+    for (const std::string& title : {std::string("In place"), std::string(3000, 't')}) {
+        Outcome tagged = Cli("tags " + Quote(name) + " --v1 Title=Long --v2 Title=" + Quote(title));
+        EXPECT_EQ(tagged.exitCode, 0) << tagged.err;
+    }
+    for (const auto& entry : fs::directory_iterator(work_.Path()))
+        EXPECT_TRUE(entry.path() == name || entry.path().filename() == "stderr.txt") << entry.path();
 }

@@ -287,14 +287,16 @@ bool TMPEGaudio::ReadStream(const std::string& fileName)
     if (audioEnd < 0)
         return false;
     // The header's counts are believed only where the file bears them out.
-    // Other headers (Info) count as none, the length coming from the file
-    // size; but frames behind the bytes such a header counts are more audio
-    // that the size does not tell at its first frame's rate.
+    // Headers the look-up above does not take (Info, a VBRI header where
+    // encoders put it) count as none, the length coming from the file size
+    // at the first frame's rate; but where the file contradicts them (a
+    // truncated VBR file, frames behind the bytes an Info header counts)
+    // the size alone does not tell the length either.
     headerAt_ = blockStart + frame_.Position;
     const auto at = static_cast<size_t>(frame_.Position);
     const VBRData counts = vbr_.Found ? vbr_ : ReadHeaderFrameCounts(block.data() + at, count - at, frame_);
     const bool countsFitTheFile = counts.Frames > 0 && counts.Bytes > 0 && counts.Bytes <= audioEnd_ - headerAt_;
-    if (counts.Found && (vbr_.Found || countsFitTheFile))
+    if (counts.Found && (vbr_.Found || counts.ID != "Info" || countsFitTheFile))
         streamFrames_ = FramesBehindHeader(file, headerAt_, frame_, counts, audioEnd_);
     if (!vbr_.Found) {
         // The block that ends where the audio ends; a file shorter than it

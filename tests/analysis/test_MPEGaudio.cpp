@@ -398,12 +398,28 @@ TEST_F(MPEGaudioFile, VbriOnlyAtTheLookUpOffset)
 
     // MPEG 2 stereo looks at 21, so a VBRI header at 36 gives no VBR information.
     HeaderSpec mpeg2{kMpeg2, kLayer3, 8, 0, false, kStereo};
-    Bytes stream2 = VbriFrame(mpeg2, 36, 5000, 2000000);
-    Append(stream2, Frames(mpeg2, 30));
+    Bytes stream2 = CountedStream(VbriFrame(mpeg2, 36, 5000, 2000000), mpeg2, 2000000);
     ASSERT_TRUE(mpeg.Analyze(Write(stream2)));
     EXPECT_TRUE(mpeg.Frame().Found);
     EXPECT_FALSE(mpeg.VBR().Found);
     EXPECT_EQ(mpeg.BitRate(), 64);
+}
+
+// A VBRI header of a file cut short claims more than the frames behind it
+// hold; the length is theirs, whether or not the look-up takes the header
+// (MPEG 2 looks at 21, the encoder put it at 36).
+TEST_F(MPEGaudioFile, TruncatedVbriFileIsMeasuredFromItsFrames)
+{
+    for (const HeaderSpec& header : {HeaderSpec{kMpeg1, kLayer3, 14, 0, false, kStereo},
+                                     HeaderSpec{kMpeg2, kLayer3, 14, 0, false, kStereo}}) {
+        SCOPED_TRACE(int(header.version));
+        HeaderSpec audio = header;
+        audio.bitRateIndex = 2;
+        Bytes stream = VbriFrame(header, 36, 5000, 2000000);
+        Append(stream, Frames(audio, 100));
+        ASSERT_TRUE(mpeg.Analyze(Write(stream)));
+        EXPECT_DOUBLE_EQ(mpeg.Duration(), 100.0 * SamplesPerFrame(mpeg.Frame()) / mpeg.SampleRate());
+    }
 }
 
 TEST_F(MPEGaudioFile, InfoHeaderCountsAsNoneAndTheTailScanFindsTheEncoder)

@@ -412,6 +412,23 @@ TEST_F(PlayerTest, VolumeReadsBackWhatWasSet)
     EXPECT_LE(player->Volume(), 100);
 }
 
+// libopenmpt knows a module by its bytes; the player must let it through
+// by the four extensions module files carry.
+TEST_F(PlayerTest, ModuleFilesOpenByTheirExtensions)
+{
+    for (const char* name : {"tune.mod", "tune.XM", "tune.s3m", "tune.It"}) {
+        SCOPED_TRACE(name);
+        const std::string path = files.File(name);
+        testsupport::WriteBytes(path, ModuleDressedAsWav());
+        ASSERT_TRUE(player->Open(path)) << (prompter.shown.empty() ? "" : prompter.shown.back().text);
+        EXPECT_EQ(player->ChannelType(), ctMusic);
+        EXPECT_GT(player->PlayLength(), 0u);
+        EXPECT_EQ(player->StreamInfo().Duration, player->PlayLength());
+        EXPECT_EQ(player->StreamInfo().FileName, path);
+        EXPECT_GT(player->StreamInfo().SampleRate, 0u);
+    }
+}
+
 TEST_F(PlayerTest, ModuleMusicPlaysAndAlwaysReportsPositionZero)
 {
     const std::string path = files.File("module.wav");

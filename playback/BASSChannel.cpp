@@ -290,6 +290,17 @@ bool TBASSChannel::Open(const std::string& fileName)
         return false;
     }
 
+    if (UpperExtension(fileName) == ".OGG" && !d->ogg->CommentHeaderWithinBounds()) {
+        // Every decoder the library tries would read the whole header into memory.
+        const TOggVorbis::CommentExtent& comments = d->ogg->Comments();
+        const std::string what = comments.Bytes > TOggVorbis::kMostCommentHeaderBytes
+            ? "more than " + std::to_string(TOggVorbis::kMostCommentHeaderBytes) + " bytes"
+            : std::to_string(comments.Count) + " comments, more than " + std::to_string(TOggVorbis::kMostComments);
+        ShowMessage("Error", "The comment header of " + fileName + " is too large to play (" + what + ").",
+                    MessageIcon::Error);
+        return false;
+    }
+
     FreeChannel();
     HSTREAM stream = 0;
     if (!module && (stream = BASS_StreamCreateFile(FALSE, fileName.c_str(), 0, 0, 0))) {

@@ -16,8 +16,8 @@ constexpr size_t kID3v2HeaderBytes = 10;
 // Where a tag appended behind the audio without a footer is looked for:
 // its start can only be found by looking.
 constexpr int64_t kAppendedTagSearchBytes = 64 * 1024;
-// Joined files and frames between tags are hopped over one at a time; a
-// file of more pieces than this is garbage, not a stream.
+// Joined pieces and the tags between them are hopped over one at a time; a
+// file of more of them than this is garbage, not a stream.
 constexpr int kMostHops = 100000;
 
 // Bytes of a file read forward in chunks, so that frames are stepped over
@@ -55,10 +55,14 @@ public:
     }
 
     int64_t End() const { return end_; }
+    // One hop (over a tag or a counted piece) of the measurement's budget;
+    // false once it is spent.
+    bool SpendHop() { return hopsLeft_-- > 0; }
 
 private:
     BinaryFile& file_;
     int64_t end_;
+    int hopsLeft_ = kMostHops;
     std::vector<uint8_t> buffer_;
     int64_t start_ = 0;
 };
@@ -80,7 +84,7 @@ int64_t ID3v2BytesAt(const ByteReader& bytes, size_t at)
 // and the next one's ID3v2 tag.
 int64_t SkipTags(ChunkedBytes& bytes, int64_t position)
 {
-    for (int hop = 0; hop < kMostHops && position < bytes.End(); ++hop) {
+    while (position < bytes.End() && bytes.SpendHop()) {
         const ByteReader at = bytes.At(position, kID3v1Bytes);
         if (at.Matches(0, "TAG") && at.Has(0, kID3v1Bytes)) {
             position += kID3v1Bytes;
@@ -149,12 +153,10 @@ int64_t CountFrames(ChunkedBytes& bytes, int64_t position, const MPEGFrame& like
     int64_t frames = 0;
     int64_t steppedFrames = 0;
     int64_t steppedBytes = 0;
-    int hops = 0;
-    while (position < bytes.End() && hops < kMostHops) {
+    while (position < bytes.End()) {
         const int64_t afterTags = SkipTags(bytes, position);
         if (afterTags != position) {
             position = afterTags;
-            ++hops;
             continue;
         }
         const std::optional<MPEGFrame> frame = FrameAt(bytes, position, like);
@@ -163,9 +165,10 @@ int64_t CountFrames(ChunkedBytes& bytes, int64_t position, const MPEGFrame& like
         if (const std::optional<VBRData> counts = UsableCounts(bytes, position, *frame)) {
             // A decoder plays the header frame of a piece that is not the
             // first one: it is a frame of silence in the middle.
+            if (!bytes.SpendHop())
+                break;
             frames += int64_t(counts->Frames) + 1;
             position += counts->Bytes;
-            ++hops;
             continue;
         }
         if (steppedBytes >= kWalkBytes) {

@@ -190,7 +190,7 @@ void TMPEGaudio::Reset()
     fileLength_ = 0;
     audioEnd_ = 0;
     headerAt_ = 0;
-    streamFrames_.reset();
+    measured_.reset();
     encoderText_.clear();
     vbr_ = VBRData{};
     frame_ = MPEGFrame{};
@@ -297,7 +297,7 @@ bool TMPEGaudio::ReadStream(const std::string& fileName)
     const VBRData counts = vbr_.Found ? vbr_ : ReadHeaderFrameCounts(block.data() + at, count - at, frame_);
     const bool countsFitTheFile = counts.Frames > 0 && counts.Bytes > 0 && counts.Bytes <= audioEnd_ - headerAt_;
     if (counts.Found && (vbr_.Found || counts.ID != "Info" || countsFitTheFile))
-        streamFrames_ = FramesBehindHeader(file, headerAt_, frame_, counts, audioEnd_);
+        measured_ = MeasureBehindHeader(file, headerAt_, frame_, counts, audioEnd_);
     if (!vbr_.Found) {
         // The block that ends where the audio ends; a file shorter than it
         // fails here, keeping the frame results.
@@ -330,8 +330,8 @@ uint16_t TMPEGaudio::SampleRate() const
 
 int64_t TMPEGaudio::CountedFrames() const
 {
-    if (streamFrames_ && *streamFrames_ > 0)
-        return *streamFrames_;
+    if (measured_ && measured_->Frames > 0)
+        return measured_->Frames;
     return vbr_.Found ? vbr_.Frames : 0;
 }
 
@@ -341,8 +341,9 @@ uint16_t TMPEGaudio::BitRate() const
         const int coefficient = Coefficient(frame_);
         if (coefficient == 0)
             return 0;
-        const bool measured = streamFrames_ && *streamFrames_ > 0;
-        const double streamBytes = measured ? double(audioEnd_ - headerAt_) : double(vbr_.Bytes);
+        const bool measured = measured_ && measured_->Frames > 0;
+        const double streamBytes =
+            measured ? double(audioEnd_ - headerAt_ - measured_->TagBytes) : double(vbr_.Bytes);
         const double averageFrame = streamBytes / double(CountedFrames());
         return RoundTo16Bits((averageFrame - PaddingBytes(frame_)) * FrameSampleRate(frame_)
                              / coefficient / 1000);

@@ -38,6 +38,15 @@ struct VBRData {
     std::string VendorID;      // 8 characters (NULs included) from a Xing header; empty for VBRI
 };
 
+// What a stream holds behind its header frame, measured from the file
+// (MPEGstream.h): its frames (the header frame not counted, as header counts
+// do not count it), and the bytes of the tags between joined pieces, which
+// are no audio.
+struct MeasuredStream {
+    int64_t Frames = 0;
+    int64_t TagBytes = 0;
+};
+
 // The decoded header of one frame. VersionIndex: 0 = MPEG 2.5, 1 = reserved,
 // 2 = MPEG 2, 3 = MPEG 1. LayerIndex: 0 = reserved, 1 = Layer III,
 // 2 = Layer II, 3 = Layer I. ModeIndex: 0 = stereo, 1 = joint stereo,
@@ -103,9 +112,9 @@ private:
     // where the first frame starts; both from the file's start.
     int64_t audioEnd_ = 0;
     int64_t headerAt_ = 0;
-    // Frames behind a Xing, Info or VBRI header frame measured from the
+    // The stream behind a Xing, Info or VBRI header frame measured from the
     // file, where its counts do not describe it (MPEGstream.h).
-    std::optional<int64_t> streamFrames_;
+    std::optional<MeasuredStream> measured_;
     std::string encoderText_;
     VBRData vbr_;
     MPEGFrame frame_;

@@ -58,11 +58,15 @@ public:
     // One hop (over a tag or a counted piece) of the measurement's budget;
     // false once it is spent.
     bool SpendHop() { return hopsLeft_-- > 0; }
+    // Bytes of the tags hopped over.
+    int64_t TagBytes() const { return tagBytes_; }
+    void CountTag(int64_t bytes) { tagBytes_ += bytes; }
 
 private:
     BinaryFile& file_;
     int64_t end_;
     int hopsLeft_ = kMostHops;
+    int64_t tagBytes_ = 0;
     std::vector<uint8_t> buffer_;
     int64_t start_ = 0;
 };
@@ -86,14 +90,12 @@ int64_t SkipTags(ChunkedBytes& bytes, int64_t position)
 {
     while (position < bytes.End() && bytes.SpendHop()) {
         const ByteReader at = bytes.At(position, kID3v1Bytes);
-        if (at.Matches(0, "TAG") && at.Has(0, kID3v1Bytes)) {
-            position += kID3v1Bytes;
-            continue;
-        }
-        const int64_t tag = ID3v2BytesAt(at, 0);
+        const int64_t tag = at.Matches(0, "TAG") && at.Has(0, kID3v1Bytes) ? int64_t(kID3v1Bytes) : ID3v2BytesAt(at, 0);
         if (tag == 0)
             break;
-        position += tag;
+        const int64_t end = std::min(position + tag, bytes.End());
+        bytes.CountTag(end - position);
+        position = end;
     }
     return position;
 }
@@ -250,26 +252,27 @@ VBRData ReadHeaderFrameCounts(const uint8_t* frameBytes, size_t available, const
     return counts;
 }
 
-std::optional<int64_t> FramesBehindHeader(BinaryFile& file, int64_t headerAt, const MPEGFrame& frame,
-                                          const VBRData& header, int64_t audioEnd)
+std::optional<MeasuredStream> MeasureBehindHeader(BinaryFile& file, int64_t headerAt, const MPEGFrame& frame,
+                                                  const VBRData& header, int64_t audioEnd)
 {
     if (!header.Found || frame.Size == 0 || headerAt < 0 || headerAt + frame.Size > audioEnd)
         return std::nullopt;
     ChunkedBytes bytes(file, audioEnd);
     const int64_t afterHeader = headerAt + frame.Size;
+    auto measured = [&](int64_t frames) { return MeasuredStream{frames, bytes.TagBytes()}; };
     if (header.Frames <= 0)
-        return CountFrames(bytes, afterHeader, frame, 0);
+        return measured(CountFrames(bytes, afterHeader, frame, 0));
     if (header.Bytes <= 0)
         return std::nullopt;
     if (header.Bytes > audioEnd - headerAt) {
         // Cut short: what is there is counted, at the header's own mean
         // frame size beyond what is walked.
-        return CountFrames(bytes, afterHeader, frame, double(header.Bytes) / header.Frames);
+        return measured(CountFrames(bytes, afterHeader, frame, double(header.Bytes) / header.Frames));
     }
     const int64_t next = SkipTags(bytes, headerAt + header.Bytes);
     if (next >= audioEnd || !FramesStartAt(bytes, next, frame))
         return std::nullopt;
-    return int64_t(header.Frames) + CountFrames(bytes, next, frame, 0);
+    return measured(int64_t(header.Frames) + CountFrames(bytes, next, frame, 0));
 }
 
 StreamStart FindStreamStart(BinaryFile& file)

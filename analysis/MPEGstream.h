@@ -36,14 +36,14 @@ int64_t MpegAudioEnd(BinaryFile& file, int64_t fileSize);
 // "Xing", "Info" or "VBRI".
 VBRData ReadHeaderFrameCounts(const uint8_t* frameBytes, size_t available, const MPEGFrame& frame);
 
-// The frames the stream holds behind the header frame at headerAt (the
-// header frame not counted, as header counts do not count it), when the
+// The stream behind the header frame at headerAt (MeasuredStream, in
+// MPEGaudio.h), measured when the
 // header's counts contradict the file: a frame count of 0, a byte count
 // past audioEnd, or frames going on behind the bytes it counts. Empty when
 // the header's frame count is the stream's, or cannot be checked (no byte
 // count). Read errors count as the end of the stream.
-std::optional<int64_t> FramesBehindHeader(BinaryFile& file, int64_t headerAt, const MPEGFrame& frame,
-                                          const VBRData& header, int64_t audioEnd);
+std::optional<MeasuredStream> MeasureBehindHeader(BinaryFile& file, int64_t headerAt, const MPEGFrame& frame,
+                                                  const VBRData& header, int64_t audioEnd);
 
 // The stream's first frame as the reader finds it (the first-frame search
 // in the block behind a leading ID3v2 tag), with the counts of its header.

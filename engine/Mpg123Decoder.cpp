@@ -88,15 +88,16 @@ int64_t MeasuredLength(BinaryFile& file, int64_t audioEnd, int64_t lengthFromHea
     const StreamStart start = FindStreamStart(file);
     if (start.At < 0 || !start.Counts.Found)
         return -1;
-    const std::optional<int64_t> frames = FramesBehindHeader(file, start.At, start.Frame, start.Counts, audioEnd);
-    if (!frames)
+    const std::optional<MeasuredStream> measured = MeasureBehindHeader(file, start.At, start.Frame, start.Counts, audioEnd);
+    if (!measured)
         return -1;
+    const int64_t frames = measured->Frames;
     const int samples = SamplesPerFrame(start.Frame);
     const bool headerPieceHolds = start.Counts.Frames > 0 && start.Counts.Bytes > 0 &&
                                   start.Counts.Bytes <= audioEnd - start.At && lengthFromHeader >= 0;
     if (headerPieceHolds)
-        return lengthFromHeader + (*frames - start.Counts.Frames) * samples;
-    return *frames * samples;
+        return lengthFromHeader + (frames - start.Counts.Frames) * samples;
+    return frames * samples;
 }
 
 } // namespace

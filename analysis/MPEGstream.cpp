@@ -58,9 +58,9 @@ public:
     // One hop (over a tag or a counted piece) of the measurement's budget;
     // false once it is spent.
     bool SpendHop() { return hopsLeft_-- > 0; }
-    // Bytes of the tags hopped over.
+    // Bytes of the tags the measurement went past.
     int64_t TagBytes() const { return tagBytes_; }
-    void CountTag(int64_t bytes) { tagBytes_ += bytes; }
+    void CountTags(int64_t bytes) { tagBytes_ += bytes; }
 
 private:
     BinaryFile& file_;
@@ -84,20 +84,26 @@ int64_t ID3v2BytesAt(const ByteReader& bytes, size_t at)
     return ID3v2TagLength(bytes.Data() + at + 6) + (footer ? int64_t(kID3v2HeaderBytes) : 0);
 }
 
-// The tags between two files joined end to end: the first one's ID3v1 tag
-// and the next one's ID3v2 tag.
-int64_t SkipTags(ChunkedBytes& bytes, int64_t position)
+// Where the tags between two files joined end to end (the first one's
+// ID3v1 tag, the next one's ID3v2 tag) end, and their bytes.
+struct PastTags {
+    int64_t Position;
+    int64_t TagBytes;
+};
+
+PastTags SkipTags(ChunkedBytes& bytes, int64_t position)
 {
-    while (position < bytes.End() && bytes.SpendHop()) {
-        const ByteReader at = bytes.At(position, kID3v1Bytes);
+    PastTags past{position, 0};
+    while (past.Position < bytes.End()) {
+        const ByteReader at = bytes.At(past.Position, kID3v1Bytes);
         const int64_t tag = at.Matches(0, "TAG") && at.Has(0, kID3v1Bytes) ? int64_t(kID3v1Bytes) : ID3v2BytesAt(at, 0);
-        if (tag == 0)
+        if (tag == 0 || !bytes.SpendHop())
             break;
-        const int64_t end = std::min(position + tag, bytes.End());
-        bytes.CountTag(end - position);
-        position = end;
+        const int64_t end = std::min(past.Position + tag, bytes.End());
+        past.TagBytes += end - past.Position;
+        past.Position = end;
     }
-    return position;
+    return past;
 }
 
 bool SameStream(const MPEGFrame& frame, const MPEGFrame& like)
@@ -131,19 +137,26 @@ bool FramesStartAt(ChunkedBytes& bytes, int64_t position, const MPEGFrame& like)
     return next == bytes.End() || FrameAt(bytes, next, like).has_value();
 }
 
-// The counts of a header frame at position that a hop over its bytes can
-// use: they cover at least the frame itself and lie inside the audio, and
-// more frames or the end follow them.
-std::optional<VBRData> UsableCounts(ChunkedBytes& bytes, int64_t position, const MPEGFrame& frame)
+// A hop over a piece whose header frame counts it: its counts, and where
+// the tags behind it end.
+struct Hop {
+    VBRData Counts;
+    PastTags Landing;
+};
+
+// The hop the header frame at position allows: its counts cover at least
+// the frame itself and lie inside the audio, and more frames or the end
+// follow them.
+std::optional<Hop> HopOver(ChunkedBytes& bytes, int64_t position, const MPEGFrame& frame)
 {
     const ByteReader at = bytes.At(position, frame.Size);
     const VBRData counts = ReadHeaderFrameCounts(at.Data(), at.Size(), frame);
     if (!counts.Found || counts.Frames <= 0 || counts.Bytes <= frame.Size || counts.Bytes > bytes.End() - position)
         return std::nullopt;
-    const int64_t next = SkipTags(bytes, position + counts.Bytes);
-    if (next < bytes.End() && !FramesStartAt(bytes, next, frame))
+    const PastTags landing = SkipTags(bytes, position + counts.Bytes);
+    if (landing.Position < bytes.End() && !FramesStartAt(bytes, landing.Position, frame))
         return std::nullopt;
-    return counts;
+    return Hop{counts, landing};
 }
 
 // Frames from position to the end: hops over pieces whose header frame
@@ -156,21 +169,23 @@ int64_t CountFrames(ChunkedBytes& bytes, int64_t position, const MPEGFrame& like
     int64_t steppedFrames = 0;
     int64_t steppedBytes = 0;
     while (position < bytes.End()) {
-        const int64_t afterTags = SkipTags(bytes, position);
-        if (afterTags != position) {
-            position = afterTags;
+        const PastTags past = SkipTags(bytes, position);
+        if (past.Position != position) {
+            bytes.CountTags(past.TagBytes);
+            position = past.Position;
             continue;
         }
         const std::optional<MPEGFrame> frame = FrameAt(bytes, position, like);
         if (!frame)
             break;
-        if (const std::optional<VBRData> counts = UsableCounts(bytes, position, *frame)) {
-            // A decoder plays the header frame of a piece that is not the
-            // first one: it is a frame of silence in the middle.
+        if (const std::optional<Hop> hop = HopOver(bytes, position, *frame)) {
             if (!bytes.SpendHop())
                 break;
-            frames += int64_t(counts->Frames) + 1;
-            position += counts->Bytes;
+            // A decoder plays the header frame of a piece that is not the
+            // first one: it is a frame of silence in the middle.
+            frames += int64_t(hop->Counts.Frames) + 1;
+            bytes.CountTags(hop->Landing.TagBytes);
+            position = hop->Landing.Position;
             continue;
         }
         if (steppedBytes >= kWalkBytes) {
@@ -269,10 +284,11 @@ std::optional<MeasuredStream> MeasureBehindHeader(BinaryFile& file, int64_t head
         // frame size beyond what is walked.
         return measured(CountFrames(bytes, afterHeader, frame, double(header.Bytes) / header.Frames));
     }
-    const int64_t next = SkipTags(bytes, headerAt + header.Bytes);
-    if (next >= audioEnd || !FramesStartAt(bytes, next, frame))
+    const PastTags next = SkipTags(bytes, headerAt + header.Bytes);
+    if (next.Position >= audioEnd || !FramesStartAt(bytes, next.Position, frame))
         return std::nullopt;
-    return measured(int64_t(header.Frames) + CountFrames(bytes, next, frame, 0));
+    bytes.CountTags(next.TagBytes);
+    return measured(int64_t(header.Frames) + CountFrames(bytes, next.Position, frame, 0));
 }
 
 StreamStart FindStreamStart(BinaryFile& file)

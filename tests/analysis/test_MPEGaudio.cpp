@@ -405,6 +405,23 @@ TEST_F(MPEGaudioFile, VbriOnlyAtTheLookUpOffset)
     EXPECT_EQ(mpeg.BitRate(), 64);
 }
 
+// Files joined end to end, each with a large tag in front: all their frames
+// are counted, and the tags between them are no part of the bit rate.
+TEST_F(MPEGaudioFile, JoinedPiecesWithTagsBetweenThem)
+{
+    HeaderSpec h;
+    constexpr uint32_t kFrames = 100;
+    const Bytes piece = CountedStream(XingFrame(h, 36, kFrames, (kFrames + 1) * 417), h, (kFrames + 1) * 417);
+    Bytes file = piece;
+    Append(file, Id3v2Tag(200000));
+    Append(file, piece);
+    ASSERT_TRUE(mpeg.Analyze(Write(file)));
+    // The second piece's header frame is played as a frame.
+    EXPECT_DOUBLE_EQ(mpeg.Duration(), (2 * kFrames + 1) * 1152 / 44100.0);
+    EXPECT_EQ(mpeg.BitRate(), 128);
+    EXPECT_TRUE(mpeg.Valid());
+}
+
 // A VBRI header of a file cut short claims more than the frames behind it
 // hold; the length is theirs, whether or not the look-up takes the header
 // (MPEG 2 looks at 21, the encoder put it at 36).

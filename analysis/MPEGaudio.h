@@ -89,7 +89,9 @@ public:
     TID3v2& ID3v2() { return id3v2_; }
 
     uint16_t SampleRate() const;   // Hz, table value of the first frame
-    uint16_t BitRate() const;      // kbit/s: VBR average, else the first frame's table rate
+    // kbit/s: the average of the counted frames (the VBR header's, or the
+    // file's where it contradicts the header), else the first frame's table rate.
+    uint16_t BitRate() const;
     std::string ChannelMode() const;
     double Duration() const;       // seconds; 0 without a frame
     bool Valid() const;            // frame found, 8 <= BitRate <= 448, Duration >= 0.1

@@ -7,6 +7,7 @@
 
 #include "BinaryFile.h"
 #include "ByteReader.h"
+#include "MPEGstream.h"
 #include "TextCodec.h"
 
 namespace {
@@ -187,6 +188,9 @@ TMPEGaudio::TMPEGaudio()
 void TMPEGaudio::Reset()
 {
     fileLength_ = 0;
+    audioEnd_ = 0;
+    headerAt_ = 0;
+    measured_.reset();
     encoderText_.clear();
     vbr_ = VBRData{};
     frame_ = MPEGFrame{};
@@ -194,23 +198,31 @@ void TMPEGaudio::Reset()
     id3v2_.Reset();
 }
 
-void TMPEGaudio::FindFirstFrame(const uint8_t* block, size_t count)
+MPEGFrame FindFirstFrame(const uint8_t* block, size_t count)
 {
-    frame_ = MPEGFrame{};
-    vbr_ = VBRData{};
-    for (size_t p = 0; p < static_cast<size_t>(kSearchPositions) && p + 4 <= count; ++p) {
+    for (size_t p = 0; p < static_cast<size_t>(TMPEGaudio::kSearchPositions) && p + 4 <= count; ++p) {
         if (!IsFrameHeader(block + p))
             continue;
-        frame_ = DecodeFrameHeader(block + p);
+        MPEGFrame frame = DecodeFrameHeader(block + p);
         // The next header must lie wholly inside the bytes read; the two
         // headers need not agree with each other.
-        const size_t next = p + frame_.Size;
+        const size_t next = p + frame.Size;
         if (next + 4 <= count && IsFrameHeader(block + next)) {
-            frame_.Found = true;
-            frame_.Position = static_cast<int64_t>(p);
-            vbr_ = ReadVbrHeader(block + p, count - p, frame_);
-            return;
+            frame.Found = true;
+            frame.Position = static_cast<int64_t>(p);
+            return frame;
         }
+    }
+    return {};
+}
+
+void TMPEGaudio::FindFirstFrame(const uint8_t* block, size_t count)
+{
+    frame_ = ::FindFirstFrame(block, count);
+    vbr_ = VBRData{};
+    if (frame_.Found) {
+        const auto p = static_cast<size_t>(frame_.Position);
+        vbr_ = ReadVbrHeader(block + p, count - p, frame_);
     }
 }
 
@@ -255,21 +267,41 @@ bool TMPEGaudio::ReadStream(const std::string& fileName)
         return count == block.size() || file.LastError().empty();
     };
 
-    if (!readBlock(id3v2_.Size()))
+    int64_t blockStart = id3v2_.Size();
+    if (!readBlock(blockStart))
         return false;
     FindFirstFrame(block.data(), count);
 
     // A stream hidden behind junk: one more look in the middle.
     if (!frame_.Found && count == block.size()) {
-        if (!readBlock((fileLength_ - id3v2_.Size()) / 2))
+        blockStart = (fileLength_ - id3v2_.Size()) / 2;
+        if (!readBlock(blockStart))
             return false;
         FindFirstFrame(block.data(), count);
     }
+    if (!frame_.Found)
+        return true;
 
-    if (frame_.Found && !vbr_.Found) {
+    const int64_t audioEnd = MpegAudioEnd(file, fileLength_);
+    audioEnd_ = audioEnd >= 0 ? audioEnd : fileLength_ - (id3v1_.Exists() ? 128 : 0);
+    if (audioEnd < 0)
+        return false;
+    // The header's counts are believed only where the file bears them out.
+    // Headers the look-up above does not take (Info, a VBRI header where
+    // encoders put it) count as none, the length coming from the file size
+    // at the first frame's rate; but where the file contradicts them (a
+    // truncated VBR file, frames behind the bytes an Info header counts)
+    // the size alone does not tell the length either.
+    headerAt_ = blockStart + frame_.Position;
+    const auto at = static_cast<size_t>(frame_.Position);
+    const VBRData counts = vbr_.Found ? vbr_ : ReadHeaderFrameCounts(block.data() + at, count - at, frame_);
+    const bool countsFitTheFile = counts.Frames > 0 && counts.Bytes > 0 && counts.Bytes <= audioEnd_ - headerAt_;
+    if (counts.Found && (vbr_.Found || counts.ID != "Info" || countsFitTheFile))
+        measured_ = MeasureBehindHeader(file, headerAt_, frame_, counts, audioEnd_);
+    if (!vbr_.Found) {
         // The block that ends where the audio ends; a file shorter than it
         // fails here, keeping the frame results.
-        const int64_t tail = fileLength_ - kBlockSize - (id3v1_.Exists() ? 128 : 0);
+        const int64_t tail = audioEnd_ - kBlockSize;
         if (!readBlock(tail) || count != block.size())
             return false;
         ScanEncoder(block.data(), 5 * int64_t(frame_.Size));
@@ -296,13 +328,23 @@ uint16_t TMPEGaudio::SampleRate() const
     return static_cast<uint16_t>(FrameSampleRate(frame_));
 }
 
+int64_t TMPEGaudio::CountedFrames() const
+{
+    if (measured_ && measured_->Frames > 0)
+        return measured_->Frames;
+    return vbr_.Found ? vbr_.Frames : 0;
+}
+
 uint16_t TMPEGaudio::BitRate() const
 {
-    if (vbr_.Found && vbr_.Frames > 0) {
+    if (CountedFrames() > 0) {
         const int coefficient = Coefficient(frame_);
         if (coefficient == 0)
             return 0;
-        const double averageFrame = double(vbr_.Bytes) / vbr_.Frames;
+        const bool measured = measured_ && measured_->Frames > 0;
+        const double streamBytes =
+            measured ? double(audioEnd_ - headerAt_ - measured_->TagBytes) : double(vbr_.Bytes);
+        const double averageFrame = streamBytes / double(CountedFrames());
         return RoundTo16Bits((averageFrame - PaddingBytes(frame_)) * FrameSampleRate(frame_)
                              / coefficient / 1000);
     }
@@ -319,16 +361,15 @@ double TMPEGaudio::Duration() const
     if (!frame_.Found)
         return 0;
     const uint32_t sampleRate = FrameSampleRate(frame_);
-    if (vbr_.Found && vbr_.Frames > 0) {
+    if (CountedFrames() > 0) {
         if (sampleRate == 0)
             return 0;
-        return double(vbr_.Frames) * Coefficient(frame_) * 8 / sampleRate;
+        return double(CountedFrames()) * Coefficient(frame_) * 8 / sampleRate;
     }
     const uint16_t bitRate = FrameBitRate(frame_);
     if (bitRate == 0)
         return 0;
-    const int64_t audioBytes =
-        fileLength_ - id3v2_.Size() - (id3v1_.Exists() ? 128 : 0) - frame_.Position;
+    const int64_t audioBytes = audioEnd_ - id3v2_.Size() - frame_.Position;
     return double(audioBytes) / bitRate / 1000 * 8;
 }
 

@@ -3,8 +3,11 @@
 // tag, decodes its 4-byte header, looks for a Xing or VBRI header inside that
 // frame and reads the file's ID3v1 and ID3v2 tags through two tag objects it
 // owns. Only a few kilobytes are read whatever the length of the file: the
-// tags, at most two 3458-byte blocks at the start (or middle) of the audio
-// and, without a VBR header, one 3458-byte block at the end.
+// tags, at most two 3458-byte blocks at the start (or middle) of the audio,
+// the tags at the end and, without a VBR header, one 3458-byte block before
+// them. A Xing or VBRI header's frame count is checked against the file
+// (MPEGstream.h): files joined end to end, a count of 0 or a truncated file
+// are measured from their frames instead.
 //
 // Units: sizes and positions in bytes (64-bit), sample rates in Hz, bit rates
 // in kbit/s (1 kbit = 1000 bits), durations in seconds. BitRate, Duration and
@@ -19,6 +22,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "ID3v1.h"
@@ -32,6 +36,15 @@ struct VBRData {
     int32_t Bytes = 0;         // number of stream bytes, from the header
     uint8_t Scale = 0;         // quality byte, from the header
     std::string VendorID;      // 8 characters (NULs included) from a Xing header; empty for VBRI
+};
+
+// What a stream holds behind its header frame, measured from the file
+// (MPEGstream.h): its frames (the header frame not counted, as header counts
+// do not count it), and the bytes of the tags between joined pieces, which
+// are no audio.
+struct MeasuredStream {
+    int64_t Frames = 0;
+    int64_t TagBytes = 0;
 };
 
 // The decoded header of one frame. VersionIndex: 0 = MPEG 2.5, 1 = reserved,
@@ -76,7 +89,9 @@ public:
     TID3v2& ID3v2() { return id3v2_; }
 
     uint16_t SampleRate() const;   // Hz, table value of the first frame
-    uint16_t BitRate() const;      // kbit/s: VBR average, else the first frame's table rate
+    // kbit/s: the average of the counted frames (the VBR header's, or the
+    // file's where it contradicts the header), else the first frame's table rate.
+    uint16_t BitRate() const;
     std::string ChannelMode() const;
     double Duration() const;       // seconds; 0 without a frame
     bool Valid() const;            // frame found, 8 <= BitRate <= 448, Duration >= 0.1
@@ -84,6 +99,10 @@ public:
 private:
     // Steps after the tag reads: the first-frame search and the encoder scan.
     bool ReadStream(const std::string& fileName);
+    // Frames behind the header frame: what the frames hold where the file
+    // contradicts the header, else the Xing or VBRI header's count; 0 when
+    // neither gives one (the length then comes from the file size).
+    int64_t CountedFrames() const;
     // Searches bytes [0, count) of block for the first frame followed by a
     // second header at its computed length; fills frame_ and vbr_.
     void FindFirstFrame(const uint8_t* block, size_t count);
@@ -91,6 +110,13 @@ private:
     void ScanEncoder(const uint8_t* block, int64_t limit);
 
     int64_t fileLength_ = 0;
+    // The first byte after the audio (the tags at the end left out), and
+    // where the first frame starts; both from the file's start.
+    int64_t audioEnd_ = 0;
+    int64_t headerAt_ = 0;
+    // The stream behind a Xing, Info or VBRI header frame measured from the
+    // file, where its counts do not describe it (MPEGstream.h).
+    std::optional<MeasuredStream> measured_;
     std::string encoderText_;
     VBRData vbr_;
     MPEGFrame frame_;
@@ -106,6 +132,10 @@ bool IsFrameHeader(const uint8_t* fourBytes);
 // The header fields of the four bytes, with Size = FrameLength of them;
 // Found stays false and Position 0 (they belong to the search).
 MPEGFrame DecodeFrameHeader(const uint8_t* fourBytes);
+// The first-frame search over bytes [0, count) of block: the first frame
+// followed by a second header at its computed length, with Found and
+// Position (from the start of block) set; a reset frame when none is.
+MPEGFrame FindFirstFrame(const uint8_t* block, size_t count);
 // Frame length in bytes (padding included); 0 for a reserved or free-format header.
 uint16_t FrameLength(const MPEGFrame& frame);
 // Hz from the version and sample-rate index; 0 for reserved values.

@@ -118,12 +118,13 @@ void ApplyCommentItem(const std::string& item, std::array<std::string, kCommentC
 // Walks the vendor string and the comments that follow the 7-byte packet
 // identifier at start. Every item is a 32-bit length and that many bytes, of
 // which the first 250 are kept. The walk ends after the count the header
-// gives or at the end of the file, whichever comes first.
-void ReadComments(BinaryFile& file, int64_t start, std::array<std::string, kCommentCount>& texts)
+// gives or at the end of the file, whichever comes first; claimedCount is
+// that count.
+void ReadComments(BinaryFile& file, int64_t start, std::array<std::string, kCommentCount>& texts,
+                  uint32_t& claimedCount)
 {
     WindowedReader in(file);
     int64_t position = start;
-    uint32_t commentCount = 0;
     for (uint64_t i = 0;; ++i) {
         uint8_t lengthBytes[4];
         if (in.Read(position, lengthBytes, 4) != 4)
@@ -141,11 +142,39 @@ void ReadComments(BinaryFile& file, int64_t start, std::array<std::string, kComm
             uint8_t countBytes[4];
             if (in.Read(position, countBytes, 4) != 4)
                 return;
-            commentCount = ByteReader(countBytes, 4).LE32(0);
+            claimedCount = ByteReader(countBytes, 4).LE32(0);
             position += 4;
         }
-        if (i >= commentCount)
+        if (i >= claimedCount)
             return;
+    }
+}
+
+// The bytes of the packet that starts with the first segment of the page at
+// pageStart, by the lacing values of its pages (a packet goes on over the
+// next page while its segments are 255 bytes long); once it passes limit,
+// limit + 1. A page that cannot be read ends the packet.
+int64_t PacketBytes(BinaryFile& file, int64_t pageStart, int64_t limit)
+{
+    int64_t bytes = 0;
+    for (;;) {
+        std::array<uint8_t, kPageRoom> page{};
+        const size_t got = ReadAt(file, pageStart, page);
+        const ByteReader header(page.data(), got);
+        const size_t segments = header.U8(kSegmentCountOffset);
+        if (!header.Matches(0, "OggS") || !header.Has(kPageHeaderSize, segments))
+            return bytes;
+        int64_t pageBody = 0;
+        for (size_t k = 0; k < segments; ++k) {
+            const uint8_t lacing = page[kPageHeaderSize + k];
+            pageBody += lacing;
+            if (lacing < 255)
+                return std::min(bytes + pageBody, limit + 1);
+        }
+        bytes += pageBody;
+        if (bytes > limit)
+            return limit + 1;
+        pageStart += int64_t(kPageHeaderSize + segments) + pageBody;
     }
 }
 
@@ -266,6 +295,7 @@ void TOggVorbis::Reset()
     comment_.clear();
     track_ = 0;
     vendor_.clear();
+    comments_ = CommentExtent{};
 }
 
 bool TOggVorbis::Analyze(const std::string& fileName)
@@ -300,8 +330,13 @@ bool TOggVorbis::Analyze(const std::string& fileName)
     const int64_t commentStart = secondPageStart + int64_t(kPageHeaderSize) + page[kSegmentCountOffset];
     ReadAt(file, commentStart, packetType);
     const ByteReader type(packetType.data(), packetType.size());
-    if (type.U8(0) == 0x03 && type.Matches(1, "vorbis"))
-        ReadComments(file, commentStart + int64_t(packetType.size()), texts);
+    CommentExtent extent;
+    if (type.U8(0) == 0x03 && type.Matches(1, "vorbis")) {
+        uint32_t claimedCount = 0;
+        ReadComments(file, commentStart + int64_t(packetType.size()), texts, claimedCount);
+        extent.Bytes = PacketBytes(file, secondPageStart, kMostCommentHeaderBytes);
+        extent.Count = claimedCount;
+    }
 
     const int64_t samples = LastGranulePosition(file, fileSize);
 
@@ -320,7 +355,13 @@ bool TOggVorbis::Analyze(const std::string& fileName)
     genre_ = texts[kGenre];
     comment_ = texts[kComment].empty() ? texts[kDescription] : texts[kComment];
     vendor_ = texts[kVendor];
+    comments_ = extent;
     return true;
+}
+
+bool TOggVorbis::CommentHeaderWithinBounds() const
+{
+    return comments_.Bytes <= kMostCommentHeaderBytes && comments_.Count <= kMostComments;
 }
 
 double TOggVorbis::Duration() const

@@ -43,6 +43,21 @@ public:
     uint16_t Track() const { return track_; }                // 0 = none
     const std::string& Vendor() const { return vendor_; }
 
+    // The size of the comment header: its packet's bytes, as the pages
+    // carrying it tell (kMostCommentHeaderBytes + 1 for any more), and the
+    // number of comments it claims.
+    struct CommentExtent {
+        int64_t Bytes = 0;
+        uint32_t Count = 0;
+    };
+    const CommentExtent& Comments() const { return comments_; }
+    // A decoding library reads the whole comment header into memory, one
+    // allocation per item; beyond the bounds the tag readers keep to (16 MiB
+    // of a tag, 50000 frames) a file is not handed to it.
+    static constexpr int64_t kMostCommentHeaderBytes = int64_t(16) << 20;
+    static constexpr uint32_t kMostComments = 50000;
+    bool CommentHeaderWithinBounds() const;
+
     double Duration() const;  // seconds
     uint16_t BitRate() const; // kbit/s averaged over the whole file, headers included
     bool Valid() const;       // 1 or 2 channels, a rate, more than 0.1 s and a bit rate
@@ -62,6 +77,7 @@ private:
     std::string comment_;
     uint16_t track_ = 0;
     std::string vendor_;
+    CommentExtent comments_;
 };
 
 // The Vorbis comment value rule: UTF-8 decoded into 16-bit characters (a

@@ -25,8 +25,8 @@ QMessageBox::Icon BoxIcon(MessageIcon icon)
 } // namespace
 
 namespace {
-// The extensions the player describes and plays as streams.
-const QStringList kAudioSuffixes{"mp3", "ogg", "wav", "wma"};
+// The extensions the player opens: streams, and module music.
+const QStringList kAudioSuffixes{"mp3", "ogg", "wav", "wma", "mod", "xm", "s3m", "it"};
 } // namespace
 
 QString AudioFilePatterns() { return "*." + kAudioSuffixes.join(" *."); }

@@ -2,13 +2,14 @@
 
 #include "EngineError.h"
 
+#include "analysis/BinaryFile.h"
+#include "analysis/MPEGstream.h"
+
 #include <mpg123.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <mutex>
 
 namespace engine {
@@ -42,37 +43,12 @@ FrameGeometry GeometryOf(const mpg123_frameinfo& info, int kbps) {
 
 FrameGeometry GeometryOf(const mpg123_frameinfo& info) { return GeometryOf(info, info.bitrate); }
 
-// Bytes of tags after the audio: an ID3v1 tag and an APEv2 tag before it.
-int64_t TrailingTagBytes(const std::string& path, int64_t fileSize) {
-    std::ifstream in(path, std::ios::binary);
-    int64_t tail = 0;
-    char id3v1[3] = {};
-    if (fileSize >= 128 && in.seekg(fileSize - 128) && in.read(id3v1, 3) && std::memcmp(id3v1, "TAG", 3) == 0)
-        tail = 128;
-    unsigned char footer[32] = {};
-    if (fileSize - tail >= 32 && in.seekg(fileSize - tail - 32) && in.read(reinterpret_cast<char*>(footer), 32) &&
-        std::memcmp(footer, "APETAGEX", 8) == 0) {
-        const auto le32 = [&](int at) {
-            return static_cast<int64_t>(footer[at]) | static_cast<int64_t>(footer[at + 1]) << 8 |
-                   static_cast<int64_t>(footer[at + 2]) << 16 | static_cast<int64_t>(footer[at + 3]) << 24;
-        };
-        const bool hasHeader = (footer[23] & 0x80) != 0;
-        const int64_t apeBytes = le32(12) + (hasHeader ? 32 : 0);
-        if (apeBytes > 0 && apeBytes <= fileSize - tail)
-            tail += apeBytes;
-    }
-    return tail;
-}
-
 // The bytes from the first frame to the tags at the end; -1 when unknown.
-int64_t AudioBytes(mpg123_handle* mh, const std::string& path) {
-    std::error_code error;
-    const auto fileSize = static_cast<int64_t>(std::filesystem::file_size(path, error));
+int64_t AudioBytes(mpg123_handle* mh, int64_t audioEnd) {
     const off_t firstFrame = mpg123_framepos(mh);
-    if (error || firstFrame < 0 || firstFrame >= fileSize)
+    if (audioEnd < 0 || firstFrame < 0 || firstFrame >= audioEnd)
         return -1;
-    const int64_t audioBytes = fileSize - firstFrame - TrailingTagBytes(path, fileSize);
-    return audioBytes > 0 ? audioBytes : -1;
+    return audioEnd - firstFrame;
 }
 
 // The most samples the file's audio bytes can hold: no frame is shorter
@@ -100,6 +76,28 @@ int64_t ConstantBitRateLength(mpg123_handle* mh, int64_t audioBytes) {
     if (audioBytes <= 0)
         return -1;
     return std::llround(static_cast<double>(audioBytes) / geometry.meanBytes) * geometry.samples;
+}
+
+// mpg123 takes a Xing, Info or VBRI header's frame count for the stream's,
+// and plays on past it. Where the file contradicts the header (files joined
+// end to end, a count of 0, a truncated file) the frames are measured as
+// the analyser measures them, so that both tell one length; -1 where the
+// header holds. lengthFromHeader is mpg123's length, trimmed of the encoder
+// delay and padding of the header's own piece.
+int64_t MeasuredLength(BinaryFile& file, int64_t audioEnd, int64_t lengthFromHeader) {
+    const StreamStart start = FindStreamStart(file);
+    if (start.At < 0 || !start.Counts.Found)
+        return -1;
+    const std::optional<MeasuredStream> measured = MeasureBehindHeader(file, start.At, start.Frame, start.Counts, audioEnd);
+    if (!measured)
+        return -1;
+    const int64_t frames = measured->Frames;
+    const int samples = SamplesPerFrame(start.Frame);
+    const bool headerPieceHolds = start.Counts.Frames > 0 && start.Counts.Bytes > 0 &&
+                                  start.Counts.Bytes <= audioEnd - start.At && lengthFromHeader >= 0;
+    if (headerPieceHolds)
+        return lengthFromHeader + (frames - start.Counts.Frames) * samples;
+    return frames * samples;
 }
 
 } // namespace
@@ -140,7 +138,11 @@ Mpg123Decoder::Mpg123Decoder(const std::string& path) {
     channels_ = channels;
     const off_t length = mpg123_length(mh);
     lengthFrames_ = length >= 0 ? static_cast<int64_t>(length) : -1;
-    const int64_t audioBytes = AudioBytes(mh, path);
+    BinaryFile file;
+    if (!file.Open(path, BinaryFile::Mode::Read))
+        Fail(BASS_ERROR_FILEOPEN);
+    const int64_t audioEnd = MpegAudioEnd(file, file.Size());
+    const int64_t audioBytes = AudioBytes(mh, audioEnd);
     // Without an encoder's Info tag (no known delay) the length is mpg123's
     // guess; a constant bit rate allows a better one.
     long encoderDelay = -1;
@@ -153,8 +155,11 @@ Mpg123Decoder::Mpg123Decoder(const std::string& path) {
     // A header's frame count is believed only as far as the file's size
     // allows; beyond that the frames themselves are counted (headers only,
     // no decoding), which costs a read of the file but only for such files.
+    const int64_t measured = MeasuredLength(file, audioEnd, length >= 0 ? static_cast<int64_t>(length) : -1);
     const int64_t most = MostSamplesTheFileHolds(mh, audioBytes);
-    if (most > 0 && lengthFrames_ > most) {
+    if (measured >= 0) {
+        lengthFrames_ = measured;
+    } else if (most > 0 && lengthFrames_ > most) {
         const off_t scanned = mpg123_scan(mh) == MPG123_OK ? mpg123_length(mh) : -1;
         lengthFrames_ = scanned >= 0 && scanned <= most ? static_cast<int64_t>(scanned) : -1;
     }

@@ -1,6 +1,8 @@
 // Mpg123Decoder: MPEG-1/2/2.5 audio, layers I-III, through libmpg123. The
-// length comes from headers only (Xing/Info/LAME with gapless trimming, or
-// the file size for constant bit rates): opening never scans the file.
+// length comes from headers (Xing/Info/LAME with gapless trimming, or the
+// file size for constant bit rates), checked against the file as the
+// analyser checks them (analysis/MPEGstream.h): opening never scans a file
+// whose header holds.
 // Seeks are sample-exact; a jump far past the part already read costs
 // about a second per 50 MB of frames to scan.
 #pragma once

@@ -6,6 +6,7 @@
 #include "analysis/BinaryFile.h"
 #include "analysis/MPEGaudio.h"
 #include "analysis/OggVorbis.h"
+#include "analysis/TextCodec.h"
 #include "analysis/WAVfile.h"
 #include "analysis/WMAfile.h"
 
@@ -49,6 +50,13 @@ std::string UpperExtension(const std::string& fileName)
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c); });
     return extension;
+}
+
+// Module music, which no reader describes: the library describes it once
+// it has loaded it.
+bool IsModuleExtension(const std::string& upperExtension)
+{
+    return upperExtension == ".MOD" || upperExtension == ".XM" || upperExtension == ".S3M" || upperExtension == ".IT";
 }
 
 // The descriptive texts, which every reader and tag offers under the same
@@ -275,17 +283,31 @@ bool TBASSChannel::Open(const std::string& fileName)
         ShowMessage("Confirm", "Player is not ready !", MessageIcon::Confirmation);
         return false;
     }
+    const bool module = IsModuleExtension(UpperExtension(fileName));
     TStreamInfo info;
-    if (!GetStreamInfo(fileName, info)) {
+    if (!module && !GetStreamInfo(fileName, info)) {
         ShowError("Invalid stream file(" + fileName + ") !" + UnreadableReason(fileName));
         return false;
     }
 
+    if (UpperExtension(fileName) == ".OGG" && !d->ogg->CommentHeaderWithinBounds()) {
+        // Every decoder the library tries would read the whole header into memory.
+        const TOggVorbis::CommentExtent& comments = d->ogg->Comments();
+        const std::string what = comments.Bytes > TOggVorbis::kMostCommentHeaderBytes
+            ? "more than " + std::to_string(TOggVorbis::kMostCommentHeaderBytes) + " bytes"
+            : std::to_string(comments.Count) + " comments, more than " + std::to_string(TOggVorbis::kMostComments);
+        ShowMessage("Error", "The comment header of " + fileName + " is too large to play (" + what + ").",
+                    MessageIcon::Error);
+        return false;
+    }
+
     FreeChannel();
-    if (const HSTREAM stream = BASS_StreamCreateFile(FALSE, fileName.c_str(), 0, 0, 0)) {
+    HSTREAM stream = 0;
+    if (!module && (stream = BASS_StreamCreateFile(FALSE, fileName.c_str(), 0, 0, 0))) {
         d->channel = stream;
         d->channelType = ctStream;
-    } else if (BindWmaAddOn() && (d->channel = BASS_WMA_StreamCreateFile(FALSE, fileName.c_str(), 0, 0, 0))) {
+    } else if (!module && BindWmaAddOn()
+               && (d->channel = BASS_WMA_StreamCreateFile(FALSE, fileName.c_str(), 0, 0, 0))) {
         d->channelType = ctWMA;
     } else if ((d->channel = BASS_MusicLoad(FALSE, fileName.c_str(), 0, 0, BASS_MUSIC_CALCLEN))) {
         d->channelType = ctMusic;
@@ -303,9 +325,28 @@ bool TBASSChannel::Open(const std::string& fileName)
         return false;
     }
 
+    if (module)
+        info = DescribeMusic(fileName);
     d->streamName = fileName;
     d->streamInfo = info;
     return true;
+}
+
+TStreamInfo TBASSChannel::DescribeMusic(const std::string& fileName) const
+{
+    TStreamInfo info;
+    info.FileName = fileName;
+    if (struct stat status {}; ::stat(fileName.c_str(), &status) == 0)
+        info.FileSize = status.st_size;
+    info.Channels = (BASS_ChannelGetFlags(d->channel) & BASS_SAMPLE_MONO) ? 1 : 2;
+    // The library renders music as 16-bit samples.
+    const QWORD bytesPerSecond = BASS_ChannelSeconds2Bytes(d->channel, 1.0f);
+    if (bytesPerSecond != static_cast<QWORD>(-1))
+        info.SampleRate = static_cast<uint32_t>(bytesPerSecond / (2u * info.Channels));
+    info.Duration = PlayLength();
+    if (const char* name = BASS_MusicGetName(d->channel))
+        info.Title = Latin1ToUtf8(name);
+    return info;
 }
 
 void TBASSChannel::Close()

@@ -60,7 +60,8 @@ public:
     static void SetOutputOfNewPlayers(PlayerOutput output);
 
     // Describes the file by its extension and loads it as a library stream,
-    // a WMA stream or module music, in that order. Shows every failure
+    // a WMA stream or module music, in that order; module music (".mod",
+    // ".xm", ".s3m", ".it") is loaded as music only, and described from it. Shows every failure
     // through the prompter. Like GetStreamInfo, lets the Ogg reader's
     // CorvellaError through when an ".ogg" file cannot be opened.
     virtual bool Open(const std::string& fileName);
@@ -97,6 +98,8 @@ protected:
 
 private:
     void FreeChannel();
+    // The opened music's description: no reader knows modules.
+    TStreamInfo DescribeMusic(const std::string& fileName) const;
     // Binds the add-on once a ready player first needs it.
     bool BindWmaAddOn() const;
 

@@ -34,6 +34,7 @@
 #include "app/dialogs/BrwsFldr.h"
 #include "playback/BASSPlayer.h"
 #include "playback/WaveformEnvelope.h"
+#include "playback/PlayerTestSupport.h"
 #include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -214,6 +215,15 @@ void DesktopTest::droppedAudioFileOpensOnThePageShown()
     QCOMPARE(Text(w->edtFileTag), taggedMp3_);
     QCOMPARE(Text(w->TitleEdit1), std::string("Harbour"));
     QCOMPARE(Text(w->edtFile), toneMp3_);
+    QVERIFY(w.prompts->events.empty());
+
+    // Module music is taken too, by its extension.
+    w->pgcMain->setCurrentWidget(w->tabSplit);
+    const std::string module = media_.File("tune.xm");
+    testsupport::WriteBytes(module, playertest::ModuleDressedAsWav());
+    QVERIFY(Drop(w.form.get(), module));
+    QCOMPARE(Text(w->edtFile), module);
+    QVERIFY(w->tkbPosition->maximum() >= 1);
     QVERIFY(w.prompts->events.empty());
 }
 

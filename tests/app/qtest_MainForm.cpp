@@ -974,7 +974,8 @@ void MainFormTest::realPromptsAreTheDialogsOfTheCommands()
         static_cast<QDialog*>(dialog)->accept();
     });
     QCOMPARE(prompter.AskOpenFileName(), std::optional<std::string>(existing));
-    QCOMPARE(filters, (QStringList{"MP3 files (*.mp3)", "Audio files (*.mp3 *.ogg *.wav *.wma)", "All files (*)"}));
+    QCOMPARE(filters, (QStringList{"MP3 files (*.mp3)", "Audio files (*.mp3 *.ogg *.wav *.wma *.mod *.xm *.s3m *.it)",
+                                   "All files (*)"}));
 
     // The save dialog opens where the last file was opened, proposing the name.
     QString proposed;

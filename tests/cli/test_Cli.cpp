@@ -205,6 +205,41 @@ TEST_F(CliTest, InfoDescribesAnMp3AsJson)
     EXPECT_NE(text.out.find("  ID3v2:\n"), std::string::npos) << text.out;
 }
 
+// Two VBR files joined end to end, as audiobooks are: the first file's Xing
+// header counts only its own frames.
+TEST_F(CliTest, JoinedFilesAreMeasuredWholeAndCutInTheSecondHalf)
+{
+    REQUIRE_TOOL("ffmpeg");
+    MakeMp3(work_.File("first.mp3"), 6, 44100, 2, "-V 4");
+    MakeMp3(work_.File("second.mp3"), 6, 44100, 2, "-V 4");
+    std::vector<uint8_t> joined = ReadBytes(work_.File("first.mp3"));
+    std::vector<uint8_t> second = ReadBytes(work_.File("second.mp3"));
+    joined.insert(joined.end(), second.begin(), second.end());
+    const std::string source = work_.File("joined.mp3");
+    WriteBytes(source, joined);
+    auto decodedSeconds = [&](const std::string& path) {
+        auto decoded = testsupport::Run("ffmpeg -nostdin -v error -i " + Quote(path) + " -f s16le - 2>/dev/null | wc -c");
+        EXPECT_EQ(decoded.exitCode, 0) << decoded.output;
+        return std::strtod(decoded.output.c_str(), nullptr) / 4 / 44100;
+    };
+    const double decoded = decodedSeconds(source);
+    ASSERT_NEAR(decoded, 12, 0.1);
+
+    Outcome info = Cli("info " + Quote(source) + " --json");
+    ASSERT_EQ(info.exitCode, 0) << info.err;
+    // The reader counts the first file's encoder delay and padding as
+    // audio, which the decoders trim: up to two frames more.
+    const double frame = 1152.0 / 44100;
+    EXPECT_NEAR(std::stod(JsonValue(info.out, "['analysis']['Duration']")), decoded + frame, frame);
+    EXPECT_NEAR(std::stod(JsonValue(info.out, "['streamInfo']['Duration']")) / 1000, decoded + frame, frame);
+    EXPECT_NEAR(std::stod(JsonValue(info.out, "['playLength']")) / 1000, decoded, frame);
+
+    const std::string section = work_.File("section.mp3");
+    Outcome cut = Cli("cut " + Quote(source) + " 00:08.000 00:10.000 " + Quote(section));
+    ASSERT_EQ(cut.exitCode, 0) << cut.err;
+    EXPECT_NEAR(decodedSeconds(section), 2, 2 * frame);
+}
+
 TEST_F(CliTest, InfoOfAFileNoReaderTakesHasNulls)
 {
     Outcome outcome = Cli("info " + Quote(Fixture("notes.txt")) + " --json");

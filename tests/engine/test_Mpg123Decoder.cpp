@@ -5,6 +5,7 @@
 
 #include "EngineFixture.h"
 #include "Mpg123Decoder.h"
+#include "analysis/MPEGaudio.h"
 
 #include <cmath>
 #include <fstream>
@@ -99,4 +100,75 @@ TEST(EngineMpg123Decoder, FarSeekInALongFileIsSampleExact) {
     ASSERT_EQ(decoder.Read(got.data(), static_cast<int64_t>(got.size())), static_cast<int64_t>(got.size()));
     const auto shift = MatchingShift(got, sweep.reference, inBlock, 3 * kFrameSamples);
     EXPECT_EQ(shift, std::optional<int64_t>(0));
+}
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Cat(std::initializer_list<Bytes> pieces) {
+    Bytes out;
+    for (const Bytes& piece : pieces)
+        out.insert(out.end(), piece.begin(), piece.end());
+    return out;
+}
+
+// An ID3v2.3 tag of size bytes holding only padding.
+Bytes PaddingTag(size_t size) {
+    Bytes tag(size, 0);
+    const size_t body = size - 10;
+    const uint8_t header[10] = {'I', 'D', '3', 3, 0, 0, uint8_t(body >> 21 & 0x7F), uint8_t(body >> 14 & 0x7F),
+                                uint8_t(body >> 7 & 0x7F), uint8_t(body & 0x7F)};
+    std::copy(std::begin(header), std::end(header), tag.begin());
+    return tag;
+}
+
+Bytes EmptyId3v1() {
+    Bytes tag(128, 0);
+    tag[0] = 'T', tag[1] = 'A', tag[2] = 'G';
+    return tag;
+}
+
+} // namespace
+
+// Files whose header frame or tags tell another length than their frames
+// hold: the decoder's length and the reader's are what mpg123 decodes.
+TEST(EngineMpg123Decoder, LengthIsWhatTheFramesHoldWhereTheHeaderContradictsTheFile) {
+    REQUIRE_TOOL("lame");
+    REQUIRE_TOOL("mpg123");
+    testsupport::TempDir dir;
+    testsupport::MakeMp3(dir.File("vbr.mp3"), 8, 44100, 2, "-V 4");
+    testsupport::MakeMp3(dir.File("tagged.mp3"), 5, 44100, 2, "-V 4 --add-id3v2 --tt Piece");
+    testsupport::MakeMp3(dir.File("plain.mp3"), 8, 44100, 2, "-b 128 -t");
+    const Bytes vbr = testsupport::ReadBytes(dir.File("vbr.mp3"));
+    const Bytes tagged = testsupport::ReadBytes(dir.File("tagged.mp3"));
+    const Bytes plain = testsupport::ReadBytes(dir.File("plain.mp3"));
+    ASSERT_TRUE(vbr.size() > 60 && vbr[36] == 'X' && vbr[43] == 0x0F) << "a Xing header with all fields";
+
+    Bytes noFrameCount = vbr;
+    std::fill(noFrameCount.begin() + 44, noFrameCount.begin() + 48, 0);
+    const Bytes truncated(vbr.begin(), vbr.begin() + static_cast<std::ptrdiff_t>(vbr.size() * 8 / 10));
+    const struct {
+        const char* name;
+        Bytes bytes;
+    } cases[] = {
+        {"joined, with the tags of both between them", Cat({tagged, tagged, tagged})},
+        {"Xing frame count of 0", noFrameCount},
+        {"Xing counts of a truncated file", truncated},
+        {"an ID3v1 tag and an ID3v2 tag behind it", Cat({plain, EmptyId3v1(), PaddingTag(6000)})},
+    };
+    const double frameSeconds = double(kFrameSamples) / 44100;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.File("case.mp3");
+        testsupport::WriteBytes(path, c.bytes);
+        ASSERT_EQ(Sh("mpg123 -q -s " + Quote(path) + " > " + Quote(dir.File("case.raw"))).exitCode, 0);
+        // Stereo samples, two bytes each.
+        const auto decoded = static_cast<int64_t>(testsupport::ReadBytes(dir.File("case.raw")).size() / 4);
+        EXPECT_NEAR(engine::Mpg123Decoder(path).LengthFrames(), decoded, kFrameSamples);
+        // The reader counts the encoder's delay and padding in, as frames.
+        TMPEGaudio reader;
+        reader.Analyze(path);
+        EXPECT_NEAR(reader.Duration(), double(decoded) / 44100 + frameSeconds, 1.5 * frameSeconds);
+    }
 }

@@ -2,6 +2,7 @@
 // play/pause/resume/stop/seek as the player relies on them, end syncs and
 // the global volumes.
 
+#include "Channel.h"
 #include "EngineFixture.h"
 
 #include <atomic>
@@ -261,6 +262,44 @@ TEST_F(EngineTest, ResampledAndMonoSourcesKeepTheirOwnByteClock) {
     // One second of audio cannot be heard in less than one second.
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(950));
     EXPECT_EQ(BASS_ChannelGetPosition(h), 5u * 44100);
+}
+
+namespace {
+
+// A silent source at any rate, for driving a channel's mixing by hand.
+class SilenceAt final : public engine::Decoder {
+public:
+    explicit SilenceAt(int rate) : rate_(rate) {}
+    int SampleRate() const override { return rate_; }
+    int Channels() const override { return 1; }
+    int64_t LengthFrames() const override { return 10 * int64_t(rate_); }
+    int64_t Read(int16_t* out, int64_t frames) override {
+        std::fill(out, out + frames, int16_t{0});
+        return frames;
+    }
+    void Seek(int64_t) override {}
+
+private:
+    int rate_;
+};
+
+} // namespace
+
+// Within what one mix rendered, the heard position moves at the source's
+// rate, not the output's: it never runs ahead and then jumps back.
+TEST(EngineChannel, ResampledPositionFollowsTheOutputAtTheRateRatio) {
+    constexpr int kOutRate = 44100;
+    constexpr int64_t kMixFrames = 4410;
+    for (int sourceRate : {22050, 48000}) {
+        SCOPED_TRACE(sourceRate);
+        engine::Channel channel(1, engine::ChannelKind::Stream, std::make_unique<SilenceAt>(sourceRate));
+        channel.Play();
+        std::vector<float> mix(2 * kMixFrames);
+        for (int64_t start = 0; start < 3 * kMixFrames; start += kMixFrames)
+            channel.MixInto(mix.data(), kMixFrames, kOutRate, start, 1.0f);
+        for (int64_t played = 0; played <= 3 * kMixFrames; played += 105)
+            EXPECT_NEAR(channel.Position(played), double(played) * sourceRate / kOutRate, 2.0) << played;
+    }
 }
 
 TEST_F(EngineTest, GlobalVolumesReadBackAndMinusOneLeavesThemAlone) {

@@ -412,6 +412,61 @@ TEST_F(PlayerTest, VolumeReadsBackWhatWasSet)
     EXPECT_LE(player->Volume(), 100);
 }
 
+// The decoding libraries read a whole comment header into memory (one
+// allocation per item): a huge one, or one of very many items, is refused
+// before any of them sees the file.
+TEST_F(PlayerTest, OggWithAHugeCommentHeaderIsRefusedBeforeDecoding)
+{
+    REQUIRE_TOOL("oggenc");
+    REQUIRE_TOOL("vorbiscomment");
+    const std::string ogg = Ogg("plain.ogg", 1, "-q 0");
+    const struct {
+        const char* name;
+        std::string comments;
+    } cases[] = {
+        {"60000 empty comments", [] {
+             std::string lines;
+             for (int i = 0; i < 60000; ++i)
+                 lines += "A=\n";
+             return lines;
+         }()},
+        {"one comment of 17 MiB", "A=" + std::string(17u << 20, 'x') + "\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testsupport::WriteText(files.File("comments.txt"), c.comments);
+        const std::string hostile = files.File("hostile.ogg");
+        ASSERT_EQ(testsupport::Run("vorbiscomment -w -c " + Quote(files.File("comments.txt")) + " " + Quote(ogg)
+                                   + " " + Quote(hostile))
+                      .exitCode,
+                  0);
+        prompter.shown.clear();
+        EXPECT_FALSE(player->Open(hostile));
+        EXPECT_EQ(player->ChannelType(), ctUnknown);
+        ASSERT_EQ(prompter.shown.size(), 1u);
+        EXPECT_NE(prompter.shown[0].text.find("comment header"), std::string::npos) << prompter.shown[0].text;
+    }
+    // An ordinary file opens as before.
+    EXPECT_TRUE(player->Open(ogg));
+}
+
+// libopenmpt knows a module by its bytes; the player must let it through
+// by the four extensions module files carry.
+TEST_F(PlayerTest, ModuleFilesOpenByTheirExtensions)
+{
+    for (const char* name : {"tune.mod", "tune.XM", "tune.s3m", "tune.It"}) {
+        SCOPED_TRACE(name);
+        const std::string path = files.File(name);
+        testsupport::WriteBytes(path, ModuleDressedAsWav());
+        ASSERT_TRUE(player->Open(path)) << (prompter.shown.empty() ? "" : prompter.shown.back().text);
+        EXPECT_EQ(player->ChannelType(), ctMusic);
+        EXPECT_GT(player->PlayLength(), 0u);
+        EXPECT_EQ(player->StreamInfo().Duration, player->PlayLength());
+        EXPECT_EQ(player->StreamInfo().FileName, path);
+        EXPECT_GT(player->StreamInfo().SampleRate, 0u);
+    }
+}
+
 TEST_F(PlayerTest, ModuleMusicPlaysAndAlwaysReportsPositionZero)
 {
     const std::string path = files.File("module.wav");

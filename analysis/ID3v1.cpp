@@ -1,7 +1,7 @@
 #include "ID3v1.h"
 
-#include "BinaryFile.h"
 #include "TextCodec.h"
+#include "files/BinaryFile.h"
 
 #include <algorithm>
 #include <cerrno>

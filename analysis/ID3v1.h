@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "FileIdentity.h"
+#include "files/FileIdentity.h"
 
 // The 148 ID3v1 genre names, indexed by genre number.
 extern const std::array<std::string_view, 148> GenreNames;

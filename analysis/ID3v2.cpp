@@ -1,13 +1,13 @@
 #include "ID3v2.h"
 
-#include "BinaryFile.h"
 #include "ByteReader.h"
-#include "FileIdentity.h"
-#include "FileRewrite.h"
-#include "InPlaceWrite.h"
 #include "ID3v1.h"
 #include "ID3v2Frames.h"
 #include "TextCodec.h"
+#include "files/BinaryFile.h"
+#include "files/FileIdentity.h"
+#include "files/FileRewrite.h"
+#include "files/InPlaceWrite.h"
 
 #include <algorithm>
 #include <array>

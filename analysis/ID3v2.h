@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "FileIdentity.h"
+#include "files/FileIdentity.h"
 
 class TID3v2 {
 public:

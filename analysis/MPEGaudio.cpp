@@ -5,10 +5,10 @@
 #include <exception>
 #include <limits>
 
-#include "BinaryFile.h"
 #include "ByteReader.h"
 #include "MPEGstream.h"
 #include "TextCodec.h"
+#include "files/BinaryFile.h"
 
 namespace {
 

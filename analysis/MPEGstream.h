@@ -19,8 +19,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "BinaryFile.h"
 #include "MPEGaudio.h"
+#include "files/BinaryFile.h"
 
 // Bytes of frames walked before the rest of a stream is estimated.
 constexpr int64_t kWalkBytes = 1 << 20;

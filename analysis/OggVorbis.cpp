@@ -8,10 +8,10 @@
 #include <limits>
 #include <vector>
 
-#include "BinaryFile.h"
 #include "ByteReader.h"
 #include "Errors.h"
 #include "TextCodec.h"
+#include "files/BinaryFile.h"
 
 namespace {
 

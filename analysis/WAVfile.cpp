@@ -2,8 +2,8 @@
 
 #include <array>
 
-#include "BinaryFile.h"
 #include "ByteReader.h"
+#include "files/BinaryFile.h"
 
 TWAVfile::TWAVfile()
 {

@@ -7,8 +7,8 @@
 #include <exception>
 #include <vector>
 
-#include "BinaryFile.h"
 #include "TextCodec.h"
+#include "files/BinaryFile.h"
 
 namespace {
 

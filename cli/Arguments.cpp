@@ -1,9 +1,9 @@
 #include <algorithm>
 #include <sys/stat.h>
 
-#include "analysis/BinaryFile.h"
 #include "analysis/Errors.h"
 #include "cli/Commands.h"
+#include "files/BinaryFile.h"
 
 const char* const kUsageText =
     "Usage:\n"

@@ -9,8 +9,8 @@
 #include <unistd.h>
 #include <utility>
 
-#include "analysis/BinaryFile.h"
 #include "analysis/Errors.h"
+#include "files/BinaryFile.h"
 
 namespace {
 

@@ -36,8 +36,8 @@
 #include <utility>
 #include <vector>
 
-#include "analysis/BinaryFile.h"
 #include "core/AudioFrames.h"
+#include "files/BinaryFile.h"
 
 class TFrameIndex {
 public:

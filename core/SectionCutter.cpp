@@ -17,15 +17,15 @@
 #include <unistd.h>
 #include <vector>
 
-#include "analysis/BinaryFile.h"
 #include "analysis/ByteReader.h"
 #include "analysis/Errors.h"
 #include "analysis/ID3v1.h"
 #include "analysis/ID3v2.h"
-#include "analysis/StagedFile.h"
 #include "core/AudioFrames.h"
 #include "core/FrameIndex.h"
 #include "core/TimeText.h"
+#include "files/BinaryFile.h"
+#include "files/StagedFile.h"
 #include "playback/BASSChannel.h"
 
 namespace fs = std::filesystem;

@@ -40,8 +40,8 @@
 #include <string>
 #include <vector>
 
-#include "analysis/FileIdentity.h"
 #include "core/AudioFrames.h"
+#include "files/FileIdentity.h"
 
 class BinaryFile;
 class TBASSChannel;

@@ -7,7 +7,6 @@
 #include <optional>
 #include <utility>
 
-#include "analysis/BinaryFile.h"
 #include "analysis/Errors.h"
 #include "analysis/ID3v1.h"
 #include "analysis/ID3v2.h"
@@ -15,6 +14,7 @@
 #include "core/FlagScope.h"
 #include "core/SplitPlan.h"
 #include "core/TimeText.h"
+#include "files/BinaryFile.h"
 
 namespace fs = std::filesystem;
 

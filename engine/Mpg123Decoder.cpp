@@ -2,8 +2,8 @@
 
 #include "EngineError.h"
 
-#include "analysis/BinaryFile.h"
 #include "analysis/MPEGstream.h"
+#include "files/BinaryFile.h"
 
 #include <mpg123.h>
 

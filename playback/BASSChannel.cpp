@@ -3,12 +3,12 @@
 #include "RT_BASSWMA.h"
 #include "RT_bass.h"
 
-#include "analysis/BinaryFile.h"
 #include "analysis/MPEGaudio.h"
 #include "analysis/OggVorbis.h"
 #include "analysis/TextCodec.h"
 #include "analysis/WAVfile.h"
 #include "analysis/WMAfile.h"
+#include "files/BinaryFile.h"
 
 #include <algorithm>
 #include <cerrno>

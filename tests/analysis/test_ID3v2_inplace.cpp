@@ -1,12 +1,12 @@
 // Tag writes that keep the audio: the in-place write through a journal,
 // its recovery after a crash, and the refusal to replace a tag whose size
 // field reaches into bytes that are not padding.
-#include "analysis/FileCalls.h"
 #include "analysis/ID3v2.h"
-#include "analysis/InPlaceWrite.h"
-#include "analysis/StagedFile.h"
+#include "files/FileCalls.h"
+#include "files/InPlaceWrite.h"
+#include "files/StagedFile.h"
 
-#include "FileCallLog.h"
+#include "support/FileCallLog.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

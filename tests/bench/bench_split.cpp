@@ -17,12 +17,12 @@
 #include <optional>
 #include <unistd.h>
 
-#include "analysis/BinaryFile.h"
 #include "analysis/ID3v1.h"
 #include "analysis/ID3v2.h"
 #include "core/AudioFrames.h"
 #include "core/FrameIndex.h"
 #include "core/SplitCommands.h"
+#include "files/BinaryFile.h"
 #include "playback/BASSPlayer.h"
 #include "support/TestSupport.h"
 

@@ -15,9 +15,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "analysis/FileCalls.h"
 #include "analysis/ID3v2.h"
-#include "analysis/InPlaceWrite.h"
+#include "files/FileCalls.h"
+#include "files/InPlaceWrite.h"
 #include "support/TestSupport.h"
 
 using namespace testsupport;

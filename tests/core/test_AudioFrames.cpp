@@ -6,8 +6,8 @@
 
 #include <algorithm>
 
-#include "analysis/BinaryFile.h"
 #include "analysis/Errors.h"
+#include "files/BinaryFile.h"
 #include "support/TestSupport.h"
 
 using namespace testsupport;

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <optional>
 
-#include "analysis/BinaryFile.h"
+#include "files/BinaryFile.h"
 #include "support/TestSupport.h"
 
 using namespace testsupport;

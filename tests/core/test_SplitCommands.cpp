@@ -14,9 +14,9 @@
 #include <unistd.h>
 
 #include "analysis/Errors.h"
-#include "analysis/FileCalls.h"
 #include "analysis/ID3v1.h"
 #include "analysis/ID3v2.h"
+#include "files/FileCalls.h"
 #include "playback/BASSPlayer.h"
 #include "SplitTestSupport.h"
 

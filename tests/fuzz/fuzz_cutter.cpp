@@ -22,7 +22,6 @@
 #include "FuzzSupport.h"
 #include "Originals.h"
 #include "ScriptedPlayer.h"
-#include "analysis/BinaryFile.h"
 #include "analysis/Errors.h"
 #include "analysis/ID3v1.h"
 #include "analysis/ID3v2.h"
@@ -30,6 +29,7 @@
 #include "core/AudioFrames.h"
 #include "core/FrameModel.h"
 #include "core/SectionCutter.h"
+#include "files/BinaryFile.h"
 #include "playback/BASSChannel.h"
 
 namespace {

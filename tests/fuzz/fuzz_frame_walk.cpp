@@ -14,12 +14,12 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "analysis/BinaryFile.h"
 #include "analysis/ID3v1.h"
 #include "analysis/ID3v2.h"
 #include "analysis/MPEGaudio.h"
 #include "core/AudioFrames.h"
 #include "core/FrameIndex.h"
+#include "files/BinaryFile.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // Installed for the lifetime of one FileCallLog; one at a time.
 #pragma once
 
-#include "analysis/FileCalls.h"
+#include "files/FileCalls.h"
 
 #include <cerrno>
 #include <fcntl.h>

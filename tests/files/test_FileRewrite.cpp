@@ -1,9 +1,9 @@
-#include "analysis/BinaryFile.h"
-#include "analysis/FileIdentity.h"
-#include "analysis/FileRewrite.h"
-#include "analysis/StagedFile.h"
+#include "files/BinaryFile.h"
+#include "files/FileIdentity.h"
+#include "files/FileRewrite.h"
+#include "files/StagedFile.h"
 
-#include "FileCallLog.h"
+#include "support/FileCallLog.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

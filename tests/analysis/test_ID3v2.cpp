@@ -10,6 +10,7 @@
 #include <csignal>
 #include <filesystem>
 #include <random>
+#include <span>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -786,6 +787,31 @@ TEST(ID3v2Write, TwoTagsInARowBecomeOne)
     EXPECT_TRUE(Contains(rendered, userText));
     EXPECT_TRUE(Contains(rendered, picture));
     EXPECT_FALSE(Contains(rendered, Str("Second")));
+}
+
+// Bytes in memory parse as the file they come from reads: a tag right
+// behind the first one counted in, and bytes that end inside the tag taken
+// as a file that ends there.
+TEST(ID3v2Read, BytesParseAsTheirFileReads)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.mp3");
+    const Bytes first = Tag(3, Cat({Frame23("TIT2", Text(0, "First")), Frame23("TXXX", Text(0, "x"))}), 0, 20);
+    const Bytes second = Tag(4, Cat({Frame24("TIT2", Text(0, "Second")), Frame24("TPE1", Text(0, "Artist"))}), 0, 30);
+    const Bytes file = Cat({first, second, Audio(500)});
+    WriteBytes(path, file);
+    const TID3v2 read = Read(path);
+    TID3v2 parsed;
+    ASSERT_TRUE(parsed.Parse(file));
+    EXPECT_EQ(parsed.Size(), int64_t(first.size() + second.size()));
+    EXPECT_EQ(parsed.Artist(), "Artist");
+    EXPECT_EQ(parsed.RenderTag(), read.RenderTag());
+
+    ASSERT_TRUE(parsed.Parse(std::span(file).first(first.size() - 1)));
+    EXPECT_TRUE(parsed.Exists());
+    EXPECT_EQ(parsed.Size(), 0);
+    EXPECT_EQ(parsed.Title(), "");
+    EXPECT_FALSE(parsed.Parse(std::span(file).first(9)));
 }
 
 // A tag whose size runs past the end of the file is read as empty; writing

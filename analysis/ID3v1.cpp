@@ -130,9 +130,25 @@ bool TID3v1::ReadTag(const std::string& fileName)
         origin_ = ReadOrigin{*path, *identity};
     if (!ReadLastBlock(file, block))
         return false;
-    if (!HasTagMark(block))
-        return true;
+    TakeBlock(block);
+    return true;
+}
 
+bool TID3v1::Parse(std::span<const uint8_t> bytes)
+{
+    Reset();
+    if (bytes.size() < kTagSize)
+        return false;
+    TagBytes block{};
+    std::copy(bytes.end() - kTagSize, bytes.end(), block.begin());
+    TakeBlock(block);
+    return true;
+}
+
+void TID3v1::TakeBlock(const std::array<uint8_t, 128>& block)
+{
+    if (!HasTagMark(block))
+        return;
     exists_ = true;
     bool trackByte = (block[kZeroByteAt] == 0 && block[kTrackAt] != 0)
         || (block[kZeroByteAt] == 0x20 && block[kTrackAt] != 0x20);
@@ -148,7 +164,6 @@ bool TID3v1::ReadTag(const std::string& fileName)
         comment_ = TextAt(block, kCommentAt, kTextLength);
     }
     genreID_ = block[kGenreAt];
-    return true;
 }
 
 std::array<uint8_t, 128> TID3v1::RenderTag() const

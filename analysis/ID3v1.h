@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,10 @@ public:
     void Reset();
     // True when the last 128 bytes could be read, tag or not.
     bool ReadTag(const std::string& fileName);
+    // Reads the tag from a file's last bytes held in memory (its last 128
+    // bytes are the tag's place). True when there were 128 bytes, tag or
+    // not. No Origin is kept.
+    bool Parse(std::span<const uint8_t> bytes);
     // Overwrites the file's tag where it stands, or appends one, with the
     // bytes of RenderTag. A read-only file is made owner-writable first.
     // Fails, writing nothing, for files shorter than 128 bytes, and for the
@@ -65,6 +70,9 @@ public:
     std::array<uint8_t, 128> RenderTag() const;
 
 private:
+    // Takes the fields from the 128 bytes of the tag's place.
+    void TakeBlock(const std::array<uint8_t, 128>& block);
+
     bool exists_ = false;
     uint8_t versionID_ = 1;
     std::string title_;

@@ -9,11 +9,17 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "files/FileIdentity.h"
+
+namespace id3v2 {
+struct FoundFrame;
+class TagSource;
+}
 
 class TID3v2 {
 public:
@@ -21,15 +27,16 @@ public:
 
     void Reset();
     // True when the first 10 bytes of the file could be read, tag or not.
-    // The tag last parsed in this process is remembered with its file's
-    // identity (see FileIdentity.h): reading the same unchanged file again
-    // (the analyser, the player and a split all read the source) takes the
-    // parsed fields without reading and parsing the frames again. Files
-    // changed in the last seconds are not remembered, so that a change in
-    // the same clock tick as the read cannot go unnoticed. Never writes:
+    // Never writes:
     // a journal left beside the file is the next write's to deal with.
     // Remembers the file as it is now (Origin) for WriteTag to compare.
     bool ReadTag(const std::string& fileName);
+    // Reads the tag from a file's first bytes held in memory, as ReadTag
+    // reads it from the file: the tag with all the bytes its size claims
+    // (a tag claiming more is taken as one claiming more than the file
+    // holds), and the tags right behind it when they are there too. True
+    // when there were at least 10 bytes, tag or not. No Origin is kept.
+    bool Parse(std::span<const uint8_t> bytes);
     // Puts a v2.3 tag built from the fields (and the kept frames) in front
     // of the audio. When it fits into the bytes of the file's present tag
     // (frames and padding), it is written there, through a journal (see
@@ -114,12 +121,6 @@ public:
     void DropFramesOfTheWholeAudio();
 
 private:
-    // The bytes after the header of one tag read.
-    struct TagBody {
-        uint8_t Version = 0;
-        uint8_t Flags = 0;
-        std::vector<uint8_t> Body;
-    };
     // One frame of the tag last read, in v2.3 form (10-byte header and
     // data). Never changed once made, so copies of a tag share them (a
     // picture is not copied).
@@ -131,9 +132,10 @@ private:
         int Field = -1;  // the field it was read into, -1 for none
     };
 
-    // Fills the fields and the kept frames from the tags read, the first
-    // one first.
-    void TakeFrames(std::vector<TagBody> tags);
+    // Reads the tag at the start of the source's bytes.
+    bool ParseFrom(id3v2::TagSource& source);
+    // Fills the fields and the kept frames from the frames of the tags read.
+    void TakeFrames(std::vector<id3v2::FoundFrame> frames);
     // The seven fields in the form they are compared in to tell an edit.
     std::vector<std::string> FieldTexts() const;
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <exception>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -15,6 +16,7 @@
 #include "core/SplitPlan.h"
 #include "core/TimeText.h"
 #include "files/BinaryFile.h"
+#include "files/FileIdentity.h"
 
 namespace fs = std::filesystem;
 
@@ -57,10 +59,9 @@ private:
 
 // Milliseconds of one frame of the file's MPEG stream; the shortest
 // frame there is when the file holds none.
-double FrameMs(const std::string& fileName)
+double FrameMs(const TMPEGaudio& reader, bool analysed)
 {
-    TMPEGaudio reader;
-    if (!reader.Analyze(fileName) || !reader.Frame().Found)
+    if (!analysed || !reader.Frame().Found)
         return kShortestFrameMs;
     const uint32_t sampleRate = FrameSampleRate(reader.Frame());
     const int samples = SamplesPerFrame(reader.Frame());
@@ -76,11 +77,38 @@ TSplitCommands::TSplitCommands(TBASSChannel& player, TID3v1& id3v1, TID3v2& id3v
 {
 }
 
+TSplitCommands::~TSplitCommands() = default;
+
+double TSplitCommands::SourceFrameMs(const std::string& fileName)
+{
+    if (!sourceAnalysis_) {
+        sourceAnalysis_ = std::make_unique<TMPEGaudio>();
+        sourceAnalysed_ = sourceAnalysis_->Analyze(fileName);
+    }
+    return FrameMs(*sourceAnalysis_, sourceAnalysed_);
+}
+
+bool TSplitCommands::AnalysedTagsAreCurrent() const
+{
+    if (!sourceAnalysis_ || !sourceAnalysed_)
+        return false;
+    const std::optional<ReadOrigin>& origin = sourceAnalysis_->ID3v2().Origin();
+    // The source is opened as a read of its tags would open it: one that
+    // can no longer be read fails the run here, before any file is written.
+    BinaryFile source;
+    if (!origin || !source.Open(sourceFileName_, BinaryFile::Mode::Read))
+        return false;
+    return IdentityOfDescriptor(source.Descriptor()) == origin->Identity;
+}
+
 void TSplitCommands::Split(const SplitRequest& request)
 {
     if (running_)
         return;
     FlagScope running(running_);
+    // Each run looks at the source afresh.
+    sourceAnalysis_.reset();
+    sourceAnalysed_ = false;
     if (!IsExistingFile(request.FileText)) {
         Inform("Please open a MP3 file.");
         return;
@@ -91,14 +119,14 @@ void TSplitCommands::Split(const SplitRequest& request)
         RunEqualPartsCommand(request);
 }
 
-bool TSplitCommands::PartsShorterThanTwoFrames(const SplitRequest& request, int32_t quantity) const
+bool TSplitCommands::PartsShorterThanTwoFrames(const SplitRequest& request, int32_t quantity)
 {
     // Parts that short hold no playable audio, and a quantity in the
     // millions would run for hours to write nothing.
     if (request.LengthMs <= 0)
         return false;
     const int64_t partMs = request.LengthMs / quantity;
-    return static_cast<double>(partMs) < 2.0 * FrameMs(request.FileText);
+    return static_cast<double>(partMs) < 2.0 * SourceFrameMs(request.FileText);
 }
 
 void TSplitCommands::RequestStop()
@@ -115,8 +143,18 @@ std::optional<std::string> TSplitCommands::ReadSourceTags()
 {
     TID3v1 sourceId3v1;
     TID3v2 sourceId3v2;
-    const bool id3v1Read = sourceId3v1.ReadTag(sourceFileName_);
-    const bool id3v2Read = sourceId3v2.ReadTag(sourceFileName_);
+    bool id3v1Read = true;
+    bool id3v2Read = true;
+    // The tags the run's analysis read are taken while the source is as it
+    // was then; a source changed since (while a name was asked for) is read
+    // again, so that the files get the tags that go with their audio.
+    if (AnalysedTagsAreCurrent()) {
+        sourceId3v1 = sourceAnalysis_->ID3v1();
+        sourceId3v2 = sourceAnalysis_->ID3v2();
+    } else {
+        id3v1Read = sourceId3v1.ReadTag(sourceFileName_);
+        id3v2Read = sourceId3v2.ReadTag(sourceFileName_);
+    }
     // A file too short to hold a tag's place has no tag; a longer one whose
     // tag could not be read (an I/O error) would give every file written
     // from it empty tags, its cover and comment gone.
@@ -193,7 +231,7 @@ void TSplitCommands::RunSectionCommand(const SplitRequest& request)
         Inform(kFailed);
 }
 
-std::optional<std::string> TSplitCommands::SectionProblem(const SplitRequest& request) const
+std::optional<std::string> TSplitCommands::SectionProblem(const SplitRequest& request)
 {
     if (auto noAudio = NoMpegAudio(request.FileText))
         return noAudio;
@@ -212,7 +250,7 @@ std::optional<std::string> TSplitCommands::SectionProblem(const SplitRequest& re
     // shorter than a frame lands on fewer than two frame boundaries.
     const int64_t shiftedEnd = endMs + kCutOffsetMs;
     const bool toAudioEnd = request.LengthMs <= 0 || shiftedEnd >= request.LengthMs;
-    const double frameMs = FrameMs(request.FileText);
+    const double frameMs = SourceFrameMs(request.FileText);
     if (!gapless_ && !toAudioEnd && static_cast<double>(shiftedEnd - std::max<int64_t>(shiftedStart, 0)) < frameMs) {
         // Near the start the shift cuts the section short: say so, or a
         // section longer than a frame would seem refused for nothing.

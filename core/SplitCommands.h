@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 class TBASSChannel;
 class TID3v1;
 class TID3v2;
+class TMPEGaudio;
 
 // What a running split needs of the window besides its prompts.
 class SplitUi : public Prompter {
@@ -39,6 +41,7 @@ struct SplitRequest {
 class TSplitCommands {
 public:
     TSplitCommands(TBASSChannel& player, TID3v1& id3v1, TID3v2& id3v2, SplitUi& ui);
+    ~TSplitCommands();
 
     // btnSplitClick. A call while a run is processing messages (a second
     // click on Split) is ignored. Errors the commands do not catch (a time
@@ -75,12 +78,18 @@ private:
     // Why the cut would refuse the section of the request (its end not
     // after its start, its start past the stream's end, shorter than a
     // frame, no MPEG audio in the file), or nothing; asked before the name.
-    std::optional<std::string> SectionProblem(const SplitRequest& request) const;
+    std::optional<std::string> SectionProblem(const SplitRequest& request);
     // The reason when fileName holds no MPEG audio to cut.
     static std::optional<std::string> NoMpegAudio(const std::string& fileName);
     // True when parts of the quantity would be shorter than two frames of
     // the source (only known with the stream's length).
-    bool PartsShorterThanTwoFrames(const SplitRequest& request, int32_t quantity) const;
+    bool PartsShorterThanTwoFrames(const SplitRequest& request, int32_t quantity);
+    // Milliseconds of one frame of the source; its analysis (frame and
+    // tags) is made once per run, at the first call.
+    double SourceFrameMs(const std::string& fileName);
+    // True when the run's analysis read both tags of the source, and the
+    // source is still the file it read them from.
+    bool AnalysedTagsAreCurrent() const;
 
     TBASSChannel& player_;
     TID3v1& id3v1_;
@@ -94,5 +103,7 @@ private:
     std::string folderPath_;
     std::vector<std::string> partsNotWritten_;  // the folder picker starts at the folder chosen last
     PartTags partTags_;  // the source's tags, rendered once per run
+    std::unique_ptr<TMPEGaudio> sourceAnalysis_;  // of this run's source, when made
+    bool sourceAnalysed_ = false;                 // its Analyze succeeded
     TSectionCutter cutter_;
 };

@@ -1,7 +1,8 @@
 // TID3v1 over any bytes: texts are UTF-8 and no longer than 30 Latin-1
 // characters (4 for the year), the genre text is the table's entry for the
 // number or empty past the table's end, and an object that held another
-// tag before reads this one as a fresh object does.
+// tag before reads this one as a fresh object does. Parsed from the bytes
+// in memory, it reads as from the file.
 #include "Describe.h"
 #include "FuzzSupport.h"
 #include "Originals.h"
@@ -33,5 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     reused.ReadTag(earlier.Path());
     reused.ReadTag(file.Path());
     FUZZ_CHECK(fuzz::Describe(reused) == described, described + "\n  after another tag: " + fuzz::Describe(reused));
+
+    TID3v1 parsed;
+    FUZZ_CHECK(parsed.Parse({data, size}) == read, described);
+    FUZZ_CHECK(fuzz::Describe(parsed) == described, described + "\n  parsed from the bytes: " + fuzz::Describe(parsed));
     return 0;
 }

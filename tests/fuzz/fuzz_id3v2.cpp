@@ -1,6 +1,7 @@
 // TID3v2 over any bytes: the size lies within the file, texts are UTF-8,
 // and an object that held another tag (with kept frames) reads this one as
-// a fresh object does.
+// a fresh object does. Parsed from the bytes in memory, it reads as from the
+// file.
 #include "Describe.h"
 #include "FuzzSupport.h"
 #include "Originals.h"
@@ -15,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     file.Assign(data, size);
 
     TID3v2 tag;
-    tag.ReadTag(file.Path());
+    const bool read = tag.ReadTag(file.Path());
     const std::string described = fuzz::Describe(tag);
     FUZZ_CHECK(tag.Size() >= 0 && tag.Size() <= int64_t(size), described);
     if (tag.Exists())
@@ -29,5 +30,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     reused.ReadTag(file.Path());
     FUZZ_CHECK(fuzz::Describe(reused) == described, described + "\n  after another tag: " + fuzz::Describe(reused));
     FUZZ_CHECK(reused.RenderTag() == tag.RenderTag(), "the tag rendered after another tag differs");
+
+    TID3v2 parsed;
+    FUZZ_CHECK(parsed.Parse({data, size}) == read, described);
+    FUZZ_CHECK(fuzz::Describe(parsed) == described, described + "\n  parsed from the bytes: " + fuzz::Describe(parsed));
+    FUZZ_CHECK(parsed.RenderTag() == tag.RenderTag(), "the tag parsed from the bytes renders otherwise");
     return 0;
 }

@@ -5,6 +5,7 @@
 #include "ID3v2FrameWalk.h"
 #include "ID3v2TagBounds.h"
 #include "TextCodec.h"
+#include "files/BinaryFile.h"
 #include "files/FileIdentity.h"
 
 #include <algorithm>

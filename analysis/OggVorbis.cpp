@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "ByteReader.h"
-#include "Errors.h"
 #include "TextCodec.h"
 #include "files/BinaryFile.h"
 
@@ -303,7 +302,7 @@ bool TOggVorbis::Analyze(const std::string& fileName)
     Reset();
     BinaryFile file;
     if (!file.Open(fileName, BinaryFile::Mode::Read))
-        throw FileOpenError(fileName, file.LastError());
+        return false;
     const int64_t fileSize = file.Size();
     if (fileSize < 0)
         return false;

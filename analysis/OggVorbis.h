@@ -20,9 +20,9 @@ public:
 
     void Reset();
     // True when the file starts (after an optional ID3v2 tag) with an Ogg
-    // page holding a Vorbis identification header. Throws CorvellaError
-    // ("Cannot open file ...") when the file cannot be opened; any other
-    // problem is a false result or missing values, never an exception.
+    // page holding a Vorbis identification header. A file that cannot be
+    // opened, like any other problem, is a false result or missing values,
+    // never an exception.
     bool Analyze(const std::string& fileName);
 
     int64_t FileSize() const { return fileSize_; }

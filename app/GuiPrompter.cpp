@@ -7,6 +7,7 @@
 #include <QUrl>
 #include <QWidget>
 
+#include "analysis/AudioFile.h"
 #include "app/dialogs/BrwsFldr.h"
 
 namespace {
@@ -24,16 +25,17 @@ QMessageBox::Icon BoxIcon(MessageIcon icon)
 
 } // namespace
 
-namespace {
-// The extensions the player opens: streams, and module music.
-const QStringList kAudioSuffixes{"mp3", "ogg", "wav", "wma", "mod", "xm", "s3m", "it"};
-} // namespace
-
-QString AudioFilePatterns() { return "*." + kAudioSuffixes.join(" *."); }
+QString AudioFilePatterns()
+{
+    QStringList patterns;
+    for (const std::string& extension : AudioFileExtensions())
+        patterns << "*." + QString::fromStdString(extension);
+    return patterns.join(' ');
+}
 
 bool IsAudioFileName(const QString& fileName)
 {
-    return kAudioSuffixes.contains(QFileInfo(fileName).suffix().toLower());
+    return FormatOfFile(fileName.toStdString()) != AudioFormat::Unknown;
 }
 
 GuiPrompter::GuiPrompter(QWidget& owner, TBrowseForFolder& folderPicker)

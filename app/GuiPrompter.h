@@ -15,7 +15,8 @@ class QWidget;
 class TBrowseForFolder;
 
 // The file kinds the player reads, for the Open dialog's filters and drops:
-// "*.mp3 *.ogg *.wav *.wma"; a name matches in any letter case.
+// "*.mp3 *.ogg ...", every extension DescribeFile knows; a name matches
+// in any letter case.
 QString AudioFilePatterns();
 bool IsAudioFileName(const QString& fileName);
 

@@ -146,7 +146,7 @@ public:
 
     // --- non-visual parts ---
     QTimer* TmrPlayer = nullptr;              // 1000 ms, stopped at start
-    TBrowseForFolder* DirDialog1 = nullptr;   // old dialog style, no edit box
+    TBrowseForFolder* DirDialog1 = nullptr;
     TAboutBox* AboutBox = nullptr;            // made on first use
     WaveformEnvelope* Envelope = nullptr;     // scans the opened file for tkbPosition
 

@@ -45,7 +45,7 @@ void ConsoleUi::ShowMessage(const std::string& caption, const std::string& text,
         std::fputs("\n", stderr);
     if (icon == MessageIcon::Information && caption == "Information") {
         lastInformation_ = text;
-        std::FILE* stream = IsSplitCompleted(text) ? stdout : stderr;
+        std::FILE* stream = commands_ && commands_->Completed() ? stdout : stderr;
         std::fprintf(stream, "%s\n", TerminalLines(text).c_str());
         std::fflush(stream);
         return;
@@ -89,13 +89,6 @@ void ConsoleUi::SetProgress(int percent)
 void ConsoleUi::ProcessMessages()
 {
     // Nothing here posts events: the one message a run can get is Ctrl-C.
-    if (interruptRequested.exchange(false) && stopTarget_)
-        stopTarget_->RequestStop();
-}
-
-bool IsSplitCompleted(const std::string& message)
-{
-    const std::string completed = kSplitCompleted;
-    return message.compare(0, completed.size(), completed) == 0
-        && (message.size() == completed.size() || message.compare(completed.size(), 2, "\r\n") == 0);
+    if (interruptRequested.exchange(false) && commands_)
+        commands_->RequestStop();
 }

@@ -1,7 +1,7 @@
 // ConsoleUi: the prompts, messages and gauge of the split commands and the
 // player on a terminal. Answers that a dialog would ask for come from the
-// command line and are set before a command runs. Information messages go
-// to stdout when they report success and to stderr otherwise; the player's
+// command line and are set before a command runs. The split commands'
+// success message goes to stdout, every other message to stderr; the player's
 // error boxes go to stderr. The gauge is drawn on stderr only when stderr
 // is a terminal. Ctrl-C during an equal-parts run asks it to stop before
 // its next part. Main thread only.
@@ -32,8 +32,9 @@ public:
     void SetSaveAnswer(std::optional<std::string> answer) { saveAnswer_ = std::move(answer); }
     // What the folder picker answers (nullopt: the user cancelled).
     void SetFolderAnswer(std::optional<std::string> answer) { folderAnswer_ = std::move(answer); }
-    // The command a Ctrl-C asks to stop.
-    void SetStopTarget(TSplitCommands* commands) { stopTarget_ = commands; }
+    // The commands it serves: a Ctrl-C asks them to stop, and their
+    // success message is the one message for stdout.
+    void SetCommands(TSplitCommands* commands) { commands_ = commands; }
 
     // The text of the last information message, empty before the first.
     const std::string& LastInformation() const { return lastInformation_; }
@@ -41,14 +42,8 @@ public:
 private:
     std::optional<std::string> saveAnswer_;
     std::optional<std::string> folderAnswer_;
-    TSplitCommands* stopTarget_ = nullptr;
+    TSplitCommands* commands_ = nullptr;
     std::string lastInformation_;
     bool progressShown_ = false;
     bool terminal_ = false;
 };
-
-// The one success message of both split commands.
-inline constexpr const char* kSplitCompleted = "Splitting MP3 is completed.";
-// True for the success message, alone or with lines that tell more of the
-// run (parts merged into others).
-bool IsSplitCompleted(const std::string& message);

@@ -1,10 +1,8 @@
 // info: what the player knows of a file, from the reader its extension
 // selects, from the player's stream information, and from opening it.
-#include <algorithm>
-#include <cctype>
 #include <cstdio>
-#include <filesystem>
 
+#include "analysis/AudioFile.h"
 #include "analysis/Errors.h"
 #include "analysis/MPEGaudio.h"
 #include "analysis/OggVorbis.h"
@@ -19,14 +17,6 @@
 namespace {
 
 using V = ReportValue;
-
-std::string UpperExtension(const std::string& fileName)
-{
-    std::string extension = std::filesystem::path(fileName).extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return extension;
-}
 
 V DescribeMpeg(const TMPEGaudio& reader)
 {
@@ -142,28 +132,38 @@ V DescribeStreamInfo(const TStreamInfo& info)
 // the Analyze result and its fields (all null without a reader).
 void AddAnalysis(V& report, const std::string& fileName)
 {
-    std::string extension = UpperExtension(fileName);
     V name, analyze, analysis;
-    if (extension == ".MP3") {
+    switch (FormatOfFile(fileName)) {
+    case AudioFormat::MPEG: {
         TMPEGaudio reader;
         name = V::Text("TMPEGaudio");
         analyze = V::Boolean(reader.Analyze(fileName));
         analysis = DescribeMpeg(reader);
-    } else if (extension == ".OGG") {
+        break;
+    }
+    case AudioFormat::OggVorbis: {
         TOggVorbis reader;
         name = V::Text("TOggVorbis");
         analyze = V::Boolean(reader.Analyze(fileName));
         analysis = DescribeOgg(reader);
-    } else if (extension == ".WMA") {
+        break;
+    }
+    case AudioFormat::WMA: {
         TWMAfile reader;
         name = V::Text("TWMAfile");
         analyze = V::Boolean(reader.Analyze(fileName));
         analysis = DescribeWma(reader);
-    } else if (extension == ".WAV") {
+        break;
+    }
+    case AudioFormat::WAV: {
         TWAVfile reader;
         name = V::Text("TWAVfile");
         analyze = V::Boolean(reader.Analyze(fileName));
         analysis = DescribeWav(reader);
+        break;
+    }
+    case AudioFormat::Module:
+    case AudioFormat::Unknown: break;
     }
     report.Add("analyser", std::move(name)).Add("analyze", std::move(analyze)).Add("analysis", std::move(analysis));
 }

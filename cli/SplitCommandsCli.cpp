@@ -24,9 +24,9 @@ struct SplitSession {
     TID3v2 id3v2;
     TSplitCommands commands{player, id3v1, id3v2, ui};
 
-    SplitSession() { ui.SetStopTarget(&commands); }
+    SplitSession() { ui.SetCommands(&commands); }
 
-    int ExitStatus() const { return IsSplitCompleted(ui.LastInformation()) ? 0 : 1; }
+    int ExitStatus() const { return commands.Completed() ? 0 : 1; }
 };
 
 // The stream's length as the window knows it from opening the file;

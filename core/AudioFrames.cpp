@@ -178,8 +178,6 @@ const uint8_t* FileWindow::At(int64_t position, size_t need, size_t& available)
     bool inside = position >= bufferStart_ && position < bufferEnd;
     bool enough = inside && (bufferEnd - position >= static_cast<int64_t>(need) || bufferEnd >= limit_);
     if (!enough) {
-        if (onLeave_ && bufferCount_ > 0)
-            onLeave_(bufferStart_, map_ + (bufferStart_ - mapStart_), bufferCount_);
         Unmap();
         int64_t wanted = std::min<int64_t>(static_cast<int64_t>(windowSize_), limit_ - position);
         if (windowSize_ <= kCopiedWindowSize)

@@ -23,7 +23,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -77,11 +76,6 @@ public:
     // available receives how many bytes the pointer gives (0 at the limit).
     const uint8_t* At(int64_t position, size_t need, size_t& available);
 
-    // Called with the window's bytes just before the window moves away
-    // from them, so that bytes read once for the walk can serve a copy too.
-    using LeaveHandler = std::function<void(int64_t start, const uint8_t* bytes, size_t count)>;
-    void OnLeave(LeaveHandler handler) { onLeave_ = std::move(handler); }
-
     // Reads one byte of each cache line of the window's bytes in
     // [position, position + count), ahead of their use: a walk that reads
     // one frame header after the other waits for memory at every header
@@ -103,7 +97,6 @@ private:
     void ReadWindow(int64_t position, int64_t wanted);
 
     BinaryFile& file_;
-    LeaveHandler onLeave_;
     int64_t limit_;
     size_t windowSize_;
     std::vector<uint8_t> copy_;
@@ -162,10 +155,6 @@ public:
     // The frame start after the one at frameStart (AudioEnd after the last
     // frame); the walk's own position does not move.
     int64_t FrameAfter(int64_t frameStart);
-
-    // Hands the bytes of every read window to handler just before the walk
-    // moves on from them (see FileWindow::OnLeave); an empty handler stops it.
-    void OnWindowLeave(FileWindow::LeaveHandler handler) { window_.OnLeave(std::move(handler)); }
 
     int64_t Position() const { return position_; }
     // The frame start the walk last stepped from: before Position(), or

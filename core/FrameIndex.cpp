@@ -241,10 +241,3 @@ std::pair<int64_t, int64_t> TFrameIndex::StartAtOrBefore(int64_t index)
         std::rethrow_exception(failure_);
     return {span_.AudioEnd, 0};
 }
-
-bool TFrameIndex::WalksJoined()
-{
-    std::unique_lock lock(mutex_);
-    progressed_.wait(lock, [&] { return frames_ || failure_; });
-    return offset_.has_value();
-}

@@ -63,9 +63,6 @@ public:
     // stream is shorter. Waits until the walks have got that far.
     std::pair<int64_t, int64_t> StartAtOrBefore(int64_t index);
 
-    // True when the head met the tail's walk (for tests).
-    bool WalksJoined();
-
 private:
     struct Start {
         int64_t Index;

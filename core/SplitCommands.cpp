@@ -109,6 +109,7 @@ void TSplitCommands::Split(const SplitRequest& request)
     // Each run looks at the source afresh.
     sourceAnalysis_.reset();
     sourceAnalysed_ = false;
+    completed_ = false;
     if (!IsExistingFile(request.FileText)) {
         Inform("Please open a MP3 file.");
         return;
@@ -137,6 +138,13 @@ void TSplitCommands::RequestStop()
 void TSplitCommands::Inform(const std::string& text)
 {
     ui_.ShowMessage("Information", text, MessageIcon::Information);
+}
+
+void TSplitCommands::InformCompleted(const std::string& notes)
+{
+    // Set before the message is shown, so that whoever shows it can tell it apart.
+    completed_ = true;
+    Inform(notes.empty() ? std::string(kCompleted) : kCompleted + ("\r\n" + notes));
 }
 
 std::optional<std::string> TSplitCommands::ReadSourceTags()
@@ -224,7 +232,7 @@ void TSplitCommands::RunSectionCommand(const SplitRequest& request)
     // that name that a refused cut left alone is someone else's.
     bool written = cutter_.Cut(cut);
     if (written)
-        Inform(kCompleted);
+        InformCompleted();
     else if (cutter_.LastCutWasEmpty())
         Inform(std::string(kFailed) + "\r\n" + kFewerThanTwoFrames);
     else
@@ -387,8 +395,9 @@ void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
     }
     cutter_.FinishPendingParts();
     ui_.SetProgressVisible(false);
-    std::string outcome = partsWritten > 0 && partsNotWritten_.empty() ? kCompleted : kFailed;
-    if (!merged.empty())
-        outcome += "\r\n" + MergedPartsText(merged);
-    Inform(outcome);
+    const std::string notes = merged.empty() ? std::string() : MergedPartsText(merged);
+    if (partsWritten > 0 && partsNotWritten_.empty())
+        InformCompleted(notes);
+    else
+        Inform(notes.empty() ? std::string(kFailed) : kFailed + ("\r\n" + notes));
 }

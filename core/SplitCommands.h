@@ -59,6 +59,11 @@ public:
 
     bool StopRequested() const { return stopRequested_; }
     bool Running() const { return running_; }
+    // True once the last run has shown its success message ("Splitting MP3
+    // is completed.", alone or with the parts merged into others); false
+    // before the first run and for a run that failed, was refused or ended
+    // by an error. A click ignored while a run is processing changes nothing.
+    bool Completed() const { return completed_; }
     const std::string& SourceFileName() const { return sourceFileName_; }
     const std::string& TargetFileName() const { return targetFileName_; }
     // The files of the last equal-parts run that were not written because
@@ -72,6 +77,8 @@ private:
     void RunSectionCommand(const SplitRequest& request);
     void RunEqualPartsCommand(const SplitRequest& request);
     void Inform(const std::string& text);
+    // The success message, with notes on lines of their own after it.
+    void InformCompleted(const std::string& notes = {});
     // Reads both tags of the source for the files the run writes; the
     // reason, naming the source, when they could not be read.
     std::optional<std::string> ReadSourceTags();
@@ -98,6 +105,7 @@ private:
     bool stopRequested_ = false;
     bool gapless_ = false;
     bool running_ = false;
+    bool completed_ = false;
     std::string sourceFileName_;
     std::string targetFileName_;
     std::string folderPath_;

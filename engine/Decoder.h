@@ -32,4 +32,18 @@ public:
     virtual void Seek(int64_t frame) = 0;
 };
 
+// A decoder whose rate, channel count and length are found once, when it
+// opens its file, and kept as they are.
+class OpenedDecoder : public Decoder {
+public:
+    int SampleRate() const override { return rate_; }
+    int Channels() const override { return channels_; }
+    int64_t LengthFrames() const override { return lengthFrames_; }
+
+protected:
+    int rate_ = 0;
+    int channels_ = 0;
+    int64_t lengthFrames_ = -1;
+};
+
 } // namespace engine

@@ -16,14 +16,11 @@ struct mpg123_handle_struct;
 
 namespace engine {
 
-class Mpg123Decoder final : public Decoder {
+class Mpg123Decoder final : public OpenedDecoder {
 public:
     // Throws EngineError(BASS_ERROR_FILEOPEN / BASS_ERROR_FILEFORM).
     explicit Mpg123Decoder(const std::string& path);
 
-    int SampleRate() const override { return rate_; }
-    int Channels() const override { return channels_; }
-    int64_t LengthFrames() const override { return lengthFrames_; }
     int64_t Read(int16_t* out, int64_t frames) override;
     void Seek(int64_t frame) override;
 
@@ -32,9 +29,6 @@ private:
         void operator()(mpg123_handle_struct* handle) const;
     };
     std::unique_ptr<mpg123_handle_struct, HandleDeleter> handle_;
-    int rate_ = 0;
-    int channels_ = 0;
-    int64_t lengthFrames_ = -1;
     bool finished_ = false;
 };
 

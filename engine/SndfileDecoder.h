@@ -12,14 +12,11 @@ struct sf_private_tag;
 
 namespace engine {
 
-class SndfileDecoder final : public Decoder {
+class SndfileDecoder final : public OpenedDecoder {
 public:
     // Throws EngineError(BASS_ERROR_FILEOPEN / BASS_ERROR_FILEFORM).
     explicit SndfileDecoder(const std::string& path);
 
-    int SampleRate() const override { return rate_; }
-    int Channels() const override { return channels_; }
-    int64_t LengthFrames() const override { return lengthFrames_; }
     int64_t Read(int16_t* out, int64_t frames) override;
     void Seek(int64_t frame) override;
 
@@ -28,9 +25,6 @@ private:
         void operator()(sf_private_tag* file) const;
     };
     std::unique_ptr<sf_private_tag, FileCloser> file_;
-    int rate_ = 0;
-    int channels_ = 0;
-    int64_t lengthFrames_ = -1;
 };
 
 } // namespace engine

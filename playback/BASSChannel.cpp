@@ -3,14 +3,10 @@
 #include "RT_BASSWMA.h"
 #include "RT_bass.h"
 
-#include "analysis/MPEGaudio.h"
-#include "analysis/OggVorbis.h"
+#include "analysis/AudioFile.h"
 #include "analysis/TextCodec.h"
-#include "analysis/WAVfile.h"
-#include "analysis/WMAfile.h"
 #include "files/BinaryFile.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -38,39 +34,28 @@ uint32_t SecondsToMs(double seconds)
                                                                             : static_cast<uint32_t>(ms);
 }
 
-// The extension with its dot, upper-cased; only the last one counts, and a
-// dot inside a folder name is not an extension.
-std::string UpperExtension(const std::string& fileName)
+// What the player keeps of a file's description: whole milliseconds, and a
+// track number of one byte.
+TStreamInfo StreamInfoOf(const std::string& fileName, const AudioProperties& properties)
 {
-    const size_t dot = fileName.find_last_of('.');
-    const size_t slash = fileName.find_last_of('/');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return {};
-    std::string extension = fileName.substr(dot);
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c); });
-    return extension;
-}
-
-// Module music, which no reader describes: the library describes it once
-// it has loaded it.
-bool IsModuleExtension(const std::string& upperExtension)
-{
-    return upperExtension == ".MOD" || upperExtension == ".XM" || upperExtension == ".S3M" || upperExtension == ".IT";
-}
-
-// The descriptive texts, which every reader and tag offers under the same
-// names; the year is passed in because the Ogg reader calls it the date.
-template <class Described>
-void CopyTexts(const Described& source, const std::string& year, TStreamInfo& info)
-{
-    info.Title = source.Title();
-    info.Artist = source.Artist();
-    info.Album = source.Album();
-    info.Year = year;
-    info.Genre = source.Genre();
-    info.Track = static_cast<uint8_t>(source.Track());
-    info.Comment = source.Comment();
+    TStreamInfo info;
+    info.FileName = fileName;
+    if (!properties.Valid)
+        return info;
+    info.FileSize = properties.FileSize;
+    info.SampleRate = properties.SampleRate;
+    info.BitRate = properties.BitRate;
+    info.Duration = SecondsToMs(properties.Duration);
+    info.Channels = properties.Channels;
+    info.Title = properties.Title;
+    info.Artist = properties.Artist;
+    info.Album = properties.Album;
+    info.Year = properties.Year;
+    info.Genre = properties.Genre;
+    info.GenreID = properties.GenreID;
+    info.Track = static_cast<uint8_t>(properties.Track);
+    info.Comment = properties.Comment;
+    return info;
 }
 
 PlayerOutput outputOfNewPlayers = PlayerOutput::SoundDevice;
@@ -83,11 +68,6 @@ struct TBASSChannel::Private {
     DWORD channel = 0;
     bool bassLoaded = false;
     BASS_INFO info{};
-    // Reused for every file.
-    std::unique_ptr<TMPEGaudio> mpeg;
-    std::unique_ptr<TOggVorbis> ogg;
-    std::unique_ptr<TWMAfile> wma;
-    std::unique_ptr<TWAVfile> wav;
     bool playerReady = false;
     std::string libraryFolder;
     // Tried once: a missing add-on is not looked for again.
@@ -104,12 +84,6 @@ TBASSChannel::TBASSChannel(MessagePrompter* prompter, const std::string& library
 {
     d->prompter = prompter;
     d->libraryFolder = libraryFolder;
-    // Made whatever becomes of the library, so that a file can be described
-    // even without one; Open still refuses everything then.
-    d->mpeg = std::make_unique<TMPEGaudio>();
-    d->ogg = std::make_unique<TOggVorbis>();
-    d->wma = std::make_unique<TWMAfile>();
-    d->wav = std::make_unique<TWAVfile>();
 
     d->bassLoaded = LoadBASS(libraryFolder, "libbass.so");
     if (!d->bassLoaded)
@@ -208,62 +182,9 @@ void TBASSChannel::ShowError(const std::string& text)
 
 bool TBASSChannel::GetStreamInfo(const std::string& fileName, TStreamInfo& info)
 {
-    info = TStreamInfo{};
-    info.FileName = fileName;
-
-    const std::string extension = UpperExtension(fileName);
-    bool valid = false;
-    double seconds = 0;
-    if (extension == ".WAV") {
-        TWAVfile& wav = *d->wav;
-        wav.Analyze(fileName);
-        if ((valid = wav.Valid())) {
-            info.FileSize = wav.FileSize();
-            info.SampleRate = wav.SampleRate();
-            info.Channels = wav.Channels();
-            seconds = wav.Duration();
-        }
-    } else if (extension == ".MP3") {
-        TMPEGaudio& mpeg = *d->mpeg;
-        mpeg.Analyze(fileName);
-        if ((valid = mpeg.Valid())) {
-            info.FileSize = mpeg.FileLength();
-            info.SampleRate = mpeg.SampleRate();
-            info.BitRate = mpeg.BitRate();
-            seconds = mpeg.Duration();
-            if (mpeg.ID3v1().Exists()) {
-                CopyTexts(mpeg.ID3v1(), mpeg.ID3v1().Year(), info);
-                info.GenreID = mpeg.ID3v1().GenreID();
-            } else if (mpeg.ID3v2().Exists()) {
-                CopyTexts(mpeg.ID3v2(), mpeg.ID3v2().Year(), info);
-            }
-            info.Channels = mpeg.ChannelMode() == "Mono" ? 1 : 2;
-        }
-    } else if (extension == ".OGG") {
-        TOggVorbis& ogg = *d->ogg;
-        ogg.Analyze(fileName);
-        if ((valid = ogg.Valid())) {
-            info.FileSize = ogg.FileSize();
-            info.SampleRate = ogg.SampleRate();
-            info.BitRate = ogg.BitRate();
-            seconds = ogg.Duration();
-            CopyTexts(ogg, ogg.Date(), info);
-            info.Channels = ogg.Channels();
-        }
-    } else if (extension == ".WMA") {
-        TWMAfile& wma = *d->wma;
-        wma.Analyze(fileName);
-        if ((valid = wma.Valid())) {
-            info.FileSize = wma.FileSize();
-            info.SampleRate = static_cast<uint32_t>(wma.SampleRate());
-            info.BitRate = wma.BitRate();
-            seconds = wma.Duration();
-            CopyTexts(wma, wma.Year(), info);
-            info.Channels = wma.Channels();
-        }
-    }
-    info.Duration = SecondsToMs(seconds);
-    return valid;
+    const AudioProperties properties = DescribeFile(fileName);
+    info = StreamInfoOf(fileName, properties);
+    return properties.Valid;
 }
 
 void TBASSChannel::FreeChannel()
@@ -283,16 +204,17 @@ bool TBASSChannel::Open(const std::string& fileName)
         ShowMessage("Confirm", "Player is not ready !", MessageIcon::Confirmation);
         return false;
     }
-    const bool module = IsModuleExtension(UpperExtension(fileName));
-    TStreamInfo info;
-    if (!module && !GetStreamInfo(fileName, info)) {
+    const AudioProperties properties = DescribeFile(fileName);
+    const bool module = properties.Format == AudioFormat::Module;
+    TStreamInfo info = StreamInfoOf(fileName, properties);
+    if (!module && !properties.Valid) {
         ShowError("Invalid stream file(" + fileName + ") !" + UnreadableReason(fileName));
         return false;
     }
 
-    if (UpperExtension(fileName) == ".OGG" && !d->ogg->CommentHeaderWithinBounds()) {
+    if (!properties.CommentsWithinBounds) {
         // Every decoder the library tries would read the whole header into memory.
-        const TOggVorbis::CommentExtent& comments = d->ogg->Comments();
+        const TOggVorbis::CommentExtent& comments = properties.Comments;
         const std::string what = comments.Bytes > TOggVorbis::kMostCommentHeaderBytes
             ? "more than " + std::to_string(TOggVorbis::kMostCommentHeaderBytes) + " bytes"
             : std::to_string(comments.Count) + " comments, more than " + std::to_string(TOggVorbis::kMostComments);

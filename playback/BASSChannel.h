@@ -1,5 +1,5 @@
 // TBASSChannel: the audio library bound at run time, and one file opened in
-// it as a channel; describes files through the four format readers. This is
+// it as a channel; describes files through DescribeFile. This is
 // all the cutter and the command-line companion ask of a player (a length
 // and a bit rate), and it needs no event loop: TBASSPlayer adds playing
 // and its mode on top, for the window.
@@ -62,12 +62,12 @@ public:
     // Describes the file by its extension and loads it as a library stream,
     // a WMA stream or module music, in that order; module music (".mod",
     // ".xm", ".s3m", ".it") is loaded as music only, and described from it. Shows every failure
-    // through the prompter. Like GetStreamInfo, lets the Ogg reader's
-    // CorvellaError through when an ".ogg" file cannot be opened.
+    // through the prompter.
     virtual bool Open(const std::string& fileName);
     virtual void Close();
-    // True when the reader for the file's extension (".mp3", ".ogg", ".wma",
-    // ".wav", any case) accepts it; info is cleared first in every case.
+    // True when DescribeFile finds the file valid (a reader for ".mp3",
+    // ".ogg", ".wma" or ".wav", any case, accepts it); info is cleared first
+    // in every case.
     bool GetStreamInfo(const std::string& fileName, TStreamInfo& info);
     // Milliseconds of the opened channel as the library decodes it; 0 when
     // nothing is open.

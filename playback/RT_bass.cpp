@@ -1,10 +1,8 @@
 #include "RT_bass.h"
 
-#include "SharedLibrary.h"
+#include "EntryPointBinding.h"
 
-#define RT_BASS_DEFINE_POINTER(ret, name, params, fail) ret(BASSDEF* name) params = nullptr;
-BASS_ENTRY_POINTS(RT_BASS_DEFINE_POINTER)
-#undef RT_BASS_DEFINE_POINTER
+BASS_ENTRY_POINTS(RT_BIND_DEFINE_POINTER)
 
 void* BASSHandle = nullptr;
 
@@ -27,42 +25,18 @@ SharedLibrary& BoundLibrary()
     return module.library;
 }
 
-// Stores every address, found or not, in list order; true when all were found.
-bool FetchEntryPoints(const SharedLibrary& library)
-{
-    bool complete = true;
-#define RT_BASS_FETCH(ret, name, params, fail) \
-    name = reinterpret_cast<ret(BASSDEF*) params>(library.Symbol(#name)); \
-    complete = complete && name != nullptr;
-    BASS_ENTRY_POINTS(RT_BASS_FETCH)
-#undef RT_BASS_FETCH
-    return complete;
-}
-
-void ClearEntryPoints()
-{
-#define RT_BASS_CLEAR(ret, name, params, fail) name = nullptr;
-    BASS_ENTRY_POINTS(RT_BASS_CLEAR)
-#undef RT_BASS_CLEAR
-}
+RT_BIND_ENTRY_POINT_FUNCTIONS(BASS_ENTRY_POINTS)
 
 } // namespace
 
 bool LoadBASS(const std::string& folder, const std::string& fileName)
 {
-    if (BASSHandle)
-        return true;
-    BASSHandle = BindAllOrNothing(JoinLibraryPath(folder, fileName), BoundLibrary(), FetchEntryPoints, ClearEntryPoints);
-    return BASSHandle != nullptr;
+    return BindOnce(BASSHandle, folder, fileName, BoundLibrary(), FetchEntryPoints, ClearEntryPoints);
 }
 
 void UnloadBASS()
 {
-    if (!BASSHandle)
-        return;
-    if (BASS_Free)
+    if (BASSHandle && BASS_Free)
         BASS_Free();
-    ClearEntryPoints();
-    BASSHandle = nullptr;
-    BoundLibrary().Release();
+    Unbind(BASSHandle, BoundLibrary(), ClearEntryPoints);
 }

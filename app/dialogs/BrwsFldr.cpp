@@ -6,8 +6,6 @@
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHeaderView>
-#include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QTreeView>
@@ -28,19 +26,6 @@ TBrowseForFolderDialog::TBrowseForFolderDialog(TBrowseForFolder& owner, QWidget*
     setObjectName("BrowseForFolderDialog");
     setWindowTitle("Browse for Folder");
 
-    title_ = new QLabel(QString::fromStdString(owner.Title()));
-    title_->setObjectName("title");
-    title_->setWordWrap(true);
-    title_->setTextFormat(Qt::PlainText);
-    title_->setVisible(!owner.Title().empty());
-
-    // The status line is part of the old dialog style only.
-    status_ = new QLabel;
-    status_->setObjectName("status");
-    status_->setTextFormat(Qt::PlainText);
-    const bool statusLine = !owner.StatusText().empty() && !owner.NewDialogStyle();
-    status_->setVisible(statusLine);
-
     model_ = new QFileSystemModel(this);
     model_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
     model_->setRootPath(QString());
@@ -54,10 +39,6 @@ TBrowseForFolderDialog::TBrowseForFolderDialog(TBrowseForFolder& owner, QWidget*
     tree_->setSortingEnabled(true);
     tree_->sortByColumn(0, Qt::AscendingOrder);
 
-    edit_ = new QLineEdit;
-    edit_->setObjectName("edit");
-    edit_->setVisible(owner.EditBox());
-
     buttons_ = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     connect(buttons_, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons_, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -65,18 +46,12 @@ TBrowseForFolderDialog::TBrowseForFolderDialog(TBrowseForFolder& owner, QWidget*
     buttons_->button(QDialogButtonBox::Ok)->setEnabled(false);
 
     auto* column = new QVBoxLayout(this);
-    column->addWidget(title_);
-    column->addWidget(status_);
     column->addWidget(tree_, 1);
-    column->addWidget(edit_);
     column->addWidget(buttons_);
 
     connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) {
-                const std::string path = current.isValid() ? model_->filePath(current).toStdString() : std::string();
-                if (owner_.EditBox())
-                    edit_->setText(current.isValid() ? model_->fileName(current) : QString());
-                SelectionChanged(path);
+                SelectionChanged(current.isValid() ? model_->filePath(current).toStdString() : std::string());
             });
 
     // The model lists folders as they are read; rows arriving above the
@@ -90,11 +65,7 @@ TBrowseForFolderDialog::TBrowseForFolderDialog(TBrowseForFolder& owner, QWidget*
     tree_->installEventFilter(this);
 
     resize(320, 380);
-    if (owner.NewDialogStyle()) {
-        setSizeGripEnabled(true);
-    } else {
-        setFixedSize(size());
-    }
+    setFixedSize(size());
 }
 
 void TBrowseForFolderDialog::SelectPath(const std::string& path)
@@ -126,36 +97,15 @@ void TBrowseForFolderDialog::SelectionChanged(const std::string& path)
 }
 
 bool TBrowseForFolderDialog::OkEnabled() const { return buttons_->button(QDialogButtonBox::Ok)->isEnabled(); }
-bool TBrowseForFolderDialog::StatusLineShown() const { return !status_->isHidden(); }
-bool TBrowseForFolderDialog::EditBoxShown() const { return !edit_->isHidden(); }
-bool TBrowseForFolderDialog::TitleShown() const { return !title_->isHidden(); }
 
-std::string TBrowseForFolderDialog::ResultPath() const
-{
-    const std::string selected = SelectedPath();
-    const QString typed = edit_->text().trimmed();
-    if (owner_.EditBox() && !typed.isEmpty()) {
-        const QString candidate = QDir::isAbsolutePath(typed)
-                                      ? typed
-                                      : QDir(QString::fromStdString(selected)).filePath(typed);
-        if (!selected.empty() || QDir::isAbsolutePath(typed)) {
-            if (QFileInfo(candidate).isDir())
-                return QDir::cleanPath(candidate).toStdString();
-        }
-    }
-    return selected;
-}
-
-// The dialog is initialised once it is on screen: status text, the initial
-// selection, then the position events.
+// The dialog is initialised once it is on screen: the initial selection,
+// then the position events.
 void TBrowseForFolderDialog::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     if (positioned_)
         return;
     positioned_ = true;
-    if (!owner_.StatusText().empty())
-        status_->setText(QString::fromStdString(owner_.StatusText()));
     if (!owner_.Path().empty())
         SelectPath(owner_.Path());
     // A tree taking the focus makes its first item current, which would be a
@@ -194,7 +144,7 @@ bool TBrowseForFolder::Execute()
     TBrowseForFolderDialog dialog(*this, QApplication::activeWindow());
     if (dialog.exec() != QDialog::Accepted)
         return false;
-    path_ = dialog.ResultPath();
+    path_ = dialog.SelectedPath();
     return true;
 }
 

@@ -19,8 +19,6 @@
 
 class QDialogButtonBox;
 class QFileSystemModel;
-class QLabel;
-class QLineEdit;
 class QTreeView;
 
 class TBrowseForFolder;
@@ -43,15 +41,7 @@ public:
     // Runs the selection-change step for path: the events, then OK follows EnableOk.
     void SelectionChanged(const std::string& path);
     bool OkEnabled() const;
-    bool StatusLineShown() const;
-    bool EditBoxShown() const;
-    bool TitleShown() const;
     QTreeView* Tree() const { return tree_; }
-    QLineEdit* EditLine() const { return edit_; }
-    // The folder the dialog confirms: the typed name when the edit box holds
-    // an existing directory (absolute, or relative to the selection), else
-    // the selection.
-    std::string ResultPath() const;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -62,9 +52,6 @@ private:
     bool userScrolled_ = false;
     QFileSystemModel* model_;
     QTreeView* tree_;
-    QLabel* title_;
-    QLabel* status_;
-    QLineEdit* edit_;
     QDialogButtonBox* buttons_;
     bool positioned_ = false;
 };
@@ -77,14 +64,6 @@ public:
 
     const std::string& Path() const { return path_; }
     void SetPath(const std::string& value) { path_ = value; }
-    const std::string& StatusText() const { return statusText_; }
-    void SetStatusText(const std::string& value) { statusText_ = value; }
-    const std::string& Title() const { return title_; }
-    void SetTitle(const std::string& value) { title_ = value; }
-    bool NewDialogStyle() const { return newDialogStyle_; }
-    void SetNewDialogStyle(bool value) { newDialogStyle_ = value; }
-    bool EditBox() const { return editBox_; }
-    void SetEditBox(bool value) { editBox_ = value; }
     const TOnSelChanged& OnSelChanged() const { return onSelChanged_; }
     void SetOnSelChanged(TOnSelChanged value) { onSelChanged_ = std::move(value); }
     const TOnSetPosition& OnSetPosition() const { return onSetPosition_; }
@@ -105,10 +84,6 @@ private:
     void SetPosition(int& left, int& top, int width, int height);
 
     std::string path_;
-    std::string statusText_;
-    std::string title_;
-    bool newDialogStyle_ = false;
-    bool editBox_ = false;
     TOnSelChanged onSelChanged_;
     TOnSetPosition onSetPosition_;
 };

@@ -5,8 +5,6 @@
 // placing event.
 
 #include <QApplication>
-#include <QLabel>
-#include <QLineEdit>
 #include <QTimer>
 #include <QTreeView>
 #include <QtTest>
@@ -75,8 +73,6 @@ private slots:
     void confirmedChoiceIsOfferedAgainAndCancelKeepsIt();
     void okFollowsTheSelectionAndTheSelectionEvent();
     void itemWithoutAPathCanBeConfirmedWhenTheEventAllowsIt();
-    void statusLineOnlyInTheOldStyle();
-    void titleAndEditBox();
     void positionEventMovesOnlyForLeftOrTop();
 };
 
@@ -84,10 +80,6 @@ void BrwsFldrTest::propertiesHaveTheirDefaults()
 {
     TBrowseForFolder picker;
     QCOMPARE(picker.Path(), std::string());
-    QCOMPARE(picker.StatusText(), std::string());
-    QCOMPARE(picker.Title(), std::string());
-    QCOMPARE(picker.NewDialogStyle(), false);
-    QCOMPARE(picker.EditBox(), false);
     QVERIFY(!picker.OnSelChanged());
     QVERIFY(!picker.OnSetPosition());
     picker.SetPath("/nowhere/at/all");
@@ -201,66 +193,6 @@ void BrwsFldrTest::itemWithoutAPathCanBeConfirmedWhenTheEventAllowsIt()
         dialog.accept();
     }));
     QCOMPARE(picker.Path(), std::string());
-}
-
-void BrwsFldrTest::statusLineOnlyInTheOldStyle()
-{
-    TBrowseForFolder picker;
-    bool shown = true;
-    ExecuteWith(picker, [&](TBrowseForFolderDialog& dialog) { shown = dialog.StatusLineShown(); });
-    QVERIFY(!shown);
-
-    picker.SetStatusText("Choose where the parts go");
-    QString text;
-    ExecuteWith(picker, [&](TBrowseForFolderDialog& dialog) {
-        shown = dialog.StatusLineShown();
-        text = dialog.findChild<QLabel*>("status")->text();
-    });
-    QVERIFY(shown);
-    QCOMPARE(text, QString("Choose where the parts go"));
-
-    picker.SetNewDialogStyle(true);
-    ExecuteWith(picker, [&](TBrowseForFolderDialog& dialog) { shown = dialog.StatusLineShown(); });
-    QVERIFY(!shown);
-}
-
-void BrwsFldrTest::titleAndEditBox()
-{
-    TempDir dir;
-    fs::create_directories(dir.Path() / "parts" / "disc1");
-    const std::string parts = Canonical(dir.Path() / "parts");
-    TBrowseForFolder picker;
-    picker.SetPath(parts);
-    bool titleShown = true;
-    bool editShown = true;
-    ExecuteWith(picker, [&](TBrowseForFolderDialog& dialog) {
-        titleShown = dialog.TitleShown();
-        editShown = dialog.EditBoxShown();
-    });
-    QVERIFY(!titleShown);
-    QVERIFY(!editShown);
-
-    picker.SetTitle("Output folder");
-    picker.SetEditBox(true);
-    QString editText;
-    QVERIFY(ExecuteWith(picker, [&](TBrowseForFolderDialog& dialog) {
-        titleShown = dialog.TitleShown();
-        editShown = dialog.EditBoxShown();
-        editText = dialog.EditLine()->text();
-        dialog.EditLine()->setText("disc1");  // a name inside the selected folder
-        dialog.accept();
-    }));
-    QVERIFY(titleShown);
-    QVERIFY(editShown);
-    QCOMPARE(editText, QString("parts"));
-    QCOMPARE(picker.Path(), parts + "/disc1");
-
-    // A typed name that is no folder gives the selection.
-    QVERIFY(ExecuteWith(picker, [&](TBrowseForFolderDialog& dialog) {
-        dialog.EditLine()->setText("no such folder");
-        dialog.accept();
-    }));
-    QCOMPARE(picker.Path(), parts + "/disc1");
 }
 
 void BrwsFldrTest::positionEventMovesOnlyForLeftOrTop()

@@ -209,34 +209,3 @@ TEST_F(AudioFramesTest, AFileTruncatedUnderAMappedWindowIsAReadErrorNotABusError
     EXPECT_THROW(walker.AdvanceTo(span.AudioEnd), CorvellaError);
 }
 
-TEST_F(AudioFramesTest, EveryWindowTheWalkLeavesHoldsTheFileBytesAndTheyCoverTheWalk)
-{
-    Stream stream;
-    stream.Frame();
-    for (int i = 0; i < 300; ++i)
-        stream.Frame(i % 7 == 3 ? std::vector<std::pair<size_t, std::vector<uint8_t>>>{{200, kHeader}}
-                                : std::vector<std::pair<size_t, std::vector<uint8_t>>>{});
-    BinaryFile& file = Open(stream);
-    AudioSpan span{0, static_cast<int64_t>(stream.bytes.size())};
-    // A window of a few frames, so that the walk moves it many times.
-    TFrameWalker walker(file, span, 8192);
-    int64_t covered = 0;
-    int leaves = 0;
-    walker.OnWindowLeave([&](int64_t start, const uint8_t* bytes, size_t count) {
-        ++leaves;
-        ASSERT_GE(start, 0);
-        ASSERT_LE(start + static_cast<int64_t>(count), span.AudioEnd);
-        EXPECT_TRUE(std::equal(bytes, bytes + count, stream.bytes.begin() + start)) << "window at " << start;
-        // Windows follow each other without a hole (they may overlap).
-        EXPECT_LE(start, covered);
-        covered = std::max(covered, start + static_cast<int64_t>(count));
-        // Every byte before the walk's position has been in a window.
-        EXPECT_GE(covered, walker.Position());
-    });
-    EXPECT_EQ(walker.AdvanceTo(stream.frameStarts[250] - 10), stream.frameStarts[250]);
-    EXPECT_GT(leaves, 10);
-    walker.OnWindowLeave({});
-    int before = leaves;
-    EXPECT_EQ(walker.AdvanceTo(span.AudioEnd), span.AudioEnd);
-    EXPECT_EQ(leaves, before) << "an empty handler is no longer called";
-}

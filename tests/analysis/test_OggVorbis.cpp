@@ -10,6 +10,7 @@
 #include "analysis/Errors.h"
 #include "analysis/ID3v2.h"
 #include "analysis/OggVorbis.h"
+#include "support/ByteBuilders.h"
 #include "support/TestSupport.h"
 
 using testsupport::TempDir;
@@ -107,9 +108,8 @@ Bytes OggFile(const OggLayout& layout)
 
 Bytes Id3v2Prefix(size_t bodySize, bool footer)
 {
-    Bytes tag{'I', 'D', '3', 4, 0, uint8_t(footer ? 0x10 : 0), 0, 0, uint8_t(bodySize >> 7 & 0x7F),
-              uint8_t(bodySize & 0x7F)};
-    tag.resize(10 + bodySize + (footer ? 10 : 0), 0);
+    Bytes tag = bytebuild::Id3v2Tag(4, footer ? 0x10 : 0, {}, bodySize);
+    tag.resize(tag.size() + (footer ? 10 : 0), 0);  // the footer's place
     return tag;
 }
 

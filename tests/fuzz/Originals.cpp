@@ -115,24 +115,6 @@ Bytes LayerIandII()
     return file;
 }
 
-Bytes OggPage(const Bytes& packet, uint64_t granule, uint8_t type)
-{
-    Bytes page;
-    Put(page, "OggS");
-    page.push_back(0);
-    page.push_back(type);
-    PutLE(page, granule, 8);
-    PutLE(page, 7, 4);
-    PutLE(page, 0, 4);
-    PutLE(page, 0, 4);
-    Bytes lacing(packet.size() / 255, 255);
-    lacing.push_back(uint8_t(packet.size() % 255));
-    page.push_back(uint8_t(lacing.size()));
-    page.insert(page.end(), lacing.begin(), lacing.end());
-    page.insert(page.end(), packet.begin(), packet.end());
-    return page;
-}
-
 Bytes OggVorbis()
 {
     Bytes id{1};
@@ -159,7 +141,7 @@ Bytes OggVorbis()
     }
     comments.push_back(1);
     Bytes file = Id3v2Tag(3, 0, {}, 20);
-    for (const Bytes& page : {OggPage(id, 0, 2), OggPage(comments, 0, 0), OggPage(Bytes(600, 0x33), 88200, 4)})
+    for (const Bytes& page : {bytebuild::OggPage(id, 0, 2, 7), bytebuild::OggPage(comments, 0, 0, 7), bytebuild::OggPage(Bytes(600, 0x33), 88200, 4, 7)})
         file.insert(file.end(), page.begin(), page.end());
     return file;
 }

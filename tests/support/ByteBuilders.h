@@ -147,6 +147,23 @@ inline Bytes PcmWav(uint16_t channels, uint32_t sampleRate, uint16_t bits, uint3
     return file;
 }
 
+// One Ogg page holding the whole packet (lacing values of 255 and a
+// remainder), sequence number 0 and the CRC left 0: the readers do not check it.
+inline Bytes OggPage(const Bytes& packet, uint64_t granule, uint8_t headerType, uint32_t serial)
+{
+    Bytes page = Cat({Str("OggS"), {0, headerType}});
+    PutLE(page, granule, 8);
+    PutLE(page, serial, 4);
+    PutLE(page, 0, 4);  // sequence
+    PutLE(page, 0, 4);  // CRC
+    Bytes lacing(packet.size() / 255, 255);
+    lacing.push_back(static_cast<uint8_t>(packet.size() % 255));
+    page.push_back(static_cast<uint8_t>(lacing.size()));
+    Append(page, lacing);
+    Append(page, packet);
+    return page;
+}
+
 // An ASF object: its GUID, its 64-bit little-endian size (header included), its body.
 inline Bytes AsfObject(const std::array<uint8_t, 16>& guid, const Bytes& body)
 {

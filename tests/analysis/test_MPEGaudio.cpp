@@ -63,12 +63,8 @@ Bytes Frames(const HeaderSpec& h, int count)
 Bytes XingFrame(const HeaderSpec& h, size_t offset, uint32_t frames, uint32_t bytes)
 {
     Bytes frame = FrameBytes(h);
-    PutText(frame, offset, "Xing");
-    SetBE(frame, offset + 4, 0x0F, 4);
-    SetBE(frame, offset + 8, frames, 4);
-    SetBE(frame, offset + 12, bytes, 4);
+    bytebuild::SetXingHeader(frame, offset, frames, bytes);
     frame[offset + 119] = 57;
-    PutText(frame, offset + 120, "LAME3.99");
     return frame;
 }
 

@@ -78,10 +78,7 @@ Bytes XingMp3()
 {
     Bytes file = Id3v23();
     Bytes stream = Frames({0xFF, 0xFB, 0x90, 0x44}, 12);  // MPEG 1 Layer III, 128 kbit/s, joint stereo
-    std::memcpy(stream.data() + 36, "Xing", 4);
-    stream[43] = 0x0F;
-    std::memcpy(stream.data() + 44, "\x00\x00\x27\x10\x00\x3F\xC8\x20", 8);
-    std::memcpy(stream.data() + 36 + 120, "LAME3.99", 8);
+    bytebuild::SetXingHeader(stream, 36, 10000, 0x3FC820);
     file.insert(file.end(), stream.begin(), stream.end());
     const Bytes tag = Id3v1Tag();
     file.insert(file.end(), tag.begin(), tag.end());

@@ -1,5 +1,5 @@
 // Byte builders for the formats the readers parse, written from the formats'
-// own descriptions (ID3v1, ID3v2, MPEG audio, RIFF WAVE, ASF) and shared by
+// own descriptions (ID3v1, ID3v2, lame's Xing header, RIFF WAVE, Ogg, ASF) and shared by
 // every test that builds a file by hand, so that a layout is written once.
 #pragma once
 
@@ -125,6 +125,18 @@ inline Bytes Id3v2Frame23(std::string_view id, const Bytes& data, uint16_t flags
 inline Bytes Id3v2TextFrame23(std::string_view id, uint8_t encoding, const Bytes& text)
 {
     return Id3v2Frame23(id, Cat({{encoding}, text}));
+}
+
+// A Xing header as lame writes it, at `offset` within a frame (behind the
+// side information): flags for frame and byte counts, table of contents
+// and quality, the two counts, and lame's version 120 bytes on.
+inline void SetXingHeader(Bytes& frame, size_t offset, uint32_t frames, uint32_t bytes)
+{
+    PutText(frame, offset, "Xing");
+    SetBE(frame, offset + 4, 0x0F, 4);
+    SetBE(frame, offset + 8, frames, 4);
+    SetBE(frame, offset + 12, bytes, 4);
+    PutText(frame, offset + 120, "LAME3.99");
 }
 
 // A canonical PCM WAV: the 44-byte RIFF header, then dataBytes of silence.

@@ -5,6 +5,7 @@
 #include "analysis/ID3v2.h"
 #include "analysis/WMAfile.h"
 
+#include "support/ByteBuilders.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +19,8 @@
 using testsupport::ReadBytes;
 using testsupport::TempDir;
 using testsupport::WriteBytes;
-using Bytes = std::vector<uint8_t>;
+using bytebuild::Bytes;
+using bytebuild::Str;
 
 namespace {
 
@@ -77,18 +79,9 @@ bool WithinLimits(const std::function<bool()>& work)
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-Bytes Str(std::string_view text)
-{
-    return Bytes(text.begin(), text.end());
-}
-
 Bytes TitleFrame(std::string_view title)
 {
-    Bytes frame = Str("TIT2");
-    uint32_t size = uint32_t(title.size() + 1);
-    frame.insert(frame.end(), {uint8_t(size >> 24), uint8_t(size >> 16), uint8_t(size >> 8), uint8_t(size), 0, 0, 0});
-    frame.insert(frame.end(), title.begin(), title.end());
-    return frame;
+    return bytebuild::Id3v2TextFrame23("TIT2", 0, Str(title));
 }
 
 } // namespace

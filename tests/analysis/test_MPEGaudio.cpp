@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analysis/MPEGaudio.h"
+#include "support/ByteBuilders.h"
 #include "support/TestSupport.h"
 
 using testsupport::TempDir;
@@ -14,7 +15,11 @@ using testsupport::WriteBytes;
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using bytebuild::Append;
+using bytebuild::Bytes;
+using bytebuild::Id3v2PaddingTag;
+using bytebuild::PutText;
+using bytebuild::SetBE;
 
 constexpr uint8_t kMpeg1 = 3, kMpeg2 = 2, kMpeg25 = 0;
 constexpr uint8_t kLayer3 = 1, kLayer2 = 2, kLayer1 = 3;
@@ -46,11 +51,6 @@ Bytes FrameBytes(const HeaderSpec& h)
     return frame;
 }
 
-void Append(Bytes& out, const Bytes& more)
-{
-    out.insert(out.end(), more.begin(), more.end());
-}
-
 Bytes Frames(const HeaderSpec& h, int count)
 {
     Bytes out;
@@ -59,29 +59,12 @@ Bytes Frames(const HeaderSpec& h, int count)
     return out;
 }
 
-void Put(Bytes& out, size_t at, const std::string& text)
-{
-    std::memcpy(out.data() + at, text.data(), text.size());
-}
-
-void PutBE32At(Bytes& out, size_t at, uint32_t value)
-{
-    out[at] = uint8_t(value >> 24);
-    out[at + 1] = uint8_t(value >> 16);
-    out[at + 2] = uint8_t(value >> 8);
-    out[at + 3] = uint8_t(value);
-}
-
 // A first frame carrying a Xing header at the given offset from its header.
 Bytes XingFrame(const HeaderSpec& h, size_t offset, uint32_t frames, uint32_t bytes)
 {
     Bytes frame = FrameBytes(h);
-    Put(frame, offset, "Xing");
-    PutBE32At(frame, offset + 4, 0x0F);
-    PutBE32At(frame, offset + 8, frames);
-    PutBE32At(frame, offset + 12, bytes);
+    bytebuild::SetXingHeader(frame, offset, frames, bytes);
     frame[offset + 119] = 57;
-    Put(frame, offset + 120, "LAME3.99");
     return frame;
 }
 
@@ -100,36 +83,18 @@ Bytes CountedStream(const Bytes& headerFrame, const HeaderSpec& h, uint32_t byte
 Bytes VbriFrame(const HeaderSpec& h, size_t offset, uint32_t frames, uint32_t bytes)
 {
     Bytes frame = FrameBytes(h);
-    Put(frame, offset, "VBRI");
+    PutText(frame, offset, "VBRI");
     frame[offset + 5] = 1;    // version
     frame[offset + 8] = 0;    // quality, high byte
     frame[offset + 9] = 75;   // quality, low byte
-    PutBE32At(frame, offset + 10, bytes);
-    PutBE32At(frame, offset + 14, frames);
+    SetBE(frame, offset + 10, bytes, 4);
+    SetBE(frame, offset + 14, frames, 4);
     return frame;
-}
-
-// An ID3v2.3 tag of exactly size bytes holding only padding.
-Bytes Id3v2Tag(size_t size)
-{
-    Bytes tag(size, 0);
-    Put(tag, 0, "ID3");
-    tag[3] = 3;
-    const size_t body = size - 10;
-    tag[6] = uint8_t(body >> 21 & 0x7F);
-    tag[7] = uint8_t(body >> 14 & 0x7F);
-    tag[8] = uint8_t(body >> 7 & 0x7F);
-    tag[9] = uint8_t(body & 0x7F);
-    return tag;
 }
 
 Bytes Id3v1Tag(const std::string& title)
 {
-    Bytes tag(128, 0);
-    Put(tag, 0, "TAG");
-    Put(tag, 3, title);
-    tag[127] = 12;
-    return tag;
+    return bytebuild::Id3v1Block({title, "", "", "", "", 0, 12});
 }
 
 // Bytes that hold no frame header anywhere.
@@ -257,7 +222,7 @@ TEST(FrameHeader, VbrOrInfoHeaderForTheCutter)
     EXPECT_FALSE(FrameHasVbrOrInfoHeader(frame.data(), frame.size(), decoded));
     for (const char* id : {"Xing", "Info", "VBRI"}) {
         Bytes marked = frame;
-        Put(marked, 36, id);
+        PutText(marked, 36, id);
         EXPECT_TRUE(FrameHasVbrOrInfoHeader(marked.data(), marked.size(), decoded)) << id;
     }
     // An MPEG 2 stereo frame: Xing and Info at 21, and VBRI at 36 where encoders put it.
@@ -265,10 +230,10 @@ TEST(FrameHeader, VbrOrInfoHeaderForTheCutter)
     Bytes frame2 = FrameBytes(mpeg2);
     const MPEGFrame decoded2 = DecodeFrameHeader(frame2.data());
     Bytes info = frame2;
-    Put(info, 21, "Info");
+    PutText(info, 21, "Info");
     EXPECT_TRUE(FrameHasVbrOrInfoHeader(info.data(), info.size(), decoded2));
     Bytes vbri = frame2;
-    Put(vbri, 36, "VBRI");
+    PutText(vbri, 36, "VBRI");
     EXPECT_TRUE(FrameHasVbrOrInfoHeader(vbri.data(), vbri.size(), decoded2));
     EXPECT_FALSE(ReadVbrHeader(vbri.data(), vbri.size(), decoded2).Found);
     // Too few bytes to hold the identifier.
@@ -313,7 +278,7 @@ TEST_F(MPEGaudioFile, XingWorkedExample)
 TEST_F(MPEGaudioFile, CbrWorkedExampleWithBothTags)
 {
     HeaderSpec h;
-    Bytes file = Id3v2Tag(1000);
+    Bytes file = Id3v2PaddingTag(1000);
     Append(file, Frames(h, 30));
     file.resize(5000000 - 128, 0);
     Append(file, Id3v1Tag("Example"));
@@ -413,7 +378,7 @@ TEST_F(MPEGaudioFile, JoinedPiecesWithTagsBetweenThem)
     constexpr uint32_t kFrames = 100;
     const Bytes piece = CountedStream(XingFrame(h, 36, kFrames, (kFrames + 1) * 417), h, (kFrames + 1) * 417);
     Bytes file = piece;
-    Append(file, Id3v2Tag(200000));
+    Append(file, Id3v2PaddingTag(200000));
     Append(file, piece);
     ASSERT_TRUE(mpeg.Analyze(Write(file)));
     // The second piece's header frame is played as a frame.
@@ -443,12 +408,12 @@ TEST_F(MPEGaudioFile, InfoHeaderCountsAsNoneAndTheTailScanFindsTheEncoder)
 {
     HeaderSpec h;
     Bytes stream = FrameBytes(h);
-    Put(stream, 36, "Info");
-    PutBE32At(stream, 44, 10);  // a frame count that must not be used
+    PutText(stream, 36, "Info");
+    SetBE(stream, 44, 10, 4);  // a frame count that must not be used
     Append(stream, Frames(h, 40));
     Bytes withLame = stream;
     // Within 5 frame lengths of the end: "LAME" and the 4 characters behind it.
-    Put(withLame, withLame.size() - 1000, "LAME3.99r");
+    PutText(withLame, withLame.size() - 1000, "LAME3.99r");
     ASSERT_TRUE(mpeg.Analyze(Write(withLame)));
     EXPECT_FALSE(mpeg.VBR().Found);
     EXPECT_EQ(mpeg.EncoderText(), "LAME3.99");
@@ -456,17 +421,17 @@ TEST_F(MPEGaudioFile, InfoHeaderCountsAsNoneAndTheTailScanFindsTheEncoder)
 
     // The scan starts from the end: the last occurrence wins.
     Bytes twice = withLame;
-    Put(twice, twice.size() - 20, "GOGO");
+    PutText(twice, twice.size() - 20, "GOGO");
     ASSERT_TRUE(mpeg.Analyze(Write(twice)));
     EXPECT_EQ(mpeg.EncoderText(), "GOGO");
 
     // Further back than 5 frames (5 * 417 bytes) it is not looked for.
     Bytes farBack = stream;
-    Put(farBack, farBack.size() - 8 - 5 * 417 - 1, "LAME3.99");
+    PutText(farBack, farBack.size() - 8 - 5 * 417 - 1, "LAME3.99");
     ASSERT_TRUE(mpeg.Analyze(Write(farBack)));
     EXPECT_EQ(mpeg.EncoderText(), "");
     Bytes justInside = stream;
-    Put(justInside, justInside.size() - 8 - 5 * 417, "LAME3.98");
+    PutText(justInside, justInside.size() - 8 - 5 * 417, "LAME3.98");
     ASSERT_TRUE(mpeg.Analyze(Write(justInside)));
     EXPECT_EQ(mpeg.EncoderText(), "LAME3.98");
 }
@@ -475,7 +440,7 @@ TEST_F(MPEGaudioFile, Id3v1TagIsLeftOutOfDurationAndTailScan)
 {
     HeaderSpec h;
     Bytes stream = Frames(h, 40);
-    Put(stream, stream.size() - 100, "LAME3.97");
+    PutText(stream, stream.size() - 100, "LAME3.97");
     const size_t audio = stream.size();
     Bytes tagged = stream;
     Bytes tag = Id3v1Tag("LAME3.00 in the tag");
@@ -489,7 +454,7 @@ TEST_F(MPEGaudioFile, Id3v1TagIsLeftOutOfDurationAndTailScan)
 TEST_F(MPEGaudioFile, FrameFoundBehindJunkInTheFirstBlock)
 {
     HeaderSpec h;
-    Bytes file = Id3v2Tag(300);
+    Bytes file = Id3v2PaddingTag(300);
     Append(file, Junk(1729));
     Append(file, Frames(h, 20));
     ASSERT_TRUE(mpeg.Analyze(Write(file)));
@@ -501,7 +466,7 @@ TEST_F(MPEGaudioFile, FrameFoundBehindJunkInTheFirstBlock)
 TEST_F(MPEGaudioFile, StreamBeyondTheFirstBlockIsFoundInTheMiddle)
 {
     HeaderSpec h;
-    Bytes file = Id3v2Tag(200);
+    Bytes file = Id3v2PaddingTag(200);
     Append(file, Junk(1730));  // the last search position is 1729
     Append(file, Frames(h, 60));
     ASSERT_TRUE(mpeg.Analyze(Write(file)));
@@ -648,7 +613,7 @@ TEST_F(MPEGaudioFile, EachAnalysisStartsFromReset)
     EXPECT_TRUE(mpeg.VBR().Found);
 
     Bytes cbr = Frames(h, 20);
-    Put(cbr, cbr.size() - 50, "GOGO");
+    PutText(cbr, cbr.size() - 50, "GOGO");
     ASSERT_TRUE(mpeg.Analyze(Write(cbr)));
     EXPECT_FALSE(mpeg.VBR().Found);
     EXPECT_FALSE(mpeg.ID3v1().Exists());

@@ -10,6 +10,7 @@
 #include "analysis/Errors.h"
 #include "analysis/ID3v2.h"
 #include "analysis/OggVorbis.h"
+#include "support/ByteBuilders.h"
 #include "support/TestSupport.h"
 
 using testsupport::TempDir;
@@ -30,25 +31,9 @@ void PutText(Bytes& out, const std::string& text)
     out.insert(out.end(), text.begin(), text.end());
 }
 
-// One Ogg page holding the packet (lacing values of 255 and a remainder);
-// the CRC is left 0, the reader does not check it.
 Bytes Page(const Bytes& packet, int64_t granule, uint8_t headerType = 0)
 {
-    Bytes page;
-    PutText(page, "OggS");
-    page.push_back(0);
-    page.push_back(headerType);
-    for (int k = 0; k < 8; ++k)
-        page.push_back(uint8_t(uint64_t(granule) >> (8 * k)));
-    PutLE32(page, 0x1234);  // serial
-    PutLE32(page, 0);       // sequence
-    PutLE32(page, 0);       // CRC
-    Bytes lacing(packet.size() / 255, 255);
-    lacing.push_back(uint8_t(packet.size() % 255));
-    page.push_back(uint8_t(lacing.size()));
-    page.insert(page.end(), lacing.begin(), lacing.end());
-    page.insert(page.end(), packet.begin(), packet.end());
-    return page;
+    return bytebuild::OggPage(packet, uint64_t(granule), headerType, 0x1234);
 }
 
 Bytes IdentificationPacket(uint8_t channels, uint32_t sampleRate, int32_t nominal)
@@ -107,9 +92,8 @@ Bytes OggFile(const OggLayout& layout)
 
 Bytes Id3v2Prefix(size_t bodySize, bool footer)
 {
-    Bytes tag{'I', 'D', '3', 4, 0, uint8_t(footer ? 0x10 : 0), 0, 0, uint8_t(bodySize >> 7 & 0x7F),
-              uint8_t(bodySize & 0x7F)};
-    tag.resize(10 + bodySize + (footer ? 10 : 0), 0);
+    Bytes tag = bytebuild::Id3v2Tag(4, footer ? 0x10 : 0, {}, bodySize);
+    tag.resize(tag.size() + (footer ? 10 : 0), 0);  // the footer's place
     return tag;
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "analysis/WAVfile.h"
+#include "support/ByteBuilders.h"
 #include "support/TestSupport.h"
 
 using testsupport::TempDir;
@@ -13,32 +14,8 @@ using testsupport::WriteBytes;
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-void SetLE(Bytes& out, size_t at, uint32_t value, int width)
-{
-    for (int k = 0; k < width; ++k)
-        out[at + k] = uint8_t(value >> (8 * k));
-}
-
-// A canonical 44-byte header followed by dataBytes of silence.
-Bytes Wav(uint16_t channels, uint32_t sampleRate, uint16_t bits, uint32_t dataBytes)
-{
-    Bytes file(44 + dataBytes, 0);
-    std::memcpy(file.data(), "RIFF", 4);
-    SetLE(file, 4, 36 + dataBytes, 4);
-    std::memcpy(file.data() + 8, "WAVEfmt ", 8);
-    SetLE(file, 16, 16, 4);
-    SetLE(file, 20, 1, 2);
-    SetLE(file, 22, channels, 2);
-    SetLE(file, 24, sampleRate, 4);
-    SetLE(file, 28, sampleRate * channels * bits / 8, 4);
-    SetLE(file, 32, channels * bits / 8, 2);
-    SetLE(file, 34, bits, 2);
-    std::memcpy(file.data() + 36, "data", 4);
-    SetLE(file, 40, dataBytes, 4);
-    return file;
-}
+using bytebuild::Bytes;
+using bytebuild::SetLE;
 
 class WAVfileTest : public ::testing::Test {
 protected:
@@ -58,7 +35,7 @@ protected:
 
 TEST_F(WAVfileTest, CanonicalHeader)
 {
-    ASSERT_TRUE(wav.Analyze(Write(Wav(2, 44100, 16, 441000))));
+    ASSERT_TRUE(wav.Analyze(Write(bytebuild::PcmWav(2, 44100, 16, 441000))));
     EXPECT_TRUE(wav.Valid());
     EXPECT_EQ(wav.Channels(), 2);
     EXPECT_EQ(wav.SampleRate(), 44100u);
@@ -69,7 +46,7 @@ TEST_F(WAVfileTest, CanonicalHeader)
 
 TEST_F(WAVfileTest, FileSizeComesFromTheRiffChunk)
 {
-    Bytes file = Wav(1, 8000, 8, 8000);
+    Bytes file = bytebuild::PcmWav(1, 8000, 8, 8000);
     SetLE(file, 4, 36 + 4000, 4);  // a header that claims half the data
     ASSERT_TRUE(wav.Analyze(Write(file)));
     EXPECT_EQ(wav.FileSize(), 4044);
@@ -84,7 +61,7 @@ TEST_F(WAVfileTest, FileSizeComesFromTheRiffChunk)
 
 TEST_F(WAVfileTest, ExtraChunksBeforeTheDataAreAcceptedAndCountedAsAudio)
 {
-    Bytes file = Wav(2, 22050, 16, 88200);
+    Bytes file = bytebuild::PcmWav(2, 22050, 16, 88200);
     // A 26-byte LIST chunk where "data" was: the data chunk moves behind it.
     Bytes list = {'L', 'I', 'S', 'T', 18, 0, 0, 0, 'I', 'N', 'F', 'O', 'I', 'N', 'A', 'M', 6, 0, 0, 0,
                   'T', 'i', 't', 'l', 'e', 0};
@@ -97,23 +74,23 @@ TEST_F(WAVfileTest, ExtraChunksBeforeTheDataAreAcceptedAndCountedAsAudio)
 
 TEST_F(WAVfileTest, HeaderTest)
 {
-    EXPECT_TRUE(wav.Analyze(Write(Wav(3, 44100, 16, 1000))));
+    EXPECT_TRUE(wav.Analyze(Write(bytebuild::PcmWav(3, 44100, 16, 1000))));
     EXPECT_FALSE(wav.Valid()) << "three channels";
     EXPECT_EQ(wav.Channels(), 0);
     EXPECT_EQ(wav.Duration(), 0);
-    EXPECT_TRUE(wav.Analyze(Write(Wav(0, 44100, 16, 1000))));
+    EXPECT_TRUE(wav.Analyze(Write(bytebuild::PcmWav(0, 44100, 16, 1000))));
     EXPECT_FALSE(wav.Valid());
-    EXPECT_TRUE(wav.Analyze(Write(Wav(1, 44100, 16, 1000))));
+    EXPECT_TRUE(wav.Analyze(Write(bytebuild::PcmWav(1, 44100, 16, 1000))));
     EXPECT_TRUE(wav.Valid());
 
     for (size_t at : {0, 8, 12}) {
-        Bytes file = Wav(2, 44100, 16, 1000);
+        Bytes file = bytebuild::PcmWav(2, 44100, 16, 1000);
         file[at + 1] ^= 0x20;
         EXPECT_TRUE(wav.Analyze(Write(file)));
         EXPECT_FALSE(wav.Valid()) << "identifier at " << at;
     }
     // Neither the format tag nor the data identifier is tested.
-    Bytes loose = Wav(2, 44100, 16, 1000);
+    Bytes loose = bytebuild::PcmWav(2, 44100, 16, 1000);
     SetLE(loose, 20, 0xFFFE, 2);
     std::memcpy(loose.data() + 36, "junk", 4);
     EXPECT_TRUE(wav.Analyze(Write(loose)));
@@ -122,11 +99,11 @@ TEST_F(WAVfileTest, HeaderTest)
 
 TEST_F(WAVfileTest, ShortOrMissingFile)
 {
-    Bytes file = Wav(2, 44100, 16, 0);
+    Bytes file = bytebuild::PcmWav(2, 44100, 16, 0);
     file.pop_back();
     EXPECT_FALSE(wav.Analyze(Write(file)));
     EXPECT_FALSE(wav.Valid());
-    EXPECT_TRUE(wav.Analyze(Write(Wav(2, 44100, 16, 0))));
+    EXPECT_TRUE(wav.Analyze(Write(bytebuild::PcmWav(2, 44100, 16, 0))));
     EXPECT_TRUE(wav.Valid());
     EXPECT_EQ(wav.Duration(), 0);
     EXPECT_FALSE(wav.Analyze(dir.File("missing.wav")));
@@ -135,19 +112,19 @@ TEST_F(WAVfileTest, ShortOrMissingFile)
 
 TEST_F(WAVfileTest, UnusableValuesGiveNoDuration)
 {
-    EXPECT_TRUE(wav.Analyze(Write(Wav(2, 0, 16, 1000))));
+    EXPECT_TRUE(wav.Analyze(Write(bytebuild::PcmWav(2, 0, 16, 1000))));
     EXPECT_TRUE(wav.Valid());
     EXPECT_EQ(wav.Duration(), 0);
-    EXPECT_TRUE(wav.Analyze(Write(Wav(2, 0x10000, 16, 1000))));
+    EXPECT_TRUE(wav.Analyze(Write(bytebuild::PcmWav(2, 0x10000, 16, 1000))));
     EXPECT_EQ(wav.Duration(), 0);
-    EXPECT_TRUE(wav.Analyze(Write(Wav(2, 44100, 0, 1000))));
+    EXPECT_TRUE(wav.Analyze(Write(bytebuild::PcmWav(2, 44100, 0, 1000))));
     EXPECT_EQ(wav.Duration(), 0);
     // Bits per sample keep their low byte: 256 bits read as 0.
-    EXPECT_TRUE(wav.Analyze(Write(Wav(2, 44100, 256, 1000))));
+    EXPECT_TRUE(wav.Analyze(Write(bytebuild::PcmWav(2, 44100, 256, 1000))));
     EXPECT_EQ(wav.BitsPerSample(), 0);
     EXPECT_EQ(wav.Duration(), 0);
     // A RIFF size smaller than the header gives no negative time.
-    Bytes file = Wav(2, 44100, 16, 1000);
+    Bytes file = bytebuild::PcmWav(2, 44100, 16, 1000);
     SetLE(file, 4, 10, 4);
     EXPECT_TRUE(wav.Analyze(Write(file)));
     EXPECT_EQ(wav.Duration(), 0);

@@ -8,6 +8,7 @@
 
 #include "analysis/TextCodec.h"
 #include "analysis/WMAfile.h"
+#include "support/ByteBuilders.h"
 #include "support/TestSupport.h"
 
 using testsupport::TempDir;
@@ -15,7 +16,9 @@ using testsupport::WriteBytes;
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using bytebuild::Bytes;
+using bytebuild::PutLE;
+using bytebuild::SetLE;
 using Guid = std::array<uint8_t, 16>;
 
 const Guid kHeader = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11, 0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
@@ -25,32 +28,11 @@ const Guid kContentDescription = {0x33, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11
 const Guid kExtendedContent = {0x40, 0xA4, 0xD0, 0xD2, 0x07, 0xE3, 0xD2, 0x11, 0x97, 0xF0, 0x00, 0xA0, 0xC9, 0x5E, 0xA8, 0x50};
 const Guid kUnknown = {0xDE, 0xAD, 0xBE, 0xEF, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
 
-void PutLE(Bytes& out, uint64_t value, int width)
-{
-    for (int k = 0; k < width; ++k)
-        out.push_back(uint8_t(value >> (8 * k)));
-}
-
-void SetLE(Bytes& out, size_t at, uint64_t value, int width)
-{
-    for (int k = 0; k < width; ++k)
-        out[at + k] = uint8_t(value >> (8 * k));
-}
-
-// An object: GUID, 64-bit size and body.
-Bytes Object(const Guid& guid, const Bytes& body)
-{
-    Bytes object(guid.begin(), guid.end());
-    PutLE(object, 24 + body.size(), 8);
-    object.insert(object.end(), body.begin(), body.end());
-    return object;
-}
-
 Bytes FileProperties(uint32_t maxBitRate)
 {
     Bytes body(76, 0);  // object offsets 24..99; the maximum bit rate at 100
     PutLE(body, maxBitRate, 4);
-    return Object(kFileProperties, body);
+    return bytebuild::AsfObject(kFileProperties, body);
 }
 
 Bytes StreamProperties(uint16_t channels, uint32_t sampleRate, uint32_t byteRate)
@@ -63,7 +45,7 @@ Bytes StreamProperties(uint16_t channels, uint32_t sampleRate, uint32_t byteRate
     PutLE(body, 4, 2);
     PutLE(body, 16, 2);
     PutLE(body, 0, 2);
-    return Object(kStreamProperties, body);
+    return bytebuild::AsfObject(kStreamProperties, body);
 }
 
 // UTF-16LE with the terminating NUL that files carry.
@@ -86,7 +68,7 @@ Bytes ContentDescription(const std::array<std::string, 5>& texts)
     }
     for (const Bytes& s : strings)
         body.insert(body.end(), s.begin(), s.end());
-    return Object(kContentDescription, body);
+    return bytebuild::AsfObject(kContentDescription, body);
 }
 
 struct Descriptor {
@@ -112,7 +94,7 @@ Bytes ExtendedContent(const std::vector<Descriptor>& descriptors)
         PutLE(body, d.value.size(), 2);
         body.insert(body.end(), d.value.begin(), d.value.end());
     }
-    return Object(kExtendedContent, body);
+    return bytebuild::AsfObject(kExtendedContent, body);
 }
 
 Bytes Asf(const std::vector<Bytes>& objects, size_t audioBytes = 4000)
@@ -162,7 +144,7 @@ protected:
 TEST_F(WMAfileTest, StreamValuesAndTexts)
 {
     const Bytes file = Asf(With({
-        Object(kUnknown, Bytes(40, 0xEE)),
+        bytebuild::AsfObject(kUnknown, Bytes(40, 0xEE)),
         ContentDescription({"Title", "Author", "Copyright", "Description", "Rating"}),
         ExtendedContent({Text("WM/AlbumTitle", "Album"), Text("WM/Year", "2003"), Text("WM/Genre", "Pop"),
                          Text("WM/Track", "3")}),
@@ -325,7 +307,7 @@ TEST_F(WMAfileTest, HostileSizesEndTheWalk)
     EXPECT_FALSE(wma.Analyze(Write(descriptors)));
 
     // A huge object size skips to beyond the end; nothing more is read.
-    Bytes skipped = Asf(With({Object(kUnknown, Bytes(8, 0))}), 0);
+    Bytes skipped = Asf(With({bytebuild::AsfObject(kUnknown, Bytes(8, 0))}), 0);
     SetLE(skipped, skipped.size() - 32 + 16, 0xFFFFFFF0, 4);
     SetLE(skipped, 24, 3, 4);
     EXPECT_TRUE(wma.Analyze(Write(skipped)));

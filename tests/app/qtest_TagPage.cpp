@@ -23,6 +23,7 @@
 #include "analysis/ID3v1.h"
 #include "analysis/ID3v2.h"
 #include "app/Main.h"
+#include "support/ByteBuilders.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -89,30 +90,12 @@ void TypeText(QWidget* widget, const QString& text)
 
 using Bytes = std::vector<uint8_t>;
 
-void PutText(Bytes& block, size_t offset, const std::string& text)
-{
-    std::copy(text.begin(), text.end(), block.begin() + static_cast<std::ptrdiff_t>(offset));
-}
+using bytebuild::PutText;
 
 // A 128-byte ID3v1 block; track 0 gives the 1.0 form.
 Bytes Id3v1Block(const std::string& title, const std::string& artist, uint8_t track, uint8_t genre)
 {
-    Bytes block(128, 0);
-    PutText(block, 0, "TAG");
-    PutText(block, 3, title);
-    PutText(block, 33, artist);
-    PutText(block, 63, "Album");
-    PutText(block, 93, "1999");
-    PutText(block, 97, "Comment");
-    block[126] = track;
-    block[127] = genre;
-    return block;
-}
-
-Bytes Concat(Bytes first, const Bytes& second)
-{
-    first.insert(first.end(), second.begin(), second.end());
-    return first;
+    return bytebuild::Id3v1Block({title, artist, "Album", "1999", "Comment", track, genre});
 }
 
 // Runs a mutagen script with the system's Python on one file (argv[1]);
@@ -216,7 +199,7 @@ void TagPageTest::cleanup()
 std::string TagPageTest::MakeFile(const std::string& name, const Bytes& behind)
 {
     const std::string path = dir_.File(name);
-    testsupport::WriteBytes(path, Concat(tone_, behind));
+    testsupport::WriteBytes(path, bytebuild::Cat({tone_, behind}));
     return path;
 }
 

@@ -295,23 +295,18 @@ inline const std::vector<EncodedFixture>& EncodedFixtures()
 
 inline void MakeEncodedFixtures(const testsupport::TempDir& folder)
 {
-    using testsupport::Quote;
-    auto run = [](const std::string& command) {
-        auto result = testsupport::Run(command);
-        if (result.exitCode != 0)
-            throw std::runtime_error(command + ": " + result.output);
-    };
-    std::string quiet = Quote(folder.File("quiet.wav"));
-    std::string loud = Quote(folder.File("loud.wav"));
-    std::string mix = Quote(folder.File("mix.wav"));
-    run("sox -R -n -r 44100 -c 2 -b 16 " + quiet + " synth 2 sine 300 sine 500 vol 0.05");
-    run("sox -R -n -r 44100 -c 2 -b 16 " + loud + " synth 2 pinknoise vol 0.8");
-    run("sox " + quiet + " " + loud + " " + mix);
-    run("lame --quiet -b 128 " + mix + " " + Quote(folder.File("cbr.mp3")));
-    run("lame --quiet -V0 " + mix + " " + Quote(folder.File("vbr.mp3")));
-    run("lame --quiet -m m -b 64 " + mix + " " + Quote(folder.File("mono.mp3")));
-    run("lame --quiet --resample 22.05 -b 64 " + mix + " " + Quote(folder.File("mpeg2.mp3")));
-    run("ffmpeg -v error -i " + mix + " -c:a mp2 -b:a 192k -f mp2 " + Quote(folder.File("layer2.mp3")));
+    const std::vector<std::string> commands = {
+        "sox -R -n -r 44100 -c 2 -b 16 quiet.wav synth 2 sine 300 sine 500 vol 0.05",
+        "sox -R -n -r 44100 -c 2 -b 16 loud.wav synth 2 pinknoise vol 0.8",
+        "sox quiet.wav loud.wav mix.wav",
+        "lame --quiet -b 128 mix.wav cbr.mp3",
+        "lame --quiet -V0 mix.wav vbr.mp3",
+        "lame --quiet -m m -b 64 mix.wav mono.mp3",
+        "lame --quiet --resample 22.05 -b 64 mix.wav mpeg2.mp3",
+        "ffmpeg -v error -i mix.wav -c:a mp2 -b:a 192k -f mp2 layer2.mp3"};
+    const std::vector<std::string> files = {"quiet.wav", "loud.wav", "mix.wav", "cbr.mp3",
+                                            "vbr.mp3", "mono.mp3", "mpeg2.mp3", "layer2.mp3"};
+    testsupport::CopyFixtures(testsupport::CachedFixtures(commands, files), files, folder.Path().string());
 }
 
 // 16-bit samples (channels interleaved) as ffmpeg or mpg123 decode a file;

@@ -37,8 +37,10 @@ protected:
         fixtures_ = std::make_unique<TempDir>();
         if (!HaveTool("lame") || !HaveTool("sox"))
             return;
-        MakeMp3(fixtures_->File("cbr.mp3"), 30, 44100, 2, "-b 128 --tt Title --ta Artist --tg Rock");
-        testsupport::Run("sox -n -r 44100 -c 2 -b 16 " + Quote(fixtures_->File("tone.wav")) + " synth 3 sine 440");
+        auto commands = Mp3Commands("cbr.mp3", 30, 44100, 2, "-b 128 --tt Title --ta Artist --tg Rock");
+        commands.push_back("sox -n -r 44100 -c 2 -b 16 tone.wav synth 3 sine 440");
+        const std::vector<std::string> files = {"cbr.mp3", "tone.wav"};
+        CopyFixtures(CachedFixtures(commands, files), files, fixtures_->Path().string());
         WriteText(fixtures_->File("notes.txt"), "not audio at all");
     }
     static void TearDownTestSuite() { fixtures_.reset(); }

@@ -71,15 +71,17 @@ protected:
         fixtures_ = std::make_unique<TempDir>();
         if (!HaveTool("lame") || !HaveTool("sox") || !HaveTool("ffmpeg"))
             return;
-        std::string picture = fixtures_->File("cover.jpg");
-        testsupport::Run("ffmpeg -v error -f lavfi -i testsrc=size=320x240 -frames:v 1 -q:v 3 " + Quote(picture));
+        std::vector<std::string> commands = {"ffmpeg -v error -f lavfi -i testsrc=size=320x240 -frames:v 1 -q:v 3 cover.jpg"};
         std::string tags = " --tt 'Night Drive' --ta 'The Testers' --tl 'Fixtures' --ty 2021 --tc 'made by lame'"
-                           " --tn 4 --tg Rock --ti " + Quote(picture);
-        MakeMp3(fixtures_->File("cbr.mp3"), 30, 44100, 2, "-b 128" + tags);
-        MakeMp3(fixtures_->File("vbr.mp3"), 20, 44100, 2, "-V 2" + tags);
-        MakeMp3(fixtures_->File("mpeg2.mp3"), 20, 22050, 1, "-b 64" + tags);
-        MakeMp3(fixtures_->File("plain.mp3"), 8, 44100, 2, "-b 128");
-        MakeMp3(fixtures_->File("short.mp3"), 0.5, 44100, 2, "-b 128 --tt Short --tg Rock");
+                           " --tn 4 --tg Rock --ti cover.jpg";
+        for (const auto& made : {Mp3Commands("cbr.mp3", 30, 44100, 2, "-b 128" + tags),
+                                 Mp3Commands("vbr.mp3", 20, 44100, 2, "-V 2" + tags),
+                                 Mp3Commands("mpeg2.mp3", 20, 22050, 1, "-b 64" + tags),
+                                 Mp3Commands("plain.mp3", 8, 44100, 2, "-b 128"),
+                                 Mp3Commands("short.mp3", 0.5, 44100, 2, "-b 128 --tt Short --tg Rock")})
+            commands.insert(commands.end(), made.begin(), made.end());
+        const std::vector<std::string> files = {"cover.jpg", "cbr.mp3", "vbr.mp3", "mpeg2.mp3", "plain.mp3", "short.mp3"};
+        CopyFixtures(CachedFixtures(commands, files), files, fixtures_->Path().string());
         WriteText(fixtures_->File("dump_tags.py"), kTagDump);
     }
     static void TearDownTestSuite() { fixtures_.reset(); }

@@ -6,6 +6,7 @@
 // wall-clock timings.
 
 #include "EngineFixture.h"
+#include "support/ByteBuilders.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -24,22 +25,12 @@ constexpr int64_t kLateLimitFrames = kRate * 30 / 1000;
 // Frame f of the source carries the number f + 1 in two 14-bit halves, so
 // no source frame is silent and the 16-bit path passes it unchanged.
 std::vector<uint8_t> CountingWav(int64_t frames) {
-    std::vector<uint8_t> bytes;
-    bytes.reserve(static_cast<size_t>(44 + frames * 4));
-    const auto put = [&](uint32_t value, int size) {
-        for (int i = 0; i < size; ++i)
-            bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
-    };
-    const auto text = [&](const char* four) {
-        for (int i = 0; i < 4; ++i)
-            bytes.push_back(static_cast<uint8_t>(four[i]));
-    };
-    const auto dataBytes = static_cast<uint32_t>(frames * 4);
-    text("RIFF"), put(36 + dataBytes, 4), text("WAVE");
-    text("fmt "), put(16, 4), put(1, 2), put(2, 2), put(kRate, 4), put(kRate * 4, 4), put(4, 2), put(16, 2);
-    text("data"), put(dataBytes, 4);
-    for (int64_t f = 0; f < frames; ++f)
-        put(static_cast<uint32_t>((f + 1) & 0x3FFF), 2), put(static_cast<uint32_t>((f + 1) >> 14), 2);
+    std::vector<uint8_t> bytes = bytebuild::PcmWav(2, kRate, 16, static_cast<uint32_t>(frames * 4));
+    bytes.resize(44);  // the header; the samples follow
+    for (int64_t f = 0; f < frames; ++f) {
+        bytebuild::PutLE(bytes, static_cast<uint64_t>((f + 1) & 0x3FFF), 2);
+        bytebuild::PutLE(bytes, static_cast<uint64_t>((f + 1) >> 14), 2);
+    }
     return bytes;
 }
 

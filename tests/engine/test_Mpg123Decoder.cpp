@@ -6,6 +6,7 @@
 #include "EngineFixture.h"
 #include "Mpg123Decoder.h"
 #include "analysis/MPEGaudio.h"
+#include "support/ByteBuilders.h"
 
 #include <cmath>
 #include <fstream>
@@ -48,12 +49,13 @@ class Sweep {
 public:
     // A 30 s mono sweep, CBR without an Info tag, and its mpg123 decoding.
     explicit Sweep(const testsupport::TempDir& dir) : mp3(dir.File("block.mp3")) {
-        const std::string wav = dir.File("sweep.wav");
-        const std::string raw = dir.File("block.raw");
-        EXPECT_EQ(Sh("sox -n -r 44100 -c 1 -b 16 " + Quote(wav) + " synth 30 sine 100-3000 vol 0.5").exitCode, 0);
-        EXPECT_EQ(Sh("lame --quiet -b 64 -t " + Quote(wav) + " " + Quote(mp3)).exitCode, 0);
-        EXPECT_EQ(Sh("mpg123 -q -s " + Quote(mp3) + " > " + Quote(raw)).exitCode, 0);
-        reference = RawSamples(raw);
+        const std::vector<std::string> files = {"block.mp3", "block.raw"};
+        testsupport::CopyFixtures(testsupport::CachedFixtures({"sox -n -r 44100 -c 1 -b 16 sweep.wav synth 30 sine 100-3000 vol 0.5",
+                                                               "lame --quiet -b 64 -t sweep.wav block.mp3",
+                                                               "mpg123 -q -s block.mp3 > block.raw"},
+                                                              files),
+                                  files, dir.Path().string());
+        reference = RawSamples(dir.File("block.raw"));
     }
     std::string mp3;
     std::vector<int16_t> reference;
@@ -102,34 +104,8 @@ TEST(EngineMpg123Decoder, FarSeekInALongFileIsSampleExact) {
     EXPECT_EQ(shift, std::optional<int64_t>(0));
 }
 
-namespace {
-
-using Bytes = std::vector<uint8_t>;
-
-Bytes Cat(std::initializer_list<Bytes> pieces) {
-    Bytes out;
-    for (const Bytes& piece : pieces)
-        out.insert(out.end(), piece.begin(), piece.end());
-    return out;
-}
-
-// An ID3v2.3 tag of size bytes holding only padding.
-Bytes PaddingTag(size_t size) {
-    Bytes tag(size, 0);
-    const size_t body = size - 10;
-    const uint8_t header[10] = {'I', 'D', '3', 3, 0, 0, uint8_t(body >> 21 & 0x7F), uint8_t(body >> 14 & 0x7F),
-                                uint8_t(body >> 7 & 0x7F), uint8_t(body & 0x7F)};
-    std::copy(std::begin(header), std::end(header), tag.begin());
-    return tag;
-}
-
-Bytes EmptyId3v1() {
-    Bytes tag(128, 0);
-    tag[0] = 'T', tag[1] = 'A', tag[2] = 'G';
-    return tag;
-}
-
-} // namespace
+using bytebuild::Bytes;
+using bytebuild::Cat;
 
 // Files whose header frame or tags tell another length than their frames
 // hold: the decoder's length and the reader's are what mpg123 decodes.
@@ -155,7 +131,7 @@ TEST(EngineMpg123Decoder, LengthIsWhatTheFramesHoldWhereTheHeaderContradictsTheF
         {"joined, with the tags of both between them", Cat({tagged, tagged, tagged})},
         {"Xing frame count of 0", noFrameCount},
         {"Xing counts of a truncated file", truncated},
-        {"an ID3v1 tag and an ID3v2 tag behind it", Cat({plain, EmptyId3v1(), PaddingTag(6000)})},
+        {"an ID3v1 tag and an ID3v2 tag behind it", Cat({plain, bytebuild::Id3v1Block({}), bytebuild::Id3v2PaddingTag(6000)})},
     };
     const double frameSeconds = double(kFrameSamples) / 44100;
     for (const auto& c : cases) {

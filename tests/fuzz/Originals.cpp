@@ -3,30 +3,13 @@
 #include <cstring>
 
 #include "analysis/MPEGaudio.h"
+#include "support/ByteBuilders.h"
 
 namespace originals {
 
 void Put(Bytes& out, const std::string& text)
 {
-    out.insert(out.end(), text.begin(), text.end());
-}
-
-void PutBE(Bytes& out, uint64_t value, int width)
-{
-    for (int k = width - 1; k >= 0; --k)
-        out.push_back(uint8_t(value >> (8 * k)));
-}
-
-void PutLE(Bytes& out, uint64_t value, int width)
-{
-    for (int k = 0; k < width; ++k)
-        out.push_back(uint8_t(value >> (8 * k)));
-}
-
-void PutSynchsafe(Bytes& out, uint32_t value)
-{
-    for (int shift : {21, 14, 7, 0})
-        out.push_back(uint8_t(value >> shift & 0x7F));
+    bytebuild::Append(out, bytebuild::Str(text));
 }
 
 Bytes Frames(std::array<uint8_t, 4> header, int count)
@@ -42,51 +25,25 @@ Bytes Frames(std::array<uint8_t, 4> header, int count)
 
 Bytes Id3v1Tag()
 {
-    Bytes tag(128, 0);
-    std::memcpy(tag.data(), "TAGTitle", 8);
-    std::memcpy(tag.data() + 33, "Artist", 6);
-    std::memcpy(tag.data() + 93, "1999", 4);
-    tag[126] = 3;
-    tag[127] = 17;
-    return tag;
-}
-
-Bytes TextFrame23(const std::string& id, uint8_t encoding, const Bytes& text)
-{
-    Bytes frame;
-    Put(frame, id);
-    PutBE(frame, text.size() + 1, 4);
-    frame.push_back(0);
-    frame.push_back(0);
-    frame.push_back(encoding);
-    frame.insert(frame.end(), text.begin(), text.end());
-    return frame;
+    return bytebuild::Id3v1Block({"Title", "Artist", "", "1999", "", 3, 17});
 }
 
 Bytes Id3v2Tag(uint8_t version, uint8_t flags, const Bytes& frames, size_t padding)
 {
-    Bytes tag;
-    Put(tag, "ID3");
-    tag.push_back(version);
-    tag.push_back(0);
-    tag.push_back(flags);
-    PutSynchsafe(tag, uint32_t(frames.size() + padding));
-    tag.insert(tag.end(), frames.begin(), frames.end());
-    tag.resize(tag.size() + padding, 0);
-    return tag;
+    return bytebuild::Id3v2Tag(version, flags, frames, padding);
 }
 
 Bytes Id3v23()
 {
-    Bytes frames = TextFrame23("TIT2", 0, {'S', 'o', 'n', 'g'});
+    Bytes frames = bytebuild::Id3v2TextFrame23("TIT2", 0, {'S', 'o', 'n', 'g'});
     const Bytes utf16 = {0xFF, 0xFE, 'A', 0, 0xE9, 0, 0x3D, 0xD8, 0x00, 0xDE};  // with a surrogate pair
-    const Bytes artist = TextFrame23("TPE1", 1, utf16);
+    const Bytes artist = bytebuild::Id3v2TextFrame23("TPE1", 1, utf16);
     frames.insert(frames.end(), artist.begin(), artist.end());
-    const Bytes comment = TextFrame23("COMM", 0, {'e', 'n', 'g', 'd', 0, 'T', 'e', 'x', 't'});
+    const Bytes comment = bytebuild::Id3v2TextFrame23("COMM", 0, {'e', 'n', 'g', 'd', 0, 'T', 'e', 'x', 't'});
     frames.insert(frames.end(), comment.begin(), comment.end());
-    const Bytes track = TextFrame23("TRCK", 0, {'3', '/', '9'});
+    const Bytes track = bytebuild::Id3v2TextFrame23("TRCK", 0, {'3', '/', '9'});
     frames.insert(frames.end(), track.begin(), track.end());
-    const Bytes picture = TextFrame23("APIC", 0, Bytes(200, 0xFF));
+    const Bytes picture = bytebuild::Id3v2TextFrame23("APIC", 0, Bytes(200, 0xFF));
     frames.insert(frames.end(), picture.begin(), picture.end());
     return Id3v2Tag(3, 0x80, frames, 64);  // flagged as unsynchronised
 }
@@ -96,7 +53,7 @@ Bytes Id3v24()
     Bytes frames;
     for (auto [id, text] : {std::pair{"TIT2", "Vier"}, {"TALB", "Album \xC3\xA9"}, {"TDRC", "2004-05-06"}}) {
         Put(frames, id);
-        PutSynchsafe(frames, uint32_t(std::strlen(text) + 1));
+        bytebuild::Append(frames, bytebuild::Synchsafe(uint32_t(std::strlen(text) + 1)));
         frames.push_back(0);
         frames.push_back(0);
         frames.push_back(3);  // UTF-8
@@ -121,10 +78,7 @@ Bytes XingMp3()
 {
     Bytes file = Id3v23();
     Bytes stream = Frames({0xFF, 0xFB, 0x90, 0x44}, 12);  // MPEG 1 Layer III, 128 kbit/s, joint stereo
-    std::memcpy(stream.data() + 36, "Xing", 4);
-    stream[43] = 0x0F;
-    std::memcpy(stream.data() + 44, "\x00\x00\x27\x10\x00\x3F\xC8\x20", 8);
-    std::memcpy(stream.data() + 36 + 120, "LAME3.99", 8);
+    bytebuild::SetXingHeader(stream, 36, 10000, 0x3FC820);
     file.insert(file.end(), stream.begin(), stream.end());
     const Bytes tag = Id3v1Tag();
     file.insert(file.end(), tag.begin(), tag.end());
@@ -158,24 +112,6 @@ Bytes LayerIandII()
     return file;
 }
 
-Bytes OggPage(const Bytes& packet, uint64_t granule, uint8_t type)
-{
-    Bytes page;
-    Put(page, "OggS");
-    page.push_back(0);
-    page.push_back(type);
-    PutLE(page, granule, 8);
-    PutLE(page, 7, 4);
-    PutLE(page, 0, 4);
-    PutLE(page, 0, 4);
-    Bytes lacing(packet.size() / 255, 255);
-    lacing.push_back(uint8_t(packet.size() % 255));
-    page.push_back(uint8_t(lacing.size()));
-    page.insert(page.end(), lacing.begin(), lacing.end());
-    page.insert(page.end(), packet.begin(), packet.end());
-    return page;
-}
-
 Bytes OggVorbis()
 {
     Bytes id{1};
@@ -202,17 +138,9 @@ Bytes OggVorbis()
     }
     comments.push_back(1);
     Bytes file = Id3v2Tag(3, 0, {}, 20);
-    for (const Bytes& page : {OggPage(id, 0, 2), OggPage(comments, 0, 0), OggPage(Bytes(600, 0x33), 88200, 4)})
+    for (const Bytes& page : {bytebuild::OggPage(id, 0, 2, 7), bytebuild::OggPage(comments, 0, 0, 7), bytebuild::OggPage(Bytes(600, 0x33), 88200, 4, 7)})
         file.insert(file.end(), page.begin(), page.end());
     return file;
-}
-
-Bytes AsfObject(const std::array<uint8_t, 16>& guid, const Bytes& body)
-{
-    Bytes object(guid.begin(), guid.end());
-    PutLE(object, 24 + body.size(), 8);
-    object.insert(object.end(), body.begin(), body.end());
-    return object;
 }
 
 Bytes Utf16(const std::string& ascii)
@@ -268,8 +196,8 @@ Bytes Wma()
     descriptor("WM/Track", 0, Utf16("5"));
 
     Bytes objects;
-    for (const Bytes& o : {AsfObject(fileProperties, fp), AsfObject(streamProperties, sp), AsfObject(content, cd),
-                           AsfObject(extended, ecd)})
+    for (const Bytes& o : {bytebuild::AsfObject(fileProperties, fp), bytebuild::AsfObject(streamProperties, sp), bytebuild::AsfObject(content, cd),
+                           bytebuild::AsfObject(extended, ecd)})
         objects.insert(objects.end(), o.begin(), o.end());
     Bytes file(header.begin(), header.end());
     PutLE(file, 30 + objects.size(), 8);

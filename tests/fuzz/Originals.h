@@ -9,14 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "support/ByteBuilders.h"
+
 namespace originals {
 
 using Bytes = std::vector<uint8_t>;
 
 void Put(Bytes& out, const std::string& text);
-void PutBE(Bytes& out, uint64_t value, int width);
-void PutLE(Bytes& out, uint64_t value, int width);
-void PutSynchsafe(Bytes& out, uint32_t value);
+using bytebuild::PutBE;
+using bytebuild::PutLE;
 
 // count frames of the given header, each filled to its length with its index.
 Bytes Frames(std::array<uint8_t, 4> header, int count);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "playback/MessagePrompter.h"
+#include "support/ByteBuilders.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -64,52 +65,15 @@ inline void DeliverPostedEvents()
 // A canonical 44-byte-header WAV of silence: 16-bit, the given rate and channels.
 inline std::vector<uint8_t> SilentWav(uint32_t sampleRate, uint16_t channels, uint32_t frames)
 {
-    const uint32_t dataSize = frames * channels * 2;
-    std::vector<uint8_t> bytes(44 + dataSize, 0);
-    auto text = [&](size_t offset, const char* s) {
-        for (size_t i = 0; i < 4; ++i)
-            bytes[offset + i] = static_cast<uint8_t>(s[i]);
-    };
-    auto le = [&](size_t offset, uint32_t value, int width) {
-        for (int i = 0; i < width; ++i)
-            bytes[offset + i] = static_cast<uint8_t>(value >> (8 * i));
-    };
-    text(0, "RIFF");
-    le(4, 36 + dataSize, 4);
-    text(8, "WAVE");
-    text(12, "fmt ");
-    le(16, 16, 4);
-    le(20, 1, 2); // PCM
-    le(22, channels, 2);
-    le(24, sampleRate, 4);
-    le(28, sampleRate * channels * 2, 4); // bytes per second
-    le(32, channels * 2, 2);              // block align
-    le(34, 16, 2);                        // bits per sample
-    text(36, "data");
-    le(40, dataSize, 4);
-    return bytes;
+    return bytebuild::PcmWav(channels, sampleRate, 16, frames * channels * 2);
 }
 
-// An ID3v1.1 tag, laid out field by field as the format defines it.
+// An ID3v1.1 tag.
 inline std::vector<uint8_t> Id3v1Tag(const std::string& title, const std::string& artist, const std::string& album,
                                      const std::string& year, const std::string& comment, uint8_t track,
                                      uint8_t genre)
 {
-    std::vector<uint8_t> tag(128, 0);
-    auto put = [&](size_t offset, const std::string& value, size_t width) {
-        for (size_t i = 0; i < value.size() && i < width; ++i)
-            tag[offset + i] = static_cast<uint8_t>(value[i]);
-    };
-    put(0, "TAG", 3);
-    put(3, title, 30);
-    put(33, artist, 30);
-    put(63, album, 30);
-    put(93, year, 4);
-    put(97, comment, 28);
-    tag[125] = 0;
-    tag[126] = track;
-    tag[127] = genre;
-    return tag;
+    return bytebuild::Id3v1Block({title, artist, album, year, comment, track, genre});
 }
 
 // A four-channel ProTracker module (one sample, one note, 16 rows: 1.92 s)

@@ -35,25 +35,21 @@ protected:
     // 16 s of silence, 8 s of a 440 Hz tone at half scale, 16 s of silence.
     std::string MakeSilenceToneSilence(const std::string& extension)
     {
-        const std::string wav = dir_.File("source.wav");
-        const std::string made = dir_.File("made." + extension);
-        EXPECT_EQ(testsupport::Run("sox -n -r 44100 -c 2 " + Quote(dir_.File("silence.wav")) + " trim 0 16").exitCode, 0);
-        EXPECT_EQ(testsupport::Run("sox -n -r 44100 -c 2 " + Quote(dir_.File("tone.wav")) + " synth 8 sine 440 vol 0.5").exitCode, 0);
-        EXPECT_EQ(testsupport::Run("sox " + Quote(dir_.File("silence.wav")) + " " + Quote(dir_.File("tone.wav")) + " " +
-                      Quote(dir_.File("silence.wav")) + " -b 16 " + Quote(wav))
-                      .exitCode,
-                  0);
-        std::string encode;
-        if (extension == "wav")
-            return wav;
-        if (extension == "mp3")
-            encode = "lame --quiet -b 192 " + Quote(wav) + " " + Quote(made);
-        else if (extension == "ogg")
-            encode = "oggenc -Q -q 5 -o " + Quote(made) + " " + Quote(wav);
-        else
-            encode = "ffmpeg -v error -y -i " + Quote(wav) + " -c:a wmav2 -b:a 128k " + Quote(made);
-        EXPECT_EQ(testsupport::Run(encode).exitCode, 0) << encode;
-        return made;
+        std::vector<std::string> commands = {"sox -n -r 44100 -c 2 silence.wav trim 0 16",
+                                             "sox -n -r 44100 -c 2 tone.wav synth 8 sine 440 vol 0.5",
+                                             "sox silence.wav tone.wav silence.wav -b 16 source.wav"};
+        std::string made = "source.wav";
+        if (extension != "wav") {
+            made = "made." + extension;
+            if (extension == "mp3")
+                commands.push_back("lame --quiet -b 192 source.wav " + made);
+            else if (extension == "ogg")
+                commands.push_back("oggenc -Q -q 5 -o " + made + " source.wav");
+            else
+                commands.push_back("ffmpeg -v error -y -i source.wav -c:a wmav2 -b:a 128k " + made);
+        }
+        testsupport::CopyFixtures(testsupport::CachedFixtures(commands, {made}), {made}, dir_.Path().string());
+        return dir_.File(made);
     }
 
     static inline playertest::RecordingPrompter prompter_;

@@ -49,9 +49,28 @@ bool HaveTool(const std::string& program);
 // programs and the audio library sit there).
 std::string BinFolder();
 
-// Makes an MP3 with lame from a generated tone: seconds long, at the given
-// sample rate, channels and lame options (e.g. "-b 128" or "-V 2").
-// Throws std::runtime_error when a tool fails.
+// Fixtures made by shell commands, once for the whole test run: GoogleTest
+// programs run each test in a process of its own, and encoding the same MP3
+// again for every test is most of the run's time. The commands run in an
+// empty folder and name their files relative to it; the files `outputs`
+// are kept in a cache folder under the build tree, keyed by the command
+// lines and the programs they start (path, size and time), so that a
+// changed recipe or a new encoder never returns an old file. Returns the
+// folder that holds the outputs; its files must not be changed (copy them
+// with CopyFixtures). Safe when test processes ask for the same recipe at
+// once: each writes a scratch folder and renames the finished files into
+// place. Throws std::runtime_error when a command fails.
+std::filesystem::path CachedFixtures(const std::vector<std::string>& commands, const std::vector<std::string>& outputs);
+// Copies the files `names` of a cached folder into `folder`, under the same names.
+void CopyFixtures(const std::filesystem::path& cached, const std::vector<std::string>& names, const std::string& folder);
+
+// The command lines that make `mp3Name` with lame from a generated tone,
+// in the folder they run in: seconds long, at the given sample rate,
+// channels and lame options (e.g. "-b 128" or "-V 2").
+std::vector<std::string> Mp3Commands(const std::string& mp3Name, double seconds, int sampleRate = 44100,
+                                     int channels = 2, const std::string& lameOptions = "-b 128");
+// Makes an MP3 at `path` as Mp3Commands says (made once, then copied from
+// the cache). Throws std::runtime_error when a tool fails.
 void MakeMp3(const std::string& path, double seconds, int sampleRate = 44100, int channels = 2,
              const std::string& lameOptions = "-b 128");
 

@@ -111,7 +111,9 @@ void WriteOntoCopy(const Bytes& input)
     }
     TID3v2 back;
     back.ReadTag(path);
-    FUZZ_CHECK(Fields(back) == Fields(AsSet(v2)), Fields(v2) + "\n  saved and read back: " + Fields(back));
+    // Fields that were not set are written back as they were read, trailing
+    // control characters and all; the title comes back as set.
+    FUZZ_CHECK(Fields(back) == Fields(v2), Fields(v2) + "\n  saved and read back: " + Fields(back));
     FUZZ_CHECK(after.size() >= size_t(back.Size()), fuzz::Describe(back));
     FUZZ_CHECK(Bytes(after.begin() + back.Size(), after.end()) == Bytes(input.begin() + long(audioStart), input.end()),
                "the audio behind the ID3v2 tag changed: " + fuzz::Describe(back));

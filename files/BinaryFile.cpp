@@ -130,12 +130,13 @@ bool BinaryFile::ReadExact(void* buffer, size_t count)
     return Read(buffer, count) == count;
 }
 
-bool BinaryFile::Write(const void* buffer, size_t count)
+template <typename WriteSome>
+bool BinaryFile::WriteWhole(const void* buffer, size_t count, WriteSome writeSome)
 {
     const auto* in = static_cast<const unsigned char*>(buffer);
     size_t done = 0;
     while (done < count) {
-        ssize_t n = fd_ < 0 ? -1 : SystemFileCalls().write(fd_, in + done, count - done);
+        const ssize_t n = writeSome(in + done, count - done, done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -149,25 +150,20 @@ bool BinaryFile::Write(const void* buffer, size_t count)
     return true;
 }
 
+bool BinaryFile::Write(const void* buffer, size_t count)
+{
+    return WriteWhole(buffer, count, [this](const unsigned char* at, size_t left, size_t) {
+        return fd_ < 0 ? ssize_t(-1) : SystemFileCalls().write(fd_, at, left);
+    });
+}
+
 bool BinaryFile::WriteAt(int64_t position, const void* buffer, size_t count)
 {
-    const auto* in = static_cast<const unsigned char*>(buffer);
-    size_t done = 0;
-    while (done < count) {
-        ssize_t n = fd_ < 0 || position < 0
-            ? -1
-            : SystemFileCalls().pwrite(fd_, in + done, count - done, static_cast<off_t>(position) + off_t(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = EIO;
-            RememberError();
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
+    return WriteWhole(buffer, count, [this, position](const unsigned char* at, size_t left, size_t done) {
+        return fd_ < 0 || position < 0
+            ? ssize_t(-1)
+            : SystemFileCalls().pwrite(fd_, at, left, static_cast<off_t>(position) + off_t(done));
+    });
 }
 
 bool BinaryFile::Truncate(int64_t size)

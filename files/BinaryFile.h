@@ -55,6 +55,11 @@ public:
 
 private:
     void RememberError();
+    // Calls writeSome(at, left, done) until count bytes are written, again
+    // after an interrupted call; false, the error remembered, when a call
+    // fails or writes nothing.
+    template <typename WriteSome>
+    bool WriteWhole(const void* buffer, size_t count, WriteSome writeSome);
 
     int fd_ = -1;
     std::string lastError_;

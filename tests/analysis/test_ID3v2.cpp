@@ -2,6 +2,7 @@
 #include "analysis/ID3v2.h"
 #include "analysis/MPEGaudio.h"
 
+#include "support/ByteBuilders.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -23,18 +24,8 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-Bytes Cat(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const auto& part : parts)
-        out.insert(out.end(), part.begin(), part.end());
-    return out;
-}
-
-Bytes Str(std::string_view text)
-{
-    return Bytes(text.begin(), text.end());
-}
+using bytebuild::Cat;
+using bytebuild::Str;
 
 Bytes BE32(uint32_t v)
 {

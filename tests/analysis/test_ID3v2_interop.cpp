@@ -2,6 +2,7 @@
 // tags it writes are read by ours, and tags ours writes are read by it.
 #include "analysis/ID3v2.h"
 
+#include "support/ByteBuilders.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -86,18 +87,26 @@ for frame in tags.values():
     sys.stdout.buffer.write((frame.HashKey + "\t" + " ".join(fields) + "\n").encode("utf-8"))
 )PY";
 
-Bytes Cat(std::initializer_list<Bytes> parts)
+// Each line "key<separator>value" of a script's output; other lines are passed over.
+std::map<std::string, std::string> KeyedLines(const std::string& output, char separator)
 {
-    Bytes out;
-    for (const auto& part : parts)
-        out.insert(out.end(), part.begin(), part.end());
-    return out;
+    std::map<std::string, std::string> values;
+    size_t at = 0;
+    while (at < output.size()) {
+        size_t end = output.find('\n', at);
+        if (end == std::string::npos)
+            end = output.size();
+        const std::string line = output.substr(at, end - at);
+        const size_t split = line.find(separator);
+        if (split != std::string::npos)
+            values[line.substr(0, split)] = line.substr(split + 1);
+        at = end + 1;
+    }
+    return values;
 }
 
-Bytes Str(std::string_view text)
-{
-    return Bytes(text.begin(), text.end());
-}
+using bytebuild::Cat;
+using bytebuild::Str;
 
 Bytes Frame(std::string_view id, const Bytes& data)
 {
@@ -168,19 +177,7 @@ protected:
     {
         auto result = testsupport::Run(std::string(kPython) + " " + Quote(dir_.File("read.py")) + " " + Quote(mp3_));
         EXPECT_EQ(result.exitCode, 0) << result.output;
-        std::map<std::string, std::string> values;
-        size_t at = 0;
-        while (at < result.output.size()) {
-            size_t end = result.output.find('\n', at);
-            if (end == std::string::npos)
-                end = result.output.size();
-            std::string line = result.output.substr(at, end - at);
-            size_t equals = line.find('=');
-            if (equals != std::string::npos)
-                values[line.substr(0, equals)] = line.substr(equals + 1);
-            at = end + 1;
-        }
-        return values;
+        return KeyedLines(result.output, '=');
     }
 
     // Frame key to fields, as mutagen reads the file.
@@ -188,19 +185,7 @@ protected:
     {
         auto result = testsupport::Run(std::string(kPython) + " " + Quote(dir_.File("dump.py")) + " " + Quote(mp3_));
         EXPECT_EQ(result.exitCode, 0) << result.output;
-        std::map<std::string, std::string> frames;
-        size_t at = 0;
-        while (at < result.output.size()) {
-            size_t end = result.output.find('\n', at);
-            if (end == std::string::npos)
-                end = result.output.size();
-            std::string line = result.output.substr(at, end - at);
-            size_t tab = line.find('\t');
-            if (tab != std::string::npos)
-                frames[line.substr(0, tab)] = line.substr(tab + 1);
-            at = end + 1;
-        }
-        return frames;
+        return KeyedLines(result.output, '\t');
     }
 
     std::string Md5Of(const std::string& path)

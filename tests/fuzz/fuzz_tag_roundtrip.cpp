@@ -111,9 +111,11 @@ void WriteOntoCopy(const Bytes& input)
     }
     TID3v2 back;
     back.ReadTag(path);
-    // Fields that were not set are written back as they were read, trailing
-    // control characters and all; the title comes back as set.
-    FUZZ_CHECK(Fields(back) == Fields(v2), Fields(v2) + "\n  saved and read back: " + Fields(back));
+    // A field that was not set comes back as it was read, its frame written
+    // back whole, or as the setters store it when its frame had to be made
+    // anew (trailing control characters dropped); the title comes back as set.
+    FUZZ_CHECK(Fields(back) == Fields(v2) || Fields(back) == Fields(AsSet(v2)),
+               Fields(v2) + "\n  saved and read back: " + Fields(back));
     FUZZ_CHECK(after.size() >= size_t(back.Size()), fuzz::Describe(back));
     FUZZ_CHECK(Bytes(after.begin() + back.Size(), after.end()) == Bytes(input.begin() + long(audioStart), input.end()),
                "the audio behind the ID3v2 tag changed: " + fuzz::Describe(back));

@@ -79,11 +79,11 @@ from mutagen.id3 import ID3
 tags = ID3(sys.argv[1], translate=False)
 for frame in tags.values():
     fields = []
-    for spec in frame._framespec + frame._optionalspec:
-        value = getattr(frame, spec.name, None)
-        if frame.FrameID == "APIC" and spec.name == "mime":  # v2.2 names the image format
+    for field in frame._framespec + frame._optionalspec:
+        value = getattr(frame, field.name, None)
+        if frame.FrameID == "APIC" and field.name == "mime":  # v2.2 names the image format
             value = {"JPG": "image/jpeg", "PNG": "image/png"}.get(value, value)
-        fields.append("%s=%r" % (spec.name, value))
+        fields.append("%s=%r" % (field.name, value))
     sys.stdout.buffer.write((frame.HashKey + "\t" + " ".join(fields) + "\n").encode("utf-8"))
 )PY";
 

@@ -9,9 +9,9 @@ target_link_libraries(corvella_art PRIVATE Qt6::Gui PkgConfig::JPEG)
 set_target_properties(corvella_art PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/tools)
 
 set(art_dir ${CMAKE_CURRENT_BINARY_DIR}/pictures)
-set(icon_files ${art_dir}/icons/hicolor/scalable/apps/example.ondrel.Corvella.svg)
+set(icon_files ${art_dir}/icons/hicolor/scalable/apps/org.corvella.corvella.svg)
 foreach(size 16 22 24 32 48 64 128 256)
-  list(APPEND icon_files ${art_dir}/icons/hicolor/${size}x${size}/apps/example.ondrel.Corvella.png)
+  list(APPEND icon_files ${art_dir}/icons/hicolor/${size}x${size}/apps/org.corvella.corvella.png)
 endforeach()
 add_custom_command(
   OUTPUT ${art_dir}/banner.jpg ${art_dir}/logo.png ${icon_files}

@@ -147,7 +147,7 @@ QString LogoSvg()
 // desktop entry.
 bool WriteIcons(const QDir& folder)
 {
-    const QString name = QStringLiteral("example.ondrel.Corvella");
+    const QString name = QStringLiteral("org.corvella.corvella");
     for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
         const QString sizeFolder = QString("icons/hicolor/%1x%1/apps").arg(size);
         if (!QDir().mkpath(folder.filePath(sizeFolder))

@@ -13,7 +13,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
-id=example.ondrel.Corvella
+id=org.corvella.corvella
 desktop-file-validate "$prefix/share/applications/$id.desktop" || fail "desktop entry"
 grep -q '^MimeType=audio/mpeg;' "$prefix/share/applications/$id.desktop" || fail "MP3 is not among the types"
 appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" >/dev/null || fail "metainfo"
@@ -24,7 +24,9 @@ for size in 16 22 24 32 48 64 128 256; do
 done
 python3 -c 'import sys, xml.etree.ElementTree as e; r=e.parse(sys.argv[1]).getroot(); sys.exit(r.tag != "{http://www.w3.org/2000/svg}svg")' \
   "$prefix/share/icons/hicolor/scalable/apps/$id.svg" || fail "scalable icon"
-[ -z "$(MANWIDTH=80 man --warnings -l "$prefix/share/man/man1/corvella-cli.1" 2>&1 >/dev/null)" ] || fail "man page warnings"
+for page in corvella corvella-cli; do
+  [ -z "$(MANWIDTH=80 man --warnings -l "$prefix/share/man/man1/$page.1.gz" 2>&1 >/dev/null)" ] || fail "$page man page warnings"
+done
 for file in bin/corvella bin/corvella-cli lib/corvella/libbass.so lib/corvella/libbasswma.so \
             lib/corvella/Corvella.html lib/corvella/Option.ini; do
   [ -f "$prefix/$file" ] || fail "missing $file"

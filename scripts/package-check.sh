@@ -109,7 +109,7 @@ if [ "$images" != - ]; then
   done
 fi
 
-lintian_report=$(lintian --fail-on error --suppress-tags-from-file /dev/null "$deb" 2>&1) \
+lintian_report=$(lintian --fail-on error "$deb" 2>&1) \
   || { echo "$lintian_report" >&2; fail "lintian"; }
 [ -z "$lintian_report" ] || echo "$lintian_report"
 echo "package checked: $(basename "$deb") (Depends: $depends)"

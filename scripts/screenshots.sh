@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Draws both pages of the window offscreen into docs/ (split-page.png and
 # tag-page.png), with a generated sample file opened and its waveform drawn,
-# for the README.
+# for the README and for the AppStream metainfo, which lists them at
+# CORVELLA_SCREENSHOT_URL (cmake/Install.cmake) when the folder is published.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build}

@@ -63,6 +63,7 @@ void TID3v2::Reset()
     commentLanguage_ = "eng";
     uncarriedFrames_.clear();
     readFields_ = FieldTexts();
+    unreadFrames_.clear();
 }
 
 bool TID3v2::ReadTag(const std::string& fileName)
@@ -95,8 +96,12 @@ bool TID3v2::Parse(std::span<const uint8_t> bytes)
 bool TID3v2::ParseFrom(TagSource& source)
 {
     TagHeader header;
-    if (!ReadHeader(source, header))
+    if (!ReadHeader(source, header)) {
+        // A file shorter than a header has no tag to lose; a failing disk
+        // may well hide one.
+        unreadFrames_ = source.LastError();
         return false;
+    }
     if (!header.isTag)
         return true;
     exists_ = true;
@@ -106,8 +111,12 @@ bool TID3v2::ParseFrom(TagSource& source)
         return true;
 
     Bytes body;
-    if (!ReadBody(source, header, body))
-        return true;  // a tag that cannot be read leaves its texts empty
+    if (!ReadBody(source, header, body)) {
+        // The size was checked against the file's: only a failing disk or
+        // a file cut short under us gets here.
+        unreadFrames_ = source.LastError().empty() ? "The file changed while it was read." : source.LastError();
+        return false;
+    }
     std::vector<TagBody> tags;
     tags.push_back({header, std::move(body)});
     for (const TagHeader& next : FollowingTags(source, header)) {

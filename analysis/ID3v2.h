@@ -26,8 +26,8 @@ public:
     TID3v2();
 
     void Reset();
-    // True when the first 10 bytes of the file could be read, tag or not.
-    // Never writes:
+    // True when the first 10 bytes of the file could be read, tag or not,
+    // and the tag's frames too when there is one. Never writes:
     // a journal left beside the file is the next write's to deal with.
     // Remembers the file as it is now (Origin) for WriteTag to compare.
     bool ReadTag(const std::string& fileName);
@@ -52,8 +52,9 @@ public:
     // frames a v2.3 tag cannot carry (UncarriedFrames). Refused as well, the
     // file untouched, when it is the file of Origin() and no longer as it
     // was then: another program changed it since, and writing would undo
-    // that change. On false the file is exactly as it was and WriteError()
-    // says why.
+    // that change. Refused too when the last ReadTag could not read the
+    // tag's frames: the frames no field shows would be lost. On false the
+    // file is exactly as it was and WriteError() says why.
     bool WriteTag(const std::string& fileName);
     // The reason the last WriteTag failed, naming the file.
     const std::string& WriteError() const { return writeError_; }
@@ -158,6 +159,8 @@ private:
     std::string commentLanguage_ = "eng";
     std::vector<std::string> uncarriedFrames_;
     std::string writeError_;
+    // Why the frames of the tag last read could not be read; empty when they were.
+    std::string unreadFrames_;
     bool changedSinceRead_ = false;
     std::optional<ReadOrigin> origin_;
 };

@@ -96,6 +96,9 @@ bool TID3v2::WriteTag(const std::string& fileName)
         writeError_ = std::move(reason);
         return false;
     };
+    if (!unreadFrames_.empty())
+        return fail("Cannot read file \"" + fileName + "\". " + unreadFrames_
+                    + " Writing would drop the frames of its tag, so the file is left as it is.");
     if (!uncarriedFrames_.empty())
         return fail("The ID3v2 tag of \"" + fileName + "\" holds frames that an ID3v2.3 tag has no place for ("
                     + UncarriedFrames() + "). Writing would drop them, so the file is left as it is.");

@@ -111,7 +111,7 @@ size_t BinaryFile::Read(void* buffer, size_t count)
     auto* out = static_cast<unsigned char*>(buffer);
     size_t done = 0;
     while (done < count) {
-        ssize_t n = fd_ < 0 ? -1 : ::read(fd_, out + done, count - done);
+        ssize_t n = fd_ < 0 ? -1 : SystemFileCalls().read(fd_, out + done, count - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {

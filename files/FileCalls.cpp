@@ -11,7 +11,7 @@ int OpenFile(const char* path, int flags, mode_t mode)
     return ::open(path, flags, mode);
 }
 
-const FileCalls kPlain = {OpenFile, ::write, ::pwrite, ::fsync, ::ftruncate, ::rename, ::linkat, ::unlink};
+const FileCalls kPlain = {OpenFile, ::read, ::write, ::pwrite, ::fsync, ::ftruncate, ::rename, ::linkat, ::unlink};
 
 FileCalls current = kPlain;
 

@@ -1,13 +1,14 @@
-// The system calls through which the file layer changes files, gathered in
-// one table. The program never alters the table; tests replace entries to
-// watch the order of the calls or to make any one of them fail, which no
-// file on a healthy disk can be made to do on demand.
+// The system calls through which the file layer reads and changes files,
+// gathered in one table. The program never alters the table; tests replace
+// entries to watch the order of the calls or to make any one of them fail,
+// which no file on a healthy disk can be made to do on demand.
 #pragma once
 
 #include <sys/types.h>
 
 struct FileCalls {
     int (*open)(const char* path, int flags, mode_t mode);
+    ssize_t (*read)(int fd, void* data, size_t count);
     ssize_t (*write)(int fd, const void* data, size_t count);
     ssize_t (*pwrite)(int fd, const void* data, size_t count, off_t offset);
     int (*fsync)(int fd);

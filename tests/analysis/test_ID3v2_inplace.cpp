@@ -645,3 +645,38 @@ TEST(ID3v2InPlace, TheSecondOfTwoWritersIsRefusedAndTheFirstWriteKept)
         EXPECT_TRUE(first.WriteTag(path)) << first.WriteError();
     }
 }
+
+// A disk error while the tag is read, at each read in turn: the read says
+// so, and a title written afterwards (as the tag page does with what it
+// shows) either keeps the cover or is refused with the file untouched.
+TEST(ID3v2InPlace, AReadErrorInTheTagNeverLetsAWriteDropItsFrames)
+{
+    const TaggedFile file = MakeTagged();
+    for (int n = 1; n <= 3; ++n) {
+        SCOPED_TRACE("read #" + std::to_string(n));
+        TempDir dir;
+        const std::string path = dir.File("a.mp3");
+        WriteBytes(path, file.Whole());
+        TID3v2 tag;
+        bool read = false;
+        {
+            FileCallLog log;
+            FileCallLog::FailRead(n);
+            read = tag.ReadTag(path);
+        }
+        if (read) {
+            EXPECT_EQ(tag.Title(), "Old title");
+        }
+        tag.SetTitle("New title");
+        if (tag.WriteTag(path)) {
+            const Bytes written = ReadBytes(path);
+            EXPECT_EQ(TitleOf(path), "New title");
+            const Bytes cover(file.tag.begin() + 40, file.tag.begin() + 400);  // inside the picture
+            EXPECT_NE(std::search(written.begin(), written.end(), cover.begin(), cover.end()), written.end());
+        } else {
+            EXPECT_FALSE(read);
+            EXPECT_NE(tag.WriteError().find("a.mp3"), std::string::npos) << tag.WriteError();
+            EXPECT_EQ(ReadBytes(path), file.Whole());
+        }
+    }
+}

@@ -1,5 +1,6 @@
 // Test seam over the file layer's system calls: records the calls that
-// change files, in order, and can make the n-th of them fail with EIO.
+// change files, in order, and can make the n-th of them fail with EIO; reads
+// are counted apart, and the n-th read can fail too.
 // Installed for the lifetime of one FileCallLog; one at a time.
 #pragma once
 
@@ -31,6 +32,12 @@ public:
     }
     // Offset and length of every pwrite, in order.
     static std::vector<std::pair<off_t, size_t>>& PositionedWrites() { return state().pwrites; }
+    // Makes the n-th read (1-based, counted from now) fail with EIO; 0: none.
+    static void FailRead(int n)
+    {
+        state().reads = 0;
+        state().failReadAt = n;
+    }
     // Makes every open of an unnamed file fail with `error`.
     static void RefuseUnnamedFiles(int error) { state().refuseUnnamed = error; }
 
@@ -42,6 +49,8 @@ private:
         int failAt = 0;
         int error = EIO;
         int refuseUnnamed = 0;
+        int reads = 0;
+        int failReadAt = 0;
     };
     static State& state()
     {
@@ -75,6 +84,13 @@ private:
             else if (fd >= 0)
                 state().folders.erase(fd);
             return fd;
+        };
+        calls.read = [](int fd, void* data, size_t count) -> ssize_t {
+            if (++state().reads == state().failReadAt) {
+                errno = EIO;
+                return -1;
+            }
+            return PlainFileCalls().read(fd, data, count);
         };
         calls.write = [](int fd, const void* data, size_t count) -> ssize_t {
             return Turn("write") ? -1 : PlainFileCalls().write(fd, data, count);

@@ -66,7 +66,9 @@ public:
     // Splits fileName at points into folder, one file a point, named by its
     // Name or, without one, as equal parts are (NAME_chunk_K.mp3), with the
     // messages, gauge, stop request and merging of parts too short to
-    // write of the equal-parts command. Ignored while a run is going.
+    // write of the equal-parts command. The bounds of points other than
+    // equal shares are the audio's own: they are not moved earlier as the
+    // time fields' are. Ignored while a run is going.
     SplitOutcome SplitAt(const std::string& fileName, const std::vector<SplitPoint>& points, const std::string& folder);
     // Starts counting the frames of fileName for a split of it into parts
     // (see TSectionCutter::PrepareParts); Split does it too.

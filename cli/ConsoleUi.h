@@ -36,14 +36,10 @@ public:
     // success message is the one message for stdout.
     void SetCommands(TSplitCommands* commands) { commands_ = commands; }
 
-    // The text of the last information message, empty before the first.
-    const std::string& LastInformation() const { return lastInformation_; }
-
 private:
     std::optional<std::string> saveAnswer_;
     std::optional<std::string> folderAnswer_;
     TSplitCommands* commands_ = nullptr;
-    std::string lastInformation_;
     bool progressShown_ = false;
     bool terminal_ = false;
 };

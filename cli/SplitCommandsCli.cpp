@@ -25,9 +25,14 @@ struct SplitSession {
     TSplitCommands commands{player, id3v1, id3v2, ui};
 
     SplitSession() { ui.SetCommands(&commands); }
-
-    int ExitStatus() const { return commands.Completed() ? 0 : 1; }
 };
+
+// A run that wrote every file it was asked for succeeds; every other
+// outcome has told its reason already, or is told by the caller.
+int ExitStatus(const SplitOutcome& outcome)
+{
+    return outcome.Kind == SplitOutcome::Result::Done ? 0 : 1;
+}
 
 // The stream's length as the window knows it from opening the file;
 // nothing when the player cannot open it.
@@ -78,12 +83,13 @@ int RunCutCommand(const Arguments& arguments)
     // The save dialog asks before replacing a file; --force is the yes.
     if (!outExists || force)
         session.ui.SetSaveAnswer(out);
-    session.commands.Split(request);
-    if (outExists && !force && session.ui.LastInformation().empty()) {
+    const SplitOutcome outcome = session.commands.Split(request);
+    // Without --force the save dialog's answer for an existing file is a cancel.
+    if (outExists && !force && outcome.Kind == SplitOutcome::Result::NotRun) {
         std::fprintf(stderr, "\"%s\" exists; use --force to replace it.\n", out.c_str());
         return 1;
     }
-    return session.ExitStatus();
+    return ExitStatus(outcome);
 }
 
 int RunSplitCommand(const Arguments& arguments)
@@ -108,13 +114,14 @@ int RunSplitCommand(const Arguments& arguments)
         // command says why it splits nothing.
         request.LengthMs = StreamLength(session.player, request.FileText).value_or(0);
     }
+    SplitOutcome outcome;
     try {
-        session.commands.Split(request);
+        outcome = session.commands.Split(request);
     } catch (const CorvellaError& error) {
         std::fprintf(stderr, "%s\n", error.what());
         ReportPartsNotWritten(session.commands);
         return 1;
     }
     ReportPartsNotWritten(session.commands);
-    return session.ExitStatus();
+    return ExitStatus(outcome);
 }

@@ -22,9 +22,11 @@
 // the frame holding its last sample; the delay and padding then make a
 // gapless decoder give exactly the part's samples.
 //
-// The new file is written beside the target under a temporary name and
-// renamed onto the target only when complete, so a failed cut never leaves
-// a half-written target nor destroys the file it would have replaced. When
+// The frames and header fields of a part are worked out by the part plan
+// (PartPlan.h) from a SplitPoint, and written by the part writer
+// (PartWriter.h): beside the target under a temporary name, renamed onto
+// the target only when complete, so a failed cut never leaves a
+// half-written target nor destroys the file it would have replaced. When
 // tags are given they are written in the same pass (ID3v2 tag, audio,
 // ID3v1 tag): the same bytes as copying the audio and then running
 // TID3v1::WriteTag and TID3v2::WriteTag on the result.
@@ -34,34 +36,19 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "core/AudioFrames.h"
+#include "core/PartPlan.h"
+#include "core/PartWriter.h"
 #include "files/FileIdentity.h"
 
 class BinaryFile;
 class TBASSChannel;
 class TFrameIndex;
-class TID3v1;
-class TID3v2;
-
-// The tags every file of one run carries, rendered once per run: the
-// ID3v2 tag goes in front of the audio, the ID3v1 tag behind it. An empty
-// vector writes no tag of that kind.
-struct PartTags {
-    std::vector<uint8_t> ID3v2;
-    std::vector<uint8_t> ID3v1;
-};
-
-// The bytes TID3v2::WriteTag and TID3v1::WriteTag would give a file; no
-// ID3v1 tag when id3v1 holds none. Throws CorvellaError, naming them, when
-// the ID3v2 tag holds frames that the tag written cannot carry
-// (TID3v2::UncarriedFrames).
-PartTags RenderPartTags(const TID3v1& id3v1, const TID3v2& id3v2);
 
 struct CutRequest {
     std::string Source;
@@ -79,12 +66,12 @@ struct CutRequest {
     // reservoir and the overlap, and the header frame's delay and padding
     // make them start and end on the exact sample.
     bool Gapless = false;
-    // With PartCount > 0 the cut holds equal parts PartFirst to PartLast
-    // (0-based) of PartCount, bounded in samples of the whole stream; the
-    // times are then only checked, not used.
-    int32_t PartCount = 0;
-    int32_t PartFirst = 0;
-    int32_t PartLast = 0;
+    // A part of a split: the cut holds Part's range (and the times are then
+    // only checked, not used), learns the stream's frames through an index
+    // shared by the run's parts, and takes fewer than two frames left
+    // behind it in. Nothing: a section, of the times.
+    std::optional<SplitPoint> Part;
+    int32_t PartIndex = 0;  // names the part in FailedPart
     // With Overwrite, the part may be copied and put in place on a thread
     // of its own while the caller cuts the next ones (see FinishPendingParts).
     bool MayFinishLater = false;
@@ -129,15 +116,15 @@ public:
     // cut before is thrown by the Cut or FinishPendingParts that learns of
     // it (FailedPart then names that part). FinishPendingParts waits for
     // all of them.
-    void FinishPendingParts();
-    // CutRequest::PartLast of the part cut before whose error the last Cut
+    void FinishPendingParts() { writer_.FinishPending(); }
+    // CutRequest::PartIndex of the part cut before whose error the last Cut
     // or FinishPendingParts threw; nothing when the error was its own.
-    std::optional<int32_t> FailedPart() const { return failedPart_; }
+    std::optional<int32_t> FailedPart() const { return writer_.FailedPart(); }
 
 private:
-    struct PendingPart;
-    bool CutOrHandOver(const CutRequest& request);
-
+    struct Measured;
+    struct PlannedPart;
+    struct WalkedPart;
     // What the last cut learnt of its source, valid while the source is the
     // same unchanged file: where its audio lies (which otherwise costs
     // reading both tags, a picture included, and searching for the first
@@ -158,14 +145,24 @@ private:
     // gives it; nothing for a file without MPEG frames.
     static std::optional<WalkMemo> Locate(BinaryFile& source, const FileIdentity& identity);
     static std::shared_ptr<TFrameIndex> IndexFor(const BinaryFile& source, const WalkMemo& memo);
-
+    bool CutOrHandOver(const CutRequest& request);
+    // The request's times, checked, and the stream's length and bit rate;
+    // nothing when the cut is refused before the source is read.
+    std::optional<Measured> Measure(const CutRequest& request);
+    // The memo of the open source (the one kept when it is of this very
+    // file); nothing for a file without MPEG frames.
+    std::optional<WalkMemo> MemoFor(BinaryFile& source, const std::optional<FileIdentity>& identity,
+                                    const Measured& cut);
+    static PlannedPart PlanFrames(const CutRequest& request, const Measured& cut, WalkMemo& memo,
+                                  TFrameWalker& walker, TFrameIndex* index);
+    static WalkedPart WalkPart(const PlannedPart& part, WalkMemo& memo, TFrameWalker& walker, TFrameIndex* index);
+    bool WritePart(const CutRequest& request, BinaryFile& source, const PlannedPart& part, WalkedPart& walked,
+                   const AudioSpan& span, TFrameWalker& walker, TFrameIndex* index);
 
     TBASSChannel& player_;
     std::optional<WalkMemo> memo_;
     bool lastCutEmpty_ = false;
-    void FinishOldestPendingPart();
-    std::deque<std::unique_ptr<PendingPart>> pending_;
-    std::optional<int32_t> failedPart_;
+    TPartWriter writer_;
 };
 
 // Whether the file holds MPEG audio frames where a cut looks for them;

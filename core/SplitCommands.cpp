@@ -101,23 +101,47 @@ bool TSplitCommands::AnalysedTagsAreCurrent() const
     return IdentityOfDescriptor(source.Descriptor()) == origin->Identity;
 }
 
-void TSplitCommands::Split(const SplitRequest& request)
+void TSplitCommands::BeginRun()
 {
-    if (running_)
-        return;
-    FlagScope running(running_);
     // Each run looks at the source afresh.
     sourceAnalysis_.reset();
     sourceAnalysed_ = false;
     completed_ = false;
-    if (!IsExistingFile(request.FileText)) {
-        Inform("Please open a MP3 file.");
-        return;
-    }
+}
+
+SplitOutcome TSplitCommands::Split(const SplitRequest& request)
+{
+    if (running_)
+        return {};
+    FlagScope running(running_);
+    BeginRun();
+    if (!IsExistingFile(request.FileText))
+        return Inform(SplitOutcome::Result::Refused, "Please open a MP3 file.");
     if (request.SectionMode)
-        RunSectionCommand(request);
-    else
-        RunEqualPartsCommand(request);
+        return RunSectionCommand(request);
+    return RunEqualPartsCommand(request);
+}
+
+SplitOutcome TSplitCommands::SplitAt(const std::string& fileName, const std::vector<SplitPoint>& points,
+                                     const std::string& folder)
+{
+    if (running_)
+        return {};
+    FlagScope running(running_);
+    BeginRun();
+    partsNotWritten_.clear();
+    if (!IsExistingFile(fileName))
+        return Inform(SplitOutcome::Result::Refused, "Please open a MP3 file.");
+    if (auto noAudio = NoMpegAudio(fileName))
+        return Inform(SplitOutcome::Result::Failed, std::string(kFailed) + "\r\n" + *noAudio);
+    std::error_code error;
+    if (folder.empty() || !fs::is_directory(folder, error))
+        return Inform(SplitOutcome::Result::Refused, "Please specify a proper output directory.");
+    if (points.empty())
+        return Inform(SplitOutcome::Result::Refused, "Please specify a proper quantity of parts.");
+    PrepareParts(fileName);
+    sourceFileName_ = fileName;
+    return WriteParts(points, WithTrailingSeparator(folder));
 }
 
 bool TSplitCommands::PartsShorterThanTwoFrames(const SplitRequest& request, int32_t quantity)
@@ -135,16 +159,17 @@ void TSplitCommands::RequestStop()
     stopRequested_ = true;
 }
 
-void TSplitCommands::Inform(const std::string& text)
+SplitOutcome TSplitCommands::Inform(SplitOutcome::Result kind, const std::string& text)
 {
     ui_.ShowMessage("Information", text, MessageIcon::Information);
+    return {kind, text};
 }
 
-void TSplitCommands::InformCompleted(const std::string& notes)
+SplitOutcome TSplitCommands::InformCompleted(const std::string& notes)
 {
     // Set before the message is shown, so that whoever shows it can tell it apart.
     completed_ = true;
-    Inform(notes.empty() ? std::string(kCompleted) : kCompleted + ("\r\n" + notes));
+    return Inform(SplitOutcome::Result::Done, notes.empty() ? std::string(kCompleted) : kCompleted + ("\r\n" + notes));
 }
 
 std::optional<std::string> TSplitCommands::ReadSourceTags()
@@ -188,36 +213,28 @@ std::optional<std::string> TSplitCommands::ReadSourceTags()
     return std::nullopt;
 }
 
-void TSplitCommands::RunSectionCommand(const SplitRequest& request)
+SplitOutcome TSplitCommands::RunSectionCommand(const SplitRequest& request)
 {
-    if (request.StartText == request.EndText) {
-        Inform("Start Time and End Time can not be the same");
-        return;
-    }
+    using Result = SplitOutcome::Result;
+    if (request.StartText == request.EndText)
+        return Inform(Result::Refused, "Start Time and End Time can not be the same");
     // A section the cut would refuse is told with its reason before a name
     // is asked for it.
-    if (auto problem = SectionProblem(request)) {
-        Inform(std::string(kFailed) + "\r\n" + *problem);
-        return;
-    }
+    if (auto problem = SectionProblem(request))
+        return Inform(Result::Failed, std::string(kFailed) + "\r\n" + *problem);
     auto chosen = ui_.AskSaveFileName(PartFileName(PartBaseName(request.FileText), 1));
     if (!chosen || chosen->empty())
-        return;
-    if (*chosen == request.FileText || IsSameFile(*chosen, request.FileText)) {
-        Inform("Output file can not be the same as the input file.");
-        return;
-    }
-    if (IsExistingNonRegularFile(*chosen)) {
-        Inform("Output file can not be a device, a pipe or a folder.");
-        return;
-    }
+        return {};
+    if (*chosen == request.FileText || IsSameFile(*chosen, request.FileText))
+        return Inform(Result::Refused, "Output file can not be the same as the input file.");
+    if (IsExistingNonRegularFile(*chosen))
+        return Inform(Result::Refused, "Output file can not be a device, a pipe or a folder.");
     ui_.StopPlayerTimer();
     sourceFileName_ = request.FileText;
     targetFileName_ = *chosen;
-    if (auto unreadable = ReadSourceTags()) {
-        Inform(std::string(kFailed) + "\r\n" + *unreadable + ", so \"" + targetFileName_ + "\" was not written.");
-        return;
-    }
+    if (auto unreadable = ReadSourceTags())
+        return Inform(Result::Failed,
+                      std::string(kFailed) + "\r\n" + *unreadable + ", so \"" + targetFileName_ + "\" was not written.");
 
     CutRequest cut;
     cut.Source = sourceFileName_;
@@ -230,13 +247,11 @@ void TSplitCommands::RunSectionCommand(const SplitRequest& request)
     cut.Gapless = gapless_;
     // The tags go only onto the file the cut has just written: a file of
     // that name that a refused cut left alone is someone else's.
-    bool written = cutter_.Cut(cut);
-    if (written)
-        InformCompleted();
-    else if (cutter_.LastCutWasEmpty())
-        Inform(std::string(kFailed) + "\r\n" + kFewerThanTwoFrames);
-    else
-        Inform(kFailed);
+    if (cutter_.Cut(cut))
+        return InformCompleted();
+    if (cutter_.LastCutWasEmpty())
+        return Inform(Result::Failed, std::string(kFailed) + "\r\n" + kFewerThanTwoFrames);
+    return Inform(Result::Failed, kFailed);
 }
 
 std::optional<std::string> TSplitCommands::SectionProblem(const SplitRequest& request)
@@ -277,65 +292,74 @@ std::optional<std::string> TSplitCommands::NoMpegAudio(const std::string& fileNa
     return std::nullopt;
 }
 
-void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
+SplitOutcome TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
 {
+    using Result = SplitOutcome::Result;
     partsNotWritten_.clear();
     auto quantity = ParsePartQuantity(request.PartText);
-    if (!quantity || PartsShorterThanTwoFrames(request, *quantity)) {
-        Inform("Please specify a proper quantity of parts.");
-        return;
-    }
-    if (auto noAudio = NoMpegAudio(request.FileText)) {
-        Inform(std::string(kFailed) + "\r\n" + *noAudio);
-        return;
-    }
+    if (!quantity || PartsShorterThanTwoFrames(request, *quantity))
+        return Inform(Result::Refused, "Please specify a proper quantity of parts.");
+    if (auto noAudio = NoMpegAudio(request.FileText))
+        return Inform(Result::Failed, std::string(kFailed) + "\r\n" + *noAudio);
     // The parts' bounds wait for the source's frames to be counted; the
     // walks run while the folder is chosen and the tags are read.
     PrepareParts(request.FileText);
     if (!ui_.ExecuteFolderPicker(folderPath_))
-        return;
+        return {};
     std::error_code error;
-    if (folderPath_.empty() || !fs::is_directory(folderPath_, error)) {
-        Inform("Please specify a proper output directory.");
-        return;
-    }
+    if (folderPath_.empty() || !fs::is_directory(folderPath_, error))
+        return Inform(Result::Refused, "Please specify a proper output directory.");
     std::string folder = WithTrailingSeparator(folderPath_);
     // Without the stream's length (no audio library, or a file the player
     // cannot open) no part has bounds, and none can be written.
-    if (request.LengthMs <= 0) {
-        Inform(kFailed);
-        return;
-    }
-    ui_.StopPlayerTimer();
+    if (request.LengthMs <= 0)
+        return Inform(Result::Failed, kFailed);
     sourceFileName_ = request.FileText;
-    const int32_t count = *quantity;
-    const std::string baseName = PartBaseName(request.FileText);
-    if (auto unreadable = ReadSourceTags()) {
-        for (int32_t k = 1; k <= count; ++k)
-            partsNotWritten_.push_back(folder + PartFileName(baseName, k));
-        Inform(std::string(kFailed) + "\r\n" + *unreadable + ", so no part was written (\"" + partsNotWritten_.front()
-               + "\"" + (count > 1 ? " to \"" + partsNotWritten_.back() + "\")." : ")."));
-        return;
-    }
+    return WriteParts(EqualSplitPoints(request.LengthMs, *quantity), folder);
+}
 
-    ui_.SetProgressVisible(true);
-    stopRequested_ = false;
-    // A part too short to hold a playable run of frames is skipped, and its
-    // frames go to the next part, so that the parts still hold all the audio.
-    std::optional<std::string> carriedStart;
-    std::optional<int32_t> carriedFirst;
-    int32_t partsWritten = 0;
-    int32_t lastWritten = -1;
+// The parts of a run as they are cut: a part too short to hold a playable
+// run of frames is skipped, and its frames go to the next part (Carried),
+// so that the parts still hold all the audio.
+struct TSplitCommands::PartsRun {
+    const std::vector<SplitPoint>& Points;
+    std::optional<std::pair<SplitPoint, int32_t>> Carried;  // its point and index
+    int32_t PartsWritten = 0;
+    int32_t LastWritten = -1;
     // Parts written under another number than the user asked for are told:
     // a missing file would otherwise look like a lost part.
-    std::vector<MergedParts> merged;
+    std::vector<MergedParts> Merged;
+};
+
+std::string TSplitCommands::PartTarget(const std::vector<SplitPoint>& points, int32_t index,
+                                       const std::string& folder) const
+{
+    const SplitPoint& point = points[static_cast<size_t>(index)];
+    return folder + (point.Name.empty() ? PartFileName(PartBaseName(sourceFileName_), int64_t(index) + 1) : point.Name);
+}
+
+SplitOutcome TSplitCommands::WriteParts(const std::vector<SplitPoint>& points, const std::string& folder)
+{
+    using Result = SplitOutcome::Result;
+    ui_.StopPlayerTimer();
+    const auto count = static_cast<int32_t>(points.size());
+    if (auto unreadable = ReadSourceTags()) {
+        for (int32_t k = 0; k < count; ++k)
+            partsNotWritten_.push_back(PartTarget(points, k, folder));
+        return Inform(Result::Failed, std::string(kFailed) + "\r\n" + *unreadable + ", so no part was written (\""
+                          + partsNotWritten_.front() + "\""
+                          + (count > 1 ? " to \"" + partsNotWritten_.back() + "\")." : ")."));
+    }
+    ui_.SetProgressVisible(true);
+    stopRequested_ = false;
+    PartsRun run{points, {}, 0, -1, {}};
     int32_t i = 0;
     // A run that an error ends has written none of the parts from the one
     // that failed: the one being cut, or one still being copied.
     OnError noteUnwritten([&] {
         std::vector<std::string> fromFailed;
         for (int32_t k = cutter_.FailedPart().value_or(i); k < count; ++k)
-            fromFailed.push_back(folder + PartFileName(baseName, int64_t(k) + 1));
+            fromFailed.push_back(PartTarget(points, k, folder));
         // A part after the failed one may be named already (its cut wrote
         // nothing while the failed one was still being copied).
         std::erase_if(partsNotWritten_, [&](const std::string& name) {
@@ -345,13 +369,11 @@ void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
     });
     for (; i < count; ++i) {
         ui_.ProcessMessages();
-        PartRange range = EqualPartRange(request.LengthMs, count, i);
-        targetFileName_ = folder + PartFileName(baseName, int64_t(i) + 1);
+        targetFileName_ = PartTarget(points, i, folder);
         if (stopRequested_) {
             cutter_.FinishPendingParts();
             ui_.SetProgressVisible(false);
-            Inform(StoppedRunText(partsWritten, count));
-            return;
+            return Inform(Result::Stopped, StoppedRunText(run.PartsWritten, count));
         }
         // A device or a pipe in the way ends the run like a folder in the
         // way does, before anything is cut for it.
@@ -359,45 +381,68 @@ void TSplitCommands::RunEqualPartsCommand(const SplitRequest& request)
             cutter_.FinishPendingParts();
             throw FileCreateError(targetFileName_, kNotARegularFile);
         }
-        CutRequest cut;
-        cut.Source = sourceFileName_;
-        cut.Target = targetFileName_;
-        cut.StartText = carriedStart.value_or(FormatTimeText(static_cast<double>(range.StartMs) / 1000.0));
-        cut.EndText = FormatTimeText(static_cast<double>(range.EndMs) / 1000.0);
-        cut.Overwrite = true;
-        cut.OffsetMs = kCutOffsetMs;
-        cut.ToAudioEnd = range.Last;
-        cut.Tags = &partTags_;
-        cut.Gapless = gapless_;
-        // The cutter bounds the parts in samples of the whole stream, so
-        // that they are equal within a frame whatever the bit rate.
-        cut.PartCount = count;
-        cut.PartFirst = carriedFirst.value_or(i);
-        cut.PartLast = i;
-        cut.MayFinishLater = true;
-        bool written = cutter_.Cut(cut);
-        bool empty = !written && cutter_.LastCutWasEmpty();
-        carriedStart = empty && !range.Last ? std::optional<std::string>(cut.StartText) : std::nullopt;
-        carriedFirst = empty && !range.Last ? std::optional<int32_t>(cut.PartFirst) : std::nullopt;
-        if (written) {
-            if (cut.PartFirst < i)
-                merged.push_back({cut.PartFirst + 1, i, i + 1});
-            lastWritten = i;
-            ++partsWritten;
-        } else if (empty && range.Last && lastWritten >= 0) {
-            // The part before took the last frames, which would have been
-            // too few for a part of their own.
-            merged.push_back({cut.PartFirst + 1, i + 1, lastWritten + 1});
-        } else if (!empty) {
-            partsNotWritten_.push_back(targetFileName_);
-        }
+        CutPart(run, i);
         ui_.SetProgress(GaugePercent(i, count));
     }
     cutter_.FinishPendingParts();
     ui_.SetProgressVisible(false);
-    const std::string notes = merged.empty() ? std::string() : MergedPartsText(merged);
-    if (partsWritten > 0 && partsNotWritten_.empty())
-        InformCompleted(notes);
+    const std::string notes = run.Merged.empty() ? std::string() : MergedPartsText(run.Merged);
+    if (run.PartsWritten > 0 && partsNotWritten_.empty())
+        return InformCompleted(notes);
+    return Inform(Result::Failed, notes.empty() ? std::string(kFailed) : kFailed + ("\r\n" + notes));
+}
+
+CutRequest TSplitCommands::PartCut(const SplitPoint& point, int32_t index)
+{
+    CutRequest cut;
+    cut.Source = sourceFileName_;
+    cut.Target = targetFileName_;
+    // Equal parts are checked as the window's time fields would be, which
+    // lead the audio; the bounds of other sources are the audio's own.
+    cut.OffsetMs = point.Equal ? kCutOffsetMs : 0;
+    cut.StartText = FormatTimeText(PointMs(point, point.Start) / 1000.0);
+    cut.EndText = FormatTimeText(PointMs(point, point.End) / 1000.0);
+    cut.Overwrite = true;
+    cut.ToAudioEnd = point.ToAudioEnd;
+    cut.Tags = &partTags_;
+    cut.Gapless = gapless_;
+    cut.Part = point;
+    cut.PartIndex = index;
+    cut.MayFinishLater = true;
+    return cut;
+}
+
+double TSplitCommands::PointMs(const SplitPoint& point, int64_t bound)
+{
+    if (point.In == SplitPoint::Unit::Milliseconds || point.Equal)
+        return static_cast<double>(bound);
+    SourceFrameMs(sourceFileName_);  // the source's analysis, made once a run
+    const uint32_t rate = sourceAnalysed_ && sourceAnalysis_->Frame().Found ? FrameSampleRate(sourceAnalysis_->Frame()) : 0;
+    return rate > 0 ? static_cast<double>(bound) * 1000.0 / rate : 0.0;
+}
+
+void TSplitCommands::CutPart(PartsRun& run, int32_t i)
+{
+    const SplitPoint& own = run.Points[static_cast<size_t>(i)];
+    const int32_t first = run.Carried ? run.Carried->second : i;
+    const bool last = static_cast<size_t>(i) + 1 == run.Points.size();
+    CutRequest cut = PartCut(run.Carried ? JoinedPoints(run.Carried->first, own) : own, i);
+    bool written = cutter_.Cut(cut);
+    bool empty = !written && cutter_.LastCutWasEmpty();
+    if (empty && !last)
+        run.Carried = std::make_pair(*cut.Part, first);
     else
-        Inform(notes.empty() ? std::string(kFailed) : kFailed + ("\r\n" + notes));
+        run.Carried.reset();
+    if (written) {
+        if (first < i)
+            run.Merged.push_back({first + 1, i, i + 1});
+        run.LastWritten = i;
+        ++run.PartsWritten;
+    } else if (empty && last && run.LastWritten >= 0) {
+        // The part before took the last frames, which would have been
+        // too few for a part of their own.
+        run.Merged.push_back({first + 1, i + 1, run.LastWritten + 1});
+    } else if (!empty) {
+        partsNotWritten_.push_back(targetFileName_);
+    }
 }

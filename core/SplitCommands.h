@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/PartPlan.h"
 #include "core/Prompter.h"
 #include "core/SectionCutter.h"
 
@@ -38,6 +39,20 @@ struct SplitRequest {
     int32_t LengthMs = 0;   // stream length of the opened file
 };
 
+// How a run of the split commands ended; Message is the text it showed
+// (empty when it showed none).
+struct SplitOutcome {
+    enum class Result {
+        Done,     // the success message: every file asked for is written
+        Refused,  // the request was not fit to run; nothing was written
+        Failed,   // the failure message: a file asked for is not written
+        Stopped,  // Stop ended the run before its last part
+        NotRun,   // the user cancelled a prompt, or a run was going already
+    };
+    Result Kind = Result::NotRun;
+    std::string Message;
+};
+
 class TSplitCommands {
 public:
     TSplitCommands(TBASSChannel& player, TID3v1& id3v1, TID3v2& id3v2, SplitUi& ui);
@@ -47,7 +62,14 @@ public:
     // click on Split) is ignored. Errors the commands do not catch (a time
     // text that does not convert, a file that cannot be opened or created,
     // a short read) leave as CorvellaError.
-    void Split(const SplitRequest& request);
+    SplitOutcome Split(const SplitRequest& request);
+    // Splits fileName at points into folder, one file a point, named by its
+    // Name or, without one, as equal parts are (NAME_chunk_K.mp3), with the
+    // messages, gauge, stop request and merging of parts too short to
+    // write of the equal-parts command. The bounds of points other than
+    // equal shares are the audio's own: they are not moved earlier as the
+    // time fields' are. Ignored while a run is going.
+    SplitOutcome SplitAt(const std::string& fileName, const std::vector<SplitPoint>& points, const std::string& folder);
     // Starts counting the frames of fileName for a split of it into parts
     // (see TSectionCutter::PrepareParts); Split does it too.
     void PrepareParts(const std::string& fileName) { cutter_.PrepareParts(fileName); }
@@ -74,11 +96,26 @@ public:
     const std::vector<std::string>& PartsNotWritten() const { return partsNotWritten_; }
 
 private:
-    void RunSectionCommand(const SplitRequest& request);
-    void RunEqualPartsCommand(const SplitRequest& request);
-    void Inform(const std::string& text);
+    // What the runs that report their parts hold of them while they run.
+    struct PartsRun;
+    // The start of a run: the run's analysis of the source made afresh.
+    void BeginRun();
+    SplitOutcome RunSectionCommand(const SplitRequest& request);
+    SplitOutcome RunEqualPartsCommand(const SplitRequest& request);
+    // Writes a part of the source (set) at each point into folder.
+    SplitOutcome WriteParts(const std::vector<SplitPoint>& points, const std::string& folder);
+    // Cuts part index of run (and any part carried into it).
+    void CutPart(PartsRun& run, int32_t index);
+    // The file of part index of points in folder.
+    std::string PartTarget(const std::vector<SplitPoint>& points, int32_t index, const std::string& folder) const;
+    // The cut of point: its times as texts for the cutter's checks.
+    CutRequest PartCut(const SplitPoint& point, int32_t index);
+    // A bound of point in milliseconds of the source.
+    double PointMs(const SplitPoint& point, int64_t bound);
+    // Shows text and returns the outcome of that kind.
+    SplitOutcome Inform(SplitOutcome::Result kind, const std::string& text);
     // The success message, with notes on lines of their own after it.
-    void InformCompleted(const std::string& notes = {});
+    SplitOutcome InformCompleted(const std::string& notes = {});
     // Reads both tags of the source for the files the run writes; the
     // reason, naming the source, when they could not be read.
     std::optional<std::string> ReadSourceTags();

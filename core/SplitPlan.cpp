@@ -1,5 +1,6 @@
 #include "SplitPlan.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -58,6 +59,31 @@ PartRange EqualPartRange(int64_t lengthMs, int32_t count, int32_t index)
     range.Last = index == count - 1;
     range.EndMs = range.Last ? lengthMs : range.StartMs + partMs;
     return range;
+}
+
+std::vector<SplitPoint> EqualSplitPoints(int64_t lengthMs, int32_t count)
+{
+    std::vector<SplitPoint> points;
+    points.reserve(static_cast<size_t>(std::max(count, 0)));
+    for (int32_t index = 0; index < count; ++index) {
+        const PartRange range = EqualPartRange(lengthMs, count, index);
+        SplitPoint point;
+        point.Start = range.StartMs;
+        point.End = range.EndMs;
+        point.ToAudioEnd = range.Last;
+        point.Equal = SplitPoint::Shares{count, index, index};
+        points.push_back(point);
+    }
+    return points;
+}
+
+SplitPoint JoinedPoints(const SplitPoint& from, const SplitPoint& to)
+{
+    SplitPoint joined = to;
+    joined.Start = from.Start;
+    if (from.Equal && joined.Equal)
+        joined.Equal->First = from.Equal->First;
+    return joined;
 }
 
 int GaugePercent(int32_t index, int32_t count)

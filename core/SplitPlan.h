@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/PartPlan.h"
+
 // The quantity text of the equal-parts command as a whole number (leading
 // blanks and a sign allowed, 32-bit); nullopt when it is not one, or when
 // it is 0 or negative, which split nothing.
@@ -34,6 +36,13 @@ struct PartRange {
     bool Last = false;
 };
 PartRange EqualPartRange(int64_t lengthMs, int32_t count, int32_t index);
+
+// The split points of count equal parts of a stream of lengthMs: their
+// times are EqualPartRange's, their bounds equal shares of the stream.
+std::vector<SplitPoint> EqualSplitPoints(int64_t lengthMs, int32_t count);
+
+// One part of the two adjacent parts from and to: from's start, to's end.
+SplitPoint JoinedPoints(const SplitPoint& from, const SplitPoint& to);
 
 // The gauge after part index (0-based) of count: index / (count - 1) x 100,
 // rounded to the nearest whole number, halves to even; 100 when count is 1.

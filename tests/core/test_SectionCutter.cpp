@@ -299,9 +299,9 @@ TEST_F(SectionCutterTest, APartCarriedIntoTheNextHoldsTheFramesOfBoth)
         request.StartText = "00:00.000";
         request.EndText = "00:30.000";
         request.Overwrite = true;
-        request.PartCount = 7;
-        request.PartFirst = first;
-        request.PartLast = last;
+        request.Part = SplitPoint{};
+        request.Part->Equal = SplitPoint::Shares{7, first, last};
+        request.PartIndex = last;
         EXPECT_TRUE(cutter_->Cut(request)) << first << "-" << last;
         return AudioAfterHeaderFrame(ReadBytes(request.Target));
     };

@@ -83,7 +83,8 @@ std::string TextValue(std::string_view rest)
 
 std::optional<int64_t> Digits(std::string_view text, size_t maxDigits)
 {
-    if (text.empty() || text.size() > maxDigits)
+    // from_chars would take a minus sign too.
+    if (text.empty() || text.size() > maxDigits || text.find_first_not_of("0123456789") != std::string_view::npos)
         return std::nullopt;
     int64_t value = 0;
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -143,7 +144,6 @@ public:
         EndTrack();
         if (sheet_.Tracks.empty())
             throw LineError("the sheet has no TRACK");
-        sheet_.LineCount = lineCount;
         return std::move(sheet_);
     }
 

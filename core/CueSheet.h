@@ -32,7 +32,6 @@ struct CueSheet {
     std::string Genre;       // REM GENRE
     std::string File;        // as the FILE line names it; empty without one
     std::vector<CueTrack> Tracks;  // at least one; starts strictly rising
-    int32_t LineCount = 0;
 };
 
 // Refuses, with "line N: reason", a sheet without tracks, a track without

@@ -78,7 +78,8 @@ ParseResult<int64_t> ParseSplitTime(std::string_view text)
     } catch (const CorvellaError&) {
         return refused;
     }
-    if (ms < 0 || std::llround(seconds * 1000.0) != ms)
+    // Beyond 1e15 s llround could not hold the product; no stream is that long.
+    if (ms < 0 || seconds > 1e15 || std::llround(seconds * 1000.0) != ms)
         return refused;
     return ParseResult<int64_t>::Ok(ms);
 }
@@ -90,8 +91,9 @@ std::vector<SplitPart> EveryParts(int64_t lengthMs, int64_t periodMs)
         return parts;
     if (periodMs <= 0)
         periodMs = lengthMs;
-    for (int64_t start = 0; start < lengthMs; start += periodMs) {
-        int64_t end = lengthMs - start > periodMs ? start + periodMs : lengthMs;
+    periodMs = std::max(periodMs, kShortestEdgePartMs);
+    for (int64_t start = 0, end = 0; start < lengthMs; start = end) {
+        end = lengthMs - start > periodMs ? start + periodMs : lengthMs;
         if (!parts.empty() && end - start < kShortestEdgePartMs)
             parts.back().EndMs = end;
         else
@@ -159,7 +161,7 @@ struct Silence {
     int64_t Length() const { return EndMs - StartMs; }
 };
 
-std::vector<Silence> Silences(const std::vector<float>& levelsDb, int64_t windowMs, int64_t lengthMs,
+std::vector<Silence> Silences(std::span<const float> levelsDb, int64_t windowMs, int64_t lengthMs,
                               const SilenceOptions& options)
 {
     std::vector<Silence> silences;
@@ -219,7 +221,7 @@ const Silence* SilenceAround(const std::vector<Silence>& silences, int64_t ms)
 
 } // namespace
 
-SilenceSplit SplitAtSilences(const std::vector<float>& levelsDb, int64_t windowMs, int64_t lengthMs,
+SilenceSplit SplitAtSilences(std::span<const float> levelsDb, int64_t windowMs, int64_t lengthMs,
                              const SilenceOptions& options)
 {
     SilenceSplit split;

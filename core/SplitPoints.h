@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,7 +37,9 @@ ParseResult<int64_t> ParseSplitTime(std::string_view text);
 
 // Parts every periodMs; the last holds the rest, and a rest shorter than
 // kShortestEdgePartMs joins the part before it. No parts for a length of
-// 0 or less; one part when periodMs is not positive.
+// 0 or less; one part when periodMs is not positive. A period shorter than
+// kShortestEdgePartMs counts as that long: the cutter could not write such
+// parts, and a period of 1 ms would ask for millions of them.
 std::vector<SplitPart> EveryParts(int64_t lengthMs, int64_t periodMs);
 
 // Parts starting at the given times: "MM:SS.mmm,MM:SS.mmm,..." from the
@@ -86,5 +89,5 @@ struct SilenceSplit {
     std::vector<SplitPart> Parts;   // none when trimming leaves nothing but silence
 };
 
-SilenceSplit SplitAtSilences(const std::vector<float>& levelsDb, int64_t windowMs, int64_t lengthMs,
+SilenceSplit SplitAtSilences(std::span<const float> levelsDb, int64_t windowMs, int64_t lengthMs,
                              const SilenceOptions& options);

@@ -89,6 +89,7 @@ TEST(CueSheet, RefusesABrokenSheetWithItsLineAndReason)
         {track1 + "TRACK 02 AUDIO\r\nINDEX 01 1:00\r\n", "line 4: INDEX time '1:00' is not MM:SS:FF"},
         {track1 + "TRACK 02 AUDIO\nINDEX 01 01:x0:00\n", "line 4: INDEX time '01:x0:00' is not MM:SS:FF"},
         {track1 + "TRACK 02 AUDIO\nINDEX 01\n", "line 4: INDEX time '' is not MM:SS:FF"},
+        {track1 + "TRACK 02 AUDIO\nINDEX 01 -1:00:00\n", "line 4: INDEX time '-1:00:00' is not MM:SS:FF"},
         {"TRACK 01 AUDIO\nINDEX 01 02:00:00\nTRACK 02 AUDIO\nTITLE \"B\"\nINDEX 01 01:59:74\n",
          "line 5: track 2 starts at 01:59:74, not after track 1"},
         {"TRACK 01 AUDIO\nINDEX 01 02:00:00\nTRACK 02 AUDIO\nINDEX 01 02:00:00\n",

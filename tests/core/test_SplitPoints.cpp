@@ -66,6 +66,7 @@ TEST(SplitTimes, EveryPeriodTilesTheStreamAndTheLastPartHoldsTheRest)
         {1800200, 600000, {{0, 600000}, {600000, 1200000}, {1200000, 1800200}}},
         {100, 600000, {{0, 100}}},
         {100, 0, {{0, 100}}},
+        {600, 1, {{0, 288}, {288, 600}}},
         {0, 600000, {}},
     };
     for (const Case& c : cases)

@@ -40,15 +40,15 @@ std::string Padded(int64_t number, int64_t count)
     return std::string(width - digits.size(), '0') + digits;
 }
 
-// Drops the last UTF-8 character.
-void DropLastCharacter(std::string& text)
+// The text cut to at most maxBytes, on a UTF-8 character boundary.
+void CutToBytes(std::string& text, size_t maxBytes)
 {
-    while (!text.empty()) {
-        bool leadByte = (static_cast<unsigned char>(text.back()) & 0xC0) != 0x80;
-        text.pop_back();
-        if (leadByte)
-            break;
-    }
+    if (text.size() <= maxBytes)
+        return;
+    size_t end = maxBytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
+    text.resize(end);
 }
 
 // Windows drops the dots and blanks at the end of a name.
@@ -138,17 +138,26 @@ std::string PartNameFromTemplate(std::string_view nameTemplate, const PartNameFi
     std::string stem = assemble();
     // Room for " (9999)" as well, so that a name made distinct still fits.
     const size_t maxStem = kMaxPartNameBytes - kExtension.size() - 7;
+    // The longest text the template uses gives up the excess; a tag text
+    // may be 64 KiB long, so it goes at once, not a character at a time.
     while (stem.size() > maxStem) {
-        auto longest = std::max_element(values.begin() + 2, values.end(),
-                                        [](const std::string& a, const std::string& b) { return a.size() < b.size(); });
-        if (longest->empty())
+        std::string* longest = nullptr;
+        for (const TemplatePiece& piece : pieces) {
+            auto known = std::find(std::begin(kFields) + 2, std::end(kFields), piece.Text);
+            std::string* value = known == std::end(kFields) || !piece.IsField
+                                     ? nullptr
+                                     : &values[static_cast<size_t>(known - std::begin(kFields))];
+            if (value && (!longest || value->size() > longest->size()))
+                longest = value;
+        }
+        if (!longest || longest->empty())
             break;
-        DropLastCharacter(*longest);
+        size_t excess = stem.size() - maxStem;
+        CutToBytes(*longest, longest->size() > excess ? longest->size() - excess : 0);
         stem = assemble();
     }
     if (stem.size() > maxStem) {  // the template's own text is that long
-        stem.resize(maxStem + 1);
-        DropLastCharacter(stem);
+        CutToBytes(stem, maxStem);
         stem = Trimmed(stem);
     }
     if (stem.empty())

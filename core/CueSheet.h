@@ -1,7 +1,7 @@
 // CueSheet: the tracks of a CUE sheet, for splitting the one audio file it
 // describes. Reads the sheets people have: CRLF or LF lines, a byte-order
 // mark, UTF-8 or Latin-1 text (a sheet that is not valid UTF-8 is read as
-// Latin-1), "INDEX 1" as well as "INDEX 01", commands in any case, extra
+// Latin-1, as Windows extends it: UserTextAsUtf8), "INDEX 1" as well as "INDEX 01", commands in any case, extra
 // blanks and tabs, values with or without quotes, tracks without a TITLE
 // and a FILE line naming any file or extension. Commands that say nothing
 // about where tracks start or what they are called (CATALOG, FLAGS, ISRC,

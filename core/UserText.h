@@ -19,7 +19,7 @@ ParseResult<std::string> ReadUserText(const std::string& path);
 
 // The bytes as UTF-8: a UTF-16 text (it has a byte-order mark) converted,
 // a UTF-8 mark dropped, and bytes that are not valid UTF-8 taken for
-// Latin-1.
+// Latin-1, or rather Windows' code page 1252, its superset.
 std::string UserTextAsUtf8(std::string_view bytes);
 
 // The lines of a text, ended by CR LF, LF or a lone CR (without them).

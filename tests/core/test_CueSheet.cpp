@@ -45,6 +45,8 @@ TEST(CueSheet, ReadsTheSheetsPeopleHave)
          {{1, 0, "One", ""}, {2, 240987, "Caf\xC3\xA9", "Guest"}}},
         {"Latin-1 text", PlainSheet("\r\n", "Caf\xE9"), "Album", "The Band",
          {{1, 0, "One", ""}, {2, 240987, "Caf\xC3\xA9", "Guest"}}},
+        {"Windows' Latin-1", PlainSheet("\r\n", "Don\x92t \x96 \x80\x81"), "Album", "The Band",
+         {{1, 0, "One", ""}, {2, 240987, "Don\xE2\x80\x99t \xE2\x80\x93 \xE2\x82\xAC\xC2\x81", "Guest"}}},
         {"INDEX 1, tabs, extra spaces, lower case",
          "performer   The Band\ntitle\t\"Album\"  \nFILE album.wav WAVE\n\tTRACK 1 AUDIO\n\tINDEX 1   00:00:00\n"
          "track   02    audio\n\t\ttitle   Two words\nindex\t1\t04:00:74   \n",

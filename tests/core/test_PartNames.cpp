@@ -29,7 +29,7 @@ std::vector<SplitPart> Titled(std::initializer_list<const char*> titles)
 
 } // namespace
 
-TEST(PartNames, FillTheTemplateWithNamesEveryFileSystemTakes)
+TEST(PartNameTemplates, FillTheTemplateWithNamesEveryFileSystemTakes)
 {
     struct Case {
         const char* What;
@@ -71,7 +71,7 @@ TEST(PartNames, FillTheTemplateWithNamesEveryFileSystemTakes)
     EXPECT_EQ(NameTemplateError(" . "), "the name template is empty");
 }
 
-TEST(PartNames, StayWithinTheLongestNameAFileSystemTakes)
+TEST(PartNameTemplates, StayWithinTheLongestNameAFileSystemTakes)
 {
     // The longest title a tag gives, in two-byte characters: it is shortened
     // on a character boundary, the number and the extension stay, and the
@@ -96,7 +96,7 @@ TEST(PartNames, StayWithinTheLongestNameAFileSystemTakes)
     EXPECT_EQ(part.substr(part.size() - 14), "s_chunk_12.mp3");
 }
 
-TEST(PartNames, NoTwoPartsOfASplitShareAName)
+TEST(PartNameTemplates, NoTwoPartsOfASplitShareAName)
 {
     auto names = PartNamesFromTemplate("{title}", Titled({"Same", "same", "Other", "Same", "Same (2)"}), "song",
                                        "Album", "Band");

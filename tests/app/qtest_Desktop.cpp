@@ -314,7 +314,7 @@ void DesktopTest::folderPickerStartsBesideTheOpenedFileThenAtTheLastPick()
         auto* dialog = qobject_cast<TBrowseForFolderDialog*>(modal);
         QVERIFY(dialog);
         QTRY_COMPARE(dialog->SelectedPath(), deep.string());
-        QTreeView* tree = dialog->Tree();
+        QTreeView* tree = Control<QTreeView>(dialog, "tree");
         for (QModelIndex up = tree->currentIndex().parent(); up.isValid(); up = up.parent())
             ancestorsExpanded.push_back(tree->isExpanded(up));
         QTRY_VERIFY(tree->viewport()->rect().contains(tree->visualRect(tree->currentIndex()).center()));

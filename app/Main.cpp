@@ -107,9 +107,11 @@ TMainForm::TMainForm(std::unique_ptr<GuiPrompterBase> prompter, const std::strin
 
 TMainForm::~TMainForm()
 {
-    // The pages outlive the player and the prompter by a moment (they are
-    // the window's children); no page switch may reach them then.
+    // The pages (and the split commands in the split page) go first, while
+    // the player, the tags and the prompter they use are still there; no
+    // page switch reaches a handler on the way.
     disconnect(pgcMain_, nullptr, this, nullptr);
+    std::unique_ptr<QWidget> pages(takeCentralWidget());
 }
 
 void TMainForm::RunHandler(const std::function<void()>& handler)

@@ -7,7 +7,9 @@
 #include <QtTest>
 
 #include <stdexcept>
+#include <initializer_list>
 #include <type_traits>
+#include <vector>
 
 // The child of type T named name under window (a QObject, or anything that
 // dereferences to one: a unique_ptr, a test's window fixture). A window
@@ -28,4 +30,14 @@ T* Control(const Window& window, const char* name)
         throw std::runtime_error(message.toStdString());
     }
     return child;
+}
+
+// The children of type T with the given names, in that order.
+template <typename T, typename Window>
+std::vector<T*> Controls(const Window& window, std::initializer_list<const char*> names)
+{
+    std::vector<T*> children;
+    for (const char* name : names)
+        children.push_back(Control<T>(window, name));
+    return children;
 }

@@ -244,7 +244,7 @@ void DesktopTest::keysDriveThePreviewAndTheWindow()
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         tabbed.push_back(QApplication::focusWidget());
     }
-    QCOMPARE(tabbed, (std::vector<QWidget*>{Control<QToolButton>(w, "sbtnPlay"), Control<QToolButton>(w, "sbtnPause"), Control<QToolButton>(w, "sbtnStop"), Control<QToolButton>(w, "sbtnBegin"), Control<QToolButton>(w, "sbtnEnd")}));
+    QCOMPARE(tabbed, Controls<QWidget>(w, {"sbtnPlay", "sbtnPause", "sbtnStop", "sbtnBegin", "sbtnEnd"}));
 
     Control<GuiTrackBar>(w, "tkbPosition")->setFocus();
     QTest::keyClick(Control<GuiTrackBar>(w, "tkbPosition"), Qt::Key_Space);

@@ -175,6 +175,14 @@ struct Window {
 };
 
 std::string Text(const QLabel* label) { return label->text().toStdString(); }
+bool AllEnabled(const std::vector<QWidget*>& widgets)
+{
+    return std::all_of(widgets.begin(), widgets.end(), [](QWidget* widget) { return widget->isEnabled(); });
+}
+bool NoneEnabled(const std::vector<QWidget*>& widgets)
+{
+    return std::none_of(widgets.begin(), widgets.end(), [](QWidget* widget) { return widget->isEnabled(); });
+}
 std::string Text(const QLineEdit* edit) { return edit->text().toStdString(); }
 
 std::vector<std::string> PartNames(const fs::path& folder)
@@ -316,8 +324,8 @@ void MainFormTest::startsWithTheDefaultsOfTheWindow()
     QVERIFY(Control<QRadioButton>(w, "rdbTime")->isChecked());
     QVERIFY(!Control<QRadioButton>(w, "rdbPart")->isChecked());
     QCOMPARE(Text(Control<QLineEdit>(w, "edtPart")), std::string("2"));
-    QVERIFY(!Control<QLineEdit>(w, "edtPart")->isEnabled() && !Control<GuiUpDown>(w, "updPart")->isEnabled() && !Control<QLabel>(w, "labPart2")->isEnabled());
-    QVERIFY(Control<QLineEdit>(w, "edtStart")->isEnabled() && Control<QLineEdit>(w, "edtEnd")->isEnabled());
+    QVERIFY(NoneEnabled(Controls<QWidget>(w, {"edtPart", "updPart", "labPart2"})));
+    QVERIFY(AllEnabled(Controls<QWidget>(w, {"edtStart", "edtEnd"})));
     QCOMPARE(Text(Control<QLineEdit>(w, "edtStart")), std::string("00:00.000"));
     QCOMPARE(Text(Control<QLineEdit>(w, "edtEnd")), std::string("00:00.000"));
     QCOMPARE(Text(Control<QLabel>(w, "labTime1")), std::string("00:00.000"));
@@ -371,14 +379,13 @@ void MainFormTest::splitModesEnableTheirControls()
     Window w;
     Control<QLabel>(w, "labPeriod")->setText("kept");
     w.Click(Control<QRadioButton>(w, "rdbPart"));
-    QVERIFY(Control<QLineEdit>(w, "edtPart")->isEnabled() && Control<GuiUpDown>(w, "updPart")->isEnabled() && Control<QLabel>(w, "labPart2")->isEnabled());
-    QVERIFY(!Control<QLineEdit>(w, "edtStart")->isEnabled() && !Control<QLineEdit>(w, "edtEnd")->isEnabled());
-    QVERIFY(!Control<QLabel>(w, "labStart1")->isEnabled() && !Control<QLabel>(w, "labEnd1")->isEnabled());
-    QVERIFY(Control<QToolButton>(w, "sbtnBegin")->isEnabled() && Control<QToolButton>(w, "sbtnEnd")->isEnabled());
+    QVERIFY(AllEnabled(Controls<QWidget>(w, {"edtPart", "updPart", "labPart2"})));
+    QVERIFY(NoneEnabled(Controls<QWidget>(w, {"edtStart", "edtEnd", "labStart1", "labEnd1"})));
+    QVERIFY(AllEnabled(Controls<QWidget>(w, {"sbtnBegin", "sbtnEnd"})));
     QCOMPARE(Text(Control<QLabel>(w, "labPeriod")), std::string("kept"));
     w.Click(Control<QRadioButton>(w, "rdbTime"));
-    QVERIFY(!Control<QLineEdit>(w, "edtPart")->isEnabled() && !Control<GuiUpDown>(w, "updPart")->isEnabled() && !Control<QLabel>(w, "labPart2")->isEnabled());
-    QVERIFY(Control<QLineEdit>(w, "edtStart")->isEnabled() && Control<QLineEdit>(w, "edtEnd")->isEnabled() && Control<QLabel>(w, "labStart1")->isEnabled());
+    QVERIFY(NoneEnabled(Controls<QWidget>(w, {"edtPart", "updPart", "labPart2"})));
+    QVERIFY(AllEnabled(Controls<QWidget>(w, {"edtStart", "edtEnd", "labStart1"})));
 }
 
 void MainFormTest::spinnerStepsWithinItsRangeAndLeavesTypedTextAlone()
@@ -413,9 +420,10 @@ void MainFormTest::openShowsTheNameWhenThereIsNoId3v1Tag()
     QCOMPARE(w.prompts->TakeEvents(), Events{"open-dialog"});
     QCOMPARE(Text(Control<QLineEdit>(w, "edtFile")), plainMp3_);
     QCOMPARE(Text(Control<QLabel>(w, "labTitle")), std::string("song"));
-    for (QLabel* label : {Control<QLabel>(w, "labArtist"), Control<QLabel>(w, "labAlbum"), Control<QLabel>(w, "labYear"), Control<QLabel>(w, "labComment")})
+    for (QLabel* label : Controls<QLabel>(w, {"labArtist", "labAlbum", "labYear", "labComment"}))
         QCOMPARE(Text(label), std::string("Unknown"));
-    QVERIFY(Control<SplitPage>(w, "tabSplit")->LengthMs() > 3900 && Control<SplitPage>(w, "tabSplit")->LengthMs() < 4200);
+    const int32_t lengthMs = Control<SplitPage>(w, "tabSplit")->LengthMs();
+    QVERIFY(lengthMs > 3900 && lengthMs < 4200);
     QCOMPARE(Control<GuiTrackBar>(w, "tkbPosition")->maximum(), 4);
 }
 
@@ -751,7 +759,7 @@ void MainFormTest::runHoldsBackTheFileBoxAndTheTagPageAndKeepsItsTags()
     w.onPump = [&] {
         if (++pumps != 2)
             return;
-        for (QWidget* widget : std::initializer_list<QWidget*>{Control<QLineEdit>(w, "edtFile"), Control<QPushButton>(w, "btnOpenTag"), Control<QPushButton>(w, "Button3")})
+        for (QWidget* widget : Controls<QWidget>(w, {"edtFile", "btnOpenTag", "Button3"}))
             enabled.push_back(widget->isEnabled());
         Control<QTabWidget>(w, "pgcMain")->setCurrentWidget(Control<QWidget>(w, "tabTag"));
         QTest::keyClicks(Control<QLineEdit>(w, "edtFile"), "other");
@@ -761,7 +769,7 @@ void MainFormTest::runHoldsBackTheFileBoxAndTheTagPageAndKeepsItsTags()
     QCOMPARE(w.prompts->TakeEvents(), (Events{"folder-picker", Info("Splitting MP3 is completed.")}));
     QCOMPARE(enabled, (std::vector<bool>{false, false, false}));
     QCOMPARE(Text(Control<QLineEdit>(w, "edtFile")), source);
-    QVERIFY(Control<QLineEdit>(w, "edtFile")->isEnabled() && Control<QPushButton>(w, "btnOpenTag")->isEnabled() && Control<QPushButton>(w, "Button3")->isEnabled());
+    QVERIFY(AllEnabled(Controls<QWidget>(w, {"edtFile", "btnOpenTag", "Button3"})));
     const std::string listFrames = "import sys, mutagen.id3 as m; print(sorted(m.ID3(sys.argv[1]).keys()))";
     for (const auto& name : PartNames(out.Path())) {
         const auto frames = testsupport::Run("/usr/bin/python3 -c " + testsupport::Quote(listFrames) + " "

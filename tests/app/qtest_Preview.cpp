@@ -435,7 +435,8 @@ void PreviewTest::timesReadAndShowWithAFullStopUnderACommaLocale()
     QCOMPARE(std::string(sample), std::string("1,5"));
 
     OpenSong();
-    QVERIFY2(Control<QLabel>(form_, "labLength")->text().startsWith("00:40."), qPrintable(Control<QLabel>(form_, "labLength")->text()));
+    const QString length = Control<QLabel>(form_, "labLength")->text();
+    QVERIFY2(length.startsWith("00:40."), qPrintable(length));
     Control<QLineEdit>(form_, "edtStart")->setText("00:02.500");
     Control<QLineEdit>(form_, "edtEnd")->setText("00:12.750");
     QCOMPARE(Control<GuiTrackBar>(form_, "tkbPosition")->value(), 12);
@@ -445,7 +446,8 @@ void PreviewTest::timesReadAndShowWithAFullStopUnderACommaLocale()
 
     Control<GuiTrackBar>(form_, "tkbPosition")->setValue(40);
     Control<QToolButton>(form_, "sbtnEnd")->click();
-    QVERIFY2(Control<QLineEdit>(form_, "edtEnd")->text().startsWith("00:40."), qPrintable(Control<QLineEdit>(form_, "edtEnd")->text()));
+    const QString end = Control<QLineEdit>(form_, "edtEnd")->text();
+    QVERIFY2(end.startsWith("00:40."), qPrintable(end));
     prompts_->saveFileNames.push_back(dir_.File("comma.mp3"));
     Control<QLineEdit>(form_, "edtEnd")->setText("00:12.750");
     Control<QPushButton>(form_, "btnSplit")->click();

@@ -238,9 +238,8 @@ void TagPageTest::showsAnId3v11TagWithTrackAndGenre()
     // No ID3v2 tag: its group is empty, disabled and greyed.
     QVERIFY(!Control<QCheckBox>(form_, "chkTagExists")->isChecked());
     QCOMPARE(Control<QGroupBox>(form_, "gpbID3v2")->title(), QString("ID3v2"));
-    for (QWidget* field : std::initializer_list<QWidget*>{Control<QLineEdit>(form_, "TrackEdit"), Control<QLineEdit>(form_, "TitleEdit"), Control<QLineEdit>(form_, "ArtistEdit"),
-                                                         Control<QLineEdit>(form_, "AlbumEdit"), Control<QLineEdit>(form_, "YearEdit"), Control<QLineEdit>(form_, "GenreEdit"),
-                                                         Control<QPlainTextEdit>(form_, "CommentMemo")}) {
+    for (QWidget* field : Controls<QWidget>(form_, {"TrackEdit", "TitleEdit", "ArtistEdit", "AlbumEdit", "YearEdit",
+                                                    "GenreEdit", "CommentMemo"})) {
         QVERIFY(!field->isEnabled());
         QCOMPARE(field->palette().color(QPalette::Base), QColor(0xBF, 0xCD, 0xDB));
     }
@@ -249,7 +248,8 @@ void TagPageTest::showsAnId3v11TagWithTrackAndGenre()
     // Checking the box brings the fields back in the window colour.
     Control<QCheckBox>(form_, "chkTagExists")->click();
     QVERIFY(Control<QLineEdit>(form_, "TitleEdit")->isEnabled());
-    QCOMPARE(Control<QPlainTextEdit>(form_, "CommentMemo")->palette().color(QPalette::Base), Control<QWidget>(form_, "tabTag")->palette().color(QPalette::Base));
+    QCOMPARE(Control<QPlainTextEdit>(form_, "CommentMemo")->palette().color(QPalette::Base),
+             Control<QWidget>(form_, "tabTag")->palette().color(QPalette::Base));
 }
 
 void TagPageTest::showsAnId3v10Tag()
@@ -352,7 +352,8 @@ void TagPageTest::copiesBetweenTheTags()
     Control<QPushButton>(form_, "Button1")->click();
     QCOMPARE(Control<QLineEdit>(form_, "GenreEdit")->text(), QString("Jazz"));
     QCOMPARE(Control<QLineEdit>(form_, "TrackEdit")->text(), QString("9"));
-    QCOMPARE(Control<QPlainTextEdit>(form_, "CommentMemo")->toPlainText(), Control<QLineEdit>(form_, "CommentEdit1")->text());
+    QCOMPARE(Control<QPlainTextEdit>(form_, "CommentMemo")->toPlainText(),
+             Control<QLineEdit>(form_, "CommentEdit1")->text());
 
     // With its box clear, a group is not copied from.
     Control<QCheckBox>(form_, "chkTagExists")->click();
@@ -596,9 +597,10 @@ void TagPageTest::ClickTab(QWidget* page)
         form_->show();
         QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
     }
-    QTabBar* bar = Control<QTabWidget>(form_, "pgcMain")->tabBar();
-    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(Control<QTabWidget>(form_, "pgcMain")->indexOf(page)).center());
-    QCOMPARE(Control<QTabWidget>(form_, "pgcMain")->currentWidget(), page);
+    auto* pages = Control<QTabWidget>(form_, "pgcMain");
+    QTabBar* bar = pages->tabBar();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(pages->indexOf(page)).center());
+    QCOMPARE(pages->currentWidget(), page);
 }
 
 void TagPageTest::pageSwitchKeepsTheTagPagesFileAndEdits()

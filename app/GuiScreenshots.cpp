@@ -43,11 +43,12 @@ bool WaitForEnvelope(TMainForm& window)
 {
     bool decoded = false;
     QEventLoop loop;
-    QObject::connect(window.Envelope, &WaveformEnvelope::envelopeFinished, &loop, [&](bool ok) {
+    auto* envelope = window.findChild<WaveformEnvelope*>("Envelope");
+    QObject::connect(envelope, &WaveformEnvelope::envelopeFinished, &loop, [&](bool ok) {
         decoded = ok;
         loop.quit();
     });
-    if (!window.Envelope->Running())
+    if (!envelope->Running())
         return false;
     QTimer::singleShot(60000, &loop, &QEventLoop::quit);
     loop.exec();
@@ -68,17 +69,19 @@ int SaveScreenshots(const QString& folder, const QString& sampleFile)
         return 1;
     TMainForm window(std::make_unique<SamplePrompter>(sampleFile));
     window.show();
-    window.RunHandler([&window] { window.btnOpenClick(); });
+    if (!sampleFile.isEmpty())
+        window.RunHandler([&] { window.OpenFile(sampleFile.toStdString()); });
     // The split page is drawn with the whole waveform of the sample.
     if (!sampleFile.isEmpty() && !WaitForEnvelope(window)) {
         std::fprintf(stderr, "No waveform: the audio library could not decode %s\n", qPrintable(sampleFile));
         return 1;
     }
-    window.edtEnd->setText("00:47.500");
-    window.edtStart->setText("00:20.250");
+    // The controls are the pages' own; they are reached as the user sees them.
+    window.findChild<QLineEdit*>("edtEnd")->setText("00:47.500");
+    window.findChild<QLineEdit*>("edtStart")->setText("00:20.250");
     const QDir out(folder);
     if (!Grab(window, out.filePath("split-page.png")))
         return 1;
-    window.pgcMain->setCurrentWidget(window.tabTag);
+    window.findChild<QTabWidget*>("pgcMain")->setCurrentWidget(window.findChild<QWidget*>("tabTag"));
     return Grab(window, out.filePath("tag-page.png")) ? 0 : 1;
 }

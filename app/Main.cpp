@@ -1,25 +1,21 @@
-#include "Main.h"
+#include "app/Main.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QLabel>
-#include <QLineEdit>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QScreen>
 #include <QTabWidget>
-#include <QTimer>
-#include <QToolButton>
+#include <QVBoxLayout>
 
 #include <exception>
-#include <filesystem>
 #include <fstream>
 #include <utility>
 
-#include "analysis/Errors.h"
-#include "core/TimeText.h"
+#include "app/GuiPictures.h"
+#include "app/SplitPage.h"
+#include "app/TagPage.h"
+#include "app/WidgetMakers.h"
 #include "app/about.h"
 #include "app/dialogs/BrwsFldr.h"
 #include "playback/BASSPlayer.h"
@@ -30,6 +26,9 @@ namespace {
 
 constexpr const char* kDefaultVersion = "3.1";
 constexpr const char* kWebAddress = "https://ondrel.example/corvella";
+constexpr int kClientWidth = 653;
+constexpr int kClientHeight = 421;
+constexpr int kBannerHeight = 57;
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
@@ -87,74 +86,32 @@ std::string ReadIniString(const std::string& fileName, const std::string& sectio
     return fallback;
 }
 
-// The file name without folder and without its last four characters (the
-// extension ".mp3" is assumed, as in the names of the parts).
-std::string BareTitle(const std::string& path)
-{
-    std::string name = std::filesystem::path(path).filename().string();
-    return name.substr(0, name.size() >= 4 ? name.size() - 4 : 0);
-}
-
 } // namespace
 
-// The split commands see the window through this: prompts go to the
-// window's prompter, the gauge is pgbProgress, and the message pump lets
-// Stop (and only Stop among the commands, see SetSplitRunning) through.
-class TMainForm::WindowSplitUi : public SplitUi {
-public:
-    explicit WindowSplitUi(TMainForm& window) : window_(window) {}
-
-    void ShowMessage(const std::string& caption, const std::string& text, MessageIcon icon) override
-    {
-        window_.prompts().ShowMessage(caption, text, icon);
-    }
-    std::optional<std::string> AskOpenFileName() override { return window_.prompts().AskOpenFileName(); }
-    std::optional<std::string> AskSaveFileName(const std::string& proposedName) override
-    {
-        return window_.prompts().AskSaveFileName(proposedName);
-    }
-    bool ExecuteFolderPicker(std::string& path) override { return window_.prompts().ExecuteFolderPicker(path); }
-
-    void SetProgressVisible(bool visible) override
-    {
-        window_.SetSplitRunning(visible);
-        window_.pgbProgress->setVisible(visible);
-    }
-    void SetProgress(int percent) override { window_.pgbProgress->setValue(percent); }
-    void ProcessMessages() override
-    {
-        QCoreApplication::processEvents();
-        if (window_.MessagesProcessed)
-            window_.MessagesProcessed();
-    }
-    void StopPlayerTimer() override { window_.TmrPlayer->stop(); }
-
-private:
-    TMainForm& window_;
-};
-
 TMainForm::TMainForm(std::unique_ptr<GuiPrompterBase> prompter, const std::string& programFolder, QWidget* parent)
-    : QMainWindow(parent), programFolderOverride_(programFolder), prompter_(std::move(prompter))
+    : QMainWindow(parent), prompter_(std::move(prompter))
 {
-    DirDialog1 = new TBrowseForFolder(this);
-    DirDialog1->setObjectName("DirDialog1");
+    folderPicker_ = Named(new TBrowseForFolder(this), "DirDialog1");
     if (!prompter_)
-        prompter_ = std::make_unique<GuiPrompter>(*this, *DirDialog1);
-    splitUi_ = std::make_unique<WindowSplitUi>(*this);
-    BuildWindow();
-    ConnectHandlers();
+        prompter_ = std::make_unique<GuiPrompter>(*this, *folderPicker_);
+    ReadSettings(programFolder);
+    player_ = std::make_unique<TBASSPlayer>(this, &prompts(), programFolder_);
+    player_->setObjectName("PermanentPlayer");
+    envelope_ = std::make_unique<WaveformEnvelope>(this);
+    envelope_->setObjectName("Envelope");
+    // Option.ini [Main] Gapless=1: sample-exact parts that join without a gap.
+    BuildWindow(ReadIniString(programFolder_ + "Option.ini", "Main", "Gapless", "0") == "1");
+    ConnectPages();
     ConnectDesktop();
-    RunHandler([this] { FormCreate(); });
 }
 
 TMainForm::~TMainForm()
 {
-    // The envelope's scan decodes through the player's library; it ends first.
-    delete Envelope;
-    Envelope = nullptr;
-    // The player reports through the prompter; it must not outlive it.
-    delete Player;
-    Player = nullptr;
+    // The pages (and the split commands in the split page) go first, while
+    // the player, the tags and the prompter they use are still there; no
+    // page switch reaches a handler on the way.
+    disconnect(pgcMain_, nullptr, this, nullptr);
+    std::unique_ptr<QWidget> pages(takeCentralWidget());
 }
 
 void TMainForm::RunHandler(const std::function<void()>& handler)
@@ -168,104 +125,82 @@ void TMainForm::RunHandler(const std::function<void()>& handler)
     }
 }
 
-void TMainForm::FormCreate()
+void TMainForm::ReadSettings(const std::string& programFolderOverride)
 {
-    ProgramFolder = programFolderOverride_.empty() ? ::ProgramFolder() : programFolderOverride_;
-    if (ProgramFolder.empty() || ProgramFolder.back() != '/')
-        ProgramFolder += '/';
-    WebAddress = kWebAddress;
-    HelpFileName = ProgramFolder + ProductName + ".html";
-    ReadOptions();
-    pgcMain->setCurrentWidget(tabSplit);
-
-    setWindowTitle(Q(std::string(ProductName) + " V" + VersionText + " - " + MakerName));
-    labVersion->setText(Q("V" + VersionText));
-    labPowered->setText(Q(std::string("Powered by ") + MakerName));
-    for (QToolButton* web : {sbtnWeb1, sbtnWeb3})
-        web->setText(Q(WebAddress));
-
-    Player = new TBASSPlayer(this, &prompts(), ProgramFolder);
-    Player->setObjectName("PermanentPlayer");
-    SplitCommands = std::make_unique<TSplitCommands>(*Player, ID3v1, ID3v2, *splitUi_);
-    // Option.ini [Main] Gapless=1: sample-exact parts that join without a gap.
-    SplitCommands->SetGapless(ReadIniString(ProgramFolder + "Option.ini", "Main", "Gapless", "0") == "1");
+    programFolder_ = programFolderOverride.empty() ? ::ProgramFolder() : programFolderOverride;
+    if (programFolder_.empty() || programFolder_.back() != '/')
+        programFolder_ += '/';
+    webAddress_ = kWebAddress;
+    helpFileName_ = programFolder_ + ProductName + ".html";
+    versionText_ = ReadIniString(programFolder_ + "Option.ini", "Main", "Version", kDefaultVersion);
 }
 
-void TMainForm::ReadOptions()
+void TMainForm::BuildWindow(bool gapless)
 {
-    VersionText = ReadIniString(ProgramFolder + "Option.ini", "Main", "Version", kDefaultVersion);
-}
+    setObjectName("MainForm");
+    setWindowIcon(QIcon(LogoPicture()));
+    setWindowTitle(Q(std::string(ProductName) + " V" + versionText_ + " - " + MakerName));
+    auto* central = new QWidget(this);
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 4);
+    column->setSpacing(2);
+    column->addWidget(BuildBanner());
 
-void TMainForm::btnOpenClick()
-{
-    if (const std::optional<std::string> chosen = prompts().AskOpenFileName())
-        OpenFile(*chosen);
-}
+    pgcMain_ = Named(new QTabWidget, "pgcMain");
+    splitPage_ = new SplitPage(*this, *folderPicker_, *envelope_, gapless);
+    tagPage_ = new TagPage(*this);
+    pgcMain_->addTab(splitPage_, "  Split MP3  ");
+    pgcMain_->addTab(tagPage_, "  Edit Tag  ");
+    auto* pageMargin = new QHBoxLayout;
+    pageMargin->setContentsMargins(4, 0, 4, 0);
+    pageMargin->addWidget(pgcMain_);
+    column->addLayout(pageMargin, 1);
+    setCentralWidget(central);
 
-void TMainForm::OpenFile(const std::string& fileName)
-{
-    edtFile->setText(Q(fileName));
-    // The folder picker starts beside the opened file until a folder has
-    // been picked (the split command then passes that one).
-    DirDialog1->SetPath(std::filesystem::path(fileName).parent_path().string());
-    TmrPlayer->stop();
-    Player->Close();
-
-    // Opening a pipe or a device to read it waits for a writer that may
-    // never come and hangs the window: only a regular file is read.
-    std::error_code error;
-    const bool regularFile = std::filesystem::is_regular_file(fileName, error);
-    if (regularFile)
-        ID3v1.ReadTag(fileName);
-    else
-        ID3v1.Reset();
-    if (ID3v1.Exists()) {
-        labTitle->setText(Q(ID3v1.Title()));
-        labArtist->setText(Q(ID3v1.Artist()));
-        labAlbum->setText(Q(ID3v1.Album()));
-        labYear->setText(Q(ID3v1.Year()));
-        labComment->setText(Q(ID3v1.Comment()));
-    } else {
-        labTitle->setText(Q(BareTitle(fileName)));
-        for (QLabel* label : {labArtist, labAlbum, labYear, labComment})
-            label->setText("Unknown");
+    setFixedSize(kClientWidth, kClientHeight);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(kClientWidth / 2, kClientHeight / 2));
     }
-
-    if (Player->PlayerReady()) {
-        if (regularFile)
-            Player->Open(fileName);
-        LengthMs = static_cast<int32_t>(Player->PlayLength());
-        LengthRemainderMs = LengthMs % 1000;
-        tkbPosition->setMaximum(LengthMs / 1000);
-        labLength->setText(Q(FormatTimeText(LengthMs / 1000.0)));
-    }
-    StartEnvelope(fileName);
-
-    edtStart->setText("00:00.000");
-    edtEnd->setText("00:00.000");
-    tkbPosition->setValue(0);
 }
 
-void TMainForm::rdbTimeClick()
+// The banner picture with the logo, the version and the maker on it.
+QWidget* TMainForm::BuildBanner()
 {
-    for (QWidget* widget : std::initializer_list<QWidget*>{edtStart, edtEnd, labStart1, labEnd1})
-        widget->setEnabled(true);
-    for (QWidget* widget : std::initializer_list<QWidget*>{edtPart, updPart, labPart2})
-        widget->setEnabled(false);
+    auto* banner = Named(new QLabel, "imgBanner");
+    banner->setFixedHeight(kBannerHeight);
+    banner->setPixmap(BannerPicture());
+    banner->setScaledContents(true);
+    auto* logo = Named(new QLabel(banner), "imgLogo");
+    logo->setPixmap(LogoPicture());
+    logo->setGeometry(12, (kBannerHeight - 32) / 2, 32, 32);
+    auto* version = Named(new QLabel(Q("V" + versionText_), banner), "labVersion");
+    version->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    version->setGeometry(kClientWidth - 212, 8, 200, 18);
+    version->setStyleSheet("QLabel { color: #1b2a3a; font-weight: bold; background: transparent; }");
+    auto* powered = Named(new QLabel(Q(std::string("Powered by ") + MakerName), banner), "labPowered");
+    powered->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    powered->setGeometry(kClientWidth - 212, 30, 200, 18);
+    powered->setStyleSheet("QLabel { color: #0000ff; background: transparent; }");
+    return banner;
 }
 
-void TMainForm::rdbPartClick()
+void TMainForm::ConnectPages()
 {
-    for (QWidget* widget : std::initializer_list<QWidget*>{edtStart, edtEnd, labStart1, labEnd1})
-        widget->setEnabled(false);
-    for (QWidget* widget : std::initializer_list<QWidget*>{edtPart, updPart, labPart2})
-        widget->setEnabled(true);
+    connect(splitPage_, &SplitPage::SplitRunningChanged, tagPage_, &TagPage::SetSplitRunning);
+    connect(tagPage_, &TagPage::FileAboutToBeWritten, splitPage_, &SplitPage::ReleaseFile);
+    connect(pgcMain_, &QTabWidget::currentChanged, this, [this] {
+        if (TagPageShown())
+            RunHandler([this] { tagPage_->ShowPage(splitPage_->FileName()); });
+    });
 }
 
-void TMainForm::sbtnHelp1Click() { ShowDocument(HelpFileName); }
-void TMainForm::sbtnHelp3Click() { ShowDocument(HelpFileName); }
-void TMainForm::sbtnWeb1Click() { ShowDocument(WebAddress); }
-void TMainForm::sbtnWeb3Click() { ShowDocument(WebAddress); }
+bool TMainForm::TagPageShown() const { return pgcMain_->currentWidget() == tagPage_; }
+
+void TMainForm::OpenFile(const std::string& fileName) { splitPage_->OpenFile(fileName); }
+
+void TMainForm::ShowHelp() { ShowDocument(helpFileName_); }
+void TMainForm::ShowWebSite() { ShowDocument(webAddress_); }
 
 // A desktop without a browser would otherwise swallow the click silently.
 void TMainForm::ShowDocument(const std::string& pathOrUrl)
@@ -274,73 +209,23 @@ void TMainForm::ShowDocument(const std::string& pathOrUrl)
         prompts().ShowMessage(ProductName, "No web browser could be started to show\r\n" + pathOrUrl,
                               MessageIcon::Warning);
 }
-void TMainForm::sbtnAbout1Click() { ShowAboutBox(); }
-void TMainForm::sbtnAbout3Click() { ShowAboutBox(); }
 
-void TMainForm::ShowAboutBox()
+void TMainForm::ShowAbout()
 {
-    if (!AboutBox)
-        AboutBox = new TAboutBox(VersionText, this);
-    AboutBox->exec();
-}
-
-void TMainForm::btnSplitClick()
-{
-    SplitRequest request;
-    request.FileText = edtFile->text().toStdString();
-    request.SectionMode = rdbTime->isChecked();
-    request.StartText = edtStart->text().toStdString();
-    request.EndText = edtEnd->text().toStdString();
-    request.PartText = edtPart->text().toStdString();
-    request.LengthMs = LengthMs;
-
-    // However the command ends (done, stopped, an error), the commands that
-    // were held back during its message pumps come back.
-    // A command ended by an error hides the gauge too: it is shown only while
-    // a run is in its loop.
-    // A command that ends without touching the player (a check refused it,
-    // a time text did not convert) leaves the preview as it was: a playing
-    // preview keeps the timer that follows it.
-    struct Restore {
-        TMainForm& window;
-        bool previewFollowed = window.TmrPlayer->isActive();
-        ~Restore()
-        {
-            window.SetSplitRunning(false);
-            window.pgbProgress->setVisible(false);
-            if (previewFollowed && !window.TmrPlayer->isActive() && window.Player->Mode() == plmPlaying)
-                window.TmrPlayer->start();
-        }
-    } restore{*this};
-    SplitCommands->Split(request);
-}
-
-void TMainForm::btnStopClick() { SplitCommands->RequestStop(); }
-
-void TMainForm::UpdateSelectedLength()
-{
-    labPeriod->setText(Q(SelectedLengthText(edtStart->text().toStdString(), edtEnd->text().toStdString())));
-}
-
-// While an equal-parts run pumps messages, a new Open, a second Split, an
-// edited file box or a tag write or open on the tag page would pull the
-// file or the controls from under it; Stop is the one command meant to
-// arrive then.
-void TMainForm::SetSplitRunning(bool running)
-{
-    for (QWidget* widget : std::initializer_list<QWidget*>{btnOpen, btnSplit, edtFile, btnOpenTag, Button3})
-        widget->setEnabled(!running);
+    if (!aboutBox_)
+        aboutBox_ = Named(new TAboutBox(versionText_, this), "AboutBox");
+    aboutBox_->exec();
 }
 
 void TMainForm::closeEvent(QCloseEvent* event)
 {
     bool mayClose = false;
-    RunHandler([&] { mayClose = MayLeaveTagEdits(); });
+    RunHandler([&] { mayClose = tagPage_->MayLeaveEdits(); });
     if (!mayClose) {
         event->ignore();
         return;
     }
-    if (SplitCommands && SplitCommands->Running())
-        SplitCommands->RequestStop();
+    if (splitPage_->SplitRunning())
+        splitPage_->StopSplit();
     QMainWindow::closeEvent(event);
 }

@@ -1,10 +1,12 @@
-// TMainForm: the program's one window. Two pages: "  Split MP3  " (open a
-// file, preview it, mark a section, split) and "  Edit Tag  " (both tags of
-// a file). The window owns the player "PermanentPlayer", the two tag
-// objects, the folder picker DirDialog1 and the split commands for its
-// whole life. Handlers are the window's slots, named after their control
-// and event; each one runs inside one boundary that shows any error it ends
-// with once, in an error box captioned "Corvella".
+// TMainForm: the program's one window. A banner over two pages: the split
+// page "  Split MP3  " (SplitPage: open a file, preview it, mark a section,
+// split) and the tag page "  Edit Tag  " (TagPage: both tags of a file).
+// The window owns the pages and what they share for its whole life: the
+// player "PermanentPlayer", the two tag objects, the prompts, the folder
+// picker "DirDialog1", the waveform scan "Envelope" and the About box; and
+// the keys, drops and a file from the command line. Every handler runs
+// inside one boundary that shows any error it ends with once, in an error
+// box captioned "Corvella".
 //
 // Prompts go through prompts(). By default the window makes a GuiPrompter
 // (real dialogs); a test passes its own GuiPrompterBase to the constructor,
@@ -14,9 +16,7 @@
 #pragma once
 
 #include <QMainWindow>
-#include <QStringList>
 
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -24,28 +24,17 @@
 #include "analysis/ID3v1.h"
 #include "analysis/ID3v2.h"
 #include "app/GuiPrompter.h"
-#include "app/GuiTrackBar.h"
-#include "app/GuiUpDown.h"
-#include "core/SplitCommands.h"
+#include "app/PageHost.h"
 
-class QCheckBox;
-class QComboBox;
-class QGroupBox;
-class QLabel;
-class QLineEdit;
-class QPlainTextEdit;
-class QProgressBar;
-class QPushButton;
-class QRadioButton;
 class QTabWidget;
-class QTimer;
-class QToolButton;
+class SplitPage;
 class TAboutBox;
 class TBASSPlayer;
 class TBrowseForFolder;
+class TagPage;
 class WaveformEnvelope;
 
-class TMainForm : public QMainWindow {
+class TMainForm : public QMainWindow, public PageHost {
     Q_OBJECT
 
 public:
@@ -53,160 +42,25 @@ public:
                        const std::string& programFolder = {}, QWidget* parent = nullptr);
     ~TMainForm() override;
 
-    GuiPrompterBase& prompts() { return *prompter_; }
-
+    GuiPrompterBase& prompts() override { return *prompter_; }
     // Runs a handler inside the window's error boundary: a CorvellaError or
     // any other std::exception it ends with is shown once in an error box.
-    void RunHandler(const std::function<void()>& handler);
+    void RunHandler(const std::function<void()>& handler) override;
+    TBASSPlayer& Player() override { return *player_; }
+    TID3v1& Id3v1() override { return id3v1_; }
+    TID3v2& Id3v2() override { return id3v2_; }
+    const std::string& WebAddress() const override { return webAddress_; }
+    void ShowHelp() override;
+    void ShowWebSite() override;
+    void ShowAbout() override;
 
-    // Called after each message pump of an equal-parts run, once per part
-    // (tests click Stop or look at the controls from here).
-    std::function<void()> MessagesProcessed;
+    const std::string& ProgramFolder() const { return programFolder_; }  // ends in "/"
+    const std::string& VersionText() const { return versionText_; }      // Option.ini [Main] Version
+    const std::string& HelpFileName() const { return helpFileName_; }
 
-    // --- window frame ---
-    QLabel* imgBanner = nullptr;
-    QLabel* imgLogo = nullptr;
-    QLabel* labVersion = nullptr;
-    QLabel* labPowered = nullptr;
-    QTabWidget* pgcMain = nullptr;
-
-    // --- split page ---
-    QWidget* tabSplit = nullptr;
-    QLineEdit* edtFile = nullptr;
-    QPushButton* btnOpen = nullptr;
-    QGroupBox* gpbSplit = nullptr;
-    QLabel* labTitleName = nullptr;
-    QLabel* labTitle = nullptr;
-    QLabel* labTitleArtist = nullptr;
-    QLabel* labArtist = nullptr;
-    QLabel* labTitleAlbum = nullptr;
-    QLabel* labAlbum = nullptr;
-    QLabel* labTitleYear = nullptr;
-    QLabel* labYear = nullptr;
-    QLabel* labTitleComment = nullptr;
-    QLabel* labComment = nullptr;
-    QLabel* labTitleLength = nullptr;
-    QLabel* labLength = nullptr;
-    GuiTrackBar* tkbPosition = nullptr;
-    QToolButton* sbtnPlay = nullptr;
-    QToolButton* sbtnPause = nullptr;
-    QToolButton* sbtnStop = nullptr;
-    QToolButton* sbtnBegin = nullptr;
-    QToolButton* sbtnEnd = nullptr;
-    QLabel* labTime = nullptr;
-    QLabel* labTime1 = nullptr;
-    QLabel* Label1 = nullptr;
-    QRadioButton* rdbPart = nullptr;
-    QLineEdit* edtPart = nullptr;
-    GuiUpDown* updPart = nullptr;
-    QLabel* labPart2 = nullptr;
-    QRadioButton* rdbTime = nullptr;
-    QLabel* labStart1 = nullptr;
-    QLineEdit* edtStart = nullptr;
-    QLabel* Label2 = nullptr;
-    QLabel* labEnd1 = nullptr;
-    QLineEdit* edtEnd = nullptr;
-    QLabel* Label3 = nullptr;
-    QLabel* labPeriod = nullptr;
-    QProgressBar* pgbProgress = nullptr;
-    QPushButton* btnSplit = nullptr;
-    QPushButton* btnStop = nullptr;
-    QToolButton* sbtnWeb1 = nullptr;
-    QToolButton* sbtnHelp1 = nullptr;
-    QToolButton* sbtnAbout1 = nullptr;
-
-    // --- tag page ---
-    QWidget* tabTag = nullptr;
-    QLineEdit* edtFileTag = nullptr;
-    QPushButton* btnOpenTag = nullptr;
-    QGroupBox* gpbID3v1 = nullptr;
-    QGroupBox* gpbID3v2 = nullptr;
-    QCheckBox* chkTagExists1 = nullptr;
-    QCheckBox* chkTagExists = nullptr;
-    QLineEdit* TrackEdit1 = nullptr;    // at most 2 characters
-    QLineEdit* TitleEdit1 = nullptr;    // 30
-    QLineEdit* ArtistEdit1 = nullptr;   // 30
-    QLineEdit* AlbumEdit1 = nullptr;    // 30
-    QLineEdit* YearEdit1 = nullptr;     // 4
-    QLineEdit* CommentEdit1 = nullptr;  // 30
-    QComboBox* GenreComboBox1 = nullptr; // drop-down list, filled by tabTagShow
-    QLineEdit* TrackEdit = nullptr;     // 250 each
-    QLineEdit* TitleEdit = nullptr;
-    QLineEdit* ArtistEdit = nullptr;
-    QLineEdit* AlbumEdit = nullptr;
-    QLineEdit* YearEdit = nullptr;
-    QLineEdit* GenreEdit = nullptr;     // free text
-    QPlainTextEdit* CommentMemo = nullptr;
-    QPushButton* Button1 = nullptr;
-    QPushButton* Button2 = nullptr;
-    QPushButton* Button3 = nullptr;
-    QToolButton* sbtnWeb3 = nullptr;
-    QToolButton* sbtnHelp3 = nullptr;
-    QToolButton* sbtnAbout3 = nullptr;
-
-    // --- non-visual parts ---
-    QTimer* TmrPlayer = nullptr;              // 1000 ms, stopped at start
-    TBrowseForFolder* DirDialog1 = nullptr;
-    TAboutBox* AboutBox = nullptr;            // made on first use
-    WaveformEnvelope* Envelope = nullptr;     // scans the opened file for tkbPosition
-
-    // --- fields ---
-    std::string ProgramFolder;   // ends in "/"
-    std::string VersionText;     // Option.ini [Main] Version, default "3.1"
-    std::string HelpFileName;    // ProgramFolder + "Corvella.html"
-    std::string WebAddress;
-    int32_t LengthMs = 0;
-    int32_t LengthRemainderMs = 0;
-    TBASSPlayer* Player = nullptr;  // child QObject "PermanentPlayer"
-    TID3v1 ID3v1;
-    TID3v2 ID3v2;
-    std::unique_ptr<TSplitCommands> SplitCommands;
-
-    static constexpr const char* ProductName = "Corvella";
-    static constexpr const char* MakerName = "Ondrel";
-
-public slots:
-    // Start-up, Open, split modes, Help, web and About (this window's files).
-    void FormCreate();
-    void btnOpenClick();
-    void rdbTimeClick();
-    void rdbPartClick();
-    void sbtnHelp1Click();
-    void sbtnHelp3Click();
-    void sbtnWeb1Click();
-    void sbtnWeb3Click();
-    void sbtnAbout1Click();
-    void sbtnAbout3Click();
-    void btnSplitClick();
-    void btnStopClick();
-    void UpdateSelectedLength();
-
-    // Preview and marking (MainPreview.cpp).
-    void sbtnPlayClick();
-    void sbtnPauseClick();
-    void sbtnStopClick();
-    void TmrPlayerTimer();
-    void tkbPositionChange();
-    void sbtnBeginClick();
-    void sbtnEndClick();
-    void edtStartChange();
-    void edtEndChange();
-
-    // Tag page (MainTagPage.cpp).
-    void tabTagShow();
-    void btnOpenTagClick();
-    void chkTagExists1Click();
-    void chkTagExistsClick();
-    void Button1Click();
-    void Button2Click();
-    void Button3Click();
-
-public:
-    // A file from the command line, a drop or an Open button (MainDesktop.cpp
-    // for the first two): OpenFile is the split page's Open with fileName
-    // chosen, OpenTagFile the tag page's; an empty name is a cancel there.
+    // A file from the command line, a drop or the split page's Open with
+    // fileName chosen (MainDesktop.cpp for the first two).
     void OpenFile(const std::string& fileName);
-    void OpenTagFile(const std::string& fileName);
     // A dropped file opens on the page shown, while its Open button is enabled.
     bool OpenDroppedFile(const std::string& fileName);
     // "corvella FILE": FILE, relative to the current folder or absolute, is
@@ -214,26 +68,12 @@ public:
     // is reported and nothing changes.
     void OpenCommandLineFile(const QString& argument);
 
-    void FillID3v1Group(const std::string& path);
-    void FillID3v2Group(const std::string& path);
-    void SaveID3v1Fields(const std::string& path);
-    void SaveID3v2Fields(const std::string& path);
-    void SetID3v1FieldsEnabled(bool enabled);
-    void SetID3v2FieldsEnabled(bool enabled);
-    // Whether the tag page holds edits of its file not written yet.
-    bool TagEditsUnsaved() const;
-    // Asks about unsaved tag edits before something would drop them (save,
-    // discard, cancel); true when the caller may go on: no edits, edits
-    // written or discarded.
-    bool MayLeaveTagEdits();
-
-    bool trackBarMovedByTimer_ = false;
-    bool startMarkChange_ = false;
-    bool endMarkChange_ = false;
-    bool genreListFilled_ = false;
+    static constexpr const char* ProductName = "Corvella";
+    static constexpr const char* MakerName = "Ondrel";
 
 protected:
-    // Closing the window during an equal-parts run stops it before its next part.
+    // Closing the window asks about unsaved tag edits, and during an
+    // equal-parts run stops it before its next part.
     void closeEvent(QCloseEvent* event) override;
     // Audio files dropped anywhere on the window, the edits included.
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -241,33 +81,30 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    class WindowSplitUi;
-
-    void BuildWindow();
-    QWidget* BuildSplitPage();
-    QWidget* BuildTagPage();
-    void ConnectHandlers();
-    // Keys, drops and the waveform (MainDesktop.cpp).
+    // Option.ini and the program folder, read before the pages are built.
+    void ReadSettings(const std::string& programFolderOverride);
+    void BuildWindow(bool gapless);
+    QWidget* BuildBanner();
+    void ConnectPages();
+    // Keys and drops (MainDesktop.cpp).
     void ConnectDesktop();
-    void PlayOrPause();
-    void StartEnvelope(const std::string& fileName);
     void ShowDocument(const std::string& pathOrUrl);
-    void ReadOptions();
-    void ShowAboutBox();
-    void SetSplitRunning(bool running);
-    // The tag page's file read again into both groups.
-    void ReloadTagPage();
-    // Each group's fields and check box, as text, to tell edits from what
-    // was last read from or written to the file.
-    QStringList ID3v1FieldValues() const;
-    QStringList ID3v2FieldValues() const;
+    bool TagPageShown() const;
 
-    std::string programFolderOverride_;
+    std::string programFolder_;
+    std::string versionText_;
+    std::string helpFileName_;
+    std::string webAddress_;
+    TID3v1 id3v1_;
+    TID3v2 id3v2_;
     std::unique_ptr<GuiPrompterBase> prompter_;
-    std::unique_ptr<WindowSplitUi> splitUi_;
-    QStringList savedId3v1Fields_;
-    QStringList savedId3v2Fields_;
-    // edtFile's text when the tag page last took its file from it: the
-    // page follows the split page only to a file opened there since.
-    QString fileTakenFromSplitPage_;
+    TBrowseForFolder* folderPicker_ = nullptr;
+    // The player reports through the prompter and must not outlive it; the
+    // envelope's scan decodes through the player's library and ends first.
+    std::unique_ptr<TBASSPlayer> player_;
+    std::unique_ptr<WaveformEnvelope> envelope_;
+    TAboutBox* aboutBox_ = nullptr;  // made on first use
+    QTabWidget* pgcMain_ = nullptr;
+    SplitPage* splitPage_ = nullptr;
+    TagPage* tagPage_ = nullptr;
 };

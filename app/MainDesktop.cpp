@@ -1,26 +1,22 @@
 // The window on the desktop: a file given on the command line or dropped on
-// the window, the keyboard shortcuts, and the waveform behind the track bar.
+// the window, and the keyboard shortcuts.
+#include "app/Main.h"
 
-#include <QAbstractButton>
-#include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QShortcut>
 #include <QTabWidget>
-#include <QToolButton>
 #include <QUrl>
 
 #include <optional>
 
 #include "app/GuiPrompter.h"
-#include "app/Main.h"
-#include "playback/BASSPlayer.h"
-#include "playback/WaveformEnvelope.h"
+#include "app/SplitPage.h"
+#include "app/TagPage.h"
 
 namespace {
 
@@ -51,10 +47,8 @@ void TMainForm::ConnectDesktop()
     // The edits would take a dropped file's name as text; the window takes it.
     for (QWidget* edit : findChildren<QLineEdit*>())
         edit->installEventFilter(this);
-    CommentMemo->viewport()->installEventFilter(this);
-
-    Envelope = new WaveformEnvelope(this);
-    connect(Envelope, &WaveformEnvelope::envelopeChanged, tkbPosition, &GuiTrackBar::SetEnvelope);
+    for (QPlainTextEdit* memo : findChildren<QPlainTextEdit*>())
+        memo->viewport()->installEventFilter(this);
 
     const auto shortcut = [this](const QKeySequence& keys, auto action) {
         auto* key = new QShortcut(keys, this);
@@ -63,33 +57,20 @@ void TMainForm::ConnectDesktop()
     };
     // Open and Help act on the page shown; a disabled Open (a split is
     // running) ignores the key as it ignores a click.
-    shortcut(QKeySequence("Ctrl+O"),
-             [this] { (pgcMain->currentWidget() == tabTag ? btnOpenTag : btnOpen)->click(); });
-    shortcut(QKeySequence("F1"), [this] { (pgcMain->currentWidget() == tabTag ? sbtnHelp3 : sbtnHelp1)->click(); });
+    shortcut(QKeySequence("Ctrl+O"), [this] { TagPageShown() ? tagPage_->ClickOpen() : splitPage_->ClickOpen(); });
+    shortcut(QKeySequence("F1"), [this] { ShowHelp(); });
     shortcut(QKeySequence("Ctrl+Q"), [this] { close(); });
     // The preview keys belong to the split page; elsewhere Space keeps its
     // usual meaning (a drop-down list, a check box).
     QShortcut* previewKeys[] = {
-        shortcut(QKeySequence(Qt::Key_Space), [this] { PlayOrPause(); }),
-        shortcut(QKeySequence(Qt::Key_BracketLeft), [this] { sbtnBegin->click(); }),
-        shortcut(QKeySequence(Qt::Key_BracketRight), [this] { sbtnEnd->click(); }),
+        shortcut(QKeySequence(Qt::Key_Space), [this] { splitPage_->PlayOrPause(); }),
+        shortcut(QKeySequence(Qt::Key_BracketLeft), [this] { splitPage_->MarkStart(); }),
+        shortcut(QKeySequence(Qt::Key_BracketRight), [this] { splitPage_->MarkEnd(); }),
     };
-    connect(pgcMain, &QTabWidget::currentChanged, this, [this, previewKeys] {
+    connect(pgcMain_, &QTabWidget::currentChanged, this, [this, previewKeys] {
         for (QShortcut* key : previewKeys)
-            key->setEnabled(pgcMain->currentWidget() == tabSplit);
+            key->setEnabled(pgcMain_->currentWidget() == splitPage_);
     });
-}
-
-void TMainForm::PlayOrPause()
-{
-    // A focused button still answers Space the usual way: it is pressed.
-    if (auto* button = qobject_cast<QAbstractButton*>(QApplication::focusWidget());
-        button && button->window() == this) {
-        button->click();
-        return;
-    }
-    const TPlayerMode mode = Player->Mode();
-    (mode == plmPlaying || mode == plmPaused ? sbtnPause : sbtnPlay)->click();
 }
 
 void TMainForm::OpenCommandLineFile(const QString& argument)
@@ -109,21 +90,21 @@ void TMainForm::OpenCommandLineFile(const QString& argument)
 
 bool TMainForm::OpenDroppedFile(const std::string& fileName)
 {
-    const bool tagPage = pgcMain->currentWidget() == tabTag;
-    if (!(tagPage ? btnOpenTag : btnOpen)->isEnabled())
+    const bool tagPage = TagPageShown();
+    if (!(tagPage ? tagPage_->OpenEnabled() : splitPage_->OpenEnabled()))
         return false;
     RunHandler([&] {
         if (tagPage)
-            OpenTagFile(fileName);
+            tagPage_->OpenFile(fileName);
         else
-            OpenFile(fileName);
+            splitPage_->OpenFile(fileName);
     });
     return true;
 }
 
 void TMainForm::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (DraggedAudioFile(event->mimeData()) && btnOpen->isEnabled())
+    if (DraggedAudioFile(event->mimeData()) && splitPage_->OpenEnabled())
         event->acceptProposedAction();
     else
         event->ignore();
@@ -145,7 +126,7 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
         if (DraggedAudioFile(drag->mimeData())) {
             if (event->type() == QEvent::Drop)
                 dropEvent(drag);
-            else if (btnOpen->isEnabled())
+            else if (splitPage_->OpenEnabled())
                 drag->acceptProposedAction();
             else
                 drag->ignore();
@@ -153,14 +134,4 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
         }
     }
     return QMainWindow::eventFilter(watched, event);
-}
-
-void TMainForm::StartEnvelope(const std::string& fileName)
-{
-    Envelope->Cancel();
-    tkbPosition->ClearEnvelope();
-    // Only a file the player opened has a stream worth scanning; the scan
-    // decodes a stream of its own, so the preview is not disturbed.
-    if (Player->PlayerReady() && Player->StreamName() == fileName)
-        Envelope->Start(fileName, tkbPosition->EnvelopeColumns());
 }

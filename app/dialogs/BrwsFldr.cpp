@@ -40,6 +40,7 @@ TBrowseForFolderDialog::TBrowseForFolderDialog(TBrowseForFolder& owner, QWidget*
     tree_->sortByColumn(0, Qt::AscendingOrder);
 
     buttons_ = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    buttons_->setObjectName("buttons");
     connect(buttons_, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons_, &QDialogButtonBox::rejected, this, &QDialog::reject);
     // Nothing is selected when the dialog opens at the root.
@@ -91,21 +92,16 @@ std::string TBrowseForFolderDialog::SelectedPath() const
 
 void TBrowseForFolderDialog::SelectionChanged(const std::string& path)
 {
-    bool enableOk = IsExistingDirectory(path);
-    owner_.SelChanged(path, enableOk);
-    buttons_->button(QDialogButtonBox::Ok)->setEnabled(enableOk);
+    buttons_->button(QDialogButtonBox::Ok)->setEnabled(IsExistingDirectory(path));
 }
 
-bool TBrowseForFolderDialog::OkEnabled() const { return buttons_->button(QDialogButtonBox::Ok)->isEnabled(); }
-
-// The dialog is initialised once it is on screen: the initial selection,
-// then the position events.
+// The dialog is initialised once it is on screen, with the initial selection.
 void TBrowseForFolderDialog::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    if (positioned_)
+    if (initialised_)
         return;
-    positioned_ = true;
+    initialised_ = true;
     if (!owner_.Path().empty())
         SelectPath(owner_.Path());
     // A tree taking the focus makes its first item current, which would be a
@@ -114,13 +110,6 @@ void TBrowseForFolderDialog::showEvent(QShowEvent* event)
         tree_->setFocus();
     else
         buttons_->button(QDialogButtonBox::Cancel)->setFocus();
-
-    const QRect frame = frameGeometry();
-    int left = frame.left();
-    int top = frame.top();
-    owner_.SetPosition(left, top, frame.width(), frame.height());
-    if (left != frame.left() || top != frame.top())
-        move(left, top);
 }
 
 bool TBrowseForFolderDialog::eventFilter(QObject* watched, QEvent* event)
@@ -146,21 +135,4 @@ bool TBrowseForFolder::Execute()
         return false;
     path_ = dialog.SelectedPath();
     return true;
-}
-
-void TBrowseForFolder::DoSelChanged(const std::string&, bool&) {}
-void TBrowseForFolder::DoSetPosition(int&, int&, int, int) {}
-
-void TBrowseForFolder::SelChanged(const std::string& path, bool& enableOk)
-{
-    if (onSelChanged_)
-        onSelChanged_(this, path, enableOk);
-    DoSelChanged(path, enableOk);
-}
-
-void TBrowseForFolder::SetPosition(int& left, int& top, int width, int height)
-{
-    if (onSetPosition_)
-        onSetPosition_(this, left, top, width, height);
-    DoSetPosition(left, top, width, height);
 }

@@ -37,6 +37,8 @@
 #include "playback/PlayerTestSupport.h"
 #include "support/TestSupport.h"
 
+#include "NamedControl.h"
+
 namespace fs = std::filesystem;
 using testsupport::Quote;
 using testsupport::TempDir;
@@ -86,6 +88,7 @@ struct Window {
         form->show();
     }
     TMainForm* operator->() const { return form.get(); }
+    TMainForm& operator*() const { return *form; }
 };
 
 // Drags path over target and drops it there; true when the drop was taken.
@@ -174,20 +177,20 @@ void DesktopTest::fileFromTheCommandLineOpensAsIfChosen()
     const QString before = QDir::currentPath();
     QDir::setCurrent(QString::fromStdString(media_.Path().string()));
     w->OpenCommandLineFile("tone.mp3");
-    QCOMPARE(Text(w->edtFile), toneMp3_);
-    QCOMPARE(w->labTitle->text(), QString("tone"));
-    QVERIFY(w->labLength->text().startsWith("00:06."));
-    QCOMPARE(w->tkbPosition->maximum(), 6);
-    QCOMPARE(w->Player->StreamName(), toneMp3_);
+    QCOMPARE(Text(Control<QLineEdit>(w, "edtFile")), toneMp3_);
+    QCOMPARE(Control<QLabel>(w, "labTitle")->text(), QString("tone"));
+    QVERIFY(Control<QLabel>(w, "labLength")->text().startsWith("00:06."));
+    QCOMPARE(Control<GuiTrackBar>(w, "tkbPosition")->maximum(), 6);
+    QCOMPARE(Control<TBASSPlayer>(w, "PermanentPlayer")->StreamName(), toneMp3_);
 
     // A file the player cannot open gives Open's own message; a missing one
     // is reported before anything changes.
     testsupport::WriteText(media_.File("notes.mp3"), std::string(4096, 'x'));
     w->OpenCommandLineFile("notes.mp3");
-    QCOMPARE(Text(w->edtFile), media_.File("notes.mp3"));
+    QCOMPARE(Text(Control<QLineEdit>(w, "edtFile")), media_.File("notes.mp3"));
     w->OpenCommandLineFile("missing.mp3");
     QDir::setCurrent(before);
-    QCOMPARE(Text(w->edtFile), media_.File("notes.mp3"));
+    QCOMPARE(Text(Control<QLineEdit>(w, "edtFile")), media_.File("notes.mp3"));
     QCOMPARE(w.prompts->events.size(), size_t{2});
     QVERIFY(w.prompts->events[0].rfind("error:Error:Invalid stream file(" + media_.File("notes.mp3") + ") !", 0) == 0);
     QCOMPARE(w.prompts->events[1], "warning:Corvella:The file \"" + media_.File("missing.mp3") + "\" does not exist.");
@@ -197,9 +200,9 @@ void DesktopTest::droppedAudioFileOpensOnThePageShown()
 {
     Window w;
     // On the split page, also over the file box, whose text it would otherwise take.
-    QVERIFY(Drop(w->edtFile, toneMp3_));
-    QCOMPARE(Text(w->edtFile), toneMp3_);
-    QCOMPARE(w->tkbPosition->maximum(), 6);
+    QVERIFY(Drop(Control<QLineEdit>(w, "edtFile"), toneMp3_));
+    QCOMPARE(Text(Control<QLineEdit>(w, "edtFile")), toneMp3_);
+    QCOMPARE(Control<GuiTrackBar>(w, "tkbPosition")->maximum(), 6);
     QVERIFY(w.prompts->events.empty());
 
     // Only audio files the player reads are taken.
@@ -207,23 +210,23 @@ void DesktopTest::droppedAudioFileOpensOnThePageShown()
     bool entered = true;
     QVERIFY(!Drop(w.form.get(), media_.File("notes.txt"), &entered));
     QVERIFY(!entered);
-    QCOMPARE(Text(w->edtFile), toneMp3_);
+    QCOMPARE(Text(Control<QLineEdit>(w, "edtFile")), toneMp3_);
 
     // On the tag page the file opens there, and the split page keeps its file.
-    w->pgcMain->setCurrentWidget(w->tabTag);
-    QVERIFY(Drop(w->TitleEdit1, taggedMp3_));
-    QCOMPARE(Text(w->edtFileTag), taggedMp3_);
-    QCOMPARE(Text(w->TitleEdit1), std::string("Harbour"));
-    QCOMPARE(Text(w->edtFile), toneMp3_);
+    Control<QTabWidget>(w, "pgcMain")->setCurrentWidget(Control<QWidget>(w, "tabTag"));
+    QVERIFY(Drop(Control<QLineEdit>(w, "TitleEdit1"), taggedMp3_));
+    QCOMPARE(Text(Control<QLineEdit>(w, "edtFileTag")), taggedMp3_);
+    QCOMPARE(Text(Control<QLineEdit>(w, "TitleEdit1")), std::string("Harbour"));
+    QCOMPARE(Text(Control<QLineEdit>(w, "edtFile")), toneMp3_);
     QVERIFY(w.prompts->events.empty());
 
     // Module music is taken too, by its extension.
-    w->pgcMain->setCurrentWidget(w->tabSplit);
+    Control<QTabWidget>(w, "pgcMain")->setCurrentWidget(Control<QWidget>(w, "tabSplit"));
     const std::string module = media_.File("tune.xm");
     testsupport::WriteBytes(module, playertest::ModuleDressedAsWav());
     QVERIFY(Drop(w.form.get(), module));
-    QCOMPARE(Text(w->edtFile), module);
-    QVERIFY(w->tkbPosition->maximum() >= 1);
+    QCOMPARE(Text(Control<QLineEdit>(w, "edtFile")), module);
+    QVERIFY(Control<GuiTrackBar>(w, "tkbPosition")->maximum() >= 1);
     QVERIFY(w.prompts->events.empty());
 }
 
@@ -235,51 +238,51 @@ void DesktopTest::keysDriveThePreviewAndTheWindow()
     w->OpenFile(toneMp3_);
 
     // The transport and mark buttons follow the track bar in the Tab order.
-    w->tkbPosition->setFocus();
+    Control<GuiTrackBar>(w, "tkbPosition")->setFocus();
     std::vector<QWidget*> tabbed;
     for (int i = 0; i < 5; ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         tabbed.push_back(QApplication::focusWidget());
     }
-    QCOMPARE(tabbed, (std::vector<QWidget*>{w->sbtnPlay, w->sbtnPause, w->sbtnStop, w->sbtnBegin, w->sbtnEnd}));
+    QCOMPARE(tabbed, Controls<QWidget>(w, {"sbtnPlay", "sbtnPause", "sbtnStop", "sbtnBegin", "sbtnEnd"}));
 
-    w->tkbPosition->setFocus();
-    QTest::keyClick(w->tkbPosition, Qt::Key_Space);
-    QCOMPARE(w->Player->Mode(), plmPlaying);
-    QTest::keyClick(w->tkbPosition, Qt::Key_Space);
-    QCOMPARE(w->Player->Mode(), plmPaused);
-    QTest::keyClick(w->tkbPosition, Qt::Key_Space);
-    QCOMPARE(w->Player->Mode(), plmPlaying);
-    w->sbtnStop->click();
+    Control<GuiTrackBar>(w, "tkbPosition")->setFocus();
+    QTest::keyClick(Control<GuiTrackBar>(w, "tkbPosition"), Qt::Key_Space);
+    QCOMPARE(Control<TBASSPlayer>(w, "PermanentPlayer")->Mode(), plmPlaying);
+    QTest::keyClick(Control<GuiTrackBar>(w, "tkbPosition"), Qt::Key_Space);
+    QCOMPARE(Control<TBASSPlayer>(w, "PermanentPlayer")->Mode(), plmPaused);
+    QTest::keyClick(Control<GuiTrackBar>(w, "tkbPosition"), Qt::Key_Space);
+    QCOMPARE(Control<TBASSPlayer>(w, "PermanentPlayer")->Mode(), plmPlaying);
+    Control<QToolButton>(w, "sbtnStop")->click();
 
-    w->tkbPosition->setValue(2);
-    QTest::keyClick(w->tkbPosition, Qt::Key_BracketLeft);
-    QCOMPARE(Text(w->edtStart), std::string("00:02.000"));
-    w->tkbPosition->setValue(4);
-    QTest::keyClick(w->tkbPosition, Qt::Key_BracketRight);
-    QCOMPARE(Text(w->edtEnd), std::string("00:04.000"));
-    QCOMPARE(w->tkbPosition->SelStart(), 2);
-    QCOMPARE(w->tkbPosition->SelEnd(), 4);
+    Control<GuiTrackBar>(w, "tkbPosition")->setValue(2);
+    QTest::keyClick(Control<GuiTrackBar>(w, "tkbPosition"), Qt::Key_BracketLeft);
+    QCOMPARE(Text(Control<QLineEdit>(w, "edtStart")), std::string("00:02.000"));
+    Control<GuiTrackBar>(w, "tkbPosition")->setValue(4);
+    QTest::keyClick(Control<GuiTrackBar>(w, "tkbPosition"), Qt::Key_BracketRight);
+    QCOMPARE(Text(Control<QLineEdit>(w, "edtEnd")), std::string("00:04.000"));
+    QCOMPARE(Control<GuiTrackBar>(w, "tkbPosition")->SelStart(), 2);
+    QCOMPARE(Control<GuiTrackBar>(w, "tkbPosition")->SelEnd(), 4);
     // In a time field the keys are text, not commands.
-    w->edtStart->setFocus();
-    QTest::keyClick(w->edtStart, Qt::Key_End);
-    QTest::keyClick(w->edtStart, Qt::Key_BracketRight);
-    QCOMPARE(Text(w->edtStart), std::string("00:02.000]"));
-    QCOMPARE(Text(w->edtEnd), std::string("00:04.000"));
+    Control<QLineEdit>(w, "edtStart")->setFocus();
+    QTest::keyClick(Control<QLineEdit>(w, "edtStart"), Qt::Key_End);
+    QTest::keyClick(Control<QLineEdit>(w, "edtStart"), Qt::Key_BracketRight);
+    QCOMPARE(Text(Control<QLineEdit>(w, "edtStart")), std::string("00:02.000]"));
+    QCOMPARE(Text(Control<QLineEdit>(w, "edtEnd")), std::string("00:04.000"));
 
-    w->tkbPosition->setFocus();
-    QTest::keyClick(w->tkbPosition, Qt::Key_O, Qt::ControlModifier);
-    QTest::keyClick(w->tkbPosition, Qt::Key_F1);
+    Control<GuiTrackBar>(w, "tkbPosition")->setFocus();
+    QTest::keyClick(Control<GuiTrackBar>(w, "tkbPosition"), Qt::Key_O, Qt::ControlModifier);
+    QTest::keyClick(Control<GuiTrackBar>(w, "tkbPosition"), Qt::Key_F1);
     QCOMPARE(w.prompts->events, std::vector<std::string>{"open-dialog"});
-    QCOMPARE(w.prompts->documents, std::vector<std::string>{w->HelpFileName});
-    QTest::keyClick(w->tkbPosition, Qt::Key_Q, Qt::ControlModifier);
+    QCOMPARE(w.prompts->documents, std::vector<std::string>{w->HelpFileName()});
+    QTest::keyClick(Control<GuiTrackBar>(w, "tkbPosition"), Qt::Key_Q, Qt::ControlModifier);
     QVERIFY(!w->isVisible());
 }
 
 void DesktopTest::helpPageListsEveryKeyAndAMissingBrowserIsReported()
 {
     Window w;
-    const QString page = QString::fromStdString(testsupport::ReadText(w->HelpFileName));
+    const QString page = QString::fromStdString(testsupport::ReadText(w->HelpFileName()));
     const QList<QShortcut*> keys = w->findChildren<QShortcut*>();
     QCOMPARE(keys.size(), 6);
     for (const QShortcut* key : keys) {
@@ -288,9 +291,9 @@ void DesktopTest::helpPageListsEveryKeyAndAMissingBrowserIsReported()
     }
 
     w.prompts->browserStarts = false;
-    w->sbtnHelp1->click();
+    Control<QToolButton>(w, "sbtnHelp1")->click();
     QCOMPARE(w.prompts->events,
-             std::vector<std::string>{"warning:Corvella:No web browser could be started to show\r\n" + w->HelpFileName});
+             std::vector<std::string>{"warning:Corvella:No web browser could be started to show\r\n" + w->HelpFileName()});
 }
 
 void DesktopTest::folderPickerStartsBesideTheOpenedFileThenAtTheLastPick()
@@ -303,7 +306,7 @@ void DesktopTest::folderPickerStartsBesideTheOpenedFileThenAtTheLastPick()
     fs::create_directories(other);
     w->OpenFile((deep / "deep.mp3").string());
 
-    GuiPrompter real(*w.form, *w->DirDialog1);
+    GuiPrompter real(*w.form, *Control<TBrowseForFolder>(w, "DirDialog1"));
     std::string shownAt;
     std::vector<bool> ancestorsExpanded;
     bool inView = false;
@@ -311,7 +314,7 @@ void DesktopTest::folderPickerStartsBesideTheOpenedFileThenAtTheLastPick()
         auto* dialog = qobject_cast<TBrowseForFolderDialog*>(modal);
         QVERIFY(dialog);
         QTRY_COMPARE(dialog->SelectedPath(), deep.string());
-        QTreeView* tree = dialog->Tree();
+        QTreeView* tree = Control<QTreeView>(dialog, "tree");
         for (QModelIndex up = tree->currentIndex().parent(); up.isValid(); up = up.parent())
             ancestorsExpanded.push_back(tree->isExpanded(up));
         QTRY_VERIFY(tree->viewport()->rect().contains(tree->visualRect(tree->currentIndex()).center()));
@@ -345,8 +348,8 @@ void DesktopTest::folderPickerStartsBesideTheOpenedFileThenAtTheLastPick()
 void DesktopTest::waveformIsDrawnAsItArrivesAndFollowsTheOpenedFile()
 {
     Window w;
-    QSignalSpy finished(w->Envelope, &WaveformEnvelope::envelopeFinished);
-    QSignalSpy changed(w->Envelope, &WaveformEnvelope::envelopeChanged);
+    QSignalSpy finished(Control<WaveformEnvelope>(w, "Envelope"), &WaveformEnvelope::envelopeFinished);
+    QSignalSpy changed(Control<WaveformEnvelope>(w, "Envelope"), &WaveformEnvelope::envelopeChanged);
     // A file opened and at once replaced: only the second one's envelope arrives.
     w->OpenFile(taggedMp3_);
     w->OpenFile(toneMp3_);
@@ -355,7 +358,7 @@ void DesktopTest::waveformIsDrawnAsItArrivesAndFollowsTheOpenedFile()
     QCOMPARE(finished.at(0).at(0).toBool(), true);
     QVERIFY(changed.count() >= 1);
 
-    GuiTrackBar* bar = w->tkbPosition;
+    GuiTrackBar* bar = Control<GuiTrackBar>(w, "tkbPosition");
     const int columns = bar->EnvelopeColumns();
     QCOMPARE(bar->Envelope().size(), columns);
     QCOMPARE(bar->EnvelopeFilledColumns(), columns);
@@ -376,7 +379,7 @@ void DesktopTest::waveformIsDrawnAsItArrivesAndFollowsTheOpenedFile()
     testsupport::WriteText(media_.File("noise.mp3"), std::string(4096, 'y'));
     w->OpenFile(media_.File("noise.mp3"));
     QVERIFY(bar->Envelope().isEmpty());
-    QVERIFY(!w->Envelope->Running());
+    QVERIFY(!Control<WaveformEnvelope>(w, "Envelope")->Running());
 }
 
 QTEST_MAIN(DesktopTest)

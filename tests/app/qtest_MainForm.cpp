@@ -42,8 +42,12 @@
 #include "app/Main.h"
 #include "app/about.h"
 #include "app/dialogs/BrwsFldr.h"
+#include "app/GuiUpDown.h"
+#include "app/SplitPage.h"
 #include "playback/BASSPlayer.h"
 #include "support/TestSupport.h"
+
+#include "NamedControl.h"
 
 namespace fs = std::filesystem;
 using testsupport::TempDir;
@@ -143,22 +147,42 @@ struct Window {
         form->show();
     }
     TMainForm* operator->() const { return form.get(); }
+    TMainForm& operator*() const { return *form; }
 
     void Open(const std::string& path)
     {
         prompts->openAnswers.push_back(path);
-        QTest::mouseClick(form->btnOpen, Qt::LeftButton);
+        QTest::mouseClick(Control<QPushButton>(form, "btnOpen"), Qt::LeftButton);
     }
     // Radio buttons take clicks on their indicator and text only, not on the
     // whole width their layout gives them.
     void Click(QAbstractButton* button)
     {
+        QTimer pump;
+        pump.setInterval(0);
+        QObject::connect(&pump, &QTimer::timeout, [this] {
+            if (onPump)
+                onPump();
+        });
+        pump.start();
         const QPoint point = qobject_cast<QRadioButton*>(button) ? QPoint(6, button->height() / 2) : QPoint();
         QTest::mouseClick(button, Qt::LeftButton, {}, point);
     }
+    // Runs at each pass of the message pump during a click: an equal-parts
+    // run pumps once before each part, and a timer of no interval is due at
+    // every pass.
+    std::function<void()> onPump;
 };
 
 std::string Text(const QLabel* label) { return label->text().toStdString(); }
+bool AllEnabled(const std::vector<QWidget*>& widgets)
+{
+    return std::all_of(widgets.begin(), widgets.end(), [](QWidget* widget) { return widget->isEnabled(); });
+}
+bool NoneEnabled(const std::vector<QWidget*>& widgets)
+{
+    return std::none_of(widgets.begin(), widgets.end(), [](QWidget* widget) { return widget->isEnabled(); });
+}
 std::string Text(const QLineEdit* edit) { return edit->text().toStdString(); }
 
 std::vector<std::string> PartNames(const fs::path& folder)
@@ -281,52 +305,51 @@ void MainFormTest::startsWithTheDefaultsOfTheWindow()
 {
     Window w;
     QCOMPARE(w->windowTitle(), QString("Corvella V3.1 - Ondrel"));
-    QCOMPARE(Text(w->labVersion), std::string("V3.1"));
-    QCOMPARE(Text(w->labPowered), std::string("Powered by Ondrel"));
-    QCOMPARE(w->VersionText, std::string("3.1"));
-    QCOMPARE(w->ProgramFolder, w.folder.Path());
-    QCOMPARE(w->HelpFileName, w.folder.Path() + "Corvella.html");
+    QCOMPARE(Text(Control<QLabel>(w, "labVersion")), std::string("V3.1"));
+    QCOMPARE(Text(Control<QLabel>(w, "labPowered")), std::string("Powered by Ondrel"));
+    QCOMPARE(w->VersionText(), std::string("3.1"));
+    QCOMPARE(w->ProgramFolder(), w.folder.Path());
+    QCOMPARE(w->HelpFileName(), w.folder.Path() + "Corvella.html");
     QCOMPARE(w->size(), QSize(653, 421));
     QCOMPARE(w->minimumSize(), w->maximumSize());
 
-    QVERIFY(w->Player != nullptr);
-    QCOMPARE(w->Player->objectName(), QString("PermanentPlayer"));
-    QCOMPARE(w->Player->parent(), static_cast<QObject*>(w.form.get()));
-    QVERIFY(w->Player->PlayerReady());
-    QVERIFY(w->SplitCommands != nullptr);
+    QVERIFY(Control<TBASSPlayer>(w, "PermanentPlayer") != nullptr);
+    QCOMPARE(Control<TBASSPlayer>(w, "PermanentPlayer")->objectName(), QString("PermanentPlayer"));
+    QCOMPARE(Control<TBASSPlayer>(w, "PermanentPlayer")->parent(), static_cast<QObject*>(w.form.get()));
+    QVERIFY(Control<TBASSPlayer>(w, "PermanentPlayer")->PlayerReady());
 
-    QCOMPARE(w->pgcMain->currentWidget(), w->tabSplit);
-    QCOMPARE(w->pgcMain->tabText(0), QString("  Split MP3  "));
-    QCOMPARE(w->pgcMain->tabText(1), QString("  Edit Tag  "));
-    QVERIFY(w->rdbTime->isChecked());
-    QVERIFY(!w->rdbPart->isChecked());
-    QCOMPARE(Text(w->edtPart), std::string("2"));
-    QVERIFY(!w->edtPart->isEnabled() && !w->updPart->isEnabled() && !w->labPart2->isEnabled());
-    QVERIFY(w->edtStart->isEnabled() && w->edtEnd->isEnabled());
-    QCOMPARE(Text(w->edtStart), std::string("00:00.000"));
-    QCOMPARE(Text(w->edtEnd), std::string("00:00.000"));
-    QCOMPARE(Text(w->labTime1), std::string("00:00.000"));
-    QCOMPARE(Text(w->labEnd1), std::string("Ending  time:"));
-    QCOMPARE(Text(w->labPart2), std::string("equal parts (Max:99)."));
-    QCOMPARE(w->tkbPosition->minimum(), 0);
-    QCOMPARE(w->tkbPosition->maximum(), 30);
-    QVERIFY(!w->pgbProgress->isVisible());
-    QCOMPARE(w->pgbProgress->maximum(), 100);
-    QVERIFY(!w->TmrPlayer->isActive());
-    QCOMPARE(w->TmrPlayer->interval(), 1000);
-    QCOMPARE(w->btnSplit->text(), QString("&Split"));
-    QCOMPARE(w->btnStop->text(), QString("S&top"));
-    QCOMPARE(w->sbtnWeb1->toolTip(), QString("Visite our website"));
-    QCOMPARE(w->sbtnWeb1->text(), QString::fromStdString(w->WebAddress));
-    QCOMPARE(w->sbtnWeb3->text(), QString::fromStdString(w->WebAddress));
-    QCOMPARE(w->sbtnBegin->toolTip(), QString("Select start time point"));
-    QCOMPARE(w->sbtnEnd->toolTip(), QString("Select end time point"));
-    QCOMPARE(w->sbtnPause->toolTip(), QString("Pause"));
-    QCOMPARE(w->Button3->text(), QString("&Updat All"));
-    QCOMPARE(w->TrackEdit1->maxLength(), 2);
-    QCOMPARE(w->YearEdit1->maxLength(), 4);
-    QCOMPARE(w->CommentEdit1->maxLength(), 30);
-    QCOMPARE(w->TitleEdit->maxLength(), 2 * int(TID3v2::kMaxTextLength));
+    QCOMPARE(Control<QTabWidget>(w, "pgcMain")->currentWidget(), Control<QWidget>(w, "tabSplit"));
+    QCOMPARE(Control<QTabWidget>(w, "pgcMain")->tabText(0), QString("  Split MP3  "));
+    QCOMPARE(Control<QTabWidget>(w, "pgcMain")->tabText(1), QString("  Edit Tag  "));
+    QVERIFY(Control<QRadioButton>(w, "rdbTime")->isChecked());
+    QVERIFY(!Control<QRadioButton>(w, "rdbPart")->isChecked());
+    QCOMPARE(Text(Control<QLineEdit>(w, "edtPart")), std::string("2"));
+    QVERIFY(NoneEnabled(Controls<QWidget>(w, {"edtPart", "updPart", "labPart2"})));
+    QVERIFY(AllEnabled(Controls<QWidget>(w, {"edtStart", "edtEnd"})));
+    QCOMPARE(Text(Control<QLineEdit>(w, "edtStart")), std::string("00:00.000"));
+    QCOMPARE(Text(Control<QLineEdit>(w, "edtEnd")), std::string("00:00.000"));
+    QCOMPARE(Text(Control<QLabel>(w, "labTime1")), std::string("00:00.000"));
+    QCOMPARE(Text(Control<QLabel>(w, "labEnd1")), std::string("Ending  time:"));
+    QCOMPARE(Text(Control<QLabel>(w, "labPart2")), std::string("equal parts (Max:99)."));
+    QCOMPARE(Control<GuiTrackBar>(w, "tkbPosition")->minimum(), 0);
+    QCOMPARE(Control<GuiTrackBar>(w, "tkbPosition")->maximum(), 30);
+    QVERIFY(!Control<QProgressBar>(w, "pgbProgress")->isVisible());
+    QCOMPARE(Control<QProgressBar>(w, "pgbProgress")->maximum(), 100);
+    QVERIFY(!Control<QTimer>(w, "TmrPlayer")->isActive());
+    QCOMPARE(Control<QTimer>(w, "TmrPlayer")->interval(), 1000);
+    QCOMPARE(Control<QPushButton>(w, "btnSplit")->text(), QString("&Split"));
+    QCOMPARE(Control<QPushButton>(w, "btnStop")->text(), QString("S&top"));
+    QCOMPARE(Control<QToolButton>(w, "sbtnWeb1")->toolTip(), QString("Visite our website"));
+    QCOMPARE(Control<QToolButton>(w, "sbtnWeb1")->text(), QString::fromStdString(w->WebAddress()));
+    QCOMPARE(Control<QToolButton>(w, "sbtnWeb3")->text(), QString::fromStdString(w->WebAddress()));
+    QCOMPARE(Control<QToolButton>(w, "sbtnBegin")->toolTip(), QString("Select start time point"));
+    QCOMPARE(Control<QToolButton>(w, "sbtnEnd")->toolTip(), QString("Select end time point"));
+    QCOMPARE(Control<QToolButton>(w, "sbtnPause")->toolTip(), QString("Pause"));
+    QCOMPARE(Control<QPushButton>(w, "Button3")->text(), QString("&Updat All"));
+    QCOMPARE(Control<QLineEdit>(w, "TrackEdit1")->maxLength(), 2);
+    QCOMPARE(Control<QLineEdit>(w, "YearEdit1")->maxLength(), 4);
+    QCOMPARE(Control<QLineEdit>(w, "CommentEdit1")->maxLength(), 30);
+    QCOMPARE(Control<QLineEdit>(w, "TitleEdit")->maxLength(), 2 * int(TID3v2::kMaxTextLength));
     QVERIFY(w.prompts->events.empty());
 }
 
@@ -348,47 +371,46 @@ void MainFormTest::optionIniSetsTheVersion()
     QFETCH(QString, version);
     Window w(false, ini.toStdString());
     QCOMPARE(w->windowTitle(), "Corvella V" + version + " - Ondrel");
-    QCOMPARE(w->labVersion->text(), "V" + version);
+    QCOMPARE(Control<QLabel>(w, "labVersion")->text(), "V" + version);
 }
 
 void MainFormTest::splitModesEnableTheirControls()
 {
     Window w;
-    w->labPeriod->setText("kept");
-    w.Click(w->rdbPart);
-    QVERIFY(w->edtPart->isEnabled() && w->updPart->isEnabled() && w->labPart2->isEnabled());
-    QVERIFY(!w->edtStart->isEnabled() && !w->edtEnd->isEnabled());
-    QVERIFY(!w->labStart1->isEnabled() && !w->labEnd1->isEnabled());
-    QVERIFY(w->sbtnBegin->isEnabled() && w->sbtnEnd->isEnabled());
-    QCOMPARE(Text(w->labPeriod), std::string("kept"));
-    w.Click(w->rdbTime);
-    QVERIFY(!w->edtPart->isEnabled() && !w->updPart->isEnabled() && !w->labPart2->isEnabled());
-    QVERIFY(w->edtStart->isEnabled() && w->edtEnd->isEnabled() && w->labStart1->isEnabled());
+    Control<QLabel>(w, "labPeriod")->setText("kept");
+    w.Click(Control<QRadioButton>(w, "rdbPart"));
+    QVERIFY(AllEnabled(Controls<QWidget>(w, {"edtPart", "updPart", "labPart2"})));
+    QVERIFY(NoneEnabled(Controls<QWidget>(w, {"edtStart", "edtEnd", "labStart1", "labEnd1"})));
+    QVERIFY(AllEnabled(Controls<QWidget>(w, {"sbtnBegin", "sbtnEnd"})));
+    QCOMPARE(Text(Control<QLabel>(w, "labPeriod")), std::string("kept"));
+    w.Click(Control<QRadioButton>(w, "rdbTime"));
+    QVERIFY(NoneEnabled(Controls<QWidget>(w, {"edtPart", "updPart", "labPart2"})));
+    QVERIFY(AllEnabled(Controls<QWidget>(w, {"edtStart", "edtEnd", "labStart1"})));
 }
 
 void MainFormTest::spinnerStepsWithinItsRangeAndLeavesTypedTextAlone()
 {
     Window w;
-    w.Click(w->rdbPart);
-    auto* up = w->updPart->findChild<QToolButton*>("up");
-    auto* down = w->updPart->findChild<QToolButton*>("down");
+    w.Click(Control<QRadioButton>(w, "rdbPart"));
+    auto* up = Control<GuiUpDown>(w, "updPart")->findChild<QToolButton*>("up");
+    auto* down = Control<GuiUpDown>(w, "updPart")->findChild<QToolButton*>("down");
     QVERIFY(up && down);
     w.Click(up);
-    QCOMPARE(Text(w->edtPart), std::string("3"));
+    QCOMPARE(Text(Control<QLineEdit>(w, "edtPart")), std::string("3"));
     w.Click(down);
     w.Click(down);
-    QCOMPARE(Text(w->edtPart), std::string("2"));
-    w->edtPart->setText("98");
+    QCOMPARE(Text(Control<QLineEdit>(w, "edtPart")), std::string("2"));
+    Control<QLineEdit>(w, "edtPart")->setText("98");
     w.Click(up);
     w.Click(up);
-    QCOMPARE(Text(w->edtPart), std::string("99"));
-    w->edtPart->setText("120");
-    QCOMPARE(Text(w->edtPart), std::string("120"));
+    QCOMPARE(Text(Control<QLineEdit>(w, "edtPart")), std::string("99"));
+    Control<QLineEdit>(w, "edtPart")->setText("120");
+    QCOMPARE(Text(Control<QLineEdit>(w, "edtPart")), std::string("120"));
     w.Click(down);
-    QCOMPARE(Text(w->edtPart), std::string("99"));
-    w->edtPart->setText("abc");
-    QTest::keyClick(w->edtPart, Qt::Key_Up);
-    QCOMPARE(Text(w->edtPart), std::string("2"));
+    QCOMPARE(Text(Control<QLineEdit>(w, "edtPart")), std::string("99"));
+    Control<QLineEdit>(w, "edtPart")->setText("abc");
+    QTest::keyClick(Control<QLineEdit>(w, "edtPart"), Qt::Key_Up);
+    QCOMPARE(Text(Control<QLineEdit>(w, "edtPart")), std::string("2"));
 }
 
 void MainFormTest::openShowsTheNameWhenThereIsNoId3v1Tag()
@@ -396,81 +418,82 @@ void MainFormTest::openShowsTheNameWhenThereIsNoId3v1Tag()
     Window w;
     w.Open(plainMp3_);
     QCOMPARE(w.prompts->TakeEvents(), Events{"open-dialog"});
-    QCOMPARE(Text(w->edtFile), plainMp3_);
-    QCOMPARE(Text(w->labTitle), std::string("song"));
-    for (QLabel* label : {w->labArtist, w->labAlbum, w->labYear, w->labComment})
+    QCOMPARE(Text(Control<QLineEdit>(w, "edtFile")), plainMp3_);
+    QCOMPARE(Text(Control<QLabel>(w, "labTitle")), std::string("song"));
+    for (QLabel* label : Controls<QLabel>(w, {"labArtist", "labAlbum", "labYear", "labComment"}))
         QCOMPARE(Text(label), std::string("Unknown"));
-    QVERIFY(w->LengthMs > 3900 && w->LengthMs < 4200);
-    QCOMPARE(w->tkbPosition->maximum(), 4);
+    const int32_t lengthMs = Control<SplitPage>(w, "tabSplit")->LengthMs();
+    QVERIFY(lengthMs > 3900 && lengthMs < 4200);
+    QCOMPARE(Control<GuiTrackBar>(w, "tkbPosition")->maximum(), 4);
 }
 
 void MainFormTest::openShowsTheId3v1TagAndTheExactLength()
 {
     Window w;
-    w->edtStart->setText("00:01.000");
-    w->tkbPosition->setValue(3);
+    Control<QLineEdit>(w, "edtStart")->setText("00:01.000");
+    Control<GuiTrackBar>(w, "tkbPosition")->setValue(3);
     w.Open(taggedMp3_);
-    QCOMPARE(Text(w->labTitle), std::string("Harbour"));
-    QCOMPARE(Text(w->labArtist), std::string("Tide Band"));
-    QCOMPARE(Text(w->labAlbum), std::string("Coast"));
-    QCOMPARE(Text(w->labYear), std::string("2021"));
-    QCOMPARE(Text(w->labComment), std::string("calm"));
-    QCOMPARE(Text(w->edtStart), std::string("00:00.000"));
-    QCOMPARE(w->tkbPosition->value(), 0);
+    QCOMPARE(Text(Control<QLabel>(w, "labTitle")), std::string("Harbour"));
+    QCOMPARE(Text(Control<QLabel>(w, "labArtist")), std::string("Tide Band"));
+    QCOMPARE(Text(Control<QLabel>(w, "labAlbum")), std::string("Coast"));
+    QCOMPARE(Text(Control<QLabel>(w, "labYear")), std::string("2021"));
+    QCOMPARE(Text(Control<QLabel>(w, "labComment")), std::string("calm"));
+    QCOMPARE(Text(Control<QLineEdit>(w, "edtStart")), std::string("00:00.000"));
+    QCOMPARE(Control<GuiTrackBar>(w, "tkbPosition")->value(), 0);
 
     w.Open(exactWav_);
-    QCOMPARE(w->LengthMs, 83456);
-    QCOMPARE(w->LengthRemainderMs, 456);
-    QCOMPARE(Text(w->labLength), std::string("01:23.456"));
-    QCOMPARE(w->tkbPosition->minimum(), 0);
-    QCOMPARE(w->tkbPosition->maximum(), 83);
-    QCOMPARE(Text(w->labTitle), std::string("song"));
+    QCOMPARE(Control<SplitPage>(w, "tabSplit")->LengthMs(), 83456);
+    QCOMPARE(Control<SplitPage>(w, "tabSplit")->LengthRemainderMs(), 456);
+    QCOMPARE(Text(Control<QLabel>(w, "labLength")), std::string("01:23.456"));
+    QCOMPARE(Control<GuiTrackBar>(w, "tkbPosition")->minimum(), 0);
+    QCOMPARE(Control<GuiTrackBar>(w, "tkbPosition")->maximum(), 83);
+    QCOMPARE(Text(Control<QLabel>(w, "labTitle")), std::string("song"));
 }
 
 void MainFormTest::cancelledOpenKeepsEverything()
 {
     Window w;
     w.Open(taggedMp3_);
-    w->edtStart->setText("00:01.000");
-    w->edtEnd->setText("00:02.000");
-    const int32_t length = w->LengthMs;
-    const QString length_text = w->labLength->text();
+    Control<QLineEdit>(w, "edtStart")->setText("00:01.000");
+    Control<QLineEdit>(w, "edtEnd")->setText("00:02.000");
+    const int32_t length = Control<SplitPage>(w, "tabSplit")->LengthMs();
+    const QString length_text = Control<QLabel>(w, "labLength")->text();
     w.prompts->TakeEvents();
 
-    w.Click(w->btnOpen);  // no answer queued: cancelled
+    w.Click(Control<QPushButton>(w, "btnOpen"));  // no answer queued: cancelled
     QCOMPARE(w.prompts->TakeEvents(), Events{"open-dialog"});
-    QCOMPARE(Text(w->edtFile), taggedMp3_);
-    QCOMPARE(Text(w->labTitle), std::string("Harbour"));
-    QCOMPARE(Text(w->edtStart), std::string("00:01.000"));
-    QCOMPARE(Text(w->edtEnd), std::string("00:02.000"));
-    QCOMPARE(w->LengthMs, length);
-    QCOMPARE(w->labLength->text(), length_text);
+    QCOMPARE(Text(Control<QLineEdit>(w, "edtFile")), taggedMp3_);
+    QCOMPARE(Text(Control<QLabel>(w, "labTitle")), std::string("Harbour"));
+    QCOMPARE(Text(Control<QLineEdit>(w, "edtStart")), std::string("00:01.000"));
+    QCOMPARE(Text(Control<QLineEdit>(w, "edtEnd")), std::string("00:02.000"));
+    QCOMPARE(Control<SplitPage>(w, "tabSplit")->LengthMs(), length);
+    QCOMPARE(Control<QLabel>(w, "labLength")->text(), length_text);
 }
 
 void MainFormTest::withoutTheLibraryTagsShowAndEveryCutIsRefused()
 {
     Window w(false);
-    QVERIFY(!w->Player->PlayerReady());
+    QVERIFY(!Control<TBASSPlayer>(w, "PermanentPlayer")->PlayerReady());
     w.prompts->TakeEvents();  // whatever the player said about the missing library
     w.Open(taggedMp3_);
-    QCOMPARE(Text(w->labTitle), std::string("Harbour"));
-    QCOMPARE(Text(w->labArtist), std::string("Tide Band"));
-    QCOMPARE(w->LengthMs, 0);
-    QCOMPARE(Text(w->labLength), std::string());
-    QCOMPARE(w->tkbPosition->maximum(), 30);
+    QCOMPARE(Text(Control<QLabel>(w, "labTitle")), std::string("Harbour"));
+    QCOMPARE(Text(Control<QLabel>(w, "labArtist")), std::string("Tide Band"));
+    QCOMPARE(Control<SplitPage>(w, "tabSplit")->LengthMs(), 0);
+    QCOMPARE(Text(Control<QLabel>(w, "labLength")), std::string());
+    QCOMPARE(Control<GuiTrackBar>(w, "tkbPosition")->maximum(), 30);
 
     TempDir out;
-    w->edtEnd->setText("00:03.000");
+    Control<QLineEdit>(w, "edtEnd")->setText("00:03.000");
     w.prompts->saveAnswers.push_back(out.File("cut.mp3"));
     w.prompts->TakeEvents();
-    w.Click(w->btnSplit);
+    w.Click(Control<QPushButton>(w, "btnSplit"));
     QCOMPARE(w.prompts->TakeEvents(),
              (Events{"save-dialog:tagged_chunk_1.mp3", Info("Splitting MP3 is failed.")}));
 
-    w.Click(w->rdbPart);
-    w->edtPart->setText("3");
+    w.Click(Control<QRadioButton>(w, "rdbPart"));
+    Control<QLineEdit>(w, "edtPart")->setText("3");
     w.prompts->folderAnswers.push_back(out.Path().string());
-    w.Click(w->btnSplit);
+    w.Click(Control<QPushButton>(w, "btnSplit"));
     // A run that writes no part has failed, and no cut left a file behind.
     QCOMPARE(w.prompts->TakeEvents(), (Events{"folder-picker", Info("Splitting MP3 is failed.")}));
     QVERIFY(PartNames(out.Path()).empty());
@@ -479,10 +502,10 @@ void MainFormTest::withoutTheLibraryTagsShowAndEveryCutIsRefused()
 void MainFormTest::splitWithoutAFileAsksForOne()
 {
     Window w;
-    w.Click(w->btnSplit);
+    w.Click(Control<QPushButton>(w, "btnSplit"));
     QCOMPARE(w.prompts->TakeEvents(), Events{Info("Please open a MP3 file.")});
-    w.Click(w->rdbPart);
-    w.Click(w->btnSplit);
+    w.Click(Control<QRadioButton>(w, "rdbPart"));
+    w.Click(Control<QPushButton>(w, "btnSplit"));
     QCOMPARE(w.prompts->TakeEvents(), Events{Info("Please open a MP3 file.")});
 
     // A file deleted after it was opened counts as no file.
@@ -492,7 +515,7 @@ void MainFormTest::splitWithoutAFileAsksForOne()
     w.Open(doomed);
     fs::remove(doomed);
     w.prompts->TakeEvents();
-    w.Click(w->btnSplit);
+    w.Click(Control<QPushButton>(w, "btnSplit"));
     QCOMPARE(w.prompts->TakeEvents(), Events{Info("Please open a MP3 file.")});
 }
 
@@ -505,35 +528,35 @@ void MainFormTest::sectionCommandMessagesInOrder()
     w.Open(source);
     w.prompts->TakeEvents();
 
-    w->edtStart->setText("00:05.000");
-    w->edtEnd->setText("00:05.000");
-    w.Click(w->btnSplit);
+    Control<QLineEdit>(w, "edtStart")->setText("00:05.000");
+    Control<QLineEdit>(w, "edtEnd")->setText("00:05.000");
+    w.Click(Control<QPushButton>(w, "btnSplit"));
     QCOMPARE(w.prompts->TakeEvents(), Events{Info("Start Time and End Time can not be the same")});
 
     // Other text, same time: nothing to copy, told before a name is asked for.
-    w->edtEnd->setText("00:05.0");
-    w.Click(w->btnSplit);
+    Control<QLineEdit>(w, "edtEnd")->setText("00:05.0");
+    w.Click(Control<QPushButton>(w, "btnSplit"));
     QCOMPARE(w.prompts->TakeEvents(),
              (Events{Info("Splitting MP3 is failed.\r\nThe ending time must come after the starting time.")}));
 
-    w->edtStart->setText("00:01.000");
-    w->edtEnd->setText("00:03.000");
-    w.Click(w->btnSplit);  // save dialog cancelled
+    Control<QLineEdit>(w, "edtStart")->setText("00:01.000");
+    Control<QLineEdit>(w, "edtEnd")->setText("00:03.000");
+    w.Click(Control<QPushButton>(w, "btnSplit"));  // save dialog cancelled
     QCOMPARE(w.prompts->TakeEvents(), Events{"save-dialog:song_chunk_1.mp3"});
 
     const auto sourceBytes = testsupport::ReadBytes(source);
     fs::create_directory(work.Path() / "sub");
     for (const std::string& sameFile : {source, work.File("sub/../song.mp3")}) {
         w.prompts->saveAnswers.push_back(sameFile);
-        w.Click(w->btnSplit);
+        w.Click(Control<QPushButton>(w, "btnSplit"));
         QCOMPARE(w.prompts->TakeEvents(),
                  (Events{"save-dialog:song_chunk_1.mp3", Info("Output file can not be the same as the input file.")}));
     }
     QVERIFY(testsupport::ReadBytes(source) == sourceBytes);
 
-    w->edtStart->setText("00:04.000");
-    w->edtEnd->setText("00:02.000");  // end before start
-    w.Click(w->btnSplit);
+    Control<QLineEdit>(w, "edtStart")->setText("00:04.000");
+    Control<QLineEdit>(w, "edtEnd")->setText("00:02.000");  // end before start
+    w.Click(Control<QPushButton>(w, "btnSplit"));
     QCOMPARE(w.prompts->TakeEvents(),
              (Events{Info("Splitting MP3 is failed.\r\nThe ending time must come after the starting time.")}));
 }
@@ -543,17 +566,17 @@ void MainFormTest::sectionCommandWritesTheSectionWithTheTags()
     Window w;
     TempDir work;
     w.Open(taggedMp3_);
-    w->TmrPlayer->start();
-    w->edtStart->setText("00:01.000");
-    w->edtEnd->setText("00:03.000");
+    Control<QTimer>(w, "TmrPlayer")->start();
+    Control<QLineEdit>(w, "edtStart")->setText("00:01.000");
+    Control<QLineEdit>(w, "edtEnd")->setText("00:03.000");
     const std::string target = work.File("section.mp3");
     w.prompts->saveAnswers.push_back(target);
     w.prompts->TakeEvents();
-    w.Click(w->btnSplit);
+    w.Click(Control<QPushButton>(w, "btnSplit"));
     QCOMPARE(w.prompts->TakeEvents(),
              (Events{"save-dialog:tagged_chunk_1.mp3", Info("Splitting MP3 is completed.")}));
-    QVERIFY(!w->TmrPlayer->isActive());
-    QVERIFY(!w->pgbProgress->isVisible());
+    QVERIFY(!Control<QTimer>(w, "TmrPlayer")->isActive());
+    QVERIFY(!Control<QProgressBar>(w, "pgbProgress")->isVisible());
     // About 2 s at 128 kbit/s plus the tags.
     const auto size = fs::file_size(target);
     QVERIFY2(size > 28000 && size < 40000, std::to_string(size).c_str());
@@ -570,33 +593,33 @@ void MainFormTest::equalPartsCommandMessagesInOrder()
     Window w;
     TempDir out;
     w.Open(taggedMp3_);
-    w.Click(w->rdbPart);
+    w.Click(Control<QRadioButton>(w, "rdbPart"));
     w.prompts->TakeEvents();
 
     // 100000 parts of a 6 s stream would each be shorter than two frames.
     for (const char* quantity : {"abc", "0", "-3", "", "2.5", "100000"}) {
-        w->edtPart->setText(quantity);
-        w.Click(w->btnSplit);
+        Control<QLineEdit>(w, "edtPart")->setText(quantity);
+        w.Click(Control<QPushButton>(w, "btnSplit"));
         QCOMPARE(w.prompts->TakeEvents(), Events{Info("Please specify a proper quantity of parts.")});
     }
 
-    w->edtPart->setText("2");
-    w.Click(w->btnSplit);  // folder picker cancelled
+    Control<QLineEdit>(w, "edtPart")->setText("2");
+    w.Click(Control<QPushButton>(w, "btnSplit"));  // folder picker cancelled
     QCOMPARE(w.prompts->TakeEvents(), Events{"folder-picker"});
 
     w.prompts->folderAnswers.push_back(out.File("missing"));
-    w.Click(w->btnSplit);
+    w.Click(Control<QPushButton>(w, "btnSplit"));
     QCOMPARE(w.prompts->TakeEvents(), (Events{"folder-picker", Info("Please specify a proper output directory.")}));
     QVERIFY(PartNames(out.Path()).empty());
 
     // A quantity typed above the spinner's range is accepted.
-    w->edtPart->setText("105");
+    Control<QLineEdit>(w, "edtPart")->setText("105");
     w.prompts->folderAnswers.push_back(out.Path().string());
-    w.Click(w->btnSplit);
+    w.Click(Control<QPushButton>(w, "btnSplit"));
     QCOMPARE(w.prompts->TakeEvents(), (Events{"folder-picker", Info("Splitting MP3 is completed.")}));
     QVERIFY(!PartNames(out.Path()).empty());
-    QVERIFY(!w->pgbProgress->isVisible());
-    QVERIFY(w->btnOpen->isEnabled() && w->btnSplit->isEnabled());
+    QVERIFY(!Control<QProgressBar>(w, "pgbProgress")->isVisible());
+    QVERIFY(Control<QPushButton>(w, "btnOpen")->isEnabled() && Control<QPushButton>(w, "btnSplit")->isEnabled());
 }
 
 void MainFormTest::threePartsAreWrittenWithTheSourceTags()
@@ -604,25 +627,25 @@ void MainFormTest::threePartsAreWrittenWithTheSourceTags()
     Window w;
     TempDir out;
     w.Open(taggedMp3_);
-    w.Click(w->rdbPart);
-    w->edtPart->setText("3");
+    w.Click(Control<QRadioButton>(w, "rdbPart"));
+    Control<QLineEdit>(w, "edtPart")->setText("3");
     w.prompts->folderAnswers.push_back(out.Path().string());
     std::vector<int> gauge;
     std::vector<bool> gaugeShown;
-    w->MessagesProcessed = [&] {
-        gauge.push_back(w->pgbProgress->value());
-        gaugeShown.push_back(w->pgbProgress->isVisible());
+    w.onPump = [&] {
+        gauge.push_back(Control<QProgressBar>(w, "pgbProgress")->value());
+        gaugeShown.push_back(Control<QProgressBar>(w, "pgbProgress")->isVisible());
     };
     w.prompts->TakeEvents();
-    w.Click(w->btnSplit);
+    w.Click(Control<QPushButton>(w, "btnSplit"));
     QCOMPARE(w.prompts->TakeEvents(), (Events{"folder-picker", Info("Splitting MP3 is completed.")}));
     QCOMPARE(PartNames(out.Path()),
              (std::vector<std::string>{"tagged_chunk_1.mp3", "tagged_chunk_2.mp3", "tagged_chunk_3.mp3"}));
     QCOMPARE(gaugeShown, (std::vector<bool>{true, true, true}));
     QCOMPARE(gauge.at(1), 0);
     QCOMPARE(gauge.at(2), 50);
-    QCOMPARE(w->pgbProgress->value(), 100);
-    QVERIFY(!w->pgbProgress->isVisible());
+    QCOMPARE(Control<QProgressBar>(w, "pgbProgress")->value(), 100);
+    QVERIFY(!Control<QProgressBar>(w, "pgbProgress")->isVisible());
     for (const auto& name : PartNames(out.Path())) {
         const std::string part = (out.Path() / name).string();
         TID3v1 v1;
@@ -643,24 +666,24 @@ void MainFormTest::stopEndsARunBeforeItsNextPartAndTheNextRunIsWhole()
     Window w;
     TempDir out;
     w.Open(taggedMp3_);
-    w.Click(w->rdbPart);
-    w->edtPart->setText("10");
+    w.Click(Control<QRadioButton>(w, "rdbPart"));
+    Control<QLineEdit>(w, "edtPart")->setText("10");
     w.prompts->folderAnswers.push_back(out.Path().string());
     int pumps = 0;
     bool openEnabledDuringRun = true;
     bool splitEnabledDuringRun = true;
     bool stopEnabledDuringRun = false;
-    w->MessagesProcessed = [&] {
+    w.onPump = [&] {
         ++pumps;
         if (pumps == 4) {  // three parts are written
-            openEnabledDuringRun = w->btnOpen->isEnabled();
-            splitEnabledDuringRun = w->btnSplit->isEnabled();
-            stopEnabledDuringRun = w->btnStop->isEnabled();
-            QTest::mouseClick(w->btnStop, Qt::LeftButton);
+            openEnabledDuringRun = Control<QPushButton>(w, "btnOpen")->isEnabled();
+            splitEnabledDuringRun = Control<QPushButton>(w, "btnSplit")->isEnabled();
+            stopEnabledDuringRun = Control<QPushButton>(w, "btnStop")->isEnabled();
+            QTest::mouseClick(Control<QPushButton>(w, "btnStop"), Qt::LeftButton);
         }
     };
     w.prompts->TakeEvents();
-    w.Click(w->btnSplit);
+    w.Click(Control<QPushButton>(w, "btnSplit"));
     QCOMPARE(w.prompts->TakeEvents(),
              (Events{"folder-picker", Info("Splitting MP3 is stopped. 3 of 10 parts were written.")}));
     QCOMPARE(pumps, 4);
@@ -668,17 +691,17 @@ void MainFormTest::stopEndsARunBeforeItsNextPartAndTheNextRunIsWhole()
     QVERIFY(!splitEnabledDuringRun);
     QVERIFY(stopEnabledDuringRun);
     QCOMPARE(PartNames(out.Path()).size(), size_t(3));
-    QVERIFY(!w->pgbProgress->isVisible());
-    QVERIFY(w->btnOpen->isEnabled() && w->btnSplit->isEnabled());
+    QVERIFY(!Control<QProgressBar>(w, "pgbProgress")->isVisible());
+    QVERIFY(Control<QPushButton>(w, "btnOpen")->isEnabled() && Control<QPushButton>(w, "btnSplit")->isEnabled());
 
     // A click on Open while the run pumps does not reach the Open command.
     pumps = 0;
-    w->MessagesProcessed = [&] {
+    w.onPump = [&] {
         if (++pumps == 2)
-            QTest::mouseClick(w->btnOpen, Qt::LeftButton);
+            QTest::mouseClick(Control<QPushButton>(w, "btnOpen"), Qt::LeftButton);
     };
     w.prompts->folderAnswers.push_back(out.Path().string());
-    w.Click(w->btnSplit);
+    w.Click(Control<QPushButton>(w, "btnSplit"));
     QCOMPARE(w.prompts->TakeEvents(), (Events{"folder-picker", Info("Splitting MP3 is completed.")}));
     QCOMPARE(pumps, 10);
     QCOMPARE(PartNames(out.Path()).size(), size_t(10));
@@ -689,29 +712,29 @@ void MainFormTest::errorsEndTheCommandInOneErrorBox()
     Window w;
     TempDir out;
     w.Open(taggedMp3_);
-    w->edtStart->setText("00:xx.000");
-    w->edtEnd->setText("00:02.000");
+    Control<QLineEdit>(w, "edtStart")->setText("00:xx.000");
+    Control<QLineEdit>(w, "edtEnd")->setText("00:02.000");
     w.prompts->TakeEvents();
-    w.Click(w->btnSplit);
+    w.Click(Control<QPushButton>(w, "btnSplit"));
     // The time texts are read before a name is asked for.
     QCOMPARE(w.prompts->TakeEvents(), (Events{"error:Corvella:'xx' is not a valid integer value"}));
     QVERIFY(!fs::exists(out.File("bad.mp3")) || fs::file_size(out.File("bad.mp3")) < 4096);
-    QVERIFY(w->btnOpen->isEnabled() && w->btnSplit->isEnabled());
+    QVERIFY(Control<QPushButton>(w, "btnOpen")->isEnabled() && Control<QPushButton>(w, "btnSplit")->isEnabled());
 
     // A target that cannot be created (a folder of that name is in the way)
     // ends an equal-parts run the same way, and the window is usable again.
     TempDir blocked;
     fs::create_directory(blocked.Path() / "tagged_chunk_1.mp3");
-    w.Click(w->rdbPart);
-    w->edtPart->setText("2");
+    w.Click(Control<QRadioButton>(w, "rdbPart"));
+    Control<QLineEdit>(w, "edtPart")->setText("2");
     w.prompts->folderAnswers.push_back(blocked.Path().string());
-    w.Click(w->btnSplit);
+    w.Click(Control<QPushButton>(w, "btnSplit"));
     const Events events = w.prompts->TakeEvents();
     QCOMPARE(events.size(), size_t(2));
     QCOMPARE(events.at(0), std::string("folder-picker"));
     QVERIFY2(events.at(1).rfind("error:Corvella:Cannot create file", 0) == 0, events.at(1).c_str());
-    QVERIFY(!w->pgbProgress->isVisible());
-    QVERIFY(w->btnOpen->isEnabled() && w->btnSplit->isEnabled());
+    QVERIFY(!Control<QProgressBar>(w, "pgbProgress")->isVisible());
+    QVERIFY(Control<QPushButton>(w, "btnOpen")->isEnabled() && Control<QPushButton>(w, "btnSplit")->isEnabled());
 }
 
 void MainFormTest::runHoldsBackTheFileBoxAndTheTagPageAndKeepsItsTags()
@@ -728,25 +751,25 @@ void MainFormTest::runHoldsBackTheFileBoxAndTheTagPageAndKeepsItsTags()
     Window w;
     TempDir out;
     w.Open(source);
-    w.Click(w->rdbPart);
-    w->edtPart->setText("3");
+    w.Click(Control<QRadioButton>(w, "rdbPart"));
+    Control<QLineEdit>(w, "edtPart")->setText("3");
     w.prompts->folderAnswers.push_back(out.Path().string());
     std::vector<bool> enabled;
     int pumps = 0;
-    w->MessagesProcessed = [&] {
+    w.onPump = [&] {
         if (++pumps != 2)
             return;
-        for (QWidget* widget : std::initializer_list<QWidget*>{w->edtFile, w->btnOpenTag, w->Button3})
+        for (QWidget* widget : Controls<QWidget>(w, {"edtFile", "btnOpenTag", "Button3"}))
             enabled.push_back(widget->isEnabled());
-        w->pgcMain->setCurrentWidget(w->tabTag);
-        QTest::keyClicks(w->edtFile, "other");
+        Control<QTabWidget>(w, "pgcMain")->setCurrentWidget(Control<QWidget>(w, "tabTag"));
+        QTest::keyClicks(Control<QLineEdit>(w, "edtFile"), "other");
     };
     w.prompts->TakeEvents();
-    w.Click(w->btnSplit);
+    w.Click(Control<QPushButton>(w, "btnSplit"));
     QCOMPARE(w.prompts->TakeEvents(), (Events{"folder-picker", Info("Splitting MP3 is completed.")}));
     QCOMPARE(enabled, (std::vector<bool>{false, false, false}));
-    QCOMPARE(Text(w->edtFile), source);
-    QVERIFY(w->edtFile->isEnabled() && w->btnOpenTag->isEnabled() && w->Button3->isEnabled());
+    QCOMPARE(Text(Control<QLineEdit>(w, "edtFile")), source);
+    QVERIFY(AllEnabled(Controls<QWidget>(w, {"edtFile", "btnOpenTag", "Button3"})));
     const std::string listFrames = "import sys, mutagen.id3 as m; print(sorted(m.ID3(sys.argv[1]).keys()))";
     for (const auto& name : PartNames(out.Path())) {
         const auto frames = testsupport::Run("/usr/bin/python3 -c " + testsupport::Quote(listFrames) + " "
@@ -768,19 +791,19 @@ void MainFormTest::devicesAndPipesAreNeverReplaced()
         struct stat status {};
         return ::lstat(pipe.c_str(), &status) == 0 && S_ISFIFO(status.st_mode);
     };
-    w->edtStart->setText("00:01.000");
-    w->edtEnd->setText("00:03.000");
+    Control<QLineEdit>(w, "edtStart")->setText("00:01.000");
+    Control<QLineEdit>(w, "edtEnd")->setText("00:03.000");
     w.prompts->saveAnswers.push_back(pipe);
     w.prompts->TakeEvents();
-    w.Click(w->btnSplit);
+    w.Click(Control<QPushButton>(w, "btnSplit"));
     QCOMPARE(w.prompts->TakeEvents(),
              (Events{"save-dialog:tagged_chunk_1.mp3", Info("Output file can not be a device, a pipe or a folder.")}));
     QVERIFY(isPipe());
 
-    w.Click(w->rdbPart);
-    w->edtPart->setText("2");
+    w.Click(Control<QRadioButton>(w, "rdbPart"));
+    Control<QLineEdit>(w, "edtPart")->setText("2");
     w.prompts->folderAnswers.push_back(out.Path().string());
-    w.Click(w->btnSplit);
+    w.Click(Control<QPushButton>(w, "btnSplit"));
     QCOMPARE(w.prompts->TakeEvents(),
              (Events{"folder-picker", "error:Corvella:Cannot create file \"" + pipe
                                           + "\". It is a device, a pipe or a folder, not a regular file."}));
@@ -796,12 +819,12 @@ void MainFormTest::partNotWrittenBecauseOfAnErrorFailsTheRun()
     fs::copy_file(taggedMp3_, source);
     Window w;
     w.Open(source);
-    w.Click(w->rdbPart);
-    w->edtPart->setText("3");
+    w.Click(Control<QRadioButton>(w, "rdbPart"));
+    Control<QLineEdit>(w, "edtPart")->setText("3");
     w.prompts->folderAnswers.push_back(out.Path().string());
     // The player cannot open the source while the second part is cut.
     int pumps = 0;
-    w->MessagesProcessed = [&] {
+    w.onPump = [&] {
         ++pumps;
         if (pumps == 2) {
             fs::rename(source, work.File("away.mp3"));
@@ -811,12 +834,12 @@ void MainFormTest::partNotWrittenBecauseOfAnErrorFailsTheRun()
         }
     };
     w.prompts->TakeEvents();
-    w.Click(w->btnSplit);
+    w.Click(Control<QPushButton>(w, "btnSplit"));
     const Events events = w.prompts->TakeEvents();
     QVERIFY(!events.empty());
     QCOMPARE(events.back(), Info("Splitting MP3 is failed."));
     QCOMPARE(PartNames(out.Path()), (std::vector<std::string>{"song_chunk_1.mp3", "song_chunk_3.mp3"}));
-    QVERIFY(!w->pgbProgress->isVisible());
+    QVERIFY(!Control<QProgressBar>(w, "pgbProgress")->isVisible());
 }
 
 void MainFormTest::fileSizeLimitFailsAWriteInsteadOfKillingTheProgram()
@@ -869,24 +892,24 @@ void MainFormTest::openingAPipeNeverWaitsForAWriter()
     stop = true;
     writer.join();
     QVERIFY(!readerCame);
-    QCOMPARE(Text(w->edtFile), pipe);
-    QCOMPARE(Text(w->labTitle), std::string("pipe"));
-    QCOMPARE(Text(w->labArtist), std::string("Unknown"));
-    QCOMPARE(w->LengthMs, 0);
+    QCOMPARE(Text(Control<QLineEdit>(w, "edtFile")), pipe);
+    QCOMPARE(Text(Control<QLabel>(w, "labTitle")), std::string("pipe"));
+    QCOMPARE(Text(Control<QLabel>(w, "labArtist")), std::string("Unknown"));
+    QCOMPARE(Control<SplitPage>(w, "tabSplit")->LengthMs(), 0);
     w.prompts->TakeEvents();
-    w.Click(w->btnSplit);
+    w.Click(Control<QPushButton>(w, "btnSplit"));
     QCOMPARE(w.prompts->TakeEvents(), Events{Info("Please open a MP3 file.")});
 }
 
 void MainFormTest::helpAndWebOpenThroughTheDesktop()
 {
     Window w;
-    w.Click(w->sbtnHelp1);
-    w.Click(w->sbtnHelp3);
-    w.Click(w->sbtnWeb1);
-    w.Click(w->sbtnWeb3);
+    w.Click(Control<QToolButton>(w, "sbtnHelp1"));
+    w.Click(Control<QToolButton>(w, "sbtnHelp3"));
+    w.Click(Control<QToolButton>(w, "sbtnWeb1"));
+    w.Click(Control<QToolButton>(w, "sbtnWeb3"));
     QCOMPARE(w.prompts->documents,
-             (std::vector<std::string>{w->HelpFileName, w->HelpFileName, w->WebAddress, w->WebAddress}));
+             (std::vector<std::string>{w->HelpFileName(), w->HelpFileName(), w->WebAddress(), w->WebAddress()}));
     // The help page ships beside the program.
     QVERIFY(fs::exists(testsupport::BinFolder() + "Corvella.html"));
     QVERIFY(testsupport::ReadText(testsupport::BinFolder() + "Corvella.html").find("Splitting into equal parts")
@@ -911,18 +934,18 @@ void MainFormTest::aboutIsModalAndMadeOnce()
         mainDisabled = QApplication::activeModalWidget() == box && box->isModal();
         QTest::mouseClick(box->btnOK, Qt::LeftButton);
     });
-    w.Click(w->sbtnAbout1);
+    w.Click(Control<QToolButton>(w, "sbtnAbout1"));
     QCOMPARE(caption, QString("About"));
     QCOMPARE(version, QString("Version 4.0"));
     QVERIFY(platforms.contains("Linux"));
     QVERIFY(onTop);
     QVERIFY(mainDisabled);
-    TAboutBox* first = w->AboutBox;
+    TAboutBox* first = Control<TAboutBox>(w, "AboutBox");
     QVERIFY(first && !first->isVisible());
 
     OnNextModal([](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); });
-    w.Click(w->sbtnAbout3);
-    QCOMPARE(w->AboutBox, first);
+    w.Click(Control<QToolButton>(w, "sbtnAbout3"));
+    QCOMPARE(Control<TAboutBox>(w, "AboutBox"), first);
 }
 
 void MainFormTest::realPromptsAreTheDialogsOfTheCommands()
@@ -1027,8 +1050,8 @@ void MainFormTest::bannerIsADecodedJpegAndBadDataIsRefused()
     QCOMPARE(banner.size(), QSize(653, 57));
     QCOMPARE(LogoPicture().size(), QSize(32, 32));
     Window w;
-    QVERIFY(w->imgBanner->pixmap().cacheKey() != 0);
-    QCOMPARE(w->imgBanner->height(), 57);
+    QVERIFY(Control<QLabel>(w, "imgBanner")->pixmap().cacheKey() != 0);
+    QCOMPARE(Control<QLabel>(w, "imgBanner")->height(), 57);
 
     QFile resource(":/pictures/banner.jpg");
     QVERIFY(resource.open(QIODevice::ReadOnly));

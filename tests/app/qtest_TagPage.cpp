@@ -26,6 +26,8 @@
 #include "support/ByteBuilders.h"
 #include "support/TestSupport.h"
 
+#include "NamedControl.h"
+
 namespace {
 
 struct ShownMessage {
@@ -205,10 +207,10 @@ std::string TagPageTest::MakeFile(const std::string& name, const Bytes& behind)
 
 void TagPageTest::ShowPageFor(const std::string& path)
 {
-    form_->edtFile->setText(QString::fromStdString(path));
-    form_->pgcMain->setCurrentWidget(form_->tabSplit);
-    form_->pgcMain->setCurrentWidget(form_->tabTag);
-    QCOMPARE(form_->edtFileTag->text(), QString::fromStdString(path));
+    Control<QLineEdit>(form_, "edtFile")->setText(QString::fromStdString(path));
+    Control<QTabWidget>(form_, "pgcMain")->setCurrentWidget(Control<QWidget>(form_, "tabSplit"));
+    Control<QTabWidget>(form_, "pgcMain")->setCurrentWidget(Control<QWidget>(form_, "tabTag"));
+    QCOMPARE(Control<QLineEdit>(form_, "edtFileTag")->text(), QString::fromStdString(path));
 }
 
 void TagPageTest::showsAnId3v11TagWithTrackAndGenre()
@@ -216,38 +218,38 @@ void TagPageTest::showsAnId3v11TagWithTrackAndGenre()
     const std::string path = MakeFile("v11.mp3", Id3v1Block("Harbour", "Pilots", 7, 17));
     ShowPageFor(path);
 
-    QCOMPARE(form_->GenreComboBox1->count(), 149);
-    QCOMPARE(form_->GenreComboBox1->itemText(0), QString());
-    QCOMPARE(form_->GenreComboBox1->itemText(1), QString("Blues"));
-    QCOMPARE(form_->GenreComboBox1->itemText(148), QString("Synthpop"));
+    QCOMPARE(Control<QComboBox>(form_, "GenreComboBox1")->count(), 149);
+    QCOMPARE(Control<QComboBox>(form_, "GenreComboBox1")->itemText(0), QString());
+    QCOMPARE(Control<QComboBox>(form_, "GenreComboBox1")->itemText(1), QString("Blues"));
+    QCOMPARE(Control<QComboBox>(form_, "GenreComboBox1")->itemText(148), QString("Synthpop"));
 
-    QVERIFY(form_->chkTagExists1->isChecked());
-    QCOMPARE(form_->gpbID3v1->title(), QString("ID3v1 - Version 1.1"));
-    QCOMPARE(form_->TrackEdit1->text(), QString("7"));
-    QCOMPARE(form_->GenreComboBox1->currentIndex(), 18);
-    QCOMPARE(form_->GenreComboBox1->currentText(), QString("Rock"));
-    QCOMPARE(form_->TitleEdit1->text(), QString("Harbour"));
-    QCOMPARE(form_->ArtistEdit1->text(), QString("Pilots"));
-    QCOMPARE(form_->AlbumEdit1->text(), QString("Album"));
-    QCOMPARE(form_->YearEdit1->text(), QString("1999"));
-    QCOMPARE(form_->CommentEdit1->text(), QString("Comment"));
-    QVERIFY(form_->TitleEdit1->isEnabled());
+    QVERIFY(Control<QCheckBox>(form_, "chkTagExists1")->isChecked());
+    QCOMPARE(Control<QGroupBox>(form_, "gpbID3v1")->title(), QString("ID3v1 - Version 1.1"));
+    QCOMPARE(Control<QLineEdit>(form_, "TrackEdit1")->text(), QString("7"));
+    QCOMPARE(Control<QComboBox>(form_, "GenreComboBox1")->currentIndex(), 18);
+    QCOMPARE(Control<QComboBox>(form_, "GenreComboBox1")->currentText(), QString("Rock"));
+    QCOMPARE(Control<QLineEdit>(form_, "TitleEdit1")->text(), QString("Harbour"));
+    QCOMPARE(Control<QLineEdit>(form_, "ArtistEdit1")->text(), QString("Pilots"));
+    QCOMPARE(Control<QLineEdit>(form_, "AlbumEdit1")->text(), QString("Album"));
+    QCOMPARE(Control<QLineEdit>(form_, "YearEdit1")->text(), QString("1999"));
+    QCOMPARE(Control<QLineEdit>(form_, "CommentEdit1")->text(), QString("Comment"));
+    QVERIFY(Control<QLineEdit>(form_, "TitleEdit1")->isEnabled());
 
     // No ID3v2 tag: its group is empty, disabled and greyed.
-    QVERIFY(!form_->chkTagExists->isChecked());
-    QCOMPARE(form_->gpbID3v2->title(), QString("ID3v2"));
-    for (QWidget* field : std::initializer_list<QWidget*>{form_->TrackEdit, form_->TitleEdit, form_->ArtistEdit,
-                                                         form_->AlbumEdit, form_->YearEdit, form_->GenreEdit,
-                                                         form_->CommentMemo}) {
+    QVERIFY(!Control<QCheckBox>(form_, "chkTagExists")->isChecked());
+    QCOMPARE(Control<QGroupBox>(form_, "gpbID3v2")->title(), QString("ID3v2"));
+    for (QWidget* field : Controls<QWidget>(form_, {"TrackEdit", "TitleEdit", "ArtistEdit", "AlbumEdit", "YearEdit",
+                                                    "GenreEdit", "CommentMemo"})) {
         QVERIFY(!field->isEnabled());
         QCOMPARE(field->palette().color(QPalette::Base), QColor(0xBF, 0xCD, 0xDB));
     }
     QVERIFY(form_->palette().color(QPalette::Base) != QColor(0xBF, 0xCD, 0xDB));
 
     // Checking the box brings the fields back in the window colour.
-    form_->chkTagExists->click();
-    QVERIFY(form_->TitleEdit->isEnabled());
-    QCOMPARE(form_->CommentMemo->palette().color(QPalette::Base), form_->tabTag->palette().color(QPalette::Base));
+    Control<QCheckBox>(form_, "chkTagExists")->click();
+    QVERIFY(Control<QLineEdit>(form_, "TitleEdit")->isEnabled());
+    QCOMPARE(Control<QPlainTextEdit>(form_, "CommentMemo")->palette().color(QPalette::Base),
+             Control<QWidget>(form_, "tabTag")->palette().color(QPalette::Base));
 }
 
 void TagPageTest::showsAnId3v10Tag()
@@ -257,30 +259,30 @@ void TagPageTest::showsAnId3v10Tag()
     const std::string path = MakeFile("v10.mp3", block);
     ShowPageFor(path);
 
-    QVERIFY(form_->chkTagExists1->isChecked());
-    QCOMPARE(form_->gpbID3v1->title(), QString("ID3v1 - Version 1.0"));
-    QCOMPARE(form_->TrackEdit1->text(), QString("0"));
-    QCOMPARE(form_->CommentEdit1->text(), QString("A comment thirty chars long!!!"));
-    QVERIFY(form_->GenreComboBox1->currentIndex() <= 0);
-    QCOMPARE(form_->GenreComboBox1->currentText(), QString());
+    QVERIFY(Control<QCheckBox>(form_, "chkTagExists1")->isChecked());
+    QCOMPARE(Control<QGroupBox>(form_, "gpbID3v1")->title(), QString("ID3v1 - Version 1.0"));
+    QCOMPARE(Control<QLineEdit>(form_, "TrackEdit1")->text(), QString("0"));
+    QCOMPARE(Control<QLineEdit>(form_, "CommentEdit1")->text(), QString("A comment thirty chars long!!!"));
+    QVERIFY(Control<QComboBox>(form_, "GenreComboBox1")->currentIndex() <= 0);
+    QCOMPARE(Control<QComboBox>(form_, "GenreComboBox1")->currentText(), QString());
 }
 
 void TagPageTest::fileWithoutTagsGetsOnlyTheCheckedTag()
 {
     const std::string path = MakeFile("bare.mp3");
     ShowPageFor(path);
-    QVERIFY(!form_->chkTagExists1->isChecked());
-    QVERIFY(!form_->chkTagExists->isChecked());
-    QVERIFY(!form_->TitleEdit1->isEnabled());
-    QVERIFY(!form_->TitleEdit->isEnabled());
+    QVERIFY(!Control<QCheckBox>(form_, "chkTagExists1")->isChecked());
+    QVERIFY(!Control<QCheckBox>(form_, "chkTagExists")->isChecked());
+    QVERIFY(!Control<QLineEdit>(form_, "TitleEdit1")->isEnabled());
+    QVERIFY(!Control<QLineEdit>(form_, "TitleEdit")->isEnabled());
 
-    form_->chkTagExists1->click();
-    QVERIFY(form_->TitleEdit1->isEnabled());
-    QVERIFY(form_->GenreComboBox1->isEnabled());
-    QTest::keyClicks(form_->TitleEdit1, "First Light");
+    Control<QCheckBox>(form_, "chkTagExists1")->click();
+    QVERIFY(Control<QLineEdit>(form_, "TitleEdit1")->isEnabled());
+    QVERIFY(Control<QComboBox>(form_, "GenreComboBox1")->isEnabled());
+    QTest::keyClicks(Control<QLineEdit>(form_, "TitleEdit1"), "First Light");
     // Text typed into the disabled ID3v2 group's fields must not reach the file.
-    form_->TitleEdit->setText("Not to be written");
-    form_->Button3->click();
+    Control<QLineEdit>(form_, "TitleEdit")->setText("Not to be written");
+    Control<QPushButton>(form_, "Button3")->click();
 
     const Bytes written = testsupport::ReadBytes(path);
     QCOMPARE(written.size(), tone_.size() + 128);
@@ -300,18 +302,18 @@ void TagPageTest::clearedId3v2BoxLeavesTheFilesId3v2TagUnchanged()
     Mutagen(kWriteTagsWithCover, path);
     const Bytes before = testsupport::ReadBytes(path);
     ShowPageFor(path);
-    QVERIFY(form_->chkTagExists->isChecked());
-    QCOMPARE(form_->gpbID3v2->title(), QString("ID3v2 - Version 2.3"));
-    QCOMPARE(form_->TitleEdit->text(), QString("Seaside"));
-    QCOMPARE(form_->TrackEdit->text(), QString("5"));
-    QCOMPARE(form_->GenreEdit->text(), QString("rock"));
+    QVERIFY(Control<QCheckBox>(form_, "chkTagExists")->isChecked());
+    QCOMPARE(Control<QGroupBox>(form_, "gpbID3v2")->title(), QString("ID3v2 - Version 2.3"));
+    QCOMPARE(Control<QLineEdit>(form_, "TitleEdit")->text(), QString("Seaside"));
+    QCOMPARE(Control<QLineEdit>(form_, "TrackEdit")->text(), QString("5"));
+    QCOMPARE(Control<QLineEdit>(form_, "GenreEdit")->text(), QString("rock"));
 
-    form_->chkTagExists->click();
-    QVERIFY(!form_->TitleEdit->isEnabled());
-    form_->TitleEdit->setText("Changed");
-    form_->chkTagExists1->click();
-    form_->TitleEdit1->setText("Only v1");
-    form_->Button3->click();
+    Control<QCheckBox>(form_, "chkTagExists")->click();
+    QVERIFY(!Control<QLineEdit>(form_, "TitleEdit")->isEnabled());
+    Control<QLineEdit>(form_, "TitleEdit")->setText("Changed");
+    Control<QCheckBox>(form_, "chkTagExists1")->click();
+    Control<QLineEdit>(form_, "TitleEdit1")->setText("Only v1");
+    Control<QPushButton>(form_, "Button3")->click();
 
     const Bytes after = testsupport::ReadBytes(path);
     QCOMPARE(after.size(), before.size() + 128);
@@ -326,49 +328,50 @@ void TagPageTest::copiesBetweenTheTags()
     ShowPageFor(path);
 
     // Copy from ID3v2: "rock" matches "Rock" whatever the case.
-    form_->GenreComboBox1->setCurrentIndex(0);
-    form_->CommentMemo->setPlainText("Line one\nline two");
-    form_->Button2->click();
-    QCOMPARE(form_->GenreComboBox1->currentText(), QString("Rock"));
-    QCOMPARE(form_->GenreComboBox1->currentIndex(), 18);
-    QCOMPARE(form_->TitleEdit1->text(), QString("Seaside"));
-    QCOMPARE(form_->ArtistEdit1->text(), QString("Gulls"));
-    QCOMPARE(form_->TrackEdit1->text(), QString("5"));
-    QCOMPARE(form_->CommentEdit1->text(), QString("Line one\nline two"));
+    Control<QComboBox>(form_, "GenreComboBox1")->setCurrentIndex(0);
+    Control<QPlainTextEdit>(form_, "CommentMemo")->setPlainText("Line one\nline two");
+    Control<QPushButton>(form_, "Button2")->click();
+    QCOMPARE(Control<QComboBox>(form_, "GenreComboBox1")->currentText(), QString("Rock"));
+    QCOMPARE(Control<QComboBox>(form_, "GenreComboBox1")->currentIndex(), 18);
+    QCOMPARE(Control<QLineEdit>(form_, "TitleEdit1")->text(), QString("Seaside"));
+    QCOMPARE(Control<QLineEdit>(form_, "ArtistEdit1")->text(), QString("Gulls"));
+    QCOMPARE(Control<QLineEdit>(form_, "TrackEdit1")->text(), QString("5"));
+    QCOMPARE(Control<QLineEdit>(form_, "CommentEdit1")->text(), QString("Line one\nline two"));
 
     // A genre without an entry leaves the selection; an empty one picks the blank entry.
-    form_->GenreEdit->setText("Sea shanty");
-    form_->Button2->click();
-    QCOMPARE(form_->GenreComboBox1->currentIndex(), 18);
-    form_->GenreEdit->clear();
-    form_->Button2->click();
-    QCOMPARE(form_->GenreComboBox1->currentIndex(), 0);
+    Control<QLineEdit>(form_, "GenreEdit")->setText("Sea shanty");
+    Control<QPushButton>(form_, "Button2")->click();
+    QCOMPARE(Control<QComboBox>(form_, "GenreComboBox1")->currentIndex(), 18);
+    Control<QLineEdit>(form_, "GenreEdit")->clear();
+    Control<QPushButton>(form_, "Button2")->click();
+    QCOMPARE(Control<QComboBox>(form_, "GenreComboBox1")->currentIndex(), 0);
 
     // Copy to ID3v2 carries the genre's name.
-    form_->GenreComboBox1->setCurrentIndex(1 + 8);
-    form_->TrackEdit1->setText("9");
-    form_->Button1->click();
-    QCOMPARE(form_->GenreEdit->text(), QString("Jazz"));
-    QCOMPARE(form_->TrackEdit->text(), QString("9"));
-    QCOMPARE(form_->CommentMemo->toPlainText(), form_->CommentEdit1->text());
+    Control<QComboBox>(form_, "GenreComboBox1")->setCurrentIndex(1 + 8);
+    Control<QLineEdit>(form_, "TrackEdit1")->setText("9");
+    Control<QPushButton>(form_, "Button1")->click();
+    QCOMPARE(Control<QLineEdit>(form_, "GenreEdit")->text(), QString("Jazz"));
+    QCOMPARE(Control<QLineEdit>(form_, "TrackEdit")->text(), QString("9"));
+    QCOMPARE(Control<QPlainTextEdit>(form_, "CommentMemo")->toPlainText(),
+             Control<QLineEdit>(form_, "CommentEdit1")->text());
 
     // With its box clear, a group is not copied from.
-    form_->chkTagExists->click();
-    form_->TitleEdit->setText("Ignored");
-    form_->Button2->click();
-    QCOMPARE(form_->TitleEdit1->text(), QString("Seaside"));
-    form_->chkTagExists1->click();
-    form_->chkTagExists->click();
-    form_->Button1->click();
-    QCOMPARE(form_->TitleEdit->text(), QString("Ignored"));
+    Control<QCheckBox>(form_, "chkTagExists")->click();
+    Control<QLineEdit>(form_, "TitleEdit")->setText("Ignored");
+    Control<QPushButton>(form_, "Button2")->click();
+    QCOMPARE(Control<QLineEdit>(form_, "TitleEdit1")->text(), QString("Seaside"));
+    Control<QCheckBox>(form_, "chkTagExists1")->click();
+    Control<QCheckBox>(form_, "chkTagExists")->click();
+    Control<QPushButton>(form_, "Button1")->click();
+    QCOMPARE(Control<QLineEdit>(form_, "TitleEdit")->text(), QString("Ignored"));
 
     // Copying into a group with its box clear checks the box.
-    form_->chkTagExists->click();
-    QVERIFY(!form_->chkTagExists->isChecked());
-    form_->chkTagExists1->click();
-    form_->Button1->click();
-    QVERIFY(form_->chkTagExists->isChecked());
-    QVERIFY(form_->TitleEdit->isEnabled());
+    Control<QCheckBox>(form_, "chkTagExists")->click();
+    QVERIFY(!Control<QCheckBox>(form_, "chkTagExists")->isChecked());
+    Control<QCheckBox>(form_, "chkTagExists1")->click();
+    Control<QPushButton>(form_, "Button1")->click();
+    QVERIFY(Control<QCheckBox>(form_, "chkTagExists")->isChecked());
+    QVERIFY(Control<QLineEdit>(form_, "TitleEdit")->isEnabled());
 }
 
 void TagPageTest::trackNumbersAreWrittenAsOneByte()
@@ -380,11 +383,11 @@ void TagPageTest::trackNumbersAreWrittenAsOneByte()
     for (const Case& c : {Case{"abc", 0}, Case{"0", 0}, Case{"-3", 0}, Case{"300", 44}, Case{"12", 12}}) {
         const std::string path = MakeFile("track.mp3", Id3v1Block("T", "A", 3, 1));
         ShowPageFor(path);
-        form_->chkTagExists->click();
-        form_->TrackEdit->setText(c.typed);
-        form_->Button2->click(); // the ID3v1 field takes the whole text too
-        QCOMPARE(form_->TrackEdit1->text(), c.typed);
-        form_->Button3->click();
+        Control<QCheckBox>(form_, "chkTagExists")->click();
+        Control<QLineEdit>(form_, "TrackEdit")->setText(c.typed);
+        Control<QPushButton>(form_, "Button2")->click(); // the ID3v1 field takes the whole text too
+        QCOMPARE(Control<QLineEdit>(form_, "TrackEdit1")->text(), c.typed);
+        Control<QPushButton>(form_, "Button3")->click();
 
         TID3v1 id3v1;
         QVERIFY(id3v1.ReadTag(path));
@@ -406,18 +409,18 @@ void TagPageTest::trackTotalsAreShownKeptAndTyped()
     written.SetTrackTotal("12");
     QVERIFY(written.WriteTag(path));
     ShowPageFor(path);
-    QCOMPARE(form_->TrackEdit->text(), QString("3/12"));
-    form_->TitleEdit->setText("Other");
-    form_->Button3->click();
+    QCOMPARE(Control<QLineEdit>(form_, "TrackEdit")->text(), QString("3/12"));
+    Control<QLineEdit>(form_, "TitleEdit")->setText("Other");
+    Control<QPushButton>(form_, "Button3")->click();
     TID3v2 id3v2;
     QVERIFY(id3v2.ReadTag(path));
     QCOMPARE(id3v2.Track(), uint8_t(3));
     QCOMPARE(id3v2.TrackTotal(), std::string("12"));
 
-    form_->TrackEdit->setText("7/9");
-    form_->Button2->click();  // ID3v1 takes the number
-    QCOMPARE(form_->TrackEdit1->text(), QString("7"));
-    form_->Button3->click();
+    Control<QLineEdit>(form_, "TrackEdit")->setText("7/9");
+    Control<QPushButton>(form_, "Button2")->click();  // ID3v1 takes the number
+    QCOMPARE(Control<QLineEdit>(form_, "TrackEdit1")->text(), QString("7"));
+    Control<QPushButton>(form_, "Button3")->click();
     QVERIFY(id3v2.ReadTag(path));
     QCOMPARE(id3v2.Track(), uint8_t(7));
     QCOMPARE(id3v2.TrackTotal(), std::string("9"));
@@ -431,13 +434,13 @@ void TagPageTest::nonLatinTitleKeptInId3v2AndSubstitutedInId3v1()
 {
     const std::string path = MakeFile("dolphin.mp3");
     ShowPageFor(path);
-    form_->chkTagExists1->click();
-    form_->chkTagExists->click();
-    TypeText(form_->TitleEdit1, QString::fromUtf8("Дельфин"));
-    TypeText(form_->TitleEdit, QString::fromUtf8("Дельфин"));
-    TypeText(form_->ArtistEdit, QString::fromUtf8("Zoë"));
-    QCOMPARE(form_->TitleEdit->text(), QString::fromUtf8("Дельфин"));
-    form_->Button3->click();
+    Control<QCheckBox>(form_, "chkTagExists1")->click();
+    Control<QCheckBox>(form_, "chkTagExists")->click();
+    TypeText(Control<QLineEdit>(form_, "TitleEdit1"), QString::fromUtf8("Дельфин"));
+    TypeText(Control<QLineEdit>(form_, "TitleEdit"), QString::fromUtf8("Дельфин"));
+    TypeText(Control<QLineEdit>(form_, "ArtistEdit"), QString::fromUtf8("Zoë"));
+    QCOMPARE(Control<QLineEdit>(form_, "TitleEdit")->text(), QString::fromUtf8("Дельфин"));
+    Control<QPushButton>(form_, "Button3")->click();
     QVERIFY(prompts_->messages.empty());
 
     TID3v2 id3v2;
@@ -451,8 +454,8 @@ void TagPageTest::nonLatinTitleKeptInId3v2AndSubstitutedInId3v1()
 
     // Shown again, the page reads the same texts back.
     ShowPageFor(path);
-    QCOMPARE(form_->TitleEdit->text(), QString::fromUtf8("Дельфин"));
-    QCOMPARE(form_->TitleEdit1->text(), QString("???????"));
+    QCOMPARE(Control<QLineEdit>(form_, "TitleEdit")->text(), QString::fromUtf8("Дельфин"));
+    QCOMPARE(Control<QLineEdit>(form_, "TitleEdit1")->text(), QString("???????"));
 }
 
 void TagPageTest::coverPictureSurvivesAnEdit()
@@ -463,8 +466,8 @@ void TagPageTest::coverPictureSurvivesAnEdit()
     QVERIFY(coverBefore.find("image/png 3 10240") != std::string::npos);
     ShowPageFor(path);
 
-    form_->TitleEdit->setText("Seaside (edit)");
-    form_->Button3->click();
+    Control<QLineEdit>(form_, "TitleEdit")->setText("Seaside (edit)");
+    Control<QPushButton>(form_, "Button3")->click();
     QVERIFY(prompts_->messages.empty());
     QCOMPARE(Mutagen(kPrintCover, path), coverBefore);
     QCOMPARE(QString::fromStdString(Mutagen(kPrintTitle, path)).trimmed(), QString("Seaside (edit)"));
@@ -473,8 +476,8 @@ void TagPageTest::coverPictureSurvivesAnEdit()
     // from another file since the page was filled must not lend its frames.
     const std::string other = MakeFile("other.mp3");
     ShowPageFor(path);
-    QVERIFY(form_->ID3v2.ReadTag(other));
-    form_->Button3->click();
+    QVERIFY(form_->Id3v2().ReadTag(other));
+    Control<QPushButton>(form_, "Button3")->click();
     QCOMPARE(Mutagen(kPrintCover, path), coverBefore);
 }
 
@@ -484,9 +487,9 @@ void TagPageTest::failedWriteIsReportedNamingTheFile()
     const std::string tiny = dir_.File("tiny.mp3");
     testsupport::WriteBytes(tiny, Bytes(60, 0xFF));
     ShowPageFor(tiny);
-    form_->chkTagExists1->click();
-    form_->TitleEdit1->setText("Tiny");
-    form_->Button3->click();
+    Control<QCheckBox>(form_, "chkTagExists1")->click();
+    Control<QLineEdit>(form_, "TitleEdit1")->setText("Tiny");
+    Control<QPushButton>(form_, "Button3")->click();
     QCOMPARE(prompts_->messages.size(), size_t(1));
     QCOMPARE(prompts_->messages[0].caption, std::string("Information"));
     QVERIFY(prompts_->messages[0].icon == MessageIcon::Information);
@@ -501,16 +504,16 @@ void TagPageTest::failedWriteIsReportedNamingTheFile()
     testsupport::WriteBytes(stub, stubBytes);
     prompts_->editAnswers.push_back(UnsavedEditsAnswer::Discard);  // the tiny file's edits, never written
     ShowPageFor(stub);
-    form_->chkTagExists->click();
-    form_->TitleEdit->setText("Stub");
-    form_->Button3->click();
+    Control<QCheckBox>(form_, "chkTagExists")->click();
+    Control<QLineEdit>(form_, "TitleEdit")->setText("Stub");
+    Control<QPushButton>(form_, "Button3")->click();
     QCOMPARE(prompts_->messages.size(), size_t(1));
     QCOMPARE(prompts_->messages[0].caption, std::string("Information"));
     QVERIFY(prompts_->messages[0].text.find(stub) != std::string::npos);
     QVERIFY(prompts_->messages[0].text.find("ID3v2") != std::string::npos);
     // ... and says why, in the tag writer's own words.
-    QVERIFY(!form_->ID3v2.WriteError().empty());
-    QVERIFY(prompts_->messages[0].text.find(form_->ID3v2.WriteError()) != std::string::npos);
+    QVERIFY(!form_->Id3v2().WriteError().empty());
+    QVERIFY(prompts_->messages[0].text.find(form_->Id3v2().WriteError()) != std::string::npos);
     QCOMPARE(testsupport::ReadBytes(stub), stubBytes);
 }
 
@@ -518,32 +521,32 @@ void TagPageTest::typingIsLimitedButCopiesAreWhole()
 {
     const std::string path = MakeFile("limits.mp3");
     ShowPageFor(path);
-    form_->chkTagExists1->click();
-    form_->chkTagExists->click();
+    Control<QCheckBox>(form_, "chkTagExists1")->click();
+    Control<QCheckBox>(form_, "chkTagExists")->click();
 
-    QTest::keyClicks(form_->TitleEdit1, QString(35, 'x'));
-    QCOMPARE(form_->TitleEdit1->text(), QString(30, 'x'));
-    QTest::keyClicks(form_->TrackEdit1, "123");
-    QCOMPARE(form_->TrackEdit1->text(), QString("12"));
-    QTest::keyClicks(form_->YearEdit1, "20245");
-    QCOMPARE(form_->YearEdit1->text(), QString("2024"));
-    QTest::keyClicks(form_->CommentEdit1, QString(31, 'c'));
-    QCOMPARE(form_->CommentEdit1->text().size(), 30);
-    QTest::keyClicks(form_->AlbumEdit, QString(400, 'a'));  // ID3v2 texts are kept whole
-    QCOMPARE(form_->AlbumEdit->text().size(), 400);
+    QTest::keyClicks(Control<QLineEdit>(form_, "TitleEdit1"), QString(35, 'x'));
+    QCOMPARE(Control<QLineEdit>(form_, "TitleEdit1")->text(), QString(30, 'x'));
+    QTest::keyClicks(Control<QLineEdit>(form_, "TrackEdit1"), "123");
+    QCOMPARE(Control<QLineEdit>(form_, "TrackEdit1")->text(), QString("12"));
+    QTest::keyClicks(Control<QLineEdit>(form_, "YearEdit1"), "20245");
+    QCOMPARE(Control<QLineEdit>(form_, "YearEdit1")->text(), QString("2024"));
+    QTest::keyClicks(Control<QLineEdit>(form_, "CommentEdit1"), QString(31, 'c'));
+    QCOMPARE(Control<QLineEdit>(form_, "CommentEdit1")->text().size(), 30);
+    QTest::keyClicks(Control<QLineEdit>(form_, "AlbumEdit"), QString(400, 'a'));  // ID3v2 texts are kept whole
+    QCOMPARE(Control<QLineEdit>(form_, "AlbumEdit")->text().size(), 400);
 
     // A long ID3v2 title is copied whole; typing cannot lengthen it further,
     // and the tag class cuts it to 30 characters when it is written.
     const QString longTitle = QString("A title much longer than thirty characters");
-    form_->TitleEdit->setText(longTitle);
-    form_->Button2->click();
-    QCOMPARE(form_->TitleEdit1->text(), longTitle);
-    form_->TitleEdit1->end(false);
-    QTest::keyClicks(form_->TitleEdit1, "!");
-    QCOMPARE(form_->TitleEdit1->text(), longTitle);
-    QTest::keyClick(form_->TitleEdit1, Qt::Key_Backspace);
-    QCOMPARE(form_->TitleEdit1->text(), longTitle.chopped(1));
-    form_->Button3->click();
+    Control<QLineEdit>(form_, "TitleEdit")->setText(longTitle);
+    Control<QPushButton>(form_, "Button2")->click();
+    QCOMPARE(Control<QLineEdit>(form_, "TitleEdit1")->text(), longTitle);
+    Control<QLineEdit>(form_, "TitleEdit1")->end(false);
+    QTest::keyClicks(Control<QLineEdit>(form_, "TitleEdit1"), "!");
+    QCOMPARE(Control<QLineEdit>(form_, "TitleEdit1")->text(), longTitle);
+    QTest::keyClick(Control<QLineEdit>(form_, "TitleEdit1"), Qt::Key_Backspace);
+    QCOMPARE(Control<QLineEdit>(form_, "TitleEdit1")->text(), longTitle.chopped(1));
+    Control<QPushButton>(form_, "Button3")->click();
     TID3v1 id3v1;
     QVERIFY(id3v1.ReadTag(path));
     QCOMPARE(QString::fromStdString(id3v1.Title()), longTitle.chopped(1).left(30));
@@ -553,37 +556,37 @@ void TagPageTest::openButtonAndMissingFile()
 {
     const std::string first = MakeFile("first.mp3", Id3v1Block("First", "A", 1, 2));
     const std::string second = MakeFile("second.mp3", Id3v1Block("Second", "B", 2, 3));
-    form_->pgcMain->setCurrentWidget(form_->tabTag);
-    QCOMPARE(form_->edtFileTag->text(), QString());
+    Control<QTabWidget>(form_, "pgcMain")->setCurrentWidget(Control<QWidget>(form_, "tabTag"));
+    QCOMPARE(Control<QLineEdit>(form_, "edtFileTag")->text(), QString());
 
     prompts_->openFileNames.push_back(first);
-    form_->btnOpenTag->click();
-    QCOMPARE(form_->edtFileTag->text(), QString::fromStdString(first));
-    QCOMPARE(form_->TitleEdit1->text(), QString("First"));
+    Control<QPushButton>(form_, "btnOpenTag")->click();
+    QCOMPARE(Control<QLineEdit>(form_, "edtFileTag")->text(), QString::fromStdString(first));
+    QCOMPARE(Control<QLineEdit>(form_, "TitleEdit1")->text(), QString("First"));
 
     // A cancelled dialog leaves the page as it was, unsaved edits included.
-    form_->TitleEdit1->setText("Unsaved");
-    form_->btnOpenTag->click();
-    QCOMPARE(form_->edtFileTag->text(), QString::fromStdString(first));
-    QCOMPARE(form_->TitleEdit1->text(), QString("Unsaved"));
+    Control<QLineEdit>(form_, "TitleEdit1")->setText("Unsaved");
+    Control<QPushButton>(form_, "btnOpenTag")->click();
+    QCOMPARE(Control<QLineEdit>(form_, "edtFileTag")->text(), QString::fromStdString(first));
+    QCOMPARE(Control<QLineEdit>(form_, "TitleEdit1")->text(), QString("Unsaved"));
 
     prompts_->editAnswers.push_back(UnsavedEditsAnswer::Discard);
     prompts_->openFileNames.push_back(second);
-    form_->btnOpenTag->click();
-    QCOMPARE(form_->TitleEdit1->text(), QString("Second"));
-    QCOMPARE(form_->GenreComboBox1->currentIndex(), 4);
+    Control<QPushButton>(form_, "btnOpenTag")->click();
+    QCOMPARE(Control<QLineEdit>(form_, "TitleEdit1")->text(), QString("Second"));
+    QCOMPARE(Control<QComboBox>(form_, "GenreComboBox1")->currentIndex(), 4);
 
     // A path that names no file: both groups are emptied and nothing is written.
     const std::string missing = dir_.File("missing.mp3");
     prompts_->openFileNames.push_back(missing);
-    form_->btnOpenTag->click();
-    QVERIFY(!form_->chkTagExists1->isChecked());
-    QVERIFY(!form_->chkTagExists->isChecked());
-    QCOMPARE(form_->TitleEdit1->text(), QString());
-    QCOMPARE(form_->gpbID3v1->title(), QString("ID3v1"));
-    form_->chkTagExists1->click();
-    form_->TitleEdit1->setText("Nowhere");
-    form_->Button3->click();
+    Control<QPushButton>(form_, "btnOpenTag")->click();
+    QVERIFY(!Control<QCheckBox>(form_, "chkTagExists1")->isChecked());
+    QVERIFY(!Control<QCheckBox>(form_, "chkTagExists")->isChecked());
+    QCOMPARE(Control<QLineEdit>(form_, "TitleEdit1")->text(), QString());
+    QCOMPARE(Control<QGroupBox>(form_, "gpbID3v1")->title(), QString("ID3v1"));
+    Control<QCheckBox>(form_, "chkTagExists1")->click();
+    Control<QLineEdit>(form_, "TitleEdit1")->setText("Nowhere");
+    Control<QPushButton>(form_, "Button3")->click();
     QVERIFY(!std::filesystem::exists(missing));
     QVERIFY(prompts_->messages.empty());
 }
@@ -594,9 +597,10 @@ void TagPageTest::ClickTab(QWidget* page)
         form_->show();
         QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
     }
-    QTabBar* bar = form_->pgcMain->tabBar();
-    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(form_->pgcMain->indexOf(page)).center());
-    QCOMPARE(form_->pgcMain->currentWidget(), page);
+    auto* pages = Control<QTabWidget>(form_, "pgcMain");
+    QTabBar* bar = pages->tabBar();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(pages->indexOf(page)).center());
+    QCOMPARE(pages->currentWidget(), page);
 }
 
 void TagPageTest::pageSwitchKeepsTheTagPagesFileAndEdits()
@@ -604,23 +608,23 @@ void TagPageTest::pageSwitchKeepsTheTagPagesFileAndEdits()
     const std::string splitFile = MakeFile("split-page.mp3", Id3v1Block("Split", "A", 1, 2));
     const std::string tagFile = MakeFile("tag-page.mp3", Id3v1Block("Tagged", "B", 2, 3));
     prompts_->openFileNames.push_back(splitFile);
-    QTest::mouseClick(form_->btnOpen, Qt::LeftButton);
-    ClickTab(form_->tabTag);
-    QCOMPARE(form_->edtFileTag->text(), QString::fromStdString(splitFile));
+    QTest::mouseClick(Control<QPushButton>(form_, "btnOpen"), Qt::LeftButton);
+    ClickTab(Control<QWidget>(form_, "tabTag"));
+    QCOMPARE(Control<QLineEdit>(form_, "edtFileTag")->text(), QString::fromStdString(splitFile));
 
     // Another file opened here, and an ID3v2 title typed for it.
     prompts_->openFileNames.push_back(tagFile);
-    QTest::mouseClick(form_->btnOpenTag, Qt::LeftButton);
-    QTest::keyClick(form_->chkTagExists, Qt::Key_Space);
-    QVERIFY(form_->chkTagExists->isChecked());
-    QTest::keyClicks(form_->TitleEdit, "New title");
+    QTest::mouseClick(Control<QPushButton>(form_, "btnOpenTag"), Qt::LeftButton);
+    QTest::keyClick(Control<QCheckBox>(form_, "chkTagExists"), Qt::Key_Space);
+    QVERIFY(Control<QCheckBox>(form_, "chkTagExists")->isChecked());
+    QTest::keyClicks(Control<QLineEdit>(form_, "TitleEdit"), "New title");
 
-    ClickTab(form_->tabSplit);
-    ClickTab(form_->tabTag);
-    QCOMPARE(form_->edtFileTag->text(), QString::fromStdString(tagFile));
-    QVERIFY(form_->chkTagExists->isChecked());
-    QCOMPARE(form_->TitleEdit->text(), QString("New title"));
-    QCOMPARE(form_->TitleEdit1->text(), QString("Tagged"));
+    ClickTab(Control<QWidget>(form_, "tabSplit"));
+    ClickTab(Control<QWidget>(form_, "tabTag"));
+    QCOMPARE(Control<QLineEdit>(form_, "edtFileTag")->text(), QString::fromStdString(tagFile));
+    QVERIFY(Control<QCheckBox>(form_, "chkTagExists")->isChecked());
+    QCOMPARE(Control<QLineEdit>(form_, "TitleEdit")->text(), QString("New title"));
+    QCOMPARE(Control<QLineEdit>(form_, "TitleEdit1")->text(), QString("Tagged"));
     QVERIFY(prompts_->editQuestions.empty());
 }
 
@@ -628,28 +632,28 @@ void TagPageTest::unsavedEditsAreAskedAboutBeforeAnotherFileOrClosing()
 {
     const std::string first = MakeFile("asked-first.mp3", Id3v1Block("First", "A", 1, 2));
     const std::string second = MakeFile("asked-second.mp3", Id3v1Block("Second", "B", 2, 3));
-    ClickTab(form_->tabTag);
+    ClickTab(Control<QWidget>(form_, "tabTag"));
     prompts_->openFileNames.push_back(first);
-    QTest::mouseClick(form_->btnOpenTag, Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>(form_, "btnOpenTag"), Qt::LeftButton);
     auto retype = [&](const QString& text) {
-        QTest::keyClick(form_->TitleEdit1, Qt::Key_A, Qt::ControlModifier);
-        QTest::keyClicks(form_->TitleEdit1, text);
+        QTest::keyClick(Control<QLineEdit>(form_, "TitleEdit1"), Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(Control<QLineEdit>(form_, "TitleEdit1"), text);
     };
     retype("Edited");
 
     // Cancel: the page keeps its file and the edit.
     prompts_->editAnswers = {UnsavedEditsAnswer::Cancel};
     prompts_->openFileNames.push_back(second);
-    QTest::mouseClick(form_->btnOpenTag, Qt::LeftButton);
-    QCOMPARE(form_->edtFileTag->text(), QString::fromStdString(first));
-    QCOMPARE(form_->TitleEdit1->text(), QString("Edited"));
+    QTest::mouseClick(Control<QPushButton>(form_, "btnOpenTag"), Qt::LeftButton);
+    QCOMPARE(Control<QLineEdit>(form_, "edtFileTag")->text(), QString::fromStdString(first));
+    QCOMPARE(Control<QLineEdit>(form_, "TitleEdit1")->text(), QString("Edited"));
 
     // Save: the edit is written, then the other file is opened.
     prompts_->editAnswers = {UnsavedEditsAnswer::Save};
     prompts_->openFileNames.push_back(second);
-    QTest::mouseClick(form_->btnOpenTag, Qt::LeftButton);
-    QCOMPARE(form_->edtFileTag->text(), QString::fromStdString(second));
-    QCOMPARE(form_->TitleEdit1->text(), QString("Second"));
+    QTest::mouseClick(Control<QPushButton>(form_, "btnOpenTag"), Qt::LeftButton);
+    QCOMPARE(Control<QLineEdit>(form_, "edtFileTag")->text(), QString::fromStdString(second));
+    QCOMPARE(Control<QLineEdit>(form_, "TitleEdit1")->text(), QString("Second"));
     TID3v1 written;
     QVERIFY(written.ReadTag(first));
     QCOMPARE(QString::fromStdString(written.Title()), QString("Edited"));
@@ -679,8 +683,8 @@ void TagPageTest::aFileChangedSinceItWasShownIsNotOverwrittenAndMayBeReloaded()
     TID3v1 shownV1;
     QVERIFY(shownV1.ReadTag(path));
     ShowPageFor(path);
-    form_->TitleEdit->setText("Mine");
-    form_->TitleEdit1->setText("Mine");
+    Control<QLineEdit>(form_, "TitleEdit")->setText("Mine");
+    Control<QLineEdit>(form_, "TitleEdit1")->setText("Mine");
 
     TID3v2 otherProgram;
     QVERIFY(otherProgram.ReadTag(path));
@@ -689,27 +693,27 @@ void TagPageTest::aFileChangedSinceItWasShownIsNotOverwrittenAndMayBeReloaded()
     const Bytes theirs = testsupport::ReadBytes(path);
 
     prompts_->yesAnswers = {false};
-    form_->Button3->click();
+    Control<QPushButton>(form_, "Button3")->click();
     QCOMPARE(prompts_->questions.size(), size_t(1));
     QVERIFY(prompts_->questions[0].find("changed by another program since it was read") != std::string::npos);
     QVERIFY(testsupport::ReadBytes(path) == theirs);
-    QCOMPARE(form_->TitleEdit->text(), QString("Mine"));  // kept on the page when not reloaded
+    QCOMPARE(Control<QLineEdit>(form_, "TitleEdit")->text(), QString("Mine"));  // kept on the page when not reloaded
 
     // The ID3v2 tag alone is refused the same way.
-    form_->chkTagExists1->click();
-    QVERIFY(!form_->chkTagExists1->isChecked());
+    Control<QCheckBox>(form_, "chkTagExists1")->click();
+    QVERIFY(!Control<QCheckBox>(form_, "chkTagExists1")->isChecked());
     prompts_->yesAnswers = {true};
-    form_->Button3->click();
+    Control<QPushButton>(form_, "Button3")->click();
     QCOMPARE(prompts_->questions.size(), size_t(2));
     QVERIFY(prompts_->questions[1].find("changed by another program since it was read") != std::string::npos);
     QVERIFY(testsupport::ReadBytes(path) == theirs);
-    QCOMPARE(form_->TitleEdit->text(), QString("Theirs"));
-    QVERIFY(form_->chkTagExists1->isChecked());
-    QCOMPARE(form_->TitleEdit1->text(), QString::fromStdString(shownV1.Title()));
+    QCOMPARE(Control<QLineEdit>(form_, "TitleEdit")->text(), QString("Theirs"));
+    QVERIFY(Control<QCheckBox>(form_, "chkTagExists1")->isChecked());
+    QCOMPARE(Control<QLineEdit>(form_, "TitleEdit1")->text(), QString::fromStdString(shownV1.Title()));
 
     // Reloaded, the page's next save is its own again.
-    form_->TitleEdit->setText("Mine after all");
-    form_->Button3->click();
+    Control<QLineEdit>(form_, "TitleEdit")->setText("Mine after all");
+    Control<QPushButton>(form_, "Button3")->click();
     QCOMPARE(prompts_->questions.size(), size_t(2));
     QVERIFY(prompts_->messages.empty());
     QCOMPARE(QString::fromStdString(Mutagen(kPrintTitle, path)).trimmed(), QString("Mine after all"));

@@ -1,6 +1,8 @@
 // Preview playback and marking on the split page: the transport buttons, the
 // position timer, the track bar, the two mark buttons and the typed times.
 
+#include "app/SplitPage.h"
+
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -9,8 +11,9 @@
 
 #include <cmath>
 
+#include "app/GuiTrackBar.h"
+#include "app/PageHost.h"
 #include "core/FlagScope.h"
-#include "app/Main.h"
 #include "core/TimeText.h"
 #include "playback/BASSPlayer.h"
 
@@ -26,65 +29,65 @@ bool IsExistingFile(const QLineEdit& edit)
 
 } // namespace
 
-void TMainForm::sbtnPlayClick()
+void SplitPage::sbtnPlayClick()
 {
-    if (!IsExistingFile(*edtFile))
+    if (!IsExistingFile(*edtFile_))
         return;
     // Every Play opens the file afresh: a split or a tag write may have
     // closed or rewritten it since the last one. The player reports a file
     // it cannot open itself; without a stream there is nothing to follow.
-    if (!Player->Open(edtFile->text().toStdString()))
+    if (!host_.Player().Open(edtFile_->text().toStdString()))
         return;
-    Player->SetPosition(static_cast<uint32_t>(tkbPosition->value()) * 1000u);
-    Player->Play();
-    TmrPlayer->start();
+    host_.Player().SetPosition(static_cast<uint32_t>(tkbPosition_->value()) * 1000u);
+    host_.Player().Play();
+    tmrPlayer_->start();
 }
 
-void TMainForm::sbtnPauseClick()
+void SplitPage::sbtnPauseClick()
 {
     // The hint is the pause state: it tells what the next click does.
-    if (sbtnPause->toolTip() == kResumeHint) {
-        Player->SetPaused(false);
-        sbtnPause->setToolTip(kPauseHint);
-        TmrPlayer->start();
+    if (sbtnPause_->toolTip() == kResumeHint) {
+        host_.Player().SetPaused(false);
+        sbtnPause_->setToolTip(kPauseHint);
+        tmrPlayer_->start();
     } else {
-        Player->SetPaused(true);
-        sbtnPause->setToolTip(kResumeHint);
-        TmrPlayer->stop();
+        host_.Player().SetPaused(true);
+        sbtnPause_->setToolTip(kResumeHint);
+        tmrPlayer_->stop();
     }
 }
 
-void TMainForm::sbtnStopClick()
+void SplitPage::sbtnStopClick()
 {
-    Player->Stop();
-    TmrPlayer->stop();
-    tkbPosition->setValue(0);
+    host_.Player().Stop();
+    tmrPlayer_->stop();
+    tkbPosition_->setValue(0);
 }
 
-void TMainForm::TmrPlayerTimer()
+void SplitPage::TmrPlayerTimer()
 {
     // While the user holds the handle, the bar belongs to the user; moving
     // it under the mouse would make it jump back and forth.
-    if (tkbPosition->isSliderDown())
+    if (tkbPosition_->isSliderDown())
         return;
     FlagScope movedByTimer(trackBarMovedByTimer_);
-    tkbPosition->setValue(static_cast<int>(Player->Position() / 1000u));
+    tkbPosition_->setValue(static_cast<int>(host_.Player().Position() / 1000u));
 }
 
-void TMainForm::tkbPositionChange()
+void SplitPage::tkbPositionChange()
 {
-    if (edtFile->text().isEmpty())
+    if (edtFile_->text().isEmpty())
         return;
-    const int position = tkbPosition->value();
-    labTime1->setText(QString::fromStdString(
-        FormatPositionText(position, tkbPosition->maximum(), LengthRemainderMs)));
-    if (trackBarMovedByTimer_ || Player->Mode() != plmPlaying)
+    const int position = tkbPosition_->value();
+    labTime1_->setText(QString::fromStdString(
+        FormatPositionText(position, tkbPosition_->maximum(), lengthRemainderMs_)));
+    if (trackBarMovedByTimer_ || host_.Player().Mode() != plmPlaying)
         return;
     // The seek is done muted so that it does not click.
-    const int32_t volume = Player->Volume();
-    Player->SetVolume(0);
-    Player->SetPosition(static_cast<uint32_t>(position) * 1000u);
-    Player->SetVolume(volume);
+    const int32_t volume = host_.Player().Volume();
+    host_.Player().SetVolume(0);
+    host_.Player().SetPosition(static_cast<uint32_t>(position) * 1000u);
+    host_.Player().SetVolume(volume);
 }
 
 namespace {
@@ -115,58 +118,58 @@ int TypedTimePosition(const QLineEdit& edit, int trackBarMax)
 
 } // namespace
 
-void TMainForm::sbtnBeginClick()
+void SplitPage::sbtnBeginClick()
 {
-    if (edtFile->text().isEmpty())
+    if (edtFile_->text().isEmpty())
         return;
-    tkbPosition->SetSelStart(tkbPosition->value());
+    tkbPosition_->SetSelStart(tkbPosition_->value());
     {
         FlagScope markChange(startMarkChange_);
-        edtStart->setText(QString::fromStdString(MarkText(*tkbPosition, LengthRemainderMs)));
+        edtStart_->setText(QString::fromStdString(MarkText(*tkbPosition_, lengthRemainderMs_)));
     }
     UpdateSelectedLength();
 }
 
-void TMainForm::sbtnEndClick()
+void SplitPage::sbtnEndClick()
 {
-    if (edtFile->text().isEmpty())
+    if (edtFile_->text().isEmpty())
         return;
-    tkbPosition->SetSelEnd(tkbPosition->value());
+    tkbPosition_->SetSelEnd(tkbPosition_->value());
     {
         FlagScope markChange(endMarkChange_);
-        edtEnd->setText(QString::fromStdString(MarkText(*tkbPosition, LengthRemainderMs)));
+        edtEnd_->setText(QString::fromStdString(MarkText(*tkbPosition_, lengthRemainderMs_)));
     }
     UpdateSelectedLength();
 }
 
-void TMainForm::edtStartChange()
+void SplitPage::edtStartChange()
 {
     if (startMarkChange_)
         return;
     // The selected length describes the two texts, so it follows every
     // change of them, also one that cannot move the track bar.
     UpdateSelectedLength();
-    if (!IsExistingFile(*edtFile))
+    if (!IsExistingFile(*edtFile_))
         return;
-    const int position = TypedTimePosition(*edtStart, tkbPosition->maximum());
+    const int position = TypedTimePosition(*edtStart_, tkbPosition_->maximum());
     if (position < 0)
         return;
-    tkbPosition->setValue(position);
-    tkbPosition->SetSelStart(position);
-    labTime1->setText(edtStart->text());
+    tkbPosition_->setValue(position);
+    tkbPosition_->SetSelStart(position);
+    labTime1_->setText(edtStart_->text());
 }
 
-void TMainForm::edtEndChange()
+void SplitPage::edtEndChange()
 {
     if (endMarkChange_)
         return;
     UpdateSelectedLength();
-    if (!IsExistingFile(*edtFile))
+    if (!IsExistingFile(*edtFile_))
         return;
-    const int position = TypedTimePosition(*edtEnd, tkbPosition->maximum());
+    const int position = TypedTimePosition(*edtEnd_, tkbPosition_->maximum());
     if (position < 0)
         return;
-    tkbPosition->setValue(position);
-    tkbPosition->SetSelEnd(position);
-    labTime1->setText(edtEnd->text());
+    tkbPosition_->setValue(position);
+    tkbPosition_->SetSelEnd(position);
+    labTime1_->setText(edtEnd_->text());
 }

@@ -1,0 +1,150 @@
+// SplitPage: the page "  Split MP3  ". It opens a file and shows its ID3v1
+// tag and length, previews it with the player the window shares (play,
+// pause, stop, a track bar with the waveform behind it), marks a section by
+// the bar or by typed times, and runs the two split commands: the marked
+// section to one file, or the whole file in equal parts to a folder.
+//
+// The controls are the page's own; the window reaches the page through the
+// few calls below (a file from the command line or a drop, the keys, a tag
+// write that needs the file let go). Tests find the controls by the object
+// names they are given (edtFile, btnOpen, tkbPosition, ...).
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class GuiTrackBar;
+class GuiUpDown;
+class PageHost;
+class QGroupBox;
+class QHBoxLayout;
+class QLabel;
+class QLayout;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QTimer;
+class QToolButton;
+class QVBoxLayout;
+class TBrowseForFolder;
+class TSplitCommands;
+class WaveformEnvelope;
+
+class SplitPage : public QWidget {
+    Q_OBJECT
+
+public:
+    // folderPicker is the one the equal-parts command shows; it starts
+    // beside each opened file. envelope scans the opened file for the bar.
+    // gapless: parts cut sample-exact, to join without a gap.
+    SplitPage(PageHost& host, TBrowseForFolder& folderPicker, WaveformEnvelope& envelope, bool gapless);
+    ~SplitPage() override;
+
+    // The file box's text: the file the page works on.
+    QString FileName() const;
+    // Open with fileName chosen in the dialog.
+    void OpenFile(const std::string& fileName);
+    // Open is held back while a split runs.
+    bool OpenEnabled() const;
+    // The keys of the window: Open, Play or Pause, and the two marks.
+    void ClickOpen();
+    void PlayOrPause();
+    void MarkStart();
+    void MarkEnd();
+    // Stops the preview and closes the player's stream, so that the file
+    // can be rewritten.
+    void ReleaseFile();
+    bool SplitRunning() const;
+    void StopSplit();
+    // The opened stream's length, and its milliseconds after the last whole second.
+    int32_t LengthMs() const { return lengthMs_; }
+    int32_t LengthRemainderMs() const { return lengthRemainderMs_; }
+
+signals:
+    // An equal-parts run began or ended: while it pumps messages, commands
+    // that would pull the file from under it are held back.
+    void SplitRunningChanged(bool running);
+
+private:
+    class PageSplitUi;
+
+    // Building (SplitPageLayout.cpp).
+    void BuildPage();
+    QHBoxLayout* BuildFileRow();
+    QGroupBox* BuildFileGroup();
+    QLayout* BuildTagInfo();
+    QLayout* BuildTransport();
+    QLayout* BuildSectionControls();
+    QLayout* BuildPartRow();
+    QLayout* BuildCommands();
+    QProgressBar* BuildGauge();
+    void ConnectHandlers();
+
+    // Open, the split modes and the commands (SplitPage.cpp).
+    void btnOpenClick();
+    void ShowTagInfo(const std::string& fileName, bool regularFile);
+    void rdbTimeClick();
+    void rdbPartClick();
+    void btnSplitClick();
+    void btnStopClick();
+    void SetSplitRunning(bool running);
+    void UpdateSelectedLength();
+    void StartEnvelope(const std::string& fileName);
+
+    // Preview and marking (SplitPagePreview.cpp).
+    void sbtnPlayClick();
+    void sbtnPauseClick();
+    void sbtnStopClick();
+    void TmrPlayerTimer();
+    void tkbPositionChange();
+    void sbtnBeginClick();
+    void sbtnEndClick();
+    void edtStartChange();
+    void edtEndChange();
+
+    PageHost& host_;
+    TBrowseForFolder& folderPicker_;
+    WaveformEnvelope& envelope_;
+    std::unique_ptr<PageSplitUi> splitUi_;
+    std::unique_ptr<TSplitCommands> splitCommands_;
+    int32_t lengthMs_ = 0;
+    int32_t lengthRemainderMs_ = 0;
+    bool trackBarMovedByTimer_ = false;
+    bool startMarkChange_ = false;
+    bool endMarkChange_ = false;
+
+    QTimer* tmrPlayer_ = nullptr;  // 1000 ms, follows the preview
+    QLineEdit* edtFile_ = nullptr;
+    QPushButton* btnOpen_ = nullptr;
+    QLabel* labTitle_ = nullptr;
+    QLabel* labArtist_ = nullptr;
+    QLabel* labAlbum_ = nullptr;
+    QLabel* labYear_ = nullptr;
+    QLabel* labComment_ = nullptr;
+    QLabel* labLength_ = nullptr;
+    GuiTrackBar* tkbPosition_ = nullptr;
+    QToolButton* sbtnPlay_ = nullptr;
+    QToolButton* sbtnPause_ = nullptr;
+    QToolButton* sbtnStop_ = nullptr;
+    QToolButton* sbtnBegin_ = nullptr;
+    QToolButton* sbtnEnd_ = nullptr;
+    QLabel* labTime1_ = nullptr;
+    QRadioButton* rdbTime_ = nullptr;
+    QLabel* labStart1_ = nullptr;
+    QLineEdit* edtStart_ = nullptr;
+    QLabel* labEnd1_ = nullptr;
+    QLineEdit* edtEnd_ = nullptr;
+    QLabel* labPeriod_ = nullptr;
+    QRadioButton* rdbPart_ = nullptr;
+    QLineEdit* edtPart_ = nullptr;
+    GuiUpDown* updPart_ = nullptr;
+    QLabel* labPart2_ = nullptr;
+    QPushButton* btnSplit_ = nullptr;
+    QPushButton* btnStop_ = nullptr;
+    QProgressBar* pgbProgress_ = nullptr;
+};

@@ -19,6 +19,7 @@
 
 #include "app/GuiPrompter.h"
 #include "app/Main.h"
+#include "core/GainOutline.h"
 #include "playback/BASSPlayer.h"
 #include "playback/WaveformEnvelope.h"
 
@@ -54,6 +55,7 @@ void TMainForm::ConnectDesktop()
     CommentMemo->viewport()->installEventFilter(this);
 
     Envelope = new WaveformEnvelope(this);
+    Envelope->SetOutline(FillGainOutline);
     connect(Envelope, &WaveformEnvelope::envelopeChanged, tkbPosition, &GuiTrackBar::SetEnvelope);
 
     const auto shortcut = [this](const QKeySequence& keys, auto action) {

@@ -100,7 +100,12 @@ bool WalkGains(BinaryFile& file, LevelPyramid& levels, const std::stop_token& st
     if (!walker.FirstHeader() || !walker.FirstHeader()->IsLayer3())
         return false;
     BlockGatherer gatherer(levels);
+    // A decoder that honours the source's LAME extension drops its delay
+    // and its own 529 samples at the start: the granules are placed on the
+    // decoded timeline, where the levels are.
     int64_t sample = 0;
+    if (span->SourceHeader && span->SourceHeader->HasLame)
+        sample = -(span->SourceHeader->Fields.Delay + kDecoderDelay);
     for (int64_t position = walker.Position(); position < span->AudioEnd;) {
         if (walker.FrameIndex() % kFramesBetweenStopChecks == 0 && stop.stop_requested())
             return false;
@@ -115,8 +120,11 @@ bool WalkGains(BinaryFile& file, LevelPyramid& levels, const std::stop_token& st
         // trustworthy side information; its samples still pass.
         const size_t frameBytes = static_cast<size_t>(std::min<int64_t>(next - position, kSideInfoReach));
         const FrameGains gains = ReadFrameGains(head.data(), std::min(available, frameBytes));
-        for (int granule = 0; granule < gains.Granules; ++granule)
-            gatherer.Add(sample + granule * gains.SamplesPerGranule, GranulePower(gains, granule));
+        for (int granule = 0; granule < gains.Granules; ++granule) {
+            const int64_t granuleEnd = sample + (granule + 1) * gains.SamplesPerGranule;
+            if (granuleEnd > 0)
+                gatherer.Add(std::max<int64_t>(granuleEnd - gains.SamplesPerGranule, 0), GranulePower(gains, granule));
+        }
         sample += walker.FirstHeader()->Samples();
         position = next;
     }

@@ -251,18 +251,24 @@ std::vector<float> ColumnPeaks(const LevelPyramid& levels, int columns, int& kno
     return peaks;
 }
 
-std::vector<Level> DecodeColumns(const std::string& fileName, int64_t firstColumn, int64_t count,
-                                 double samplesPerColumn)
+struct LevelDetail::Stream {
+    explicit Stream(const std::string& fileName) : decoding(fileName) {}
+    DecodingStream decoding;
+};
+
+LevelDetail::LevelDetail(const std::string& fileName) : stream_(std::make_unique<Stream>(fileName)) {}
+
+LevelDetail::~LevelDetail() = default;
+
+std::vector<Level> LevelDetail::Columns(int64_t firstColumn, int64_t count, double samplesPerColumn)
 {
-    if (count < 1 || !(samplesPerColumn > 0) || firstColumn < 0)
-        return {};
-    DecodingStream stream(fileName);
-    if (!stream.Handle())
+    const DecodingStream& stream = stream_->decoding;
+    if (count < 1 || !(samplesPerColumn > 0) || firstColumn < 0 || !stream.Handle())
         return {};
     const auto channels = static_cast<QWORD>(ChannelsOf(stream.Handle()));
     const auto firstSample = static_cast<QWORD>(static_cast<double>(firstColumn) * samplesPerColumn);
     const auto endSample = static_cast<QWORD>(std::ceil(static_cast<double>(firstColumn + count) * samplesPerColumn));
-    if (firstSample > 0 && !BASS_ChannelSetPosition(stream.Handle(), firstSample * channels * 2))
+    if (!BASS_ChannelSetPosition(stream.Handle(), firstSample * channels * 2))
         return {};
     const QWORD reported = BASS_ChannelGetPosition(stream.Handle());
     QWORD position = reported == static_cast<QWORD>(-1) ? firstSample : std::min(reported / 2 / channels, firstSample);
@@ -302,6 +308,12 @@ std::vector<Level> DecodeColumns(const std::string& fileName, int64_t firstColum
             std::sqrt(static_cast<double>(sums[i].squares) / static_cast<double>(sums[i].values)) / kFullScale);
     }
     return columns;
+}
+
+std::vector<Level> DecodeColumns(const std::string& fileName, int64_t firstColumn, int64_t count,
+                                 double samplesPerColumn)
+{
+    return LevelDetail(fileName).Columns(firstColumn, count, samplesPerColumn);
 }
 
 std::vector<float> ScanEnvelope(const std::string& fileName, int columns, std::stop_token stop,

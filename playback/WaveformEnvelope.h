@@ -56,10 +56,28 @@ bool DecodeLevels(const std::string& fileName, LevelPyramid& levels, std::stop_t
 // The peaks of `columns` equal columns of the whole file (-1 where not
 // known yet), and how many are known.
 std::vector<float> ColumnPeaks(const LevelPyramid& levels, int columns, int& known);
-// Levels finer than a block, decoded on demand: columns firstColumn ..
-// firstColumn + count - 1 of samplesPerColumn samples each (per channel),
-// as LevelPyramid::Columns counts them. Empty when the file cannot be
-// decoded there.
+// Levels finer than a block, decoded on demand from a stream of fileName
+// kept open between requests: the library finds a position it has passed
+// before without walking the file again, so a view zoomed in far pays for
+// the walk to its place once. One thread at a time.
+class LevelDetail {
+public:
+    explicit LevelDetail(const std::string& fileName);
+    ~LevelDetail();
+    LevelDetail(const LevelDetail&) = delete;
+    LevelDetail& operator=(const LevelDetail&) = delete;
+
+    // Columns firstColumn .. firstColumn + count - 1 of samplesPerColumn
+    // samples each (per channel), as LevelPyramid::Columns counts them;
+    // columns past the end are unknown. Empty when the file cannot be
+    // decoded there.
+    std::vector<Level> Columns(int64_t firstColumn, int64_t count, double samplesPerColumn);
+
+private:
+    struct Stream;
+    std::unique_ptr<Stream> stream_;
+};
+// The same with a stream of its own, for a single request.
 std::vector<Level> DecodeColumns(const std::string& fileName, int64_t firstColumn, int64_t count,
                                  double samplesPerColumn);
 

@@ -5,8 +5,8 @@
 // decoded in two halves; a file the library cannot decode gives no
 // envelope; an abandoned scan delivers nothing. The levels behind it: the
 // outline of an MP3's side information against its decoded levels, the
-// pyramid's columns at two zooms against the samples themselves, and side
-// information that is cut off or not there.
+// pyramid's columns at two zooms and the columns decoded on demand against
+// the samples themselves, and side information that is cut off or not there.
 
 #include <gtest/gtest.h>
 
@@ -196,6 +196,20 @@ std::vector<int16_t> WavSamples(const std::string& path)
     return {};
 }
 
+// Peak and RMS of the stereo samples [first, end) (counted per channel).
+Level StereoLevel(const std::vector<int16_t>& samples, int64_t first, int64_t end)
+{
+    const size_t from = static_cast<size_t>(first * 2);
+    const size_t to = std::min(samples.size(), static_cast<size_t>(end * 2));
+    int peak = 0;
+    double squares = 0;
+    for (size_t i = from; i < to; ++i) {
+        peak = std::max(peak, std::abs(static_cast<int>(samples[i])));
+        squares += static_cast<double>(samples[i]) * samples[i];
+    }
+    return {static_cast<float>(peak / 32768.0), static_cast<float>(std::sqrt(squares / static_cast<double>(to - from)) / 32768.0)};
+}
+
 TEST_F(WaveformEnvelopeTest, PyramidColumnsAgreeWithTheSamplesAtTwoZooms)
 {
     ASSERT_TRUE(player_->PlayerReady());
@@ -223,24 +237,30 @@ TEST_F(WaveformEnvelopeTest, PyramidColumnsAgreeWithTheSamplesAtTwoZooms)
         const std::vector<Level> shown = levels->Columns(0, columns, static_cast<double>(samplesPerColumn));
         for (int64_t column = 0; column < columns; ++column) {
             SCOPED_TRACE(column);
-            const size_t first = static_cast<size_t>(column * samplesPerColumn * 2);
-            const size_t end = std::min(samples.size(), static_cast<size_t>((column + 1) * samplesPerColumn * 2));
-            int peak = 0;
-            double squares = 0;
-            for (size_t i = first; i < end; ++i) {
-                peak = std::max(peak, std::abs(static_cast<int>(samples[i])));
-                squares += static_cast<double>(samples[i]) * samples[i];
-            }
-            const double rms = std::sqrt(squares / static_cast<double>(end - first)) / 32768.0;
+            const Level direct = StereoLevel(samples, column * samplesPerColumn, (column + 1) * samplesPerColumn);
             ASSERT_TRUE(shown[column].Known());
-            if (peak == 0) {
+            if (direct.Peak == 0) {
                 EXPECT_EQ(shown[column].Peak, 0.0f);
                 EXPECT_EQ(shown[column].Rms, 0.0f);
                 continue;
             }
             // Levels are kept in half-dB steps.
-            EXPECT_NEAR(Db(shown[column].Peak), Db(peak / 32768.0), 0.3);
-            EXPECT_NEAR(Db(shown[column].Rms), Db(rms), 0.6);
+            EXPECT_NEAR(Db(shown[column].Peak), Db(direct.Peak), 0.3);
+            EXPECT_NEAR(Db(shown[column].Rms), Db(direct.Rms), 0.6);
+        }
+    }
+
+    // Finer than a block, decoded on demand: columns of 100 samples, from
+    // one stream forward and then back.
+    LevelDetail detail(file);
+    for (const int64_t firstColumn : {int64_t{5000}, int64_t{1234}}) {
+        SCOPED_TRACE(firstColumn);
+        const std::vector<Level> fine = detail.Columns(firstColumn, 50, 100);
+        ASSERT_EQ(fine.size(), 50u);
+        for (int64_t column = 0; column < 50; ++column) {
+            const Level direct = StereoLevel(samples, (firstColumn + column) * 100, (firstColumn + column + 1) * 100);
+            EXPECT_NEAR(fine[column].Peak, direct.Peak, 1e-6) << column;
+            EXPECT_NEAR(fine[column].Rms, direct.Rms, 1e-6) << column;
         }
     }
 }

@@ -7,7 +7,8 @@
 //
 // The levels behind the peaks are a LevelPyramid of the whole file, so any
 // zoom can be drawn from them without decoding again; the columns asked
-// for are one reading of it.
+// for are one reading of it (in half-dB steps, a column's edges within a
+// quarter of its width).
 //
 // ScanEnvelope is the blocking scan. WaveformEnvelope runs it on a thread of
 // its own and hands the peaks to the main thread as they grow: first, for

@@ -54,6 +54,6 @@ constexpr double kSilenceDb = -120.0;
 // alone follows the masking threshold more than the level (a sine at 0 and
 // at -60 dB differ by five steps), the largest coefficient carries the rest.
 // Averaged as power over a few granules it lands within about 2 dB of the
-// decoded RMS for noise and between 2 dB under and 9 dB over it for pure
+// decoded RMS for noise and between 2 dB under and 7 dB over it for pure
 // tones.
 double EstimatedGranuleDb(const GranuleGain& granule);

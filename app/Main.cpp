@@ -18,6 +18,7 @@
 #include "app/WidgetMakers.h"
 #include "app/about.h"
 #include "app/dialogs/BrwsFldr.h"
+#include "core/GainOutline.h"
 #include "playback/BASSPlayer.h"
 #include "playback/ProgramFolder.h"
 #include "playback/WaveformEnvelope.h"
@@ -99,6 +100,7 @@ TMainForm::TMainForm(std::unique_ptr<GuiPrompterBase> prompter, const std::strin
     player_->setObjectName("PermanentPlayer");
     envelope_ = std::make_unique<WaveformEnvelope>(this);
     envelope_->setObjectName("Envelope");
+    envelope_->SetOutline(FillGainOutline);
     // Option.ini [Main] Gapless=1: sample-exact parts that join without a gap.
     BuildWindow(ReadIniString(programFolder_ + "Option.ini", "Main", "Gapless", "0") == "1");
     ConnectPages();

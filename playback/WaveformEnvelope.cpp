@@ -6,7 +6,9 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -47,59 +49,86 @@ constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 // decoder is quick enough; above it the two halves are decoded side by side.
 constexpr QWORD kSplitFromSamples = QWORD{30} * 44100 * 2;
 
-// Which column a 16-bit sample of the stream (counted over all channels)
-// belongs to: columns are equal shares of the stream's length.
-struct ColumnMap {
-    QWORD lengthSamples;
-    int columns;
+int ChannelsOf(HSTREAM stream)
+{
+    return BASS_ChannelGetFlags && (BASS_ChannelGetFlags(stream) & BASS_SAMPLE_MONO) ? 1 : 2;
+}
 
-    int ColumnOf(QWORD sample) const
-    {
-        return static_cast<int>(
-            std::min<QWORD>(sample * static_cast<QWORD>(columns) / lengthSamples, static_cast<QWORD>(columns - 1)));
-    }
-    QWORD FirstSampleOf(int column) const
-    {
-        return (static_cast<QWORD>(column) * lengthSamples + static_cast<QWORD>(columns) - 1) /
-               static_cast<QWORD>(columns);
-    }
-};
-
-// Peak magnitude per column, raised by the decoding threads.
-class PeakTable {
+// Decoded samples gathered into the pyramid's blocks: the highest
+// magnitude and the sum of squares of every channel's samples, set as one
+// block once its last sample has passed (or at the end of the stretch).
+class BlockMeter {
 public:
-    explicit PeakTable(int columns) : peaks_(static_cast<size_t>(columns)) {}
-    void Raise(int column, int32_t value)
+    BlockMeter(LevelPyramid& levels, int channels)
+        : levels_(levels), blockValues_(static_cast<QWORD>(levels.BlockSamples()) * static_cast<QWORD>(channels))
     {
-        std::atomic<int32_t>& peak = peaks_[static_cast<size_t>(column)];
-        int32_t current = peak.load(std::memory_order_relaxed);
-        while (current < value && !peak.compare_exchange_weak(current, value, std::memory_order_relaxed)) {
-        }
     }
-    float Scaled(int column) const
+    ~BlockMeter() { Flush(); }
+    BlockMeter(const BlockMeter&) = delete;
+    BlockMeter& operator=(const BlockMeter&) = delete;
+
+    // count 16-bit samples, interleaved, the first being value `first` of
+    // the stream (counted over all channels).
+    void Add(const int16_t* samples, size_t count, QWORD first)
     {
-        return std::min(1.0f, static_cast<float>(peaks_[static_cast<size_t>(column)].load(std::memory_order_relaxed)) /
-                                  32768.0f);
+        size_t at = 0;
+        while (at < count) {
+            const QWORD value = first + at;
+            const auto block = static_cast<int64_t>(value / blockValues_);
+            if (block != block_)
+                Flush();
+            block_ = block;
+            const size_t end = std::min<size_t>(count, at + static_cast<size_t>((block + 1) * blockValues_ - value));
+            // Plain 16-bit minima, maxima and 64-bit sums: a loop of
+            // them runs on vector instructions.
+            int16_t high = 0;
+            int16_t low = 0;
+            int64_t squares = 0;
+            for (size_t i = at; i < end; ++i) {
+                high = std::max(high, samples[i]);
+                low = std::min(low, samples[i]);
+                squares += static_cast<int32_t>(samples[i]) * samples[i];
+            }
+            peak_ = std::max({peak_, static_cast<int32_t>(high), -static_cast<int32_t>(low)});
+            squares_ += squares;
+            values_ += end - at;
+            at = end;
+        }
     }
 
 private:
-    std::vector<std::atomic<int32_t>> peaks_;
+    void Flush()
+    {
+        if (values_ > 0) {
+            constexpr double kFullScale = 32768.0;
+            levels_.SetBlock(block_, static_cast<float>(std::min(1.0, peak_ / kFullScale)),
+                             static_cast<float>(static_cast<double>(squares_) / static_cast<double>(values_) /
+                                                (kFullScale * kFullScale)));
+        }
+        peak_ = 0;
+        squares_ = 0;
+        values_ = 0;
+    }
+
+    LevelPyramid& levels_;
+    QWORD blockValues_;
+    int64_t block_ = -1;
+    int32_t peak_ = 0;
+    int64_t squares_ = 0;
+    QWORD values_ = 0;
 };
 
-// One stretch of the stream, decoded by a stream of its own: samples from
-// first up to end (the stream's end when end is the length).
+// One stretch of the stream, decoded by a stream of its own: 16-bit
+// samples (counted over all channels) from first up to end.
 struct Segment {
     QWORD first = 0;
     QWORD end = 0;
-    std::atomic<QWORD> reached{0};  // the next sample to decode
     std::atomic<bool> done{false};
     bool decoded = false;
 };
 
-void ScanSegment(const std::string& fileName, const ColumnMap& map, Segment& segment, PeakTable& table,
-                 std::stop_token stop)
+void DecodeSegment(const std::string& fileName, LevelPyramid& levels, Segment& segment, std::stop_token stop)
 {
-    segment.reached = segment.first;
     DecodingStream stream(fileName);
     if (!stream.Handle()) {
         segment.done = true;
@@ -113,90 +142,71 @@ void ScanSegment(const std::string& fileName, const ColumnMap& map, Segment& seg
             return;
         }
         const QWORD bytes = BASS_ChannelGetPosition(stream.Handle());
-        position = bytes == static_cast<QWORD>(-1) ? segment.first : bytes / 2;
+        position = bytes == static_cast<QWORD>(-1) ? segment.first : std::min(bytes / 2, segment.first);
     }
-    std::vector<int16_t> buffer(kChunkBytes / sizeof(int16_t));
-    while (!stop.stop_requested() && position < segment.end) {
-        const DWORD got = BASS_ChannelGetData(stream.Handle(), buffer.data(), kChunkBytes);
-        if (got == static_cast<DWORD>(-1) || got == 0)
-            break;
-        const size_t samples = static_cast<size_t>(std::min<QWORD>(got / sizeof(int16_t), segment.end - position));
-        size_t at = 0;
-        while (at < samples) {
-            const int column = map.ColumnOf(position + at);
-            // The samples up to the next column's first sample share a column.
-            size_t end = samples;
-            if (column + 1 < map.columns) {
-                const QWORD next = map.FirstSampleOf(column + 1);
-                end = next > position + at ? std::min<size_t>(samples, at + (next - position - at)) : at + 1;
-            }
-            // The highest and the lowest sample, kept apart: a loop of
-            // plain 16-bit minima and maxima runs on vector instructions.
-            int16_t high = 0;
-            int16_t low = 0;
-            for (size_t i = at; i < end; ++i) {
-                high = std::max(high, buffer[i]);
-                low = std::min(low, buffer[i]);
-            }
-            table.Raise(column, std::max(static_cast<int32_t>(high), -static_cast<int32_t>(low)));
-            at = end;
+    {
+        BlockMeter meter(levels, ChannelsOf(stream.Handle()));
+        std::vector<int16_t> buffer(kChunkBytes / sizeof(int16_t));
+        while (!stop.stop_requested() && position < segment.end) {
+            const DWORD got = BASS_ChannelGetData(stream.Handle(), buffer.data(), kChunkBytes);
+            if (got == static_cast<DWORD>(-1) || got == 0)
+                break;
+            const size_t samples = static_cast<size_t>(std::min<QWORD>(got / sizeof(int16_t), segment.end - position));
+            // Samples before the stretch (the frame the seek landed in)
+            // belong to the stretch before it.
+            const size_t skip = static_cast<size_t>(std::min<QWORD>(samples, segment.first - std::min(segment.first, position)));
+            meter.Add(buffer.data() + skip, samples - skip, position + skip);
+            position += samples;
         }
-        position += samples;
-        segment.reached = position;
     }
     segment.decoded = !stop.stop_requested();
     segment.done = true;
 }
 
-// The peaks so far; columns no segment has reached yet are -1.
-std::vector<float> Snapshot(const ColumnMap& map, const PeakTable& table, const std::vector<Segment*>& segments,
-                            int& known)
+int64_t FileBytes(const std::string& fileName)
 {
-    std::vector<float> peaks(static_cast<size_t>(map.columns), -1.0f);
-    known = 0;
-    for (const Segment* segment : segments) {
-        const QWORD reached = segment->done ? segment->end : segment->reached.load();
-        if (reached <= segment->first)
-            continue;
-        const int from = map.ColumnOf(segment->first);
-        const int to = segment->done ? map.columns - 1 : map.ColumnOf(reached - 1);
-        for (int column = from; column <= to && column < map.columns; ++column) {
-            if (peaks[static_cast<size_t>(column)] < 0)
-                ++known;
-            peaks[static_cast<size_t>(column)] = table.Scaled(column);
-        }
-    }
-    return peaks;
+    std::error_code error;
+    const auto size = std::filesystem::file_size(fileName, error);
+    return error ? 0 : static_cast<int64_t>(size);
 }
 
 } // namespace
 
-std::vector<float> ScanEnvelope(const std::string& fileName, int columns, std::stop_token stop,
-                                const EnvelopeProgress& progress)
+std::shared_ptr<LevelPyramid> LevelsFor(const std::string& fileName)
 {
-    if (columns < 1)
-        return {};
-    QWORD length = 0;
+    DecodingStream probe(fileName);
+    if (!probe.Handle())
+        return nullptr;
+    const QWORD length = BASS_StreamGetLength(probe.Handle());
+    const auto channels = static_cast<QWORD>(ChannelsOf(probe.Handle()));
+    if (length == static_cast<QWORD>(-1) || length < 2 * channels)
+        return nullptr;
+    return std::make_shared<LevelPyramid>(static_cast<int64_t>(length / 2 / channels), FileBytes(fileName));
+}
+
+bool DecodeLevels(const std::string& fileName, LevelPyramid& levels, std::stop_token stop,
+                  const std::function<void()>& progress)
+{
+    int channels = 2;
     {
         DecodingStream probe(fileName);
         if (!probe.Handle())
-            return {};
-        length = BASS_StreamGetLength(probe.Handle());
+            return false;
+        channels = ChannelsOf(probe.Handle());
     }
-    if (length == static_cast<QWORD>(-1) || length < 2)
-        return {};
-    const ColumnMap map{length / 2, columns};
-    PeakTable table(columns);
-
+    const QWORD blockValues = static_cast<QWORD>(levels.BlockSamples()) * static_cast<QWORD>(channels);
+    const QWORD lengthValues = static_cast<QWORD>(levels.TotalSamples()) * static_cast<QWORD>(channels);
     // Long streams are decoded in two halves side by side, each by a stream
-    // of its own; the calling thread only reports what they have found.
+    // of its own, split on a block's edge so that no block has two writers;
+    // the calling thread only reports progress.
     Segment head;
     Segment tail;
-    head.end = map.lengthSamples;
+    head.end = lengthValues;
     std::vector<Segment*> segments{&head};
-    if (map.lengthSamples >= kSplitFromSamples) {
-        head.end = tail.first = map.lengthSamples / 2;
-        tail.end = map.lengthSamples;
+    const QWORD middle = lengthValues / 2 / blockValues * blockValues;
+    if (lengthValues >= kSplitFromSamples && middle > 0) {
+        head.end = tail.first = middle;
+        tail.end = lengthValues;
         segments.push_back(&tail);
     }
     std::mutex mutex;
@@ -205,7 +215,7 @@ std::vector<float> ScanEnvelope(const std::string& fileName, int columns, std::s
         std::vector<std::jthread> workers;
         for (Segment* segment : segments)
             workers.emplace_back([&, segment] {
-                ScanSegment(fileName, map, *segment, table, stop);
+                DecodeSegment(fileName, levels, *segment, stop);
                 std::lock_guard lock(mutex);
                 finished.notify_all();
             });
@@ -216,17 +226,115 @@ std::vector<float> ScanEnvelope(const std::string& fileName, int columns, std::s
         while (!finished.wait_for(lock, kProgressInterval, allDone)) {
             if (progress) {
                 lock.unlock();
-                int known = 0;
-                const std::vector<float> peaks = Snapshot(map, table, segments, known);
-                progress(peaks, known);
+                progress();
                 lock.lock();
             }
         }
     }  // the workers are joined here
-    if (stop.stop_requested() || !std::all_of(segments.begin(), segments.end(), [](const Segment* s) { return s->decoded; }))
+    return !stop.stop_requested() &&
+           std::all_of(segments.begin(), segments.end(), [](const Segment* s) { return s->decoded; });
+}
+
+std::vector<float> ColumnPeaks(const LevelPyramid& levels, int columns, int& known)
+{
+    known = 0;
+    if (columns < 1)
+        return {};
+    const std::vector<Level> levelsOfColumns =
+        levels.Columns(0, columns, static_cast<double>(levels.TotalSamples()) / columns);
+    std::vector<float> peaks;
+    peaks.reserve(levelsOfColumns.size());
+    for (const Level& level : levelsOfColumns) {
+        peaks.push_back(level.Peak);
+        known += level.Known() ? 1 : 0;
+    }
+    return peaks;
+}
+
+struct LevelDetail::Stream {
+    explicit Stream(const std::string& fileName) : decoding(fileName) {}
+    DecodingStream decoding;
+};
+
+LevelDetail::LevelDetail(const std::string& fileName) : stream_(std::make_unique<Stream>(fileName)) {}
+
+LevelDetail::~LevelDetail() = default;
+
+std::vector<Level> LevelDetail::Columns(int64_t firstColumn, int64_t count, double samplesPerColumn)
+{
+    const DecodingStream& stream = stream_->decoding;
+    if (count < 1 || !(samplesPerColumn > 0) || firstColumn < 0 || !stream.Handle())
+        return {};
+    const auto channels = static_cast<QWORD>(ChannelsOf(stream.Handle()));
+    const auto firstSample = static_cast<QWORD>(static_cast<double>(firstColumn) * samplesPerColumn);
+    const auto endSample = static_cast<QWORD>(std::ceil(static_cast<double>(firstColumn + count) * samplesPerColumn));
+    if (!BASS_ChannelSetPosition(stream.Handle(), firstSample * channels * 2))
+        return {};
+    const QWORD reported = BASS_ChannelGetPosition(stream.Handle());
+    QWORD position = reported == static_cast<QWORD>(-1) ? firstSample : std::min(reported / 2 / channels, firstSample);
+
+    struct Sums {
+        int32_t peak = 0;
+        int64_t squares = 0;
+        int64_t values = 0;
+    };
+    std::vector<Sums> sums(static_cast<size_t>(count));
+    std::vector<int16_t> buffer(kChunkBytes / sizeof(int16_t));
+    while (position < endSample) {
+        const DWORD got = BASS_ChannelGetData(stream.Handle(), buffer.data(), kChunkBytes);
+        if (got == static_cast<DWORD>(-1) || got == 0)
+            break;
+        const size_t frames = got / sizeof(int16_t) / channels;
+        for (size_t f = 0; f < frames; ++f, ++position) {
+            const auto column = static_cast<int64_t>(std::floor(static_cast<double>(position) / samplesPerColumn)) - firstColumn;
+            if (column < 0 || column >= count)
+                continue;
+            Sums& into = sums[static_cast<size_t>(column)];
+            for (QWORD c = 0; c < channels; ++c) {
+                const int32_t sample = buffer[f * channels + c];
+                into.peak = std::max(into.peak, sample < 0 ? -sample : sample);
+                into.squares += int64_t{sample} * sample;
+                ++into.values;
+            }
+        }
+    }
+    std::vector<Level> columns(sums.size());
+    constexpr double kFullScale = 32768.0;
+    for (size_t i = 0; i < sums.size(); ++i) {
+        if (sums[i].values == 0)
+            continue;
+        columns[i].Peak = static_cast<float>(std::min(1.0, sums[i].peak / kFullScale));
+        columns[i].Rms = static_cast<float>(
+            std::sqrt(static_cast<double>(sums[i].squares) / static_cast<double>(sums[i].values)) / kFullScale);
+    }
+    return columns;
+}
+
+std::vector<Level> DecodeColumns(const std::string& fileName, int64_t firstColumn, int64_t count,
+                                 double samplesPerColumn)
+{
+    return LevelDetail(fileName).Columns(firstColumn, count, samplesPerColumn);
+}
+
+std::vector<float> ScanEnvelope(const std::string& fileName, int columns, std::stop_token stop,
+                                const EnvelopeProgress& progress)
+{
+    if (columns < 1)
+        return {};
+    const std::shared_ptr<LevelPyramid> levels = LevelsFor(fileName);
+    if (!levels)
+        return {};
+    const auto report = [&] {
+        if (!progress)
+            return;
+        int known = 0;
+        const std::vector<float> peaks = ColumnPeaks(*levels, columns, known);
+        progress(peaks, known);
+    };
+    if (!DecodeLevels(fileName, *levels, stop, report))
         return {};
     int known = 0;
-    std::vector<float> peaks = Snapshot(map, table, segments, known);
+    std::vector<float> peaks = ColumnPeaks(*levels, columns, known);
     if (progress)
         progress(peaks, known);
     return peaks;
@@ -244,6 +352,7 @@ void WaveformEnvelope::Cancel()
 {
     ++generation_;
     running_ = false;
+    levels_.reset();
     // jthread's destructor asks the scan to stop and joins it; the scan
     // looks at its stop token once per decoded chunk.
     scan_.reset();
@@ -258,27 +367,40 @@ void WaveformEnvelope::Start(const std::string& fileName, int columns)
     // destructor joins the thread before the object goes); a call from an
     // abandoned scan finds a newer generation there and is dropped.
     scan_ = std::make_unique<Scan>();
-    scan_->thread = std::jthread([this, fileName, columns, generation](std::stop_token stop) {
-        const auto progress = [&](const std::vector<float>& peaks, int filled) {
+    scan_->thread = std::jthread([this, fileName, columns, generation, outline = outline_](std::stop_token stop) {
+        const auto onMainThread = [this, generation](auto action) {
             QMetaObject::invokeMethod(
                 this,
-                [this, generation, list = QList<float>(peaks.begin(), peaks.end()), filled] {
+                [this, generation, action] {
                     if (generation == generation_)
-                        emit envelopeChanged(list, filled);
+                        action();
                 },
                 Qt::QueuedConnection);
         };
-        const bool decoded = !ScanEnvelope(fileName, columns, stop, progress).empty();
+        const std::shared_ptr<LevelPyramid> levels = LevelsFor(fileName);
+        bool decoded = false;
+        if (levels && !stop.stop_requested()) {
+            onMainThread([this, levels] { levels_ = levels; });
+            const auto report = [&] {
+                int filled = 0;
+                const std::vector<float> peaks = ColumnPeaks(*levels, columns, filled);
+                onMainThread([this, list = QList<float>(peaks.begin(), peaks.end()), filled] {
+                    emit envelopeChanged(list, filled);
+                });
+            };
+            // The outline first, at once; the decoder's levels replace it
+            // block by block.
+            if (outline && outline(fileName, *levels, stop))
+                report();
+            decoded = DecodeLevels(fileName, *levels, stop, report);
+            if (decoded)
+                report();
+        }
         if (stop.stop_requested())
             return;
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation, decoded] {
-                if (generation != generation_)
-                    return;
-                running_ = false;
-                emit envelopeFinished(decoded);
-            },
-            Qt::QueuedConnection);
+        onMainThread([this, decoded] {
+            running_ = false;
+            emit envelopeFinished(decoded);
+        });
     });
 }

@@ -5,12 +5,34 @@
 #include <QStringList>
 
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 
 #include "app/GuiScreenshots.h"
 #include "app/Main.h"
 
+namespace {
+
+// "--help" and "-h" are answered on the terminal, before any window (or
+// display) is needed; a file of that name is opened as "./--help".
+bool AnsweredOnTheTerminal(int argc, char* argv[])
+{
+    if (argc != 2 || (std::strcmp(argv[1], "--help") != 0 && std::strcmp(argv[1], "-h") != 0))
+        return false;
+    std::fputs("Usage: corvella [FILE]\n"
+               "       corvella --screenshot FOLDER [FILE]\n"
+               "Cuts MP3 files without re-encoding and edits their ID3 tags, in a window.\n"
+               "FILE is opened at start. See corvella(1) and corvella-cli(1).\n",
+               stdout);
+    return true;
+}
+
+} // namespace
+
 int main(int argc, char* argv[])
 {
+    if (AnsweredOnTheTerminal(argc, argv))
+        return 0;
     // Over a file size limit a write then fails with EFBIG and is reported
     // like any other failed write, instead of the signal killing the
     // program halfway through a file.

@@ -47,4 +47,8 @@ grep -q '^playLength: 30[0-9][0-9]$' <<<"$info" || fail "corvella-cli did not pl
 QT_QPA_PLATFORM=offscreen CORVELLA_SILENT_OUTPUT=1 "$prefix/bin/corvella" --screenshot shots song.mp3 \
   || fail "the installed program could not open and decode the file"
 [ -s shots/split-page.png ] || fail "no picture of the split page"
+# --help is answered on the terminal, with no display to open a window on.
+usage=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout 20 "$prefix/bin/corvella" --help) \
+  || fail "corvella --help did not exit at once"
+grep -q '^Usage: corvella' <<<"$usage" || fail "corvella --help printed no usage: $usage"
 echo "installed tree runs from $work/elsewhere"

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "analysis/TextCodec.h"
+#include "core/PartNames.h"
 
 std::optional<int32_t> ParsePartQuantity(std::string_view text)
 {
@@ -41,7 +42,10 @@ std::string PartBaseName(std::string_view fileText)
 
 std::string PartFileName(std::string_view baseName, int64_t number)
 {
-    return std::string(baseName) + "_chunk_" + std::to_string(number) + ".mp3";
+    PartNameFields fields;
+    fields.Source = std::string(baseName);
+    fields.Number = number;
+    return PartNameFromTemplate(kEqualPartsNameTemplate, fields);
 }
 
 std::string WithTrailingSeparator(std::string folder)

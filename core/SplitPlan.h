@@ -20,7 +20,8 @@ std::optional<int32_t> ParsePartQuantity(std::string_view text);
 // characters (the extension ".mp3") removed.
 std::string PartBaseName(std::string_view fileText);
 
-// base + "_chunk_" + number + ".mp3"; number counts from 1.
+// base + "_chunk_" + number + ".mp3"; number counts from 1. A base too
+// long for that to fit a file name is shortened (PartNameFromTemplate).
 std::string PartFileName(std::string_view baseName, int64_t number);
 
 // Folder with exactly one "/" appended unless it already ends with one.

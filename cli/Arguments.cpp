@@ -14,8 +14,15 @@ const char* const kUsageText =
     "  corvella-cli cut FILE START END OUT [--force] [--gapless]\n"
     "      START, END: time texts MM:SS.mmm\n"
     "  corvella-cli split FILE N OUTDIR [--gapless]\n"
+    "  corvella-cli split FILE OUTDIR (--cue SHEET | --every MM:SS.mmm |\n"
+    "                    --at MM:SS.mmm[,MM:SS.mmm...] | --times LISTFILE)\n"
+    "                    [--names TEMPLATE] [--gapless] [--json]\n"
     "      --gapless: parts join without a gap in players that honour the\n"
     "      LAME encoder delay and padding, to the sample\n"
+    "      --names: fields {n} {k} {title} {artist} {album} {source}; default\n"
+    "      \"{n} - {title}\" when the parts have titles, else \"{source}_part_{n}\"\n"
+    "      --json: one JSON line per part written (number, file, start, end,\n"
+    "      title, artist)\n"
     "Exit status: 0 success, 1 the operation failed, 2 usage error.\n";
 
 bool TakeFlag(Arguments& args, const std::string& name)
@@ -25,6 +32,20 @@ bool TakeFlag(Arguments& args, const std::string& name)
         return false;
     args.erase(found);
     return true;
+}
+
+std::optional<std::string> TakeOption(Arguments& args, const std::string& name)
+{
+    auto found = std::find(args.begin(), args.end(), name);
+    if (found == args.end())
+        return std::nullopt;
+    if (found + 1 == args.end())
+        throw UsageError(name + " needs a value");
+    std::string value = *(found + 1);
+    args.erase(found, found + 2);
+    if (std::find(args.begin(), args.end(), name) != args.end())
+        throw UsageError(name + " is given twice");
+    return value;
 }
 
 void RejectUnknownOptions(const Arguments& args)

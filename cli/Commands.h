@@ -5,6 +5,7 @@
 // CorvellaError (status 1) leaves a command that an error ended.
 #pragma once
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -26,6 +27,9 @@ extern const char* const kUsageText;
 
 // Removes "--name" from args; true when it was there.
 bool TakeFlag(Arguments& args, const std::string& name);
+// Removes "--name VALUE" from args and returns VALUE; nothing when it was
+// not there. Throws UsageError when VALUE is missing or given twice.
+std::optional<std::string> TakeOption(Arguments& args, const std::string& name);
 // Throws UsageError when an argument that looks like an option remains.
 void RejectUnknownOptions(const Arguments& args);
 // Throws CorvellaError ("Cannot open file ...") unless fileName is a regular

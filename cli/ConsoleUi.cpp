@@ -44,7 +44,7 @@ void ConsoleUi::ShowMessage(const std::string& caption, const std::string& text,
     if (progressShown_ && terminal_)
         std::fputs("\n", stderr);
     if (icon == MessageIcon::Information && caption == "Information") {
-        std::FILE* stream = commands_ && commands_->Completed() ? stdout : stderr;
+        std::FILE* stream = commands_ && commands_->Completed() && !keepStandardOutput_ ? stdout : stderr;
         std::fprintf(stream, "%s\n", TerminalLines(text).c_str());
         std::fflush(stream);
         return;

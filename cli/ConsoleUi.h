@@ -35,6 +35,9 @@ public:
     // The commands it serves: a Ctrl-C asks them to stop, and their
     // success message is the one message for stdout.
     void SetCommands(TSplitCommands* commands) { commands_ = commands; }
+    // The success message goes to stderr too, leaving stdout to a report
+    // that must be nothing but itself (JSON).
+    void KeepStandardOutput() { keepStandardOutput_ = true; }
 
 private:
     std::optional<std::string> saveAnswer_;
@@ -42,4 +45,5 @@ private:
     TSplitCommands* commands_ = nullptr;
     bool progressShown_ = false;
     bool terminal_ = false;
+    bool keepStandardOutput_ = false;
 };

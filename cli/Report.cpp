@@ -55,6 +55,7 @@ std::string PrintableText(const std::string& text)
     return out;
 }
 
+// indent < 0: the whole value on one line.
 void AppendJson(std::string& out, const ReportValue& value, int indent)
 {
     switch (value.GetKind()) {
@@ -70,17 +71,18 @@ void AppendJson(std::string& out, const ReportValue& value, int indent)
             out += "{}";
             break;
         }
-        out += "{\n";
-        std::string inner(static_cast<size_t>(indent + 2), ' ');
+        const bool oneLine = indent < 0;
+        out += oneLine ? "{" : "{\n";
+        std::string inner(oneLine ? 0 : static_cast<size_t>(indent + 2), ' ');
         bool first = true;
         for (const auto& [name, field] : value.Fields()) {
             if (!first)
-                out += ",\n";
+                out += oneLine ? ", " : ",\n";
             first = false;
             out += inner + JsonString(name) + ": ";
-            AppendJson(out, field, indent + 2);
+            AppendJson(out, field, oneLine ? indent : indent + 2);
         }
-        out += "\n" + std::string(static_cast<size_t>(indent), ' ') + "}";
+        out += oneLine ? std::string("}") : "\n" + std::string(static_cast<size_t>(indent), ' ') + "}";
         break;
     }
     }
@@ -163,6 +165,13 @@ std::string FormatJson(const ReportValue& value)
 {
     std::string out;
     AppendJson(out, value, 0);
+    return out + "\n";
+}
+
+std::string FormatJsonLine(const ReportValue& value)
+{
+    std::string out;
+    AppendJson(out, value, -1);
     return out + "\n";
 }
 

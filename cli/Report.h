@@ -40,5 +40,7 @@ private:
 
 // One JSON document, two-space indented, ending in a newline.
 std::string FormatJson(const ReportValue& value);
+// The same document on one line, for a stream of records a line each.
+std::string FormatJsonLine(const ReportValue& value);
 // "Name: value" lines; nested objects indented under their name.
 std::string FormatText(const ReportValue& value);

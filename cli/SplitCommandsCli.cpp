@@ -1,5 +1,6 @@
 // cut and split: the window's two split commands, with the answers of the
-// save dialog and the folder picker taken from the command line.
+// save dialog and the folder picker taken from the command line, and the
+// split at the points of a CUE sheet, a fixed length or a list of times.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -12,6 +13,13 @@
 #include "core/SplitCommands.h"
 #include "cli/Commands.h"
 #include "cli/ConsoleUi.h"
+#include "cli/Report.h"
+#include "core/CueSheet.h"
+#include "core/PartNames.h"
+#include "core/SplitPlan.h"
+#include "core/SplitPoints.h"
+#include "core/TimeText.h"
+#include "core/UserText.h"
 #include "playback/BASSChannel.h"
 
 namespace {
@@ -56,6 +64,165 @@ void ReportPartsNotWritten(const TSplitCommands& commands)
         std::fprintf(stderr, "  %s\n", part.c_str());
 }
 
+// Parts without titles (a fixed length, a list of bare times).
+constexpr std::string_view kSourcePartsNameTemplate = "{source}_part_{n}";
+
+// The options that choose where the parts of a split begin.
+const std::vector<std::string> kSplitPointOptions = {"--cue", "--every", "--at", "--times"};
+
+// The source's texts that name its parts and the parts' own tags fall back on.
+struct SourceTexts {
+    std::string Album;
+    std::string Artist;
+};
+
+SourceTexts ReadSourceTexts(const std::string& fileName)
+{
+    TID3v1 id3v1;
+    TID3v2 id3v2;
+    id3v1.ReadTag(fileName);
+    id3v2.ReadTag(fileName);
+    return {!id3v2.Album().empty() ? id3v2.Album() : id3v1.Album(),
+            !id3v2.Artist().empty() ? id3v2.Artist() : id3v1.Artist()};
+}
+
+// The parts that option with value gives for a stream of lengthMs; the
+// album a CUE sheet names goes to album.
+ParseResult<std::vector<SplitPart>> PartsFrom(const std::string& option, const std::string& value, int64_t lengthMs,
+                                             std::string& album)
+{
+    using Result = ParseResult<std::vector<SplitPart>>;
+    if (option == "--cue") {
+        ParseResult<CueSheet> sheet = ReadCueSheet(value);
+        if (!sheet)
+            return Result::Refused(sheet.Error);
+        if (!sheet.Value->Title.empty())
+            album = sheet.Value->Title;
+        return CueParts(*sheet.Value, lengthMs);
+    }
+    if (option == "--every") {
+        ParseResult<int64_t> period = ParseSplitTime(value);
+        if (!period)
+            return Result::Refused(period.Error);
+        return Result::Ok(EveryParts(lengthMs, *period.Value));
+    }
+    if (option == "--at")
+        return TimeListParts(value, lengthMs);
+    ParseResult<std::string> bytes = ReadUserText(value);
+    if (!bytes)
+        return Result::Refused(bytes.Error);
+    return TimeListFileParts(*bytes.Value, lengthMs);
+}
+
+// Parts with titles are named by them; parts of a fixed length or of
+// untitled times by the source and their number.
+std::string DefaultNameTemplate(const std::vector<SplitPart>& parts)
+{
+    const bool titled = std::any_of(parts.begin(), parts.end(), [](const SplitPart& part) { return !part.Title.empty(); });
+    return std::string(titled ? kTitledPartsNameTemplate : kSourcePartsNameTemplate);
+}
+
+std::vector<SplitPoint> PointsOf(const std::vector<SplitPart>& parts, const std::vector<std::string>& names)
+{
+    std::vector<SplitPoint> points;
+    const auto count = static_cast<int64_t>(parts.size());
+    for (size_t i = 0; i < parts.size(); ++i) {
+        SplitPoint point;
+        point.Start = parts[i].StartMs;
+        point.End = parts[i].EndMs;
+        point.ToAudioEnd = i + 1 == parts.size();
+        point.Name = names[i];
+        point.Tags = SplitPoint::OwnTags{parts[i].Title, parts[i].Performer, static_cast<int64_t>(i) + 1, count};
+        points.push_back(point);
+    }
+    return points;
+}
+
+// One JSON line per part the run wrote; its artist as its tag has it.
+void PrintPartsJson(const std::vector<SplitPart>& parts, const std::vector<SplitPoint>& points,
+                    const std::string& folder, const std::string& sourceArtist)
+{
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const std::string path = (std::filesystem::path(folder) / points[i].Name).string();
+        std::error_code error;
+        // A part too short for a file of its own went into the one beside it.
+        if (!std::filesystem::is_regular_file(path, error))
+            continue;
+        ReportValue line = ReportValue::Object();
+        line.Add("part", ReportValue::Integer(static_cast<int64_t>(i) + 1))
+            .Add("file", ReportValue::Text(path))
+            .Add("start", ReportValue::Text(FormatTimeText(static_cast<double>(parts[i].StartMs) / 1000.0)))
+            .Add("end", ReportValue::Text(FormatTimeText(static_cast<double>(parts[i].EndMs) / 1000.0)))
+            .Add("start_ms", ReportValue::Integer(parts[i].StartMs))
+            .Add("end_ms", ReportValue::Integer(parts[i].EndMs))
+            .Add("title", ReportValue::Text(parts[i].Title))
+            .Add("artist", ReportValue::Text(parts[i].Performer.empty() ? sourceArtist : parts[i].Performer));
+        std::fputs(FormatJsonLine(line).c_str(), stdout);
+    }
+}
+
+// Prints why the split was refused before any part was written.
+int Refuse(const std::string& what, const std::string& reason)
+{
+    std::fprintf(stderr, "corvella-cli: %s: %s\n", what.c_str(), reason.c_str());
+    return 1;
+}
+
+// split FILE OUTDIR with one of kSplitPointOptions.
+int RunSplitAtPointsCommand(Arguments& args, bool gapless)
+{
+    std::optional<std::string> nameTemplate = TakeOption(args, "--names");
+    const bool json = TakeFlag(args, "--json");
+    std::string option;
+    std::string value;
+    for (const std::string& candidate : kSplitPointOptions) {
+        if (auto given = TakeOption(args, candidate)) {
+            if (!option.empty())
+                throw UsageError("split takes one of " + option + " and " + candidate);
+            option = candidate;
+            value = *given;
+        }
+    }
+    RejectUnknownOptions(args);
+    if (args.size() != 2)
+        throw UsageError("split takes FILE OUTDIR with " + option);
+    const std::string& fileName = args[0];
+    const std::string& folder = args[1];
+    RequireReadableFile(fileName);
+    SplitSession session;
+    session.commands.SetGapless(gapless);
+    if (json)
+        session.ui.KeepStandardOutput();
+    session.commands.PrepareParts(fileName);
+    const std::optional<int32_t> lengthMs = StreamLength(session.player, fileName);
+    if (!lengthMs || *lengthMs <= 0)
+        return Refuse(fileName, "no MPEG audio whose length is known; no part was written.");
+
+    SourceTexts source = ReadSourceTexts(fileName);
+    ParseResult<std::vector<SplitPart>> parts = PartsFrom(option, value, *lengthMs, source.Album);
+    if (!parts)
+        return Refuse(option + " " + value, parts.Error);
+    const std::string usedTemplate = nameTemplate.value_or(DefaultNameTemplate(*parts.Value));
+    ParseResult<std::vector<std::string>> names =
+        PartNamesFromTemplate(usedTemplate, *parts.Value, PartBaseName(fileName), source.Album, source.Artist);
+    if (!names)
+        return Refuse("--names " + usedTemplate, names.Error);
+    const std::vector<SplitPoint> points = PointsOf(*parts.Value, *names.Value);
+
+    SplitOutcome outcome;
+    try {
+        outcome = session.commands.SplitAt(fileName, points, folder);
+    } catch (const CorvellaError& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        ReportPartsNotWritten(session.commands);
+        return 1;
+    }
+    ReportPartsNotWritten(session.commands);
+    if (json && outcome.Kind == SplitOutcome::Result::Done)
+        PrintPartsJson(*parts.Value, points, folder, source.Artist);
+    return ExitStatus(outcome);
+}
+
 } // namespace
 
 int RunCutCommand(const Arguments& arguments)
@@ -96,6 +263,11 @@ int RunSplitCommand(const Arguments& arguments)
 {
     Arguments args = arguments;
     bool gapless = TakeFlag(args, "--gapless");
+    const bool atPoints = std::any_of(kSplitPointOptions.begin(), kSplitPointOptions.end(), [&](const std::string& option) {
+        return std::find(args.begin(), args.end(), option) != args.end();
+    });
+    if (atPoints)
+        return RunSplitAtPointsCommand(args, gapless);
     RejectUnknownOptions(args);
     if (args.size() != 3)
         throw UsageError("split takes FILE N OUTDIR");

@@ -40,6 +40,17 @@ struct SplitPoint {
     std::optional<Shares> Equal;
     // The part's file name; empty: the one its command gives by default.
     std::string Name;
+    // What the part's own tags say over the source's (see PartTagTexts):
+    // its title and performer where its source gives them, and its place
+    // Number of Count. Nothing: the part carries the source's tags as they
+    // are, as equal parts always have.
+    struct OwnTags {
+        std::string Title;
+        std::string Performer;
+        int64_t Number = 0;
+        int64_t Count = 0;
+    };
+    std::optional<OwnTags> Tags;
 };
 
 // How the source's samples sit in a decoder's raw output (every frame's

@@ -255,7 +255,7 @@ TSectionCutter::PlannedPart TSectionCutter::PlanFrames(const CutRequest& request
         return KeptSamples(part.Timing, *memo.Frames, samplesPerFrame);
     };
     // A section's bounds are its times; a part's are its split point's.
-    const SplitPoint section{SplitPoint::Unit::Milliseconds, cut.StartMs, cut.EndMs, cut.ToAudioEnd, {}, {}};
+    const SplitPoint section{SplitPoint::Unit::Milliseconds, cut.StartMs, cut.EndMs, cut.ToAudioEnd, {}, {}, {}};
     const SplitPoint& point = request.Part ? *request.Part : section;
     const SampleRange samples = SamplesOf(point, part.First.SampleRate(), streamSamples);
     const bool toAudioEnd = request.Part ? request.ToAudioEnd : cut.ToAudioEnd;

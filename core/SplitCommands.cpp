@@ -13,6 +13,7 @@
 #include "analysis/ID3v2.h"
 #include "analysis/MPEGaudio.h"
 #include "core/FlagScope.h"
+#include "core/PartNames.h"
 #include "core/SplitPlan.h"
 #include "core/TimeText.h"
 #include "files/BinaryFile.h"
@@ -70,7 +71,37 @@ double FrameMs(const TMPEGaudio& reader, bool analysed)
     return 1000.0 * samples / sampleRate;
 }
 
+// The texts of the source's tags as a part's tags start from: the ID3v2
+// tag's, or the ID3v1 tag's where the source has no ID3v2 tag.
+TagTexts SourceTagTexts(const TID3v1& id3v1, const TID3v2& id3v2)
+{
+    TagTexts texts;
+    if (id3v2.Exists() || !id3v1.Exists()) {
+        texts.Title = id3v2.Title();
+        texts.Artist = id3v2.Artist();
+        texts.Track = id3v2.Track();
+        texts.TrackTotal = id3v2.TrackTotal();
+    } else {
+        texts.Title = id3v1.Title();
+        texts.Artist = id3v1.Artist();
+        texts.Track = id3v1.Track();
+    }
+    return texts;
+}
+
+// Tags hold a track number of one byte; a larger one is not written at all
+// rather than as a wrong number.
+uint8_t TrackByte(int64_t track)
+{
+    return track > 0 && track <= 255 ? static_cast<uint8_t>(track) : 0;
+}
+
 } // namespace
+
+struct TSplitCommands::SourceTags {
+    TID3v1 ID3v1;
+    TID3v2 ID3v2;
+};
 
 TSplitCommands::TSplitCommands(TBASSChannel& player, TID3v1& id3v1, TID3v2& id3v2, SplitUi& ui)
     : player_(player), id3v1_(id3v1), id3v2_(id3v2), ui_(ui), cutter_(player)
@@ -208,6 +239,7 @@ std::optional<std::string> TSplitCommands::ReadSourceTags()
     // rendered once, whatever the window's objects go through while the
     // run pumps messages.
     partTags_ = RenderPartTags(sourceId3v1, sourceId3v2);
+    sourceTags_ = std::make_unique<SourceTags>(SourceTags{sourceId3v1, sourceId3v2});
     id3v1_ = sourceId3v1;
     id3v2_ = sourceId3v2;
     return std::nullopt;
@@ -404,12 +436,35 @@ CutRequest TSplitCommands::PartCut(const SplitPoint& point, int32_t index)
     cut.EndText = FormatTimeText(PointMs(point, point.End) / 1000.0);
     cut.Overwrite = true;
     cut.ToAudioEnd = point.ToAudioEnd;
-    cut.Tags = &partTags_;
+    // The cutter writes a part's tags before Cut returns, so one rendering
+    // at a time is enough.
+    cut.Tags = point.Tags && sourceTags_ ? &OwnPartTags(*point.Tags) : &partTags_;
     cut.Gapless = gapless_;
     cut.Part = point;
     cut.PartIndex = index;
     cut.MayFinishLater = true;
     return cut;
+}
+
+const PartTags& TSplitCommands::OwnPartTags(const SplitPoint::OwnTags& own)
+{
+    TID3v1 id3v1 = sourceTags_->ID3v1;
+    TID3v2 id3v2 = sourceTags_->ID3v2;
+    const TagTexts texts =
+        PartTagTexts(SourceTagTexts(id3v1, id3v2), SplitPart{0, 0, own.Title, own.Performer}, own.Number, own.Count);
+    id3v2.SetTitle(texts.Title);
+    id3v2.SetArtist(texts.Artist);
+    id3v2.SetTrack(TrackByte(texts.Track));
+    id3v2.SetTrackTotal(texts.TrackTotal);
+    // A source without an ID3v1 tag gives parts without one (see
+    // RenderPartTags); one with it gets the part's texts there too.
+    if (id3v1.Exists()) {
+        id3v1.SetTitle(texts.Title);
+        id3v1.SetArtist(texts.Artist);
+        id3v1.SetTrack(TrackByte(texts.Track));
+    }
+    ownPartTags_ = RenderPartTags(id3v1, id3v2);
+    return ownPartTags_;
 }
 
 double TSplitCommands::PointMs(const SplitPoint& point, int64_t bound)

@@ -110,6 +110,9 @@ private:
     std::string PartTarget(const std::vector<SplitPoint>& points, int32_t index, const std::string& folder) const;
     // The cut of point: its times as texts for the cutter's checks.
     CutRequest PartCut(const SplitPoint& point, int32_t index);
+    // The tags of a part with tags of its own: the source's with the
+    // part's texts put over them, rendered for this part alone.
+    const PartTags& OwnPartTags(const SplitPoint::OwnTags& own);
     // A bound of point in milliseconds of the source.
     double PointMs(const SplitPoint& point, int64_t bound);
     // Shows text and returns the outcome of that kind.
@@ -148,6 +151,11 @@ private:
     std::string folderPath_;
     std::vector<std::string> partsNotWritten_;  // the folder picker starts at the folder chosen last
     PartTags partTags_;  // the source's tags, rendered once per run
+    // The source's tags as the run read them, for parts with tags of their
+    // own, and the last such part's rendering.
+    struct SourceTags;
+    std::unique_ptr<SourceTags> sourceTags_;
+    PartTags ownPartTags_;
     std::unique_ptr<TMPEGaudio> sourceAnalysis_;  // of this run's source, when made
     bool sourceAnalysed_ = false;                 // its Analyze succeeded
     TSectionCutter cutter_;

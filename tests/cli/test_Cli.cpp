@@ -2,6 +2,7 @@
 // programs can read, and the files it writes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <functional>
@@ -9,6 +10,8 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -644,4 +647,146 @@ TEST_F(CliTest, ALongLegalNameCanBeCutToAndTagged)
     }
     for (const auto& entry : fs::directory_iterator(work_.Path()))
         EXPECT_TRUE(entry.path() == name || entry.path().filename() == "stderr.txt") << entry.path();
+}
+
+namespace {
+
+// Mono 16-bit samples as ffmpeg decodes a file, honouring its LAME delay
+// and padding.
+std::vector<int16_t> DecodedSamples(const std::string& file)
+{
+    const std::string pcm = file + ".pcm";
+    auto result = testsupport::Run("ffmpeg -y -v error -i " + Quote(file) + " -ac 1 -f s16le " + Quote(pcm));
+    std::vector<int16_t> samples;
+    if (result.exitCode != 0)
+        return samples;
+    auto bytes = ReadBytes(pcm);
+    samples.resize(bytes.size() / 2);
+    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+    fs::remove(pcm);
+    return samples;
+}
+
+// Where part's decoded samples start in source's: a stretch of the part a
+// few frames in (past what its first frame's missing history spoils) is
+// looked for around near, in samples; nothing when it is not found there.
+std::optional<int64_t> DecodedStartIn(const std::vector<int16_t>& source, const std::vector<int16_t>& part, int64_t near)
+{
+    constexpr int64_t kFrame = 1152;
+    constexpr int64_t kProbeAt = 4 * kFrame;
+    if (static_cast<int64_t>(part.size()) < kProbeAt + kFrame)
+        return std::nullopt;
+    for (int64_t start = std::max<int64_t>(0, near - 3 * kFrame); start <= near + 3 * kFrame; ++start) {
+        if (start + kProbeAt + kFrame > static_cast<int64_t>(source.size()))
+            break;
+        if (std::equal(part.begin() + kProbeAt, part.begin() + kProbeAt + kFrame, source.begin() + start + kProbeAt))
+            return start;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+// Each way of giving split points, on noise (so that a stretch of samples
+// is found at one place only) whose points are known: the parts tile the
+// source, start where they were asked to, and carry the titles, track
+// numbers and performers their sheet or list gives, over the source's tags.
+TEST_F(CliTest, SplitAtASheetAFixedLengthOrTimesTagsAndPlacesEachPart)
+{
+    REQUIRE_TOOL("sox");
+    REQUIRE_TOOL("ffmpeg");
+    const fs::path cached = CachedFixtures(
+        {"sox -R -n -r 44100 -c 1 -b 16 noise.wav synth 12 pinknoise vol 0.5",
+         "lame --quiet -b 128 --tt 'Song Title' --ta 'Some Artist' --tl Album --tn 5 noise.wav noise.mp3"},
+        {"noise.mp3"});
+    CopyFixtures(cached, {"noise.mp3"}, work_.Path().string());
+    const std::string song = work_.File("noise.mp3");
+    WriteText(work_.File("album.cue"), "PERFORMER \"Band\"\r\nTITLE \"Record\"\r\nFILE \"noise.wav\" WAVE\r\n"
+                                       "  TRACK 01 AUDIO\r\n    TITLE \"One\"\r\n    INDEX 01 00:00:00\r\n"
+                                       "  TRACK 02 AUDIO\r\n    TITLE \"Two\"\r\n    PERFORMER \"Guest\"\r\n"
+                                       "    INDEX 01 00:04:00\r\n"
+                                       "  TRACK 03 AUDIO\r\n    INDEX 01 00:07:37\r\n");
+    WriteText(work_.File("broken.cue"), "TRACK 01 AUDIO\n  INDEX 01 00:00:00\nTRACK 02 AUDIO\n  INDEX 01 00:0x:00\n");
+    WriteText(work_.File("times.txt"), "# the talk\n00:00.000 Intro\n\n00:06.250 Main bit\n");
+
+    struct Part {
+        int64_t StartMs;
+        std::string Title;
+        std::string Track;
+        std::string Artist;
+    };
+    struct Row {
+        std::string Options;
+        bool Gapless;
+        std::vector<Part> Parts;  // none: refused
+        std::string Refusal;
+    };
+    const std::vector<Row> rows = {
+        {"--cue " + Quote(work_.File("album.cue")), false,
+         {{0, "One", "1/3", "Band"}, {4000, "Two", "2/3", "Guest"}, {7493, "Song Title", "3/3", "Band"}}, ""},
+        {"--every 00:05.000", false,
+         {{0, "Song Title", "1/3", "Some Artist"}, {5000, "Song Title", "2/3", "Some Artist"},
+          {10000, "Song Title", "3/3", "Some Artist"}}, ""},
+        {"--at 00:03.000,00:08.500", false,
+         {{0, "Song Title", "1/3", "Some Artist"}, {3000, "Song Title", "2/3", "Some Artist"},
+          {8500, "Song Title", "3/3", "Some Artist"}}, ""},
+        {"--times " + Quote(work_.File("times.txt")) + " --gapless", true,
+         {{0, "Intro", "1/2", "Some Artist"}, {6250, "Main bit", "2/2", "Some Artist"}}, ""},
+        {"--cue " + Quote(work_.File("broken.cue")), false, {}, "line 4: INDEX time '00:0x:00' is not MM:SS:FF"},
+    };
+    const std::vector<int16_t> source = DecodedSamples(song);
+    ASSERT_GT(source.size(), 44100u * 11);
+    for (const Row& row : rows) {
+        const TempDir out;
+        Outcome outcome = Cli("split " + Quote(song) + " " + Quote(out.Path().string()) + " " + row.Options + " --json");
+        if (row.Parts.empty()) {
+            EXPECT_EQ(outcome.exitCode, 1) << row.Options;
+            EXPECT_NE(outcome.err.find(row.Refusal), std::string::npos) << outcome.err;
+            EXPECT_TRUE(fs::is_empty(out.Path())) << row.Options << ": no part written";
+            continue;
+        }
+        ASSERT_EQ(outcome.exitCode, 0) << row.Options << ": " << outcome.err;
+        // The JSON lines name the parts in order.
+        WriteText(work_.File("parts.json"), outcome.out);
+        auto files = testsupport::Run(
+            "/usr/bin/python3 -c " + Quote("import json,sys\nfor l in open(sys.argv[1]): print(json.loads(l)['file'])")
+            + " " + Quote(work_.File("parts.json")));
+        ASSERT_EQ(files.exitCode, 0) << files.output;
+        std::vector<std::string> parts;
+        std::istringstream lines(files.output);
+        for (std::string line; std::getline(lines, line);)
+            parts.push_back(line);
+        ASSERT_EQ(parts.size(), row.Parts.size()) << row.Options << ": " << outcome.out;
+
+        size_t decodedTotal = 0;
+        std::string tagArguments;
+        for (size_t k = 0; k < parts.size(); ++k) {
+            const std::vector<int16_t> decoded = DecodedSamples(parts[k]);
+            decodedTotal += decoded.size();
+            const int64_t asked = (row.Parts[k].StartMs * 44100 + 500) / 1000;
+            const std::optional<int64_t> start = DecodedStartIn(source, decoded, asked);
+            ASSERT_TRUE(start) << parts[k] << " is not found near sample " << asked;
+            if (row.Gapless)
+                EXPECT_EQ(*start, asked) << parts[k];
+            else
+                EXPECT_LE(std::abs(*start - asked), 1152) << parts[k];
+            tagArguments += " " + Quote(parts[k]);
+        }
+        // Whole frames at each join: a part's last frame may be decoded in
+        // part in the next as well.
+        const size_t slack = row.Gapless ? 0 : 1152 * (parts.size() - 1);
+        EXPECT_GE(decodedTotal + slack, source.size()) << row.Options;
+        EXPECT_LE(decodedTotal, source.size() + slack) << row.Options;
+
+        auto tags = testsupport::Run(
+            "/usr/bin/python3 -c "
+            + Quote("import sys\nfrom mutagen.id3 import ID3\nfor f in sys.argv[1:]:\n t = ID3(f)\n"
+                    " print('|'.join(str(t.get(k, '')) for k in ('TIT2', 'TRCK', 'TPE1', 'TALB')))")
+            + tagArguments);
+        ASSERT_EQ(tags.exitCode, 0) << tags.output;
+        std::string expected;
+        for (const Part& part : row.Parts)
+            expected += part.Title + "|" + part.Track + "|" + part.Artist + "|Album\n";
+        EXPECT_EQ(tags.output, expected) << row.Options;
+    }
 }

@@ -110,7 +110,8 @@ inline Bytes Id3v1Block(const Id3v1Fields& fields)
 // padding), the frames, then `padding` zero bytes.
 inline Bytes Id3v2Tag(uint8_t version, uint8_t flags, const Bytes& frames, size_t padding = 0)
 {
-    Bytes tag = Cat({Str("ID3"), {version, 0, flags}, Synchsafe(static_cast<uint32_t>(frames.size() + padding)), frames});
+    Bytes tag
+        = Cat({Str("ID3"), {version, 0, flags}, Synchsafe(static_cast<uint32_t>(frames.size() + padding)), frames});
     tag.resize(tag.size() + padding, 0);
     return tag;
 }
@@ -157,11 +158,12 @@ inline Bytes Id3v2Text(uint8_t encoding, std::string_view bytes)
     return Cat({{encoding}, Str(bytes)});
 }
 
-// A comment frame's data in English: encoding, "eng", description, its
+// A comment frame's data: encoding, language, description, its
 // terminator, text (single-byte encodings).
-inline Bytes Id3v2Comment(uint8_t encoding, std::string_view description, std::string_view text)
+inline Bytes Id3v2Comment(uint8_t encoding, std::string_view description, std::string_view text,
+                          std::string_view language = "eng")
 {
-    return Cat({{encoding}, Str("eng"), Str(description), {0}, Str(text)});
+    return Cat({{encoding}, Str(language), Str(description), {0}, Str(text)});
 }
 
 // UTF-16 with its byte order mark, little-endian unless asked otherwise.
@@ -228,7 +230,8 @@ inline size_t MpegFrameLength(const std::array<uint8_t, 4>& header)
         {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},     // MPEG 2 and 2.5 Layer I
         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},          // MPEG 2 and 2.5 Layers II, III
     };
-    static constexpr int kSampleRates[4][3] = {{11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}, {44100, 48000, 32000}};
+    static constexpr int kSampleRates[4][3]
+        = {{11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}, {44100, 48000, 32000}};
     const int version = header[1] >> 3 & 3, layer = header[1] >> 1 & 3;
     const int bitRateIndex = header[2] >> 4, sampleRateIndex = header[2] >> 2 & 3, padding = header[2] >> 1 & 1;
     if (version == 1 || layer == 0 || sampleRateIndex == 3)

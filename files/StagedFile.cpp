@@ -160,10 +160,71 @@ bool StagedFile::LinkUnnamed(const std::string& name)
         == 0;
 }
 
+StagedFile::Outcome StagedFile::LinkUnnamedAs(const std::string& target)
+{
+    if (LinkUnnamed(target))
+        return Outcome::Done;
+    if (errno == EEXIST)
+        return Outcome::NameTaken;
+    Fail("Cannot create file", target, errno);
+    return Outcome::Failed;
+}
+
+bool StagedFile::NameBeforeReplacing(const std::string& target)
+{
+    // An unnamed file cannot replace a name in one step: it gets a
+    // name of its own first, which the rename then takes away. That
+    // name is fixed, and the file is locked while it has it, so that
+    // the next write knows a link that a killed writer left
+    // between the two steps for what it is and removes it.
+    ::flock(file_.Descriptor(), LOCK_EX | LOCK_NB);
+    const std::string staging = StagingLinkPathOf(target);
+    bool linked = LinkUnnamed(staging);
+    const int error = linked ? 0 : errno;
+    if (!linked && error == EEXIST && RemoveLeftoverStagingLink(target))
+        linked = LinkUnnamed(staging);
+    if (linked) {
+        namedPath_ = staging;
+        return true;
+    }
+    if (error != EEXIST)
+        return Fail("Cannot create file", staging, error);
+    // Taken by a write under way: a name of chance instead.
+    for (int attempt = 0; !IsNamed(); ++attempt) {
+        std::string candidate = SiblingPathOf(target, "~" + RandomSuffix());
+        if (LinkUnnamed(candidate))
+            namedPath_ = candidate;
+        else if (errno != EEXIST || attempt + 1 == kNameAttempts)
+            return Fail("Cannot create file", candidate, errno);
+    }
+    return true;
+}
+
+StagedFile::Outcome StagedFile::RenameNamedOnto(const std::string& target, bool replace)
+{
+    const FileCalls& calls = SystemFileCalls();
+    int result = replace ? calls.rename(namedPath_.c_str(), target.c_str())
+                         : ::renameat2(AT_FDCWD, namedPath_.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+    if (result != 0 && !replace && (errno == EINVAL || errno == ENOSYS)) {
+        // Without the no-replace rename, a hard link fails just as
+        // atomically on an existing name.
+        result = calls.linkat(AT_FDCWD, namedPath_.c_str(), AT_FDCWD, target.c_str(), 0);
+        if (result == 0)
+            calls.unlink(namedPath_.c_str());
+    }
+    if (result != 0) {
+        if (!replace && errno == EEXIST)
+            return Outcome::NameTaken;
+        Fail("Cannot create file", target, errno);
+        return Outcome::Failed;
+    }
+    namedPath_.clear();
+    return Outcome::Done;
+}
+
 StagedFile::Outcome StagedFile::Commit(const std::string& target, bool replace,
                                        const std::function<bool()>& stillValid)
 {
-    const FileCalls& calls = SystemFileCalls();
     if (!file_.IsOpen()) {
         Fail("Cannot write file", target, EBADF);
         return Outcome::Failed;
@@ -176,66 +237,20 @@ StagedFile::Outcome StagedFile::Commit(const std::string& target, bool replace,
         lastError_ = "Cannot write file \"" + target + "\". " + file_.LastError();
         return Outcome::Failed;
     }
-    if (!IsNamed()) {
-        if (!replace) {
-            if (stillValid && !stillValid())
-                return Outcome::Failed;
-            if (!LinkUnnamed(target)) {
-                if (errno == EEXIST)
-                    return Outcome::NameTaken;
-                Fail("Cannot create file", target, errno);
-                return Outcome::Failed;
-            }
-        } else {
-            // An unnamed file cannot replace a name in one step: it gets a
-            // name of its own first, which the rename then takes away. That
-            // name is fixed, and the file is locked while it has it, so that
-            // the next write knows a link that a killed writer left
-            // between the two steps for what it is and removes it.
-            ::flock(file_.Descriptor(), LOCK_EX | LOCK_NB);
-            const std::string staging = StagingLinkPathOf(target);
-            bool linked = LinkUnnamed(staging);
-            const int error = linked ? 0 : errno;
-            if (!linked && error == EEXIST && RemoveLeftoverStagingLink(target))
-                linked = LinkUnnamed(staging);
-            if (linked) {
-                namedPath_ = staging;
-            } else if (error != EEXIST) {
-                Fail("Cannot create file", staging, error);
-                return Outcome::Failed;
-            }
-            // Taken by a write under way: a name of chance instead.
-            for (int attempt = 0; !IsNamed(); ++attempt) {
-                std::string candidate = SiblingPathOf(target, "~" + RandomSuffix());
-                if (LinkUnnamed(candidate))
-                    namedPath_ = candidate;
-                else if (errno != EEXIST || attempt + 1 == kNameAttempts) {
-                    Fail("Cannot create file", candidate, errno);
-                    return Outcome::Failed;
-                }
-            }
-        }
-    }
-    if (IsNamed()) {
+    Outcome placed = Outcome::Failed;
+    if (!IsNamed() && !replace) {
         if (stillValid && !stillValid())
             return Outcome::Failed;
-        int result = replace ? calls.rename(namedPath_.c_str(), target.c_str())
-                             : ::renameat2(AT_FDCWD, namedPath_.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
-        if (result != 0 && !replace && (errno == EINVAL || errno == ENOSYS)) {
-            // Without the no-replace rename, a hard link fails just as
-            // atomically on an existing name.
-            result = calls.linkat(AT_FDCWD, namedPath_.c_str(), AT_FDCWD, target.c_str(), 0);
-            if (result == 0)
-                calls.unlink(namedPath_.c_str());
-        }
-        if (result != 0) {
-            if (!replace && errno == EEXIST)
-                return Outcome::NameTaken;
-            Fail("Cannot create file", target, errno);
+        placed = LinkUnnamedAs(target);
+    } else {
+        if (!IsNamed() && !NameBeforeReplacing(target))
             return Outcome::Failed;
-        }
-        namedPath_.clear();
+        if (stillValid && !stillValid())
+            return Outcome::Failed;
+        placed = RenameNamedOnto(target, replace);
     }
+    if (placed != Outcome::Done)
+        return placed;
     file_.Close();
     // The content is in place; a folder that cannot be flushed changes
     // nothing that could still be undone.

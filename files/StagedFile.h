@@ -53,6 +53,12 @@ public:
 private:
     bool Fail(const std::string& what, const std::string& path, int error);
     bool LinkUnnamed(const std::string& name);
+    // The steps of Commit: an unnamed file linked under a new name; an
+    // unnamed file given a name of its own so that a rename can replace
+    // target; the named file renamed onto target.
+    Outcome LinkUnnamedAs(const std::string& target);
+    bool NameBeforeReplacing(const std::string& target);
+    Outcome RenameNamedOnto(const std::string& target, bool replace);
 
     BinaryFile file_;
     std::string namedPath_;   // the fallback's name, until committed

@@ -8,12 +8,13 @@
 #      suite again under it;
 #   3. each fuzz target over the starting inputs the suite
 #      generates and every input that once failed (tests/fuzz/regressions/),
-#      then exploring for a minute.
+#      then exploring for a minute, as many at a time as there are cores.
 #
 # Each stage ends in a summary; all three are repeated at the end. Exits
 # non-zero when any stage fails. For a quicker local run:
 #   CORVELLA_TEST_QUICK=1   only stage 1
 #   CORVELLA_FUZZ_SECONDS=N each fuzz target explores for N seconds (default 60; 0 only replays)
+#   CORVELLA_FUZZ_JOBS=N    fuzz targets run N at a time (default: the number of cores)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 export QT_QPA_PLATFORM=offscreen
@@ -58,7 +59,8 @@ stage_sanitizers() {
   return "$status"
 }
 
-# Runs one libFuzzer target; prints a ctest-like line. Returns non-zero on a finding.
+# Runs one libFuzzer target; writes a ctest-like line (and on a finding the
+# end of its log) to $work/report and its exit status to $work/status.
 run_fuzzer() {
   local name=$1 work=build-asan/fuzz/$1
   local budget=(-runs=0)
@@ -76,15 +78,17 @@ run_fuzzer() {
   local status=$?
   local runs
   runs=$(grep -oE '^stat::number_of_executed_units: *[0-9]+' "$work/log" | grep -oE '[0-9]+$' || echo 0)
-  if [ "$status" -eq 0 ]; then
-    printf '%-24s Passed  %6s s  %10s runs\n' "fuzz_$name" "$fuzz_seconds" "$runs"
-  else
-    printf '%-24s ***Failed (status %s)\n' "fuzz_$name" "$status"
-    tail -n 60 "$work/log"
-    echo "The input is in $work/ (crash-*, timeout-*, oom-*, leak-*). Once it is fixed, keep it as"
-    echo "tests/fuzz/regressions/$name/<what-is-odd-about-it>.<ext>; the suite replays it."
-  fi
-  return "$status"
+  {
+    if [ "$status" -eq 0 ]; then
+      printf '%-24s Passed  %6s s  %10s runs\n' "fuzz_$name" "$fuzz_seconds" "$runs"
+    else
+      printf '%-24s ***Failed (status %s)\n' "fuzz_$name" "$status"
+      tail -n 60 "$work/log"
+      echo "The input is in $work/ (crash-*, timeout-*, oom-*, leak-*). Once it is fixed, keep it as"
+      echo "tests/fuzz/regressions/$name/<what-is-odd-about-it>.<ext>; the suite replays it."
+    fi
+  } >"$work/report"
+  echo "$status" >"$work/status"
 }
 
 stage_fuzzing() {
@@ -95,10 +99,22 @@ stage_fuzzing() {
     return 1
   fi
   build-asan/bin/fuzz_corpus build-asan/fuzz-corpus || { summaries+=("fuzzing: no starting inputs"); return 1; }
-  echo "Fuzzing each target for $fuzz_seconds s"
+  # libFuzzer explores on one thread, so the targets run side by side, one
+  # per core: each still has its whole minute on a core of its own.
+  local lanes=${CORVELLA_FUZZ_JOBS:-$(nproc)}
+  [ "$lanes" -ge 1 ] 2>/dev/null || lanes=1
+  echo "Fuzzing each target for $fuzz_seconds s, $lanes at a time"
+  for name in $targets; do
+    while [ "$(jobs -rp | wc -l)" -ge "$lanes" ]; do
+      wait -n
+    done
+    run_fuzzer "$name" &
+  done
+  wait
   for name in $targets; do
     total=$((total + 1))
-    run_fuzzer "$name" && passed=$((passed + 1))
+    cat "build-asan/fuzz/$name/report"
+    [ "$(cat "build-asan/fuzz/$name/status" 2>/dev/null)" = 0 ] && passed=$((passed + 1))
   done
   local line="$((100 * passed / total))% fuzz targets passed, $((total - passed)) fuzz targets failed out of $total"
   echo

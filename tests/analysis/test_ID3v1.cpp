@@ -212,7 +212,7 @@ TEST(ID3v1Fields, SettersTrimTheEndAndCutToTheLimitInCharacters)
     EXPECT_EQ(tag.Album().size(), 60u);  // 30 characters of two UTF-8 bytes each
     tag.SetYear("19999");
     EXPECT_EQ(tag.Year(), "1999");
-    tag.SetComment(std::string(29, 'c') + "   ");
+    tag.SetComment(std::string(29, 'c').append(3, ' '));
     EXPECT_EQ(tag.Comment(), std::string(29, 'c'));
     tag.SetTrack(12);
     tag.SetGenreID(254);

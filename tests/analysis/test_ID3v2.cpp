@@ -24,78 +24,18 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
+using bytebuild::BigEndian;
 using bytebuild::Cat;
+using bytebuild::Id3v2Comment;
+using bytebuild::Id3v2Frame22;
+using bytebuild::Id3v2Frame23;
+using bytebuild::Id3v2Frame24;
+using bytebuild::Id3v2Tag;
+using bytebuild::Id3v2Text;
+using bytebuild::Id3v2Unsynchronise;
 using bytebuild::Str;
-
-Bytes BE32(uint32_t v)
-{
-    return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};
-}
-
-Bytes Synchsafe(uint32_t v)
-{
-    return {uint8_t((v >> 21) & 0x7F), uint8_t((v >> 14) & 0x7F), uint8_t((v >> 7) & 0x7F), uint8_t(v & 0x7F)};
-}
-
-// Frame data: the encoding byte and the text's bytes as given.
-Bytes Text(uint8_t encoding, std::string_view bytes)
-{
-    return Cat({{encoding}, Str(bytes)});
-}
-
-// UTF-16LE with BOM of an ASCII or explicit-code-unit text.
-Bytes Utf16(std::u16string_view text, bool bigEndian = false)
-{
-    Bytes out = bigEndian ? Bytes{0xFE, 0xFF} : Bytes{0xFF, 0xFE};
-    for (char16_t c : text) {
-        uint8_t lo = uint8_t(c), hi = uint8_t(c >> 8);
-        if (bigEndian)
-            out.insert(out.end(), {hi, lo});
-        else
-            out.insert(out.end(), {lo, hi});
-    }
-    return out;
-}
-
-Bytes Comm(uint8_t encoding, std::string_view description, std::string_view text)
-{
-    return Cat({{encoding}, Str("eng"), Str(description), {0}, Str(text)});
-}
-
-Bytes Frame23(std::string_view id, const Bytes& data, uint16_t flags = 0)
-{
-    return Cat({Str(id), BE32(uint32_t(data.size())), {uint8_t(flags >> 8), uint8_t(flags)}, data});
-}
-
-Bytes Frame24(std::string_view id, const Bytes& data, uint8_t formatFlags = 0, bool plainSize = false)
-{
-    uint32_t size = uint32_t(data.size());
-    return Cat({Str(id), plainSize ? BE32(size) : Synchsafe(size), {0, formatFlags}, data});
-}
-
-Bytes Frame22(std::string_view id, const Bytes& data)
-{
-    uint32_t size = uint32_t(data.size());
-    return Cat({Str(id), {uint8_t(size >> 16), uint8_t(size >> 8), uint8_t(size)}, data});
-}
-
-Bytes Tag(uint8_t version, const Bytes& body, uint8_t flags = 0, size_t padding = 0)
-{
-    Bytes tag = Cat({Str("ID3"), {version, 0, flags}, Synchsafe(uint32_t(body.size() + padding)), body});
-    tag.resize(tag.size() + padding, 0);
-    return tag;
-}
-
-Bytes Unsynchronise(const Bytes& in)
-{
-    Bytes out;
-    for (size_t i = 0; i < in.size(); ++i) {
-        out.push_back(in[i]);
-        if (in[i] == 0xFF && (i + 1 == in.size() || in[i + 1] == 0 || (in[i + 1] & 0xE0) == 0xE0))
-            out.push_back(0);
-    }
-    return out;
-}
+using bytebuild::Synchsafe;
+using bytebuild::Utf16WithBom;
 
 Bytes Audio(size_t size)
 {
@@ -151,10 +91,10 @@ Bytes InPlace(const TID3v2& tag, size_t region)
 // A v2.3 tag with all seven texts in Latin-1.
 Bytes SevenFrames()
 {
-    return Cat({Frame23("TIT2", Text(0, "Title")), Frame23("TPE1", Text(0, "Artist")),
-                Frame23("TALB", Text(0, "Album")), Frame23("TRCK", Text(0, "4/12")),
-                Frame23("TYER", Text(0, "1999")), Frame23("TCON", Text(0, "(17)Rock")),
-                Frame23("COMM", Comm(0, "", "Comment"))});
+    return Cat({Id3v2Frame23("TIT2", Id3v2Text(0, "Title")), Id3v2Frame23("TPE1", Id3v2Text(0, "Artist")),
+                Id3v2Frame23("TALB", Id3v2Text(0, "Album")), Id3v2Frame23("TRCK", Id3v2Text(0, "4/12")),
+                Id3v2Frame23("TYER", Id3v2Text(0, "1999")), Id3v2Frame23("TCON", Id3v2Text(0, "(17)Rock")),
+                Id3v2Frame23("COMM", Id3v2Comment(0, "", "Comment"))});
 }
 
 } // namespace
@@ -177,7 +117,7 @@ TEST(ID3v2Read, FilesWithoutTag)
 TEST(ID3v2Read, Version23Latin1Fields)
 {
     TempDir dir;
-    Bytes tag = Tag(3, SevenFrames(), 0, 64);
+    Bytes tag = Id3v2Tag(3, 0, SevenFrames(), 64);
     WriteBytes(dir.File("a.mp3"), Cat({tag, Audio(1000)}));
     TID3v2 read = Read(dir.File("a.mp3"));
     EXPECT_TRUE(read.Exists());
@@ -195,7 +135,7 @@ TEST(ID3v2Read, Version23Latin1Fields)
 TEST(ID3v2Read, SizeLargerThanTheFileMeansNoTagBody)
 {
     TempDir dir;
-    Bytes tag = Tag(3, SevenFrames());
+    Bytes tag = Id3v2Tag(3, 0, SevenFrames());
     tag[8] = 0x7F;  // claims far more than the file holds
     WriteBytes(dir.File("a.mp3"), Cat({tag, Audio(100)}));
     TID3v2 read = Read(dir.File("a.mp3"));
@@ -208,7 +148,7 @@ TEST(ID3v2Read, FilesBeyond4GiB)
 {
     TempDir dir;
     const std::string path = dir.File("big.mp3");
-    Bytes tag = Tag(3, SevenFrames(), 0, 100);
+    Bytes tag = Id3v2Tag(3, 0, SevenFrames(), 100);
     WriteBytes(path, Cat({tag, Audio(100)}));
     std::error_code error;
     fs::resize_file(path, (uintmax_t(5) << 30) + 3, error);  // sparse
@@ -225,10 +165,11 @@ TEST(ID3v2Read, LongFramesAreReadWholeAndTheNextFrameIsFound)
     const std::string path = dir.File("a.mp3");
     std::string longTitle(400, 't');
     const std::u16string longArtist(400, u'\u0436');
-    const Bytes hostile = Frame23("COMM", Comm(0, "", std::string(TID3v2::kMaxTextLength + 5000, 'c')));
-    Bytes body = Cat({Frame23("TIT2", Text(0, longTitle)), Frame23("TPE1", Cat({{1}, Utf16(longArtist)})),
-                      hostile, Frame23("TALB", Text(0, "After"))});
-    WriteBytes(path, Cat({Tag(3, body), Audio(10)}));
+    const Bytes hostile = Id3v2Frame23("COMM", Id3v2Comment(0, "", std::string(TID3v2::kMaxTextLength + 5000, 'c')));
+    Bytes body = Cat(
+        {Id3v2Frame23("TIT2", Id3v2Text(0, longTitle)), Id3v2Frame23("TPE1", Cat({{1}, Utf16WithBom(longArtist)})),
+            hostile, Id3v2Frame23("TALB", Id3v2Text(0, "After"))});
+    WriteBytes(path, Cat({Id3v2Tag(3, 0, body), Audio(10)}));
     TID3v2 read = Read(path);
     EXPECT_EQ(read.Title(), longTitle);
     std::string zhe;
@@ -253,7 +194,7 @@ TEST(ID3v2Read, TrackAndGenreTexts)
     const std::string path = dir.File("a.mp3");
     const std::pair<const char*, uint8_t> tracks[] = {{"7", 7}, {"07/12", 7}, {"x", 0}, {"", 0}, {"/5", 0}};
     for (const auto& [text, track] : tracks) {
-        WriteBytes(path, Cat({Tag(3, Frame23("TRCK", Text(0, text))), Audio(10)}));
+        WriteBytes(path, Cat({Id3v2Tag(3, 0, Id3v2Frame23("TRCK", Id3v2Text(0, text))), Audio(10)}));
         EXPECT_EQ(Read(path).Track(), track) << text;
     }
     const std::pair<const char*, const char*> genres[] = {
@@ -267,7 +208,7 @@ TEST(ID3v2Read, TrackAndGenreTexts)
         {"(RX)", ""},
     };
     for (const auto& [text, genre] : genres) {
-        WriteBytes(path, Cat({Tag(3, Frame23("TCON", Text(0, text))), Audio(10)}));
+        WriteBytes(path, Cat({Id3v2Tag(3, 0, Id3v2Frame23("TCON", Id3v2Text(0, text))), Audio(10)}));
         EXPECT_EQ(Read(path).Genre(), genre) << text;
     }
 }
@@ -278,18 +219,21 @@ TEST(ID3v2Write, TrackTotalsSurviveEveryWrite)
 {
     TempDir dir;
     const std::string path = dir.File("a.mp3");
-    WriteBytes(path, Cat({Tag(3, Cat({Frame23("TIT2", Text(0, "T")), Frame23("TRCK", Text(0, " 3 / 12 "))})), Audio(100)}));
+    WriteBytes(path,
+        Cat({Id3v2Tag(
+                 3, 0, Cat({Id3v2Frame23("TIT2", Id3v2Text(0, "T")), Id3v2Frame23("TRCK", Id3v2Text(0, " 3 / 12 "))})),
+            Audio(100)}));
     TID3v2 tag = Read(path);
     EXPECT_EQ(tag.Track(), 3);
     EXPECT_EQ(tag.TrackTotal(), "12");
     tag.SetTitle("Renamed");
     ASSERT_TRUE(tag.WriteTag(path));
-    EXPECT_TRUE(Contains(ReadBytes(path), Frame23("TRCK", Text(0, " 3 / 12 "))));  // not edited: as it was
+    EXPECT_TRUE(Contains(ReadBytes(path), Id3v2Frame23("TRCK", Id3v2Text(0, " 3 / 12 "))));  // not edited: as it was
     tag.SetTrack(7);
     tag.SetTrackTotal("9");
-    EXPECT_TRUE(Contains(tag.RenderTag(), Frame23("TRCK", Text(0, "7/9"))));
+    EXPECT_TRUE(Contains(tag.RenderTag(), Id3v2Frame23("TRCK", Id3v2Text(0, "7/9"))));
     tag.SetTrackTotal("");
-    EXPECT_TRUE(Contains(tag.RenderTag(), Frame23("TRCK", Text(0, "7"))));
+    EXPECT_TRUE(Contains(tag.RenderTag(), Id3v2Frame23("TRCK", Id3v2Text(0, "7"))));
     tag.SetTrack(0);  // no number: no frame, whatever the total
     tag.SetTrackTotal("9");
     EXPECT_FALSE(Contains(tag.RenderTag(), Str("TRCK")));
@@ -301,12 +245,13 @@ TEST(ID3v2Read, ExtendedHeaderFlagWithoutAnExtendedHeader)
 {
     TempDir dir;
     const std::string path = dir.File("a.mp3");
-    const Bytes kept = Frame23("TXXX", Cat({{0}, Str("Mood"), {0}, Str("Calm")}));
+    const Bytes kept = Id3v2Frame23("TXXX", Cat({{0}, Str("Mood"), {0}, Str("Calm")}));
     for (uint8_t version : {3, 4}) {
         SCOPED_TRACE(int(version));
         Bytes frames = version == 3 ? Cat({SevenFrames(), kept})
-                                    : Cat({Frame24("TIT2", Text(0, "Title")), Frame24("TXXX", Cat({{0}, Str("Mood"), {0}, Str("Calm")}))});
-        WriteBytes(path, Cat({Tag(version, frames, 0x40, 100), Audio(1000)}));
+                                    : Cat({Id3v2Frame24("TIT2", Id3v2Text(0, "Title")),
+                                        Id3v2Frame24("TXXX", Cat({{0}, Str("Mood"), {0}, Str("Calm")}))});
+        WriteBytes(path, Cat({Id3v2Tag(version, 0x40, frames, 100), Audio(1000)}));
         TID3v2 tag = Read(path);
         EXPECT_EQ(tag.Title(), "Title");
         tag.SetArtist("Written");
@@ -320,10 +265,10 @@ TEST(ID3v2Read, CommentIsTheOneWithoutDescription)
 {
     TempDir dir;
     const std::string path = dir.File("a.mp3");
-    Bytes player = Frame23("COMM", Comm(0, "iTunNORM", " 00000A 00000B"));
-    Bytes plain = Frame23("COMM", Comm(0, "", "Real comment"));
-    Bytes other = Frame23("COMM", Comm(0, "Other", "Second"));
-    WriteBytes(path, Cat({Tag(3, Cat({player, plain, other})), Audio(10)}));
+    Bytes player = Id3v2Frame23("COMM", Id3v2Comment(0, "iTunNORM", " 00000A 00000B"));
+    Bytes plain = Id3v2Frame23("COMM", Id3v2Comment(0, "", "Real comment"));
+    Bytes other = Id3v2Frame23("COMM", Id3v2Comment(0, "Other", "Second"));
+    WriteBytes(path, Cat({Id3v2Tag(3, 0, Cat({player, plain, other})), Audio(10)}));
     TID3v2 read = Read(path);
     EXPECT_EQ(read.Comment(), "Real comment");
 
@@ -341,19 +286,21 @@ TEST(ID3v2Read, CommentIsTheOneWithoutDescription)
     EXPECT_EQ(cleared.Comment(), "");
     EXPECT_TRUE(Contains(cleared.RenderTag(), player));
 
-    WriteBytes(path, Cat({Tag(3, Cat({player, other})), Audio(10)}));
+    WriteBytes(path, Cat({Id3v2Tag(3, 0, Cat({player, other})), Audio(10)}));
     EXPECT_EQ(Read(path).Comment(), "");  // player data is no comment
 }
 
 TEST(ID3v2Read, TheFirstOfRepeatedFramesIsShownAndEveryOneKept)
 {
     TempDir dir;
-    Bytes body = Cat({Frame23("TIT2", Text(0, "First")), Frame23("TIT2", Text(0, "Second"))});
-    WriteBytes(dir.File("a.mp3"), Cat({Tag(3, body), Audio(10)}));
+    Bytes body = Cat({Id3v2Frame23("TIT2", Id3v2Text(0, "First")), Id3v2Frame23("TIT2", Id3v2Text(0, "Second"))});
+    WriteBytes(dir.File("a.mp3"), Cat({Id3v2Tag(3, 0, body), Audio(10)}));
     TID3v2 read = Read(dir.File("a.mp3"));
     EXPECT_EQ(read.Title(), "First");
     read.SetTitle("Edited");
-    EXPECT_EQ(read.RenderTag(), Tag(3, Cat({Frame23("TIT2", Text(0, "Edited")), Frame23("TIT2", Text(0, "Second"))})));
+    EXPECT_EQ(read.RenderTag(),
+        Id3v2Tag(
+            3, 0, Cat({Id3v2Frame23("TIT2", Id3v2Text(0, "Edited")), Id3v2Frame23("TIT2", Id3v2Text(0, "Second"))})));
 }
 
 TEST(ID3v2Read, Utf16AndUtf8Encodings)
@@ -362,18 +309,18 @@ TEST(ID3v2Read, Utf16AndUtf8Encodings)
     const std::string path = dir.File("a.mp3");
     // "Дельфин" in UTF-16 with either byte order, "日本" in UTF-8 and UTF-16BE.
     const std::u16string dolphin = u"\u0414\u0435\u043B\u044C\u0444\u0438\u043D";
-    Bytes v23 = Cat({Frame23("TIT2", Cat({{1}, Utf16(dolphin)})),
-                     Frame23("TPE1", Cat({{1}, Utf16(dolphin, true)})),
-                     Frame23("COMM", Cat({{1}, Str("eng"), Utf16(u""), {0, 0}, Utf16(u"M\u00F6t")}))});
-    WriteBytes(path, Cat({Tag(3, v23), Audio(10)}));
+    Bytes v23 = Cat({Id3v2Frame23("TIT2", Cat({{1}, Utf16WithBom(dolphin)})),
+        Id3v2Frame23("TPE1", Cat({{1}, Utf16WithBom(dolphin, true)})),
+        Id3v2Frame23("COMM", Cat({{1}, Str("eng"), Utf16WithBom(u""), {0, 0}, Utf16WithBom(u"M\u00F6t")}))});
+    WriteBytes(path, Cat({Id3v2Tag(3, 0, v23), Audio(10)}));
     TID3v2 read = Read(path);
     EXPECT_EQ(read.Title(), "\u0414\u0435\u043B\u044C\u0444\u0438\u043D");
     EXPECT_EQ(read.Artist(), "\u0414\u0435\u043B\u044C\u0444\u0438\u043D");
     EXPECT_EQ(read.Comment(), "M\u00F6t");
 
-    Bytes v24 = Cat({Frame24("TIT2", Text(3, "\u65E5\u672C")), Frame24("TPE1", Bytes{2, 0x65, 0xE5, 0x67, 0x2C}),
-                     Frame24("TALB", Text(0, "Mot\xF6rhead"))});
-    WriteBytes(path, Cat({Tag(4, v24), Audio(10)}));
+    Bytes v24 = Cat({Id3v2Frame24("TIT2", Id3v2Text(3, "\u65E5\u672C")),
+        Id3v2Frame24("TPE1", Bytes {2, 0x65, 0xE5, 0x67, 0x2C}), Id3v2Frame24("TALB", Id3v2Text(0, "Mot\xF6rhead"))});
+    WriteBytes(path, Cat({Id3v2Tag(4, 0, v24), Audio(10)}));
     read = Read(path);
     EXPECT_EQ(read.VersionID(), 4);
     EXPECT_EQ(read.Title(), "\u65E5\u672C");
@@ -386,9 +333,10 @@ TEST(ID3v2Read, Version24SizesDatesAndMultipleValues)
     TempDir dir;
     const std::string path = dir.File("a.mp3");
     std::string longTitle(200, 'L');  // synchsafe and plain sizes differ above 127
-    Bytes body = Cat({Frame24("TIT2", Text(3, longTitle)), Frame24("TPE1", Text(3, std::string("A\0B", 3))),
-                      Frame24("TDRC", Text(0, "2004-05-12")), Frame24("TCON", Text(0, "17"))});
-    WriteBytes(path, Cat({Tag(4, body, 0, 20), Audio(10)}));
+    Bytes body = Cat(
+        {Id3v2Frame24("TIT2", Id3v2Text(3, longTitle)), Id3v2Frame24("TPE1", Id3v2Text(3, std::string("A\0B", 3))),
+            Id3v2Frame24("TDRC", Id3v2Text(0, "2004-05-12")), Id3v2Frame24("TCON", Id3v2Text(0, "17"))});
+    WriteBytes(path, Cat({Id3v2Tag(4, 0, body, 20), Audio(10)}));
     TID3v2 read = Read(path);
     EXPECT_EQ(read.Title(), longTitle);
     EXPECT_EQ(read.Artist(), "A/B");
@@ -399,8 +347,9 @@ TEST(ID3v2Read, Version24SizesDatesAndMultipleValues)
 
     // Plain sizes in a v2.4 tag, as some writers produce them.
     std::string title255(255, 'P');
-    body = Cat({Frame24("TIT2", Text(0, title255), 0, true), Frame24("TPE1", Text(0, "Next"), 0, true)});
-    WriteBytes(path, Cat({Tag(4, body), Audio(10)}));
+    body = Cat(
+        {Id3v2Frame24("TIT2", Id3v2Text(0, title255), 0, true), Id3v2Frame24("TPE1", Id3v2Text(0, "Next"), 0, true)});
+    WriteBytes(path, Cat({Id3v2Tag(4, 0, body), Audio(10)}));
     read = Read(path);
     EXPECT_EQ(read.Title(), title255);
     EXPECT_EQ(read.Artist(), "Next");
@@ -412,13 +361,17 @@ TEST(ID3v2Read, YearAndDateFrameReadBackAsShown)
 {
     TempDir dir;
     const std::string path = dir.File("a.mp3");
-    WriteBytes(path, Cat({Tag(3, Cat({Frame23("TYER", Text(0, "")), Frame23("TDRC", Text(0, "2004-05-12"))})),
-                          Audio(10)}));
+    WriteBytes(path,
+        Cat({Id3v2Tag(
+                 3, 0, Cat({Id3v2Frame23("TYER", Id3v2Text(0, "")), Id3v2Frame23("TDRC", Id3v2Text(0, "2004-05-12"))})),
+            Audio(10)}));
     EXPECT_EQ(Read(path).Year(), "2004");  // an empty TYER does not hide the date
 
-    WriteBytes(path, Cat({Tag(3, Cat({Frame23("TYER", Text(0, "2001")), Frame23("TDRC", Text(0, "2001-05-03")),
-                                      Frame23("TDRC", Text(0, ""))})),
-                          Audio(10)}));
+    WriteBytes(path,
+        Cat({Id3v2Tag(3, 0,
+                 Cat({Id3v2Frame23("TYER", Id3v2Text(0, "2001")), Id3v2Frame23("TDRC", Id3v2Text(0, "2001-05-03")),
+                     Id3v2Frame23("TDRC", Id3v2Text(0, ""))})),
+            Audio(10)}));
     TID3v2 read = Read(path);
     ASSERT_EQ(read.Year(), "2001");
     read.SetYear("");
@@ -432,10 +385,10 @@ TEST(ID3v2Read, Version24FrameFlagsAreUndone)
 {
     TempDir dir;
     // Data length indicator, and per-frame unsynchronisation of a 0xFF byte.
-    Bytes title = Cat({Synchsafe(6), Text(0, "Title")});
-    Bytes artist = Unsynchronise(Text(0, "\xFF\xE0x"));
-    Bytes body = Cat({Frame24("TIT2", title, 0x01), Frame24("TPE1", artist, 0x02)});
-    WriteBytes(dir.File("a.mp3"), Cat({Tag(4, body), Audio(10)}));
+    Bytes title = Cat({Synchsafe(6), Id3v2Text(0, "Title")});
+    Bytes artist = Id3v2Unsynchronise(Id3v2Text(0, "\xFF\xE0x"));
+    Bytes body = Cat({Id3v2Frame24("TIT2", title, 0x01), Id3v2Frame24("TPE1", artist, 0x02)});
+    WriteBytes(dir.File("a.mp3"), Cat({Id3v2Tag(4, 0, body), Audio(10)}));
     TID3v2 read = Read(dir.File("a.mp3"));
     EXPECT_EQ(read.Title(), "Title");
     EXPECT_EQ(read.Artist(), "\u00FF\u00E0x");
@@ -444,11 +397,11 @@ TEST(ID3v2Read, Version24FrameFlagsAreUndone)
 TEST(ID3v2Read, Version22Tag)
 {
     TempDir dir;
-    Bytes body = Cat({Frame22("TT2", Text(0, "Title")), Frame22("TP1", Text(0, "Artist")),
-                      Frame22("TAL", Text(0, "Album")), Frame22("TRK", Text(0, "3")),
-                      Frame22("TYE", Text(0, "1987")), Frame22("TCO", Text(0, "(8)")),
-                      Frame22("COM", Comm(0, "", "Old")), Frame22("CNT", Bytes{0, 0, 0, 9})});
-    WriteBytes(dir.File("a.mp3"), Cat({Tag(2, body), Audio(10)}));
+    Bytes body = Cat({Id3v2Frame22("TT2", Id3v2Text(0, "Title")), Id3v2Frame22("TP1", Id3v2Text(0, "Artist")),
+                      Id3v2Frame22("TAL", Id3v2Text(0, "Album")), Id3v2Frame22("TRK", Id3v2Text(0, "3")),
+                      Id3v2Frame22("TYE", Id3v2Text(0, "1987")), Id3v2Frame22("TCO", Id3v2Text(0, "(8)")),
+                      Id3v2Frame22("COM", Id3v2Comment(0, "", "Old")), Id3v2Frame22("CNT", Bytes{0, 0, 0, 9})});
+    WriteBytes(dir.File("a.mp3"), Cat({Id3v2Tag(2, 0, body), Audio(10)}));
     TID3v2 read = Read(dir.File("a.mp3"));
     EXPECT_EQ(read.VersionID(), 2);
     EXPECT_EQ(read.Title(), "Title");
@@ -464,12 +417,12 @@ TEST(ID3v2Read, ExtendedHeadersAreSkipped)
 {
     TempDir dir;
     const std::string path = dir.File("a.mp3");
-    Bytes ext23 = Cat({BE32(6), {0, 0}, BE32(0)});
-    WriteBytes(path, Cat({Tag(3, Cat({ext23, SevenFrames()}), 0x40), Audio(10)}));
+    Bytes ext23 = Cat({BigEndian(6, 4), {0, 0}, BigEndian(0, 4)});
+    WriteBytes(path, Cat({Id3v2Tag(3, 0x40, Cat({ext23, SevenFrames()})), Audio(10)}));
     EXPECT_EQ(Read(path).Title(), "Title");
 
     Bytes ext24 = Cat({Synchsafe(6), {1, 0}});
-    WriteBytes(path, Cat({Tag(4, Cat({ext24, Frame24("TIT2", Text(3, "V4"))}), 0x40), Audio(10)}));
+    WriteBytes(path, Cat({Id3v2Tag(4, 0x40, Cat({ext24, Id3v2Frame24("TIT2", Id3v2Text(3, "V4"))})), Audio(10)}));
     EXPECT_EQ(Read(path).Title(), "V4");
 }
 
@@ -477,15 +430,17 @@ TEST(ID3v2Read, UnsynchronisedTags)
 {
     TempDir dir;
     const std::string path = dir.File("a.mp3");
-    Bytes body = Cat({Frame23("TIT2", Text(0, "\xFF\xFF\xE0")), Frame23("TPE1", Text(0, "After"))});
-    WriteBytes(path, Cat({Tag(3, Unsynchronise(body), 0x80), Audio(10)}));
+    Bytes body = Cat({Id3v2Frame23("TIT2", Id3v2Text(0, "\xFF\xFF\xE0")), Id3v2Frame23("TPE1", Id3v2Text(0, "After"))});
+    WriteBytes(path, Cat({Id3v2Tag(3, 0x80, Id3v2Unsynchronise(body)), Audio(10)}));
     TID3v2 read = Read(path);
     EXPECT_EQ(read.Title(), "\u00FF\u00FF\u00E0");
     EXPECT_EQ(read.Artist(), "After");
 
     // v2.4 applies the tag's flag to each frame, sizes counting the stored bytes.
-    Bytes title = Unsynchronise(Text(0, "\xFF\xE0y"));
-    WriteBytes(path, Cat({Tag(4, Cat({Frame24("TIT2", title), Frame24("TPE1", Text(0, "Z"))}), 0x80), Audio(10)}));
+    Bytes title = Id3v2Unsynchronise(Id3v2Text(0, "\xFF\xE0y"));
+    WriteBytes(path,
+        Cat({Id3v2Tag(4, 0x80, Cat({Id3v2Frame24("TIT2", title), Id3v2Frame24("TPE1", Id3v2Text(0, "Z"))})),
+            Audio(10)}));
     read = Read(path);
     EXPECT_EQ(read.Title(), "\u00FF\u00E0y");
     EXPECT_EQ(read.Artist(), "Z");
@@ -497,26 +452,33 @@ TEST(ID3v2Read, HostileTagsStayInsideTheFile)
     const std::string path = dir.File("a.mp3");
     // A frame claiming 4 GiB, an extended header claiming more than the tag,
     // and frames of size zero: none may read beyond the bytes or loop.
-    Bytes huge = Cat({Str("TIT2"), BE32(0xFFFFFFF0), {0, 0}, Text(0, "Cut short")});
-    WriteBytes(path, Cat({Tag(3, huge), Audio(10)}));
+    Bytes huge = Cat({Str("TIT2"), BigEndian(0xFFFFFFF0, 4), {0, 0}, Id3v2Text(0, "Cut short")});
+    WriteBytes(path, Cat({Id3v2Tag(3, 0, huge), Audio(10)}));
     TID3v2 read = Read(path);
     EXPECT_EQ(read.Title(), "Cut short");
     EXPECT_EQ(read.RenderTag().size(), 10u + 11u + 9u);  // the cut frame is not carried
 
-    WriteBytes(path, Cat({Tag(3, Cat({BE32(0x7FFFFFF0), SevenFrames()}), 0x40), Audio(10)}));
+    WriteBytes(path, Cat({Id3v2Tag(3, 0x40, Cat({BigEndian(0x7FFFFFF0, 4), SevenFrames()})), Audio(10)}));
     EXPECT_EQ(Read(path).Title(), "");
 
     Bytes empties;
     for (int i = 0; i < 100; ++i)
-        empties = Cat({empties, Frame23("TXXX", {})});
-    WriteBytes(path, Cat({Tag(3, Cat({empties, Frame23("TIT2", Text(0, "End"))})), Audio(10)}));
+        empties = Cat({empties, Id3v2Frame23("TXXX", {})});
+    WriteBytes(path, Cat({Id3v2Tag(3, 0, Cat({empties, Id3v2Frame23("TIT2", Id3v2Text(0, "End"))})), Audio(10)}));
     EXPECT_EQ(Read(path).Title(), "End");
 
     // Deterministic mutations of valid tags of each version.
     const Bytes samples[] = {
-        Tag(3, Cat({SevenFrames(), Frame23("APIC", Cat({{0}, Str("image/png"), {0, 3, 0}, Audio(300)}))})),
-        Tag(4, Cat({Frame24("TIT2", Text(3, "x"), 0x03), Frame24("TXXX", Text(2, std::string("\0a\0\0\0b", 6)))})),
-        Tag(2, Cat({Frame22("TT2", Text(1, "\xFF\xFE" "a\0")), Frame22("PIC", Cat({{0}, Str("JPG"), {3, 0}}))})),
+        Id3v2Tag(3, 0, Cat({SevenFrames(), Id3v2Frame23("APIC", Cat({{0}, Str("image/png"), {0, 3, 0}, Audio(300)}))})),
+        Id3v2Tag(4, 0,
+            Cat({Id3v2Frame24("TIT2", Id3v2Text(3, "x"), 0x03),
+                Id3v2Frame24("TXXX", Id3v2Text(2, std::string("\0a\0\0\0b", 6)))})),
+        Id3v2Tag(2, 0,
+            Cat({Id3v2Frame22("TT2",
+                     Id3v2Text(1,
+                         "\xFF\xFE"
+                         "a\0")),
+                Id3v2Frame22("PIC", Cat({{0}, Str("JPG"), {3, 0}}))})),
     };
     std::mt19937 random(12345);
     for (const Bytes& sample : samples) {
@@ -551,15 +513,18 @@ TEST(ID3v2Render, FramesInOrderWithTheirEncodings)
     tag.SetAlbum("\u65E5\u672C");
     tag.SetArtist("Mot\u00F6rhead  ");
     tag.SetTitle("Title");
-    Bytes expected = Cat({Frame23("TIT2", Text(0, "Title")), Frame23("TPE1", Text(0, "Mot\xF6rhead")),
-                          Frame23("TALB", Cat({{1}, Utf16(u"\u65E5\u672C")})), Frame23("TRCK", Text(0, "12")),
-                          Frame23("TYER", Text(0, "2001")), Frame23("TCON", Text(0, "Rock")),
-                          Frame23("COMM", Comm(0, "", "Note"))});
-    EXPECT_EQ(tag.RenderTag(), Tag(3, expected));
+    Bytes expected
+        = Cat({Id3v2Frame23("TIT2", Id3v2Text(0, "Title")), Id3v2Frame23("TPE1", Id3v2Text(0, "Mot\xF6rhead")),
+            Id3v2Frame23("TALB", Cat({{1}, Utf16WithBom(u"\u65E5\u672C")})), Id3v2Frame23("TRCK", Id3v2Text(0, "12")),
+            Id3v2Frame23("TYER", Id3v2Text(0, "2001")), Id3v2Frame23("TCON", Id3v2Text(0, "Rock")),
+            Id3v2Frame23("COMM", Id3v2Comment(0, "", "Note"))});
+    EXPECT_EQ(tag.RenderTag(), Id3v2Tag(3, 0, expected));
 
     tag.Reset();
     tag.SetComment("\u0414");
-    EXPECT_EQ(tag.RenderTag(), Tag(3, Frame23("COMM", Cat({{1}, Str("eng"), Utf16(u""), {0, 0}, Utf16(u"\u0414")}))));
+    EXPECT_EQ(tag.RenderTag(),
+        Id3v2Tag(
+            3, 0, Id3v2Frame23("COMM", Cat({{1}, Str("eng"), Utf16WithBom(u""), {0, 0}, Utf16WithBom(u"\u0414")}))));
 }
 
 TEST(ID3v2Render, SynchsafeSizeAbove16384Bytes)
@@ -583,7 +548,7 @@ TEST(ID3v2Write, ReplacesTheTagAndKeepsAudioAndID3v1)
     v1.SetTitle("Version one");
     auto v1Bytes = v1.RenderTag();
     Bytes v1Tag(v1Bytes.begin(), v1Bytes.end());
-    const Bytes old = Tag(4, Frame24("TIT2", Text(3, "Old")), 0, 500);
+    const Bytes old = Id3v2Tag(4, 0, Id3v2Frame24("TIT2", Id3v2Text(3, "Old")), 500);
     WriteBytes(path, Cat({old, audio, v1Tag}));
 
     TID3v2 tag;
@@ -628,8 +593,8 @@ TEST(ID3v2Write, V24FooterIsRemovedWithTheTag)
     TempDir dir;
     const std::string path = dir.File("a.mp3");
     Bytes audio = Audio(2000);
-    Bytes body = Frame24("TIT2", Text(0, "F"));
-    Bytes tag = Tag(4, body, 0x10);
+    Bytes body = Id3v2Frame24("TIT2", Id3v2Text(0, "F"));
+    Bytes tag = Id3v2Tag(4, 0x10, body);
     Bytes footer = Cat({Str("3DI"), {4, 0, 0x10}, Synchsafe(uint32_t(body.size()))});
     WriteBytes(path, Cat({tag, footer, audio}));
     TID3v2 read = Read(path);
@@ -642,21 +607,22 @@ TEST(ID3v2Write, OtherFramesAreKeptInOrder)
 {
     TempDir dir;
     const std::string path = dir.File("a.mp3");
-    Bytes picture = Frame23("APIC", Cat({{0}, Str("image/jpeg"), {0, 3, 0}, Audio(70000)}));
-    Bytes privateFrame = Frame23("PRIV", Cat({Str("owner"), {0, 1, 2, 3}}));
-    Bytes lyrics = Frame23("USLT", Cat({{1}, Str("eng"), Utf16(u""), {0, 0}, Utf16(u"La la")}));
-    const Bytes old = Tag(3, Cat({picture, SevenFrames(), privateFrame, lyrics}), 0, 1000);
+    Bytes picture = Id3v2Frame23("APIC", Cat({{0}, Str("image/jpeg"), {0, 3, 0}, Audio(70000)}));
+    Bytes privateFrame = Id3v2Frame23("PRIV", Cat({Str("owner"), {0, 1, 2, 3}}));
+    Bytes lyrics = Id3v2Frame23("USLT", Cat({{1}, Str("eng"), Utf16WithBom(u""), {0, 0}, Utf16WithBom(u"La la")}));
+    const Bytes old = Id3v2Tag(3, 0, Cat({picture, SevenFrames(), privateFrame, lyrics}), 1000);
     WriteBytes(path, Cat({old, Audio(500)}));
 
     TID3v2 tag = Read(path);
     tag.SetTitle("Edited");
     ASSERT_TRUE(tag.WriteTag(path));
     Bytes written = ReadBytes(path);
-    Bytes expected = Cat({picture, Frame23("TIT2", Text(0, "Edited")), Frame23("TPE1", Text(0, "Artist")),
-                          Frame23("TALB", Text(0, "Album")), Frame23("TRCK", Text(0, "4/12")),
-                          Frame23("TYER", Text(0, "1999")), Frame23("TCON", Text(0, "(17)Rock")),
-                          Frame23("COMM", Comm(0, "", "Comment")), privateFrame, lyrics});
-    Bytes region = Tag(3, expected);
+    Bytes expected
+        = Cat({picture, Id3v2Frame23("TIT2", Id3v2Text(0, "Edited")), Id3v2Frame23("TPE1", Id3v2Text(0, "Artist")),
+            Id3v2Frame23("TALB", Id3v2Text(0, "Album")), Id3v2Frame23("TRCK", Id3v2Text(0, "4/12")),
+            Id3v2Frame23("TYER", Id3v2Text(0, "1999")), Id3v2Frame23("TCON", Id3v2Text(0, "(17)Rock")),
+            Id3v2Frame23("COMM", Id3v2Comment(0, "", "Comment")), privateFrame, lyrics});
+    Bytes region = Id3v2Tag(3, 0, expected);
     region.resize(old.size(), 0);
     Bytes size = Synchsafe(uint32_t(old.size() - 10));
     std::copy(size.begin(), size.end(), region.begin() + 6);
@@ -674,51 +640,53 @@ TEST(ID3v2Write, FramesOfTheWholeAudioCanBeDroppedForASection)
 {
     TempDir dir;
     const std::string path = dir.File("a.mp3");
-    Bytes picture = Frame23("APIC", Cat({{0}, Str("image/jpeg"), {0, 3, 0}, Audio(500)}));
-    Bytes length = Frame23("TLEN", Text(0, "261224"));
-    Bytes lookup = Frame23("MLLT", Audio(40));
-    Bytes marked = Frame23("TXXX", Cat({{0}, Str("replaygain"), {0}, Str("-3 dB")}), 0x4000);
-    Bytes encoder = Frame23("TSSE", Text(0, "LAME"));
-    WriteBytes(path, Cat({Tag(3, Cat({length, picture, lookup, marked, encoder})), Audio(300)}));
+    Bytes picture = Id3v2Frame23("APIC", Cat({{0}, Str("image/jpeg"), {0, 3, 0}, Audio(500)}));
+    Bytes length = Id3v2Frame23("TLEN", Id3v2Text(0, "261224"));
+    Bytes lookup = Id3v2Frame23("MLLT", Audio(40));
+    Bytes marked = Id3v2Frame23("TXXX", Cat({{0}, Str("replaygain"), {0}, Str("-3 dB")}), 0x4000);
+    Bytes encoder = Id3v2Frame23("TSSE", Id3v2Text(0, "LAME"));
+    WriteBytes(path, Cat({Id3v2Tag(3, 0, Cat({length, picture, lookup, marked, encoder})), Audio(300)}));
 
     TID3v2 tag = Read(path);
     EXPECT_TRUE(Contains(tag.RenderTag(), length));
     tag.DropFramesOfTheWholeAudio();
     Bytes rendered = tag.RenderTag();
-    EXPECT_EQ(rendered, Tag(3, Cat({picture, encoder})));
+    EXPECT_EQ(rendered, Id3v2Tag(3, 0, Cat({picture, encoder})));
 }
 
 TEST(ID3v2Write, Version24FramesBecomeVersion23Frames)
 {
     TempDir dir;
     const std::string path = dir.File("a.mp3");
-    Bytes userText = Text(3, std::string("Desc\0\u65E5", 8));
+    Bytes userText = Id3v2Text(3, std::string("Desc\0\u65E5", 8));
     Bytes picture = Cat({{3}, Str("image/png"), {0, 3}, Str("Caf\xC3\xA9"), {0}, Audio(300)});
-    Bytes body = Cat({Frame24("TXXX", Cat({Synchsafe(uint32_t(userText.size())), Unsynchronise(userText)}), 0x03),
-                      Frame24("APIC", picture), Frame24("PRIV", Str("x\0y")),
-                      Frame24("TENC", Text(0, "enc"), 0x04)});  // encrypted: cannot be carried
-    WriteBytes(path, Cat({Tag(4, body), Audio(100)}));
+    Bytes body
+        = Cat({Id3v2Frame24("TXXX", Cat({Synchsafe(uint32_t(userText.size())), Id3v2Unsynchronise(userText)}), 0x03),
+            Id3v2Frame24("APIC", picture), Id3v2Frame24("PRIV", Str("x\0y")),
+            Id3v2Frame24("TENC", Id3v2Text(0, "enc"), 0x04)}); // encrypted: cannot be carried
+    WriteBytes(path, Cat({Id3v2Tag(4, 0, body), Audio(100)}));
     TID3v2 tag = Read(path);
     Bytes rendered = tag.RenderTag();
-    Bytes expectedText = Cat({{1}, Utf16(u"Desc"), {0, 0}, Utf16(u"\u65E5")});
-    Bytes expectedPicture = Cat({{1}, Str("image/png"), {0, 3}, Utf16(u"Caf\u00E9"), {0, 0}, Audio(300)});
-    EXPECT_EQ(rendered, Tag(3, Cat({Frame23("TXXX", expectedText), Frame23("APIC", expectedPicture),
-                                    Frame23("PRIV", Str("x\0y"))})));
+    Bytes expectedText = Cat({{1}, Utf16WithBom(u"Desc"), {0, 0}, Utf16WithBom(u"\u65E5")});
+    Bytes expectedPicture = Cat({{1}, Str("image/png"), {0, 3}, Utf16WithBom(u"Caf\u00E9"), {0, 0}, Audio(300)});
+    EXPECT_EQ(rendered, Id3v2Tag(3, 0, Cat({Id3v2Frame23("TXXX", expectedText), Id3v2Frame23("APIC", expectedPicture),
+                                    Id3v2Frame23("PRIV", Str("x\0y"))})));
 }
 
 TEST(ID3v2Write, Version22PicturesAndTextsAreCarried)
 {
     TempDir dir;
     const std::string path = dir.File("a.mp3");
-    Bytes body = Cat({Frame22("TT2", Text(0, "T")), Frame22("TCM", Text(0, "Composer")),
-                      Frame22("PIC", Cat({{0}, Str("JPG"), {3}, Str("front"), {0}, Audio(200)})),
-                      Frame22("CNT", Bytes{0, 0, 0, 1})});
-    WriteBytes(path, Cat({Tag(2, body), Audio(100)}));
+    Bytes body = Cat({Id3v2Frame22("TT2", Id3v2Text(0, "T")), Id3v2Frame22("TCM", Id3v2Text(0, "Composer")),
+                      Id3v2Frame22("PIC", Cat({{0}, Str("JPG"), {3}, Str("front"), {0}, Audio(200)})),
+                      Id3v2Frame22("CNT", Bytes{0, 0, 0, 1})});
+    WriteBytes(path, Cat({Id3v2Tag(2, 0, body), Audio(100)}));
     TID3v2 tag = Read(path);
     EXPECT_EQ(tag.RenderTag(),
-              Tag(3, Cat({Frame23("TIT2", Text(0, "T")), Frame23("TCOM", Text(0, "Composer")),
-                          Frame23("APIC", Cat({{0}, Str("image/jpeg"), {0, 3}, Str("front"), {0}, Audio(200)})),
-                          Frame23("PCNT", Bytes{0, 0, 0, 1})})));
+        Id3v2Tag(3, 0,
+            Cat({Id3v2Frame23("TIT2", Id3v2Text(0, "T")), Id3v2Frame23("TCOM", Id3v2Text(0, "Composer")),
+                Id3v2Frame23("APIC", Cat({{0}, Str("image/jpeg"), {0, 3}, Str("front"), {0}, Audio(200)})),
+                Id3v2Frame23("PCNT", Bytes {0, 0, 0, 1})})));
 }
 
 // A v2.2 frame that a v2.3 tag has no place for is not dropped: the write
@@ -727,9 +695,11 @@ TEST(ID3v2Write, Version22FramesWithoutCounterpartRefuseTheWrite)
 {
     TempDir dir;
     const std::string path = dir.File("a.mp3");
-    const Bytes file = Cat({Tag(2, Cat({Frame22("TT2", Text(0, "T")), Frame22("CRM", Cat({Str("owner"), {0}, Str("x"), {0}, Str("data")})),
-                                        Frame22("XYZ", Str("experimental"))})),
-                            Audio(300)});
+    const Bytes file = Cat({Id3v2Tag(2, 0,
+                                Cat({Id3v2Frame22("TT2", Id3v2Text(0, "T")),
+                                    Id3v2Frame22("CRM", Cat({Str("owner"), {0}, Str("x"), {0}, Str("data")})),
+                                    Id3v2Frame22("XYZ", Str("experimental"))})),
+        Audio(300)});
     WriteBytes(path, file);
     TID3v2 tag = Read(path);
     tag.SetTitle("New");
@@ -746,17 +716,16 @@ TEST(ID3v2Write, TwoTagsInARowBecomeOne)
 {
     TempDir dir;
     const std::string path = dir.File("a.mp3");
-    const Bytes userText = Frame23("TXXX", Cat({{0}, Str("Mood"), {0}, Str("Calm")}));
-    const Bytes picture = Frame23("APIC", Cat({{0}, Str("image/png"), {0, 3, 0}, Audio(70000)}));
-    const Bytes first = Tag(3, Cat({Frame23("TIT2", Text(0, "First")), userText}), 0, 20);
-    const Bytes second = Tag(4, Cat({Frame24("TIT2", Text(0, "Second")), Frame24("TPE1", Text(0, "Artist")),
-                                     Frame24("APIC", Cat({{0}, Str("image/png"), {0, 3, 0}, Audio(70000)}))}), 0, 30);
+    const Bytes userText = Id3v2Frame23("TXXX", Cat({{0}, Str("Mood"), {0}, Str("Calm")}));
+    const Bytes picture = Id3v2Frame23("APIC", Cat({{0}, Str("image/png"), {0, 3, 0}, Audio(70000)}));
+    const Bytes first = Id3v2Tag(3, 0, Cat({Id3v2Frame23("TIT2", Id3v2Text(0, "First")), userText}), 20);
+    const Bytes second = Id3v2Tag(4, 0,
+        Cat({Id3v2Frame24("TIT2", Id3v2Text(0, "Second")), Id3v2Frame24("TPE1", Id3v2Text(0, "Artist")),
+            Id3v2Frame24("APIC", Cat({{0}, Str("image/png"), {0, 3, 0}, Audio(70000)}))}),
+        30);
     Bytes audio;
-    for (int i = 0; i < 40; ++i) {  // 128 kbit/s at 44.1 kHz: 417 bytes a frame
-        Bytes frame{0xFF, 0xFB, 0x90, 0x64};
-        frame.resize(417, 0);
-        audio = Cat({audio, frame});
-    }
+    for (int i = 0; i < 40; ++i)  // 128 kbit/s at 44.1 kHz: 417 bytes a frame
+        audio = Cat({audio, bytebuild::MpegFrame(std::array<uint8_t, 4>{0xFF, 0xFB, 0x90, 0x64})});
     WriteBytes(path, Cat({first, second, audio}));
     TID3v2 tag = Read(path);
     EXPECT_EQ(tag.Size(), int64_t(first.size() + second.size()));
@@ -787,8 +756,10 @@ TEST(ID3v2Read, BytesParseAsTheirFileReads)
 {
     TempDir dir;
     const std::string path = dir.File("a.mp3");
-    const Bytes first = Tag(3, Cat({Frame23("TIT2", Text(0, "First")), Frame23("TXXX", Text(0, "x"))}), 0, 20);
-    const Bytes second = Tag(4, Cat({Frame24("TIT2", Text(0, "Second")), Frame24("TPE1", Text(0, "Artist"))}), 0, 30);
+    const Bytes first = Id3v2Tag(
+        3, 0, Cat({Id3v2Frame23("TIT2", Id3v2Text(0, "First")), Id3v2Frame23("TXXX", Id3v2Text(0, "x"))}), 20);
+    const Bytes second = Id3v2Tag(
+        4, 0, Cat({Id3v2Frame24("TIT2", Id3v2Text(0, "Second")), Id3v2Frame24("TPE1", Id3v2Text(0, "Artist"))}), 30);
     const Bytes file = Cat({first, second, Audio(500)});
     WriteBytes(path, file);
     const TID3v2 read = Read(path);
@@ -811,7 +782,7 @@ TEST(ID3v2Write, ATagClaimingMoreThanTheFileIsNotWrittenOver)
 {
     TempDir dir;
     const std::string path = dir.File("a.mp3");
-    Bytes tag = Tag(3, SevenFrames());
+    Bytes tag = Id3v2Tag(3, 0, SevenFrames());
     tag[7] = 0x7F;
     const Bytes file = Cat({tag, Audio(500)});
     WriteBytes(path, file);
@@ -880,7 +851,7 @@ TEST(ID3v2Rewrite, FailureLeavesTheOriginalIntact)
 {
     TempDir dir;
     const std::string path = dir.File("a.mp3");
-    const Bytes original = Cat({Tag(3, SevenFrames()), Audio(300000)});
+    const Bytes original = Cat({Id3v2Tag(3, 0, SevenFrames()), Audio(300000)});
     WriteBytes(path, original);
     TID3v2 tag;
     tag.SetTitle("Never written, too long for the old tag's bytes " + std::string(300, 'x'));
@@ -912,9 +883,10 @@ TEST(ID3v2Read, ATagReadAgainFollowsTheFile)
 {
     TempDir dir;
     const std::string path = dir.File("a.mp3");
-    const Bytes picture = Frame23("APIC", Cat({{0}, Str("image/jpeg"), {0, 3, 0}, Audio(70000)}));
-    WriteBytes(path, Cat({Tag(3, Cat({SevenFrames(), Frame23("TLEN", Text(0, "60000")), picture}), 0, 1000),
-                          Audio(500)}));
+    const Bytes picture = Id3v2Frame23("APIC", Cat({{0}, Str("image/jpeg"), {0, 3, 0}, Audio(70000)}));
+    WriteBytes(path,
+        Cat({Id3v2Tag(3, 0, Cat({SevenFrames(), Id3v2Frame23("TLEN", Id3v2Text(0, "60000")), picture}), 1000),
+            Audio(500)}));
     const auto fileSize = fs::file_size(path);
     TID3v2 second = Read(path);
     second.SetTitle("Eltit");

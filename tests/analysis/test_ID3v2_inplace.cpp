@@ -6,6 +6,7 @@
 #include "files/InPlaceWrite.h"
 #include "files/StagedFile.h"
 
+#include "support/ByteBuilders.h"
 #include "support/FileCallLog.h"
 #include "support/TestSupport.h"
 
@@ -34,32 +35,10 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-Bytes Frame(std::string_view id, const Bytes& data)
-{
-    Bytes frame(id.begin(), id.end());
-    uint32_t size = uint32_t(data.size());
-    frame.insert(frame.end(), {uint8_t(size >> 24), uint8_t(size >> 16), uint8_t(size >> 8), uint8_t(size), 0, 0});
-    frame.insert(frame.end(), data.begin(), data.end());
-    return frame;
-}
-
-Bytes TextFrame(std::string_view id, std::string_view text)
-{
-    Bytes data{0};
-    data.insert(data.end(), text.begin(), text.end());
-    return Frame(id, data);
-}
-
-// A v2.3 tag holding the frames and `padding` zero bytes.
-Bytes Tag(const Bytes& frames, size_t padding)
-{
-    const uint32_t size = uint32_t(frames.size() + padding);
-    Bytes tag{'I', 'D', '3', 3, 0, 0, uint8_t((size >> 21) & 0x7F), uint8_t((size >> 14) & 0x7F),
-              uint8_t((size >> 7) & 0x7F), uint8_t(size & 0x7F)};
-    tag.insert(tag.end(), frames.begin(), frames.end());
-    tag.resize(tag.size() + padding, 0);
-    return tag;
-}
+using bytebuild::Cat;
+using bytebuild::Id3v2Frame23;
+using bytebuild::Id3v2Tag;
+using bytebuild::Id3v2Text;
 
 Bytes Audio(size_t size)
 {
@@ -69,18 +48,11 @@ Bytes Audio(size_t size)
     return bytes;
 }
 
-Bytes Cat(const Bytes& a, const Bytes& b)
-{
-    Bytes out = a;
-    out.insert(out.end(), b.begin(), b.end());
-    return out;
-}
-
 // A tag with a cover of `pictureSize` bytes and room to spare, then audio.
 struct TaggedFile {
     Bytes tag;
     Bytes audio;
-    Bytes Whole() const { return Cat(tag, audio); }
+    Bytes Whole() const { return Cat({tag, audio}); }
 };
 
 TaggedFile MakeTagged(size_t pictureSize = 3000, size_t audioSize = 40000)
@@ -91,8 +63,8 @@ TaggedFile MakeTagged(size_t pictureSize = 3000, size_t audioSize = 40000)
     picture.insert(picture.end(), {0, 3, 0});
     Bytes image = Audio(pictureSize);
     picture.insert(picture.end(), image.begin(), image.end());
-    Bytes frames = Cat(TextFrame("TIT2", "Old title"), Frame("APIC", picture));
-    return {Tag(frames, 2000), Audio(audioSize)};
+    Bytes frames = Cat({Id3v2Frame23("TIT2", Id3v2Text(0, "Old title")), Id3v2Frame23("APIC", picture)});
+    return {Id3v2Tag(3, 0, frames, 2000), Audio(audioSize)};
 }
 
 std::string TitleOf(const std::string& path)
@@ -223,16 +195,16 @@ TEST(ID3v2InPlace, ASizeFieldReachingIntoTheAudioIsRefused)
 {
     TempDir dir;
     const std::string path = dir.File("a.mp3");
-    Bytes frames = TextFrame("TIT2", "Short");
+    Bytes frames = Id3v2Frame23("TIT2", Id3v2Text(0, "Short"));
     const Bytes audio = Audio(1 << 20);
     struct Case {
         const char* what;
         Bytes file;
     };
-    Bytes grown = Cat(Tag(frames, 257 - frames.size()), audio);
+    Bytes grown = Cat({Id3v2Tag(3, 0, frames, 257 - frames.size()), audio});
     ASSERT_EQ(grown[7], 0x00);
     grown[7] = 0x02;  // 00 00 02 01 becomes 00 02 02 01: 32,768 bytes more
-    Bytes whole = Cat(Tag(frames, 0), audio);
+    Bytes whole = Cat({Id3v2Tag(3, 0, frames, 0), audio});
     const uint32_t all = uint32_t(whole.size() - 10);
     whole[6] = uint8_t((all >> 21) & 0x7F), whole[7] = uint8_t((all >> 14) & 0x7F);
     whole[8] = uint8_t((all >> 7) & 0x7F), whole[9] = uint8_t(all & 0x7F);
@@ -248,7 +220,7 @@ TEST(ID3v2InPlace, ASizeFieldReachingIntoTheAudioIsRefused)
         EXPECT_EQ(EntryCount(dir), 1u);
     }
     // Zeros up to the claimed end are padding: the write goes ahead.
-    WriteBytes(path, Cat(Tag(frames, 40000), audio));
+    WriteBytes(path, Cat({Id3v2Tag(3, 0, frames, 40000), audio}));
     EXPECT_TRUE(WriteTitle(path, "New"));
     EXPECT_EQ(AudioOf(path), audio);
 }
@@ -442,8 +414,8 @@ TEST(ID3v2InPlace, KilledAtRandomMomentsLeavesAWholeTag)
         WriteBytes(dir.File("a.mp3"), file.Whole());
         auto start = std::chrono::steady_clock::now();
         WriteTitle(dir.File("a.mp3"), "Calibration");
-        writeMicroseconds = std::max<int64_t>(
-            100, std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count());
+        writeMicroseconds = std::max<int64_t>(100,
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count());
     }
     for (int trial = 0; trial < trials; ++trial) {
         TempDir dir;
@@ -468,8 +440,10 @@ TEST(ID3v2InPlace, KilledAtRandomMomentsLeavesAWholeTag)
             completedByOpening += ReadBytes(path) != beforeOpening ? 1 : 0;
         }
         SCOPED_TRACE("trial " + std::to_string(trial));
-        const bool longTitle = !title.empty() && title.size() % 2000 == 0 && title.find_first_not_of('L') == std::string::npos;
-        const bool known = title == "Old title" || longTitle || std::find(titles.begin(), titles.end(), title) != titles.end();
+        const bool longTitle
+            = !title.empty() && title.size() % 2000 == 0 && title.find_first_not_of('L') == std::string::npos;
+        const bool known
+            = title == "Old title" || longTitle || std::find(titles.begin(), titles.end(), title) != titles.end();
         ASSERT_TRUE(known) << title.substr(0, 40);
         ASSERT_EQ(AudioOf(path), file.audio);
         ASSERT_EQ(EntryCount(dir), 1u) << "left beside the file";
@@ -611,7 +585,7 @@ TEST(ID3v2InPlace, ATagThatFitsExactlyIsWrittenInPlace)
     struct stat after {};
     ASSERT_EQ(::stat(path.c_str(), &after), 0);
     EXPECT_EQ(after.st_ino, before.st_ino);
-    EXPECT_EQ(ReadBytes(path), Cat(tag.RenderTag(), file.audio));
+    EXPECT_EQ(ReadBytes(path), Cat({tag.RenderTag(), file.audio}));
 }
 
 // Two editors read the file; the first saves. The second's save would put

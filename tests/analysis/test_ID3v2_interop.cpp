@@ -108,44 +108,18 @@ std::map<std::string, std::string> KeyedLines(const std::string& output, char se
 using bytebuild::Cat;
 using bytebuild::Str;
 
-Bytes Frame(std::string_view id, const Bytes& data)
-{
-    const auto size = uint32_t(data.size());
-    Bytes header = Str(id);
-    if (id.size() == 3) {
-        header.insert(header.end(), {uint8_t(size >> 16), uint8_t(size >> 8), uint8_t(size)});
-    } else {
-        header.insert(header.end(), {uint8_t(size >> 24), uint8_t(size >> 16), uint8_t(size >> 8), uint8_t(size), 0, 0});
-    }
-    return Cat({header, data});
-}
-
-Bytes Tag(uint8_t version, const Bytes& frames)
-{
-    const auto size = uint32_t(frames.size() + 100);  // with padding
-    Bytes tag = Cat({Str("ID3"), {version, 0, 0},
-                     {uint8_t((size >> 21) & 0x7F), uint8_t((size >> 14) & 0x7F), uint8_t((size >> 7) & 0x7F),
-                      uint8_t(size & 0x7F)},
-                     frames});
-    tag.resize(tag.size() + 100, 0);
-    return tag;
-}
-
-Bytes Latin1(std::string_view text)
-{
-    return Cat({{0}, Str(text)});
-}
-
-Bytes Comment(std::string_view language, std::string_view description, std::string_view text)
-{
-    return Cat({{0}, Str(language), Str(description), {0}, Str(text)});
-}
+using bytebuild::Id3v2Comment;
+using bytebuild::Id3v2Frame22;
+using bytebuild::Id3v2Frame23;
+using bytebuild::Id3v2Tag;
+using bytebuild::Id3v2Text;
 
 class ID3v2Mutagen : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!testsupport::HaveTool(kPython) || testsupport::Run(std::string(kPython) + " -c 'import mutagen'").exitCode != 0)
+        if (!testsupport::HaveTool(kPython)
+            || testsupport::Run(std::string(kPython) + " -c 'import mutagen'").exitCode != 0)
             GTEST_SKIP() << "python3-mutagen is missing";
         REQUIRE_TOOL("lame");
         REQUIRE_TOOL("sox");
@@ -168,8 +142,8 @@ protected:
 
     void WriteWithMutagen(const std::string& mode)
     {
-        auto result = testsupport::Run(std::string(kPython) + " " + Quote(dir_.File("write.py")) + " " + mode + " " + Quote(mp3_)
-                          + " " + Quote(dir_.File("cover.jpg")));
+        auto result = testsupport::Run(std::string(kPython) + " " + Quote(dir_.File("write.py")) + " " + mode + " "
+            + Quote(mp3_) + " " + Quote(dir_.File("cover.jpg")));
         ASSERT_EQ(result.exitCode, 0) << result.output;
     }
 
@@ -331,36 +305,53 @@ TEST_F(ID3v2Mutagen, AWriteKeepsEveryFrameNotEdited)
     };
     const Case cases[] = {
         {"iTunes and hand-made v2.2 frames",
-         Tag(2, Cat({Frame("TT2", Latin1("Old title")), Frame("TP1", utf16Artist), Frame("TAL", Latin1("Album")),
-                     Frame("COM", Comment("eng", "iTunNORM", " 00000A 00000B")),
-                     Frame("COM", Comment("eng", "", "Plain comment")),
-                     Frame("RVA", Bytes{3, 16, 1, 0, 1, 0, 32, 0, 32, 0}), Frame("TCP", Latin1("1")),
-                     Frame("TST", Latin1("Title, sorted")), Frame("TSA", Latin1("Album, sorted")),
-                     Frame("TSP", Latin1("Artist, sorted")), Frame("TS2", Latin1("Album artist, sorted")),
-                     Frame("TSC", Latin1("Composer, sorted")), Frame("TRK", Latin1("02/10")),
-                     Frame("POP", Cat({Str("someone@example.org"), {0, 196, 0, 0, 0, 7}})),
-                     Frame("CNT", Bytes{0, 0, 0, 9}), Frame("UFI", Cat({Str("http://owner"), {0}, Str("ID-123")})),
-                     Frame("WAR", Str("http://artist.example")),
-                     Frame("GEO", Cat({Latin1("text/plain"), {0}, Str("a.txt"), {0}, Str("Object"), {0}, Str("data")})),
-                     Frame("IPL", Cat({Latin1("producer"), {0}, Str("Someone"), {0}})),
-                     Frame("PIC", Cat({Latin1("JPG"), {3}, Str("front"), {0}, Bytes(3000, 0xA5)}))})),
-         [](TID3v2& tag) { tag.SetTitle("New title"); }, "TIT2", "text=['New title']"},
+            Id3v2Tag(2, 0,
+                Cat({Id3v2Frame22("TT2", Id3v2Text(0, "Old title")), Id3v2Frame22("TP1", utf16Artist),
+                    Id3v2Frame22("TAL", Id3v2Text(0, "Album")),
+                    Id3v2Frame22("COM", Id3v2Comment(0, "iTunNORM", " 00000A 00000B")),
+                    Id3v2Frame22("COM", Id3v2Comment(0, "", "Plain comment")),
+                    Id3v2Frame22("RVA", Bytes {3, 16, 1, 0, 1, 0, 32, 0, 32, 0}),
+                    Id3v2Frame22("TCP", Id3v2Text(0, "1")), Id3v2Frame22("TST", Id3v2Text(0, "Title, sorted")),
+                    Id3v2Frame22("TSA", Id3v2Text(0, "Album, sorted")),
+                    Id3v2Frame22("TSP", Id3v2Text(0, "Artist, sorted")),
+                    Id3v2Frame22("TS2", Id3v2Text(0, "Album artist, sorted")),
+                    Id3v2Frame22("TSC", Id3v2Text(0, "Composer, sorted")), Id3v2Frame22("TRK", Id3v2Text(0, "02/10")),
+                    Id3v2Frame22("POP", Cat({Str("someone@example.org"), {0, 196, 0, 0, 0, 7}})),
+                    Id3v2Frame22("CNT", Bytes {0, 0, 0, 9}),
+                    Id3v2Frame22("UFI", Cat({Str("http://owner"), {0}, Str("ID-123")})),
+                    Id3v2Frame22("WAR", Str("http://artist.example")),
+                    Id3v2Frame22("GEO",
+                        Cat({Id3v2Text(0, "text/plain"), {0}, Str("a.txt"), {0}, Str("Object"), {0}, Str("data")})),
+                    Id3v2Frame22("IPL", Cat({Id3v2Text(0, "producer"), {0}, Str("Someone"), {0}})),
+                    Id3v2Frame22("PIC", Cat({Id3v2Text(0, "JPG"), {3}, Str("front"), {0}, Bytes(3000, 0xA5)}))}),
+                100),
+            [](TID3v2& tag) { tag.SetTitle("New title"); }, "TIT2", "text=['New title']"},
         {"a 400-character title and a 1,000-character comment beside the edit",
-         Tag(3, Cat({Frame("TIT2", Latin1(std::string(400, 'T'))), Frame("TPE1", Latin1("Artist")),
-                     Frame("COMM", Comment("eng", "", std::string(1000, 'c')))})),
-         [](TID3v2& tag) { tag.SetArtist("New artist"); }, "TPE1", "text=['New artist']"},
+            Id3v2Tag(3, 0,
+                Cat({Id3v2Frame23("TIT2", Id3v2Text(0, std::string(400, 'T'))),
+                    Id3v2Frame23("TPE1", Id3v2Text(0, "Artist")),
+                    Id3v2Frame23("COMM", Id3v2Comment(0, "", std::string(1000, 'c')))}),
+                100),
+            [](TID3v2& tag) { tag.SetArtist("New artist"); }, "TPE1", "text=['New artist']"},
         {"described comments and the plain one in its language",
-         Tag(3, Cat({Frame("COMM", Comment("eng", "iTunNORM", " 00000A 00000B")),
-                     Frame("COMM", Comment("eng", "first desc", "First")),
-                     Frame("COMM", Comment("deu", "", "Kommentar")),
-                     Frame("COMM", Comment("eng", "second desc", "Second")), Frame("TIT2", Latin1("Title"))})),
-         [](TID3v2& tag) { tag.SetComment("Neu"); }, "COMM::deu", "text=['Neu']"},
+            Id3v2Tag(3, 0,
+                Cat({Id3v2Frame23("COMM", Id3v2Comment(0, "iTunNORM", " 00000A 00000B")),
+                    Id3v2Frame23("COMM", Id3v2Comment(0, "first desc", "First")),
+                    Id3v2Frame23("COMM", Id3v2Comment(0, "", "Kommentar", "deu")),
+                    Id3v2Frame23("COMM", Id3v2Comment(0, "second desc", "Second")),
+                    Id3v2Frame23("TIT2", Id3v2Text(0, "Title"))}),
+                100),
+            [](TID3v2& tag) { tag.SetComment("Neu"); }, "COMM::deu", "text=['Neu']"},
         {"track texts",
-         Tag(3, Cat({Frame("TRCK", Latin1("01")), Frame("TIT2", Latin1("Title"))})),
-         [](TID3v2& tag) { tag.SetTitle("New title"); }, "TIT2", "text=['New title']"},
+            Id3v2Tag(3, 0, Cat({Id3v2Frame23("TRCK", Id3v2Text(0, "01")), Id3v2Frame23("TIT2", Id3v2Text(0, "Title"))}),
+                100),
+            [](TID3v2& tag) { tag.SetTitle("New title"); }, "TIT2", "text=['New title']"},
         {"two artist frames",
-         Tag(3, Cat({Frame("TPE1", Latin1("One")), Frame("TIT2", Latin1("Title")), Frame("TPE1", Latin1("Two"))})),
-         [](TID3v2& tag) { tag.SetTitle("New title"); }, "TIT2", "text=['New title']"},
+            Id3v2Tag(3, 0,
+                Cat({Id3v2Frame23("TPE1", Id3v2Text(0, "One")), Id3v2Frame23("TIT2", Id3v2Text(0, "Title")),
+                    Id3v2Frame23("TPE1", Id3v2Text(0, "Two"))}),
+                100),
+            [](TID3v2& tag) { tag.SetTitle("New title"); }, "TIT2", "text=['New title']"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

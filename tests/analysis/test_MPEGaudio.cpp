@@ -18,51 +18,18 @@ namespace {
 using bytebuild::Append;
 using bytebuild::Bytes;
 using bytebuild::Id3v2PaddingTag;
+using bytebuild::MpegFrame;
+using bytebuild::MpegFrames;
+using bytebuild::MpegHeader;
+using bytebuild::MpegHeaderBytes;
 using bytebuild::PutText;
 using bytebuild::SetBE;
-
-constexpr uint8_t kMpeg1 = 3, kMpeg2 = 2, kMpeg25 = 0;
-constexpr uint8_t kLayer3 = 1, kLayer2 = 2, kLayer1 = 3;
-constexpr uint8_t kStereo = 0, kJoint = 1, kMono = 3;
-
-struct HeaderSpec {
-    uint8_t version = kMpeg1;
-    uint8_t layer = kLayer3;
-    uint8_t bitRateIndex = 9;     // 128 kbit/s for MPEG 1 Layer III
-    uint8_t sampleRateIndex = 0;  // 44100 Hz for MPEG 1
-    bool padding = false;
-    uint8_t mode = kJoint;
-    uint8_t emphasis = 0;
-};
-
-std::array<uint8_t, 4> Header(const HeaderSpec& h)
-{
-    return {0xFF, uint8_t(0xE0 | h.version << 3 | h.layer << 1 | 1),
-            uint8_t(h.bitRateIndex << 4 | h.sampleRateIndex << 2 | (h.padding ? 2 : 0)),
-            uint8_t(h.mode << 6 | h.emphasis)};
-}
-
-// One frame: its header and a silent payload of the computed length.
-Bytes FrameBytes(const HeaderSpec& h)
-{
-    auto header = Header(h);
-    Bytes frame(FrameLength(DecodeFrameHeader(header.data())), 0);
-    std::memcpy(frame.data(), header.data(), 4);
-    return frame;
-}
-
-Bytes Frames(const HeaderSpec& h, int count)
-{
-    Bytes out;
-    for (int k = 0; k < count; ++k)
-        Append(out, FrameBytes(h));
-    return out;
-}
+using namespace bytebuild::mpeg;
 
 // A first frame carrying a Xing header at the given offset from its header.
-Bytes XingFrame(const HeaderSpec& h, size_t offset, uint32_t frames, uint32_t bytes)
+Bytes XingFrame(const MpegHeader& h, size_t offset, uint32_t frames, uint32_t bytes)
 {
-    Bytes frame = FrameBytes(h);
+    Bytes frame = MpegFrame(h);
     bytebuild::SetXingHeader(frame, offset, frames, bytes);
     frame[offset + 119] = 57;
     return frame;
@@ -70,25 +37,20 @@ Bytes XingFrame(const HeaderSpec& h, size_t offset, uint32_t frames, uint32_t by
 
 // A header frame followed by frames up to the byte count it gives, so that
 // the file bears the header out.
-Bytes CountedStream(const Bytes& headerFrame, const HeaderSpec& h, uint32_t bytes)
+Bytes CountedStream(const Bytes& headerFrame, const MpegHeader& h, uint32_t bytes)
 {
     Bytes stream = headerFrame;
-    const Bytes frame = FrameBytes(h);
+    const Bytes frame = MpegFrame(h);
     while (stream.size() < bytes)
         Append(stream, frame);
     stream.resize(bytes);
     return stream;
 }
 
-Bytes VbriFrame(const HeaderSpec& h, size_t offset, uint32_t frames, uint32_t bytes)
+Bytes VbriFrame(const MpegHeader& h, size_t offset, uint32_t frames, uint32_t bytes)
 {
-    Bytes frame = FrameBytes(h);
-    PutText(frame, offset, "VBRI");
-    frame[offset + 5] = 1;    // version
-    frame[offset + 8] = 0;    // quality, high byte
-    frame[offset + 9] = 75;   // quality, low byte
-    SetBE(frame, offset + 10, bytes, 4);
-    SetBE(frame, offset + 14, frames, 4);
+    Bytes frame = MpegFrame(h);
+    bytebuild::SetVbriHeader(frame, offset, frames, bytes);
     return frame;
 }
 
@@ -121,36 +83,36 @@ protected:
 
 TEST(FrameHeader, AcceptsOnlyHeadersPassingAllSixRules)
 {
-    HeaderSpec good;
-    EXPECT_TRUE(IsFrameHeader(Header(good).data()));
+    MpegHeader good;
+    EXPECT_TRUE(IsFrameHeader(MpegHeaderBytes(good).data()));
 
     auto rejects = [](std::array<uint8_t, 4> bytes) { return !IsFrameHeader(bytes.data()); };
-    auto sync = Header(good);
+    auto sync = MpegHeaderBytes(good);
     sync[1] &= 0xDF;
     EXPECT_TRUE(rejects(sync)) << "11 sync bits";
-    sync = Header(good);
+    sync = MpegHeaderBytes(good);
     sync[0] = 0xFE;
     EXPECT_TRUE(rejects(sync));
-    HeaderSpec h = good;
+    MpegHeader h = good;
     h.version = 1;
-    EXPECT_TRUE(rejects(Header(h))) << "reserved version";
+    EXPECT_TRUE(rejects(MpegHeaderBytes(h))) << "reserved version";
     h = good;
     h.layer = 0;
-    EXPECT_TRUE(rejects(Header(h))) << "reserved layer";
+    EXPECT_TRUE(rejects(MpegHeaderBytes(h))) << "reserved layer";
     h = good;
     h.bitRateIndex = 15;
-    EXPECT_TRUE(rejects(Header(h))) << "bad bit rate";
+    EXPECT_TRUE(rejects(MpegHeaderBytes(h))) << "bad bit rate";
     h.bitRateIndex = 0;
-    EXPECT_TRUE(rejects(Header(h))) << "free format";
+    EXPECT_TRUE(rejects(MpegHeaderBytes(h))) << "free format";
     h = good;
     h.sampleRateIndex = 3;
-    EXPECT_TRUE(rejects(Header(h))) << "reserved sample rate";
+    EXPECT_TRUE(rejects(MpegHeaderBytes(h))) << "reserved sample rate";
     h = good;
     h.emphasis = 2;
-    EXPECT_TRUE(rejects(Header(h))) << "reserved emphasis";
+    EXPECT_TRUE(rejects(MpegHeaderBytes(h))) << "reserved emphasis";
 
     // Nothing else matters: protection, private, mode extension, emphasis 1 and 3.
-    auto other = Header(good);
+    auto other = MpegHeaderBytes(good);
     other[1] &= 0xFE;
     other[2] |= 0x01;
     other[3] |= 0x30 | 0x0C | 3;
@@ -159,8 +121,8 @@ TEST(FrameHeader, AcceptsOnlyHeadersPassingAllSixRules)
 
 TEST(FrameHeader, DecodesEveryField)
 {
-    HeaderSpec h{kMpeg2, kLayer2, 5, 1, true, kMono, 1};
-    const MPEGFrame frame = DecodeFrameHeader(Header(h).data());
+    MpegHeader h{kMpeg2, kLayer2, 5, 1, true, kMono, 1};
+    const MPEGFrame frame = DecodeFrameHeader(MpegHeaderBytes(h).data());
     EXPECT_FALSE(frame.Found);
     EXPECT_EQ(frame.VersionIndex, kMpeg2);
     EXPECT_EQ(frame.LayerIndex, kLayer2);
@@ -175,7 +137,7 @@ TEST(FrameHeader, DecodesEveryField)
 
 TEST(FrameHeader, TablesForEveryVersionAndLayer)
 {
-    auto decode = [](HeaderSpec h) { return DecodeFrameHeader(Header(h).data()); };
+    auto decode = [](MpegHeader h) { return DecodeFrameHeader(MpegHeaderBytes(h).data()); };
     EXPECT_EQ(FrameBitRate(decode({kMpeg1, kLayer1, 14})), 448);
     EXPECT_EQ(FrameBitRate(decode({kMpeg1, kLayer2, 14})), 384);
     EXPECT_EQ(FrameBitRate(decode({kMpeg1, kLayer3, 14})), 320);
@@ -199,7 +161,7 @@ TEST(FrameHeader, TablesForEveryVersionAndLayer)
 
 TEST(FrameHeader, LengthFormulasTruncateAndPad)
 {
-    auto length = [](HeaderSpec h) { return FrameLength(DecodeFrameHeader(Header(h).data())); };
+    auto length = [](MpegHeader h) { return FrameLength(DecodeFrameHeader(MpegHeaderBytes(h).data())); };
     // The worked example: Trunc(144 * 128000 / 44100) = Trunc(417.96).
     EXPECT_EQ(length({kMpeg1, kLayer3, 9, 0, false}), 417);
     EXPECT_EQ(length({kMpeg1, kLayer3, 9, 0, true}), 418);
@@ -216,8 +178,8 @@ TEST(FrameHeader, LengthFormulasTruncateAndPad)
 
 TEST(FrameHeader, VbrOrInfoHeaderForTheCutter)
 {
-    HeaderSpec stereo;
-    Bytes frame = FrameBytes(stereo);
+    MpegHeader stereo;
+    Bytes frame = MpegFrame(stereo);
     const MPEGFrame decoded = DecodeFrameHeader(frame.data());
     EXPECT_FALSE(FrameHasVbrOrInfoHeader(frame.data(), frame.size(), decoded));
     for (const char* id : {"Xing", "Info", "VBRI"}) {
@@ -226,8 +188,8 @@ TEST(FrameHeader, VbrOrInfoHeaderForTheCutter)
         EXPECT_TRUE(FrameHasVbrOrInfoHeader(marked.data(), marked.size(), decoded)) << id;
     }
     // An MPEG 2 stereo frame: Xing and Info at 21, and VBRI at 36 where encoders put it.
-    HeaderSpec mpeg2{kMpeg2, kLayer3, 8, 1};
-    Bytes frame2 = FrameBytes(mpeg2);
+    MpegHeader mpeg2{kMpeg2, kLayer3, 8, 1};
+    Bytes frame2 = MpegFrame(mpeg2);
     const MPEGFrame decoded2 = DecodeFrameHeader(frame2.data());
     Bytes info = frame2;
     PutText(info, 21, "Info");
@@ -254,7 +216,7 @@ TEST_F(MPEGaudioFile, ResetValuesDescribeNothing)
 
 TEST_F(MPEGaudioFile, XingWorkedExample)
 {
-    HeaderSpec h;
+    MpegHeader h;
     Bytes stream = CountedStream(XingFrame(h, 36, 10000, 4180000), h, 4180000);
     ASSERT_TRUE(mpeg.Analyze(Write(stream)));
     ASSERT_TRUE(mpeg.Frame().Found);
@@ -277,9 +239,9 @@ TEST_F(MPEGaudioFile, XingWorkedExample)
 
 TEST_F(MPEGaudioFile, CbrWorkedExampleWithBothTags)
 {
-    HeaderSpec h;
+    MpegHeader h;
     Bytes file = Id3v2PaddingTag(1000);
-    Append(file, Frames(h, 30));
+    Append(file, MpegFrames(h, 30));
     file.resize(5000000 - 128, 0);
     Append(file, Id3v1Tag("Example"));
     ASSERT_EQ(file.size(), 5000000u);
@@ -298,10 +260,10 @@ TEST_F(MPEGaudioFile, CbrWorkedExampleWithBothTags)
 TEST_F(MPEGaudioFile, BitRateRoundsHalvesToEven)
 {
     // MPEG 1 Layer III at 48000 Hz: BitRate = average frame / 3.
-    HeaderSpec h{kMpeg1, kLayer3, 9, 1};
+    MpegHeader h{kMpeg1, kLayer3, 9, 1};
     auto bitRateFor = [&](uint32_t frames, uint32_t bytes) {
         Bytes stream = XingFrame(h, 36, frames, bytes);
-        Append(stream, Frames(h, 10));
+        Append(stream, MpegFrames(h, 10));
         EXPECT_TRUE(mpeg.Analyze(Write(stream)));
         return mpeg.BitRate();
     };
@@ -310,10 +272,10 @@ TEST_F(MPEGaudioFile, BitRateRoundsHalvesToEven)
     EXPECT_EQ(bitRateFor(2, 779), 130);  // 129.83
 
     // The first frame's padding byte comes off the average frame.
-    HeaderSpec padded = h;
+    MpegHeader padded = h;
     padded.padding = true;
     Bytes stream = XingFrame(padded, 36, 2, 773);  // (386.5 - 1) / 3 = 128.5, not 128.83
-    Append(stream, Frames(h, 10));
+    Append(stream, MpegFrames(h, 10));
     ASSERT_TRUE(mpeg.Analyze(Write(stream)));
     EXPECT_EQ(mpeg.BitRate(), 128);
 }
@@ -321,7 +283,7 @@ TEST_F(MPEGaudioFile, BitRateRoundsHalvesToEven)
 TEST_F(MPEGaudioFile, XingAtTheSideInformationOffsets)
 {
     struct Case {
-        HeaderSpec header;
+        MpegHeader header;
         size_t offset;
         size_t wrongOffset;
     };
@@ -341,7 +303,7 @@ TEST_F(MPEGaudioFile, XingAtTheSideInformationOffsets)
         EXPECT_DOUBLE_EQ(mpeg.Duration(), 1000 * samples / mpeg.SampleRate());
 
         Bytes misplaced = XingFrame(c.header, c.wrongOffset, 1000, 200000);
-        Append(misplaced, Frames(c.header, 30));
+        Append(misplaced, MpegFrames(c.header, 30));
         mpeg.Analyze(Write(misplaced));
         EXPECT_TRUE(mpeg.Frame().Found);
         EXPECT_FALSE(mpeg.VBR().Found);
@@ -350,7 +312,7 @@ TEST_F(MPEGaudioFile, XingAtTheSideInformationOffsets)
 
 TEST_F(MPEGaudioFile, VbriOnlyAtTheLookUpOffset)
 {
-    HeaderSpec mpeg1{kMpeg1, kLayer3, 9, 0, false, kStereo};
+    MpegHeader mpeg1{kMpeg1, kLayer3, 9, 0, false, kStereo};
     Bytes stream = CountedStream(VbriFrame(mpeg1, 36, 5000, 2000000), mpeg1, 2000000);
     ASSERT_TRUE(mpeg.Analyze(Write(stream)));
     EXPECT_TRUE(mpeg.VBR().Found);
@@ -362,7 +324,7 @@ TEST_F(MPEGaudioFile, VbriOnlyAtTheLookUpOffset)
     EXPECT_NEAR(mpeg.Duration(), 5000 * 1152 / 44100.0, 1e-9);
 
     // MPEG 2 stereo looks at 21, so a VBRI header at 36 gives no VBR information.
-    HeaderSpec mpeg2{kMpeg2, kLayer3, 8, 0, false, kStereo};
+    MpegHeader mpeg2{kMpeg2, kLayer3, 8, 0, false, kStereo};
     Bytes stream2 = CountedStream(VbriFrame(mpeg2, 36, 5000, 2000000), mpeg2, 2000000);
     ASSERT_TRUE(mpeg.Analyze(Write(stream2)));
     EXPECT_TRUE(mpeg.Frame().Found);
@@ -374,7 +336,7 @@ TEST_F(MPEGaudioFile, VbriOnlyAtTheLookUpOffset)
 // are counted, and the tags between them are no part of the bit rate.
 TEST_F(MPEGaudioFile, JoinedPiecesWithTagsBetweenThem)
 {
-    HeaderSpec h;
+    MpegHeader h;
     constexpr uint32_t kFrames = 100;
     const Bytes piece = CountedStream(XingFrame(h, 36, kFrames, (kFrames + 1) * 417), h, (kFrames + 1) * 417);
     Bytes file = piece;
@@ -392,13 +354,13 @@ TEST_F(MPEGaudioFile, JoinedPiecesWithTagsBetweenThem)
 // (MPEG 2 looks at 21, the encoder put it at 36).
 TEST_F(MPEGaudioFile, TruncatedVbriFileIsMeasuredFromItsFrames)
 {
-    for (const HeaderSpec& header : {HeaderSpec{kMpeg1, kLayer3, 14, 0, false, kStereo},
-                                     HeaderSpec{kMpeg2, kLayer3, 14, 0, false, kStereo}}) {
+    for (const MpegHeader& header : {MpegHeader{kMpeg1, kLayer3, 14, 0, false, kStereo},
+                                     MpegHeader{kMpeg2, kLayer3, 14, 0, false, kStereo}}) {
         SCOPED_TRACE(int(header.version));
-        HeaderSpec audio = header;
+        MpegHeader audio = header;
         audio.bitRateIndex = 2;
         Bytes stream = VbriFrame(header, 36, 5000, 2000000);
-        Append(stream, Frames(audio, 100));
+        Append(stream, MpegFrames(audio, 100));
         ASSERT_TRUE(mpeg.Analyze(Write(stream)));
         EXPECT_DOUBLE_EQ(mpeg.Duration(), 100.0 * SamplesPerFrame(mpeg.Frame()) / mpeg.SampleRate());
     }
@@ -406,11 +368,11 @@ TEST_F(MPEGaudioFile, TruncatedVbriFileIsMeasuredFromItsFrames)
 
 TEST_F(MPEGaudioFile, InfoHeaderCountsAsNoneAndTheTailScanFindsTheEncoder)
 {
-    HeaderSpec h;
-    Bytes stream = FrameBytes(h);
+    MpegHeader h;
+    Bytes stream = MpegFrame(h);
     PutText(stream, 36, "Info");
     SetBE(stream, 44, 10, 4);  // a frame count that must not be used
-    Append(stream, Frames(h, 40));
+    Append(stream, MpegFrames(h, 40));
     Bytes withLame = stream;
     // Within 5 frame lengths of the end: "LAME" and the 4 characters behind it.
     PutText(withLame, withLame.size() - 1000, "LAME3.99r");
@@ -438,8 +400,8 @@ TEST_F(MPEGaudioFile, InfoHeaderCountsAsNoneAndTheTailScanFindsTheEncoder)
 
 TEST_F(MPEGaudioFile, Id3v1TagIsLeftOutOfDurationAndTailScan)
 {
-    HeaderSpec h;
-    Bytes stream = Frames(h, 40);
+    MpegHeader h;
+    Bytes stream = MpegFrames(h, 40);
     PutText(stream, stream.size() - 100, "LAME3.97");
     const size_t audio = stream.size();
     Bytes tagged = stream;
@@ -453,10 +415,10 @@ TEST_F(MPEGaudioFile, Id3v1TagIsLeftOutOfDurationAndTailScan)
 
 TEST_F(MPEGaudioFile, FrameFoundBehindJunkInTheFirstBlock)
 {
-    HeaderSpec h;
+    MpegHeader h;
     Bytes file = Id3v2PaddingTag(300);
     Append(file, Junk(1729));
-    Append(file, Frames(h, 20));
+    Append(file, MpegFrames(h, 20));
     ASSERT_TRUE(mpeg.Analyze(Write(file)));
     EXPECT_TRUE(mpeg.Frame().Found);
     EXPECT_EQ(mpeg.Frame().Position, 1729);
@@ -465,10 +427,10 @@ TEST_F(MPEGaudioFile, FrameFoundBehindJunkInTheFirstBlock)
 
 TEST_F(MPEGaudioFile, StreamBeyondTheFirstBlockIsFoundInTheMiddle)
 {
-    HeaderSpec h;
+    MpegHeader h;
     Bytes file = Id3v2PaddingTag(200);
     Append(file, Junk(1730));  // the last search position is 1729
-    Append(file, Frames(h, 60));
+    Append(file, MpegFrames(h, 60));
     ASSERT_TRUE(mpeg.Analyze(Write(file)));
     ASSERT_TRUE(mpeg.Frame().Found);
     // The second block starts at (FileLength - ID3v2.Size) div 2, absolute.
@@ -480,27 +442,27 @@ TEST_F(MPEGaudioFile, StreamBeyondTheFirstBlockIsFoundInTheMiddle)
 
 TEST_F(MPEGaudioFile, NoSecondLookWhenTheFirstReadWasShort)
 {
-    HeaderSpec h;
+    MpegHeader h;
     Bytes file = Junk(1800);
-    Append(file, Frames(h, 3));  // 3051 bytes: fewer than a block
+    Append(file, MpegFrames(h, 3));  // 3051 bytes: fewer than a block
     EXPECT_TRUE(mpeg.Analyze(Write(file)));
     EXPECT_FALSE(mpeg.Frame().Found);
 }
 
 TEST_F(MPEGaudioFile, LoneFalseSyncIsSkipped)
 {
-    HeaderSpec h;
+    MpegHeader h;
     Bytes file = Junk(600);
-    const auto fake = Header(h);
+    const auto fake = MpegHeaderBytes(h);
     std::memcpy(file.data() + 10, fake.data(), 4);  // followed by junk at +417
-    Append(file, Frames(h, 20));
+    Append(file, MpegFrames(h, 20));
     ASSERT_TRUE(mpeg.Analyze(Write(file)));
     EXPECT_EQ(mpeg.Frame().Position, 600);
 
     // The second header only has to pass the test; it need not match the first.
     Bytes mixed = Junk(100);
-    Append(mixed, FrameBytes(h));
-    Append(mixed, Frames(HeaderSpec{kMpeg2, kLayer2, 3, 1, false, kMono}, 40));
+    Append(mixed, MpegFrame(h));
+    Append(mixed, MpegFrames(MpegHeader{kMpeg2, kLayer2, 3, 1, false, kMono}, 40));
     ASSERT_TRUE(mpeg.Analyze(Write(mixed)));
     EXPECT_EQ(mpeg.Frame().Position, 100);
     EXPECT_EQ(mpeg.Frame().VersionIndex, kMpeg1);
@@ -508,10 +470,10 @@ TEST_F(MPEGaudioFile, LoneFalseSyncIsSkipped)
 
 TEST_F(MPEGaudioFile, SecondHeaderMustLieInsideTheBytesRead)
 {
-    HeaderSpec h;
+    MpegHeader h;
     Bytes file = Junk(50);
-    Append(file, FrameBytes(h));
-    const auto next = Header(h);
+    Append(file, MpegFrame(h));
+    const auto next = MpegHeaderBytes(h);
     file.insert(file.end(), next.begin(), next.begin() + 3);  // a cut-off second header
     EXPECT_TRUE(mpeg.Analyze(Write(file)));
     EXPECT_FALSE(mpeg.Frame().Found);
@@ -519,11 +481,11 @@ TEST_F(MPEGaudioFile, SecondHeaderMustLieInsideTheBytesRead)
 
 TEST_F(MPEGaudioFile, FreeFormatIsNeverAccepted)
 {
-    HeaderSpec freeFormat;
+    MpegHeader freeFormat;
     freeFormat.bitRateIndex = 0;
     Bytes file;
     for (int k = 0; k < 40; ++k) {
-        auto header = Header(freeFormat);
+        auto header = MpegHeaderBytes(freeFormat);
         file.insert(file.end(), header.begin(), header.end());
         file.resize(file.size() + 413, 0);
     }
@@ -540,8 +502,8 @@ TEST_F(MPEGaudioFile, FreeFormatIsNeverAccepted)
 TEST_F(MPEGaudioFile, ShortCbrFileKeepsTheFrameButReportsFailure)
 {
     // 32 kbit/s: 104-byte frames, 28 of them (2912 bytes, 0.73 s).
-    HeaderSpec h{kMpeg1, kLayer3, 1, 0};
-    const Bytes file = Frames(h, 28);
+    MpegHeader h{kMpeg1, kLayer3, 1, 0};
+    const Bytes file = MpegFrames(h, 28);
     ASSERT_LT(file.size(), 3458u);
     EXPECT_FALSE(mpeg.Analyze(Write(file)));
     EXPECT_TRUE(mpeg.Frame().Found);
@@ -549,13 +511,13 @@ TEST_F(MPEGaudioFile, ShortCbrFileKeepsTheFrameButReportsFailure)
     EXPECT_TRUE(mpeg.Valid());
 
     // With an ID3v1 tag the tail block needs 3586 bytes: 3400 + 128 is not enough.
-    Bytes tagged = Frames(h, 34);
+    Bytes tagged = MpegFrames(h, 34);
     tagged.resize(3400, 0);
     Append(tagged, Id3v1Tag("x"));
     EXPECT_FALSE(mpeg.Analyze(Write(tagged)));
     EXPECT_TRUE(mpeg.Frame().Found);
 
-    Bytes longEnough = Frames(h, 34);
+    Bytes longEnough = MpegFrames(h, 34);
     longEnough.resize(3458, 0);
     Append(longEnough, Id3v1Tag("x"));
     EXPECT_TRUE(mpeg.Analyze(Write(longEnough)));
@@ -563,7 +525,7 @@ TEST_F(MPEGaudioFile, ShortCbrFileKeepsTheFrameButReportsFailure)
 
 TEST_F(MPEGaudioFile, ValidBounds)
 {
-    HeaderSpec h;
+    MpegHeader h;
     auto analyseXing = [&](uint32_t frames, uint32_t bytes) {
         mpeg.Analyze(Write(CountedStream(XingFrame(h, 36, frames, bytes), h, bytes)));
     };
@@ -596,8 +558,8 @@ TEST_F(MPEGaudioFile, TagReadFailureResetsEverything)
     EXPECT_FALSE(mpeg.Frame().Found);
 
     // Shorter than the 128 bytes of an ID3v1 tag.
-    HeaderSpec h{kMpeg25, kLayer3, 1, 2};
-    Bytes tiny = Frames(h, 1);
+    MpegHeader h{kMpeg25, kLayer3, 1, 2};
+    Bytes tiny = MpegFrames(h, 1);
     EXPECT_FALSE(mpeg.Analyze(Write(tiny)));
     EXPECT_FALSE(mpeg.Frame().Found);
     EXPECT_EQ(mpeg.FileLength(), 0);
@@ -605,14 +567,14 @@ TEST_F(MPEGaudioFile, TagReadFailureResetsEverything)
 
 TEST_F(MPEGaudioFile, EachAnalysisStartsFromReset)
 {
-    HeaderSpec h;
+    MpegHeader h;
     Bytes vbr = XingFrame(h, 36, 10000, 4180000);
-    Append(vbr, Frames(h, 20));
+    Append(vbr, MpegFrames(h, 20));
     Append(vbr, Id3v1Tag("First"));
     ASSERT_TRUE(mpeg.Analyze(Write(vbr)));
     EXPECT_TRUE(mpeg.VBR().Found);
 
-    Bytes cbr = Frames(h, 20);
+    Bytes cbr = MpegFrames(h, 20);
     PutText(cbr, cbr.size() - 50, "GOGO");
     ASSERT_TRUE(mpeg.Analyze(Write(cbr)));
     EXPECT_FALSE(mpeg.VBR().Found);

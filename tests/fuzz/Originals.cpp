@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "analysis/MPEGaudio.h"
 #include "support/ByteBuilders.h"
 
 namespace originals {
@@ -14,12 +13,9 @@ void Put(Bytes& out, const std::string& text)
 
 Bytes Frames(std::array<uint8_t, 4> header, int count)
 {
-    const uint16_t size = FrameLength(DecodeFrameHeader(header.data()));
     Bytes out;
-    for (int k = 0; k < count; ++k) {
-        out.insert(out.end(), header.begin(), header.end());
-        out.resize(out.size() + size - 4, uint8_t(k));
-    }
+    for (int k = 0; k < count; ++k)
+        bytebuild::Append(out, bytebuild::MpegFrame(header, uint8_t(k)));
     return out;
 }
 

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "analysis/Errors.h"
+#include "analysis/ID3v2TagBounds.h"
 #include "files/BinaryFile.h"
 
 namespace {
@@ -190,6 +191,17 @@ const uint8_t* FileWindow::At(int64_t position, size_t need, size_t& available)
     }
     available = static_cast<size_t>(bufferEnd - position);
     return map_ + (position - mapStart_);
+}
+
+std::optional<AudioSpan> LocateAudio(BinaryFile& file, int64_t fileSize)
+{
+    id3v2::FileTagSource source(file);
+    id3v2::TagHeader header;
+    const int64_t id3v2Size = id3v2::ReadHeader(source, header) && header.isTag ? header.size : 0;
+    uint8_t id[3] = {};
+    const bool hasId3v1 = fileSize >= 128 && file.Seek(fileSize - 128) && file.ReadExact(id, sizeof id)
+        && id[0] == 'T' && id[1] == 'A' && id[2] == 'G';
+    return LocateAudio(file, fileSize, id3v2Size, hasId3v1);
 }
 
 std::optional<AudioSpan> LocateAudio(BinaryFile& file, int64_t fileSize, int64_t id3v2Size, bool hasId3v1)

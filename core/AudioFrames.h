@@ -112,6 +112,10 @@ private:
 // followed by a second header. id3v2Size: bytes of a leading ID3v2 tag (0
 // without one); hasId3v1: the last 128 bytes are an ID3v1 tag.
 std::optional<AudioSpan> LocateAudio(BinaryFile& file, int64_t fileSize, int64_t id3v2Size, bool hasId3v1);
+// The same for a whole file, its tags measured as the tag readers measure
+// them: the leading ID3v2 tag's size (0 when it claims more than the file
+// holds) and an ID3v1 tag in the last 128 bytes.
+std::optional<AudioSpan> LocateAudio(BinaryFile& file, int64_t fileSize);
 
 class TFrameWalker {
 public:

@@ -19,24 +19,6 @@ constexpr size_t kSideInfoReach = 4 + 2 + 32;
 constexpr int64_t kFramesBetweenStopChecks = 4096;
 constexpr double kSineCrestDb = 3.0;
 
-int64_t LeadingTagBytes(BinaryFile& file, int64_t fileSize)
-{
-    uint8_t header[10] = {};
-    if (fileSize < 10 || !file.Seek(0) || !file.ReadExact(header, sizeof header))
-        return 0;
-    if (header[0] != 'I' || header[1] != 'D' || header[2] != '3')
-        return 0;
-    const int64_t size = ID3v2TagLength(header + 6);
-    return size <= fileSize ? size : 0;
-}
-
-bool EndsWithTag(BinaryFile& file, int64_t fileSize)
-{
-    uint8_t id[3] = {};
-    return fileSize >= 128 && file.Seek(fileSize - 128) && file.ReadExact(id, sizeof id) && id[0] == 'T' &&
-           id[1] == 'A' && id[2] == 'G';
-}
-
 // Granule estimates gathered for the block under way, set as one.
 class BlockGatherer {
 public:
@@ -93,7 +75,7 @@ bool WalkGains(BinaryFile& file, LevelPyramid& levels, const std::stop_token& st
     const int64_t fileSize = file.Size();
     if (fileSize < 0)
         return false;
-    const auto span = LocateAudio(file, fileSize, LeadingTagBytes(file, fileSize), EndsWithTag(file, fileSize));
+    const auto span = LocateAudio(file, fileSize);
     if (!span)
         return false;
     TFrameWalker walker(file, *span);

@@ -31,27 +31,6 @@ int64_t SaturatingAdd(int64_t a, int64_t b)
     return sum;
 }
 
-// Bytes of a leading ID3v2 tag with its header (a footer not counted), as
-// the tag reader gives them; 0 without a tag or when its size field claims
-// more than the file holds. Only the tag's header is read.
-int64_t LeadingTagSize(BinaryFile& file, int64_t fileSize)
-{
-    uint8_t header[10] = {};
-    if (fileSize < 10 || !file.Seek(0) || !file.ReadExact(header, sizeof header))
-        return 0;
-    if (header[0] != 'I' || header[1] != 'D' || header[2] != '3')
-        return 0;
-    int64_t size = ID3v2TagLength(header + 6);
-    return size <= fileSize ? size : 0;
-}
-
-bool EndsWithId3v1(BinaryFile& file, int64_t fileSize)
-{
-    uint8_t id[3] = {};
-    return fileSize >= 128 && file.Seek(fileSize - 128) && file.ReadExact(id, sizeof id) && id[0] == 'T'
-        && id[1] == 'A' && id[2] == 'G';
-}
-
 // A frame holding, at the end of its main data area, the bytes that frame
 // index (at start) takes from the frames before it through the bit
 // reservoir; empty when it needs none or they are not to be had.
@@ -420,7 +399,7 @@ std::optional<TSectionCutter::WalkMemo> TSectionCutter::Locate(BinaryFile& sourc
     int64_t fileSize = source.Size();
     if (fileSize < 0)
         throw StreamReadError();
-    auto span = LocateAudio(source, fileSize, LeadingTagSize(source, fileSize), EndsWithId3v1(source, fileSize));
+    auto span = LocateAudio(source, fileSize);
     if (!span)
         return std::nullopt;
     WalkMemo memo;
@@ -487,7 +466,7 @@ std::optional<bool> HoldsMpegAudio(const std::string& path)
     if (fileSize < 0)
         return std::nullopt;
     try {
-        return LocateAudio(file, fileSize, LeadingTagSize(file, fileSize), EndsWithId3v1(file, fileSize)).has_value();
+        return LocateAudio(file, fileSize).has_value();
     } catch (const CorvellaError&) {
         return std::nullopt;  // the cut meets the same error and reports it
     }

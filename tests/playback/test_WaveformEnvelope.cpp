@@ -273,7 +273,8 @@ public:
         for (int i = bits - 1; i >= 0; --i, ++at_) {
             if (at_ / 8 >= bytes_.size())
                 bytes_.push_back(0);
-            bytes_[at_ / 8] |= static_cast<uint8_t>(((value >> i) & 1u) << (7 - at_ % 8));
+            const unsigned bit = i < 32 ? (value >> i) & 1u : 0u;  // runs of zeros may be longer than a word
+            bytes_[at_ / 8] |= static_cast<uint8_t>(bit << (7 - at_ % 8));
         }
     }
     std::vector<uint8_t> Bytes() const { return bytes_; }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/SplitCommands.h"
+#include "support/ByteBuilders.h"
 #include "support/TestSupport.h"
 
 namespace splittest {
@@ -139,27 +140,15 @@ inline int64_t LameDelay(const std::vector<uint8_t>& audio)
     return int64_t(audio[at]) << 4 | audio[at + 1] >> 4;
 }
 
-// Length of an MPEG 1 or 2 Layer III frame from its header, as ISO 11172-3
-// and 13818-3 define it (for the lame files the tests make).
-inline size_t Layer3FrameLength(const uint8_t* header)
+// Length of an MPEG 1, 2 or 2.5 Layer II or III frame from its header, by
+// the standard's tables; 0 for anything else (no sync, Layer I, reserved
+// or free-format fields).
+inline size_t MpegFrameLength(const uint8_t* header)
 {
-    static const int mpeg1Rates[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
-    static const int mpeg2Rates[] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0};
-    static const int sampleRates[4][3] = {{11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}, {44100, 48000, 32000}};
-    int version = (header[1] >> 3) & 3;
-    int rate = (version == 3 ? mpeg1Rates : mpeg2Rates)[header[2] >> 4];
-    int sampleRate = sampleRates[version][(header[2] >> 2) & 3];
-    int coefficient = version == 3 ? 144 : 72;
-    return static_cast<size_t>(coefficient * rate * 1000 / sampleRate + ((header[2] >> 1) & 1));
-}
-
-// Offsets (within the audio) at which frames start, walking from 0.
-inline std::vector<size_t> Layer3FrameStarts(const std::vector<uint8_t>& audio)
-{
-    std::vector<size_t> starts;
-    for (size_t p = 0; p + 4 <= audio.size() && audio[p] == 0xFF; p += Layer3FrameLength(&audio[p]))
-        starts.push_back(p);
-    return starts;
+    if (header[0] != 0xFF || (header[1] & 0xE0) != 0xE0 || ((header[1] >> 1) & 3) == 3)
+        return 0;
+    const size_t length = bytebuild::MpegFrameLength({header[0], header[1], header[2], header[3]});
+    return length > 4 ? length : 0;
 }
 
 // The audio of a part after its header frame, which must be there: what a
@@ -169,29 +158,8 @@ inline std::vector<uint8_t> AudioAfterHeaderFrame(const std::vector<uint8_t>& by
     auto audio = AudioOf(bytes);
     if (!StartsWithFrameSync(audio) || !FirstFrameIsVbrHeader(audio))
         return {};
-    size_t header = Layer3FrameLength(audio.data());
+    size_t header = MpegFrameLength(audio.data());
     return std::vector<uint8_t>(audio.begin() + static_cast<std::ptrdiff_t>(std::min(header, audio.size())), audio.end());
-}
-
-// Length of an MPEG 1, 2 or 2.5 Layer II or III frame from its header, by
-// the tables of ISO/IEC 11172-3 and 13818-3; 0 for anything else.
-inline size_t MpegFrameLength(const uint8_t* header)
-{
-    static const int layer3Mpeg1[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
-    static const int layer2Mpeg1[] = {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0};
-    static const int lowRates[] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0};
-    static const int sampleRates[4][3] = {{11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}, {44100, 48000, 32000}};
-    if (header[0] != 0xFF || (header[1] & 0xE0) != 0xE0)
-        return 0;
-    int version = (header[1] >> 3) & 3;
-    int layer = (header[1] >> 1) & 3;  // 1: III, 2: II
-    int rateIndex = (header[2] >> 2) & 3;
-    if (version == 1 || (layer != 1 && layer != 2) || rateIndex == 3)
-        return 0;
-    const int* rates = version != 3 ? lowRates : layer == 1 ? layer3Mpeg1 : layer2Mpeg1;
-    int coefficient = version != 3 && layer == 1 ? 72 : 144;
-    return static_cast<size_t>(coefficient * rates[header[2] >> 4] * 1000 / sampleRates[version][rateIndex]
-                               + ((header[2] >> 1) & 1));
 }
 
 // What a part's header frame says, read by the layout LAME writes (the

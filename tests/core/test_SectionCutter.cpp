@@ -55,9 +55,9 @@ protected:
         source_ = Fixture("cbr.mp3");
         sourceBytes_ = ReadBytes(source_);
         auto audio = AudioOf(sourceBytes_);
-        timeZero_ = Id3v2Length(sourceBytes_) + Layer3FrameLength(audio.data());
+        timeZero_ = Id3v2Length(sourceBytes_) + MpegFrameLength(audio.data());
         audioEnd_ = sourceBytes_.size() - 128;
-        for (size_t start : Layer3FrameStarts(audio))
+        for (size_t start : MpegFrameStarts(audio))
             frameStarts_.push_back(Id3v2Length(sourceBytes_) + start);
         skip_ = LameDelay(audio) + 529;
     }

@@ -156,7 +156,7 @@ protected:
         auto sourceAudio = AudioOf(sourceBytes);
         // The source's first frame is lame's Xing/Info frame: time 0 lies behind it.
         EXPECT_TRUE(FirstFrameIsVbrHeader(sourceAudio));
-        size_t vbrFrameLength = Layer3FrameLength(sourceAudio.data());
+        size_t vbrFrameLength = MpegFrameLength(sourceAudio.data());
         std::vector<uint8_t> expected(sourceAudio.begin() + static_cast<std::ptrdiff_t>(vbrFrameLength),
                                       sourceAudio.end());
         std::vector<uint8_t> sourceTagV2(sourceBytes.begin(),

@@ -1,7 +1,10 @@
 // cut and split: the window's two split commands, with the answers of the
 // save dialog and the folder picker taken from the command line, and the
-// split at the points of a CUE sheet, a fixed length or a list of times.
+// split at the points of a CUE sheet, a fixed length, a list of times or
+// the silences of the audio.
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -21,6 +24,7 @@
 #include "core/TimeText.h"
 #include "core/UserText.h"
 #include "playback/BASSChannel.h"
+#include "playback/WaveformEnvelope.h"
 
 namespace {
 
@@ -69,6 +73,77 @@ constexpr std::string_view kSourcePartsNameTemplate = "{source}_part_{n}";
 
 // The options that choose where the parts of a split begin.
 const std::vector<std::string> kSplitPointOptions = {"--cue", "--every", "--at", "--times"};
+
+// Splitting at silences: the flag, its options and their defaults. The
+// default threshold lies below the quiet passages of most music and
+// speech and above the hiss of most recordings' pauses.
+constexpr std::string_view kSilenceFlag = "--silence";
+constexpr double kDefaultSilenceThresholdDb = -40.0;
+constexpr double kDefaultMinSilenceSeconds = 1.0;
+constexpr double kDefaultMinPartSeconds = 5.0;
+// Levels are measured over windows this long: short enough to place a cut
+// within a frame or two, long enough that a low note's single cycle does
+// not read as silence.
+constexpr int64_t kSilenceWindowMs = 20;
+
+// The number an option's value gives; UsageError for anything else.
+double NumberOption(const std::string& option, const std::string& text)
+{
+    double value = 0.0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (error != std::errc() || stop != end || !std::isfinite(value))
+        throw UsageError(option + " takes a number, not '" + text + "'");
+    return value;
+}
+
+int64_t SecondsOption(const std::string& option, const std::string& text)
+{
+    const double seconds = NumberOption(option, text);
+    // More than a day of silence or of a part is a mistyped value, and
+    // would overflow milliseconds were it much larger.
+    if (seconds < 0.0 || seconds > 86400.0)
+        throw UsageError(option + " takes seconds from 0 to 86400, not '" + text + "'");
+    return std::llround(seconds * 1000.0);
+}
+
+// The options of --silence, taken from args.
+SilenceOptions TakeSilenceOptions(Arguments& args)
+{
+    SilenceOptions options;
+    options.ThresholdDb = kDefaultSilenceThresholdDb;
+    options.MinSilenceMs = std::llround(kDefaultMinSilenceSeconds * 1000.0);
+    options.MinPartMs = std::llround(kDefaultMinPartSeconds * 1000.0);
+    if (auto threshold = TakeOption(args, "--threshold"))
+        options.ThresholdDb = NumberOption("--threshold", *threshold);
+    if (auto minSilence = TakeOption(args, "--min-silence"))
+        options.MinSilenceMs = SecondsOption("--min-silence", *minSilence);
+    if (auto minPart = TakeOption(args, "--min-part"))
+        options.MinPartMs = SecondsOption("--min-part", *minPart);
+    if (auto parts = TakeOption(args, "--parts")) {
+        int32_t count = 0;
+        const char* end = parts->data() + parts->size();
+        const auto [stop, error] = std::from_chars(parts->data(), end, count);
+        if (error != std::errc() || stop != end || count < 1)
+            throw UsageError("--parts takes a whole number of at least 1, not '" + *parts + "'");
+        options.AboutParts = count;
+    }
+    return options;
+}
+
+// The parts between the silences of fileName's decoded audio.
+ParseResult<std::vector<SplitPart>> SilenceParts(const std::string& fileName, int64_t lengthMs,
+                                                 const SilenceOptions& options)
+{
+    using Result = ParseResult<std::vector<SplitPart>>;
+    const std::vector<float> levels = WindowRmsDb(fileName, kSilenceWindowMs);
+    if (levels.empty())
+        return Result::Refused("the audio cannot be decoded to find its silences");
+    SilenceSplit split = SplitAtSilences(levels, kSilenceWindowMs, lengthMs, options);
+    if (split.Parts.empty())
+        return Result::Refused("the audio is silent throughout");
+    return Result::Ok(std::move(split.Parts));
+}
 
 // The source's texts that name its parts and the parts' own tags fall back on.
 struct SourceTexts {
@@ -168,13 +243,18 @@ int Refuse(const std::string& what, const std::string& reason)
     return 1;
 }
 
-// split FILE OUTDIR with one of kSplitPointOptions.
+// split FILE OUTDIR with one of kSplitPointOptions or kSilenceFlag.
 int RunSplitAtPointsCommand(Arguments& args, bool gapless)
 {
     std::optional<std::string> nameTemplate = TakeOption(args, "--names");
     const bool json = TakeFlag(args, "--json");
     std::string option;
     std::string value;
+    std::optional<SilenceOptions> silence;
+    if (TakeFlag(args, std::string(kSilenceFlag))) {
+        option = kSilenceFlag;
+        silence = TakeSilenceOptions(args);
+    }
     for (const std::string& candidate : kSplitPointOptions) {
         if (auto given = TakeOption(args, candidate)) {
             if (!option.empty())
@@ -199,9 +279,10 @@ int RunSplitAtPointsCommand(Arguments& args, bool gapless)
         return Refuse(fileName, "no MPEG audio whose length is known; no part was written.");
 
     SourceTexts source = ReadSourceTexts(fileName);
-    ParseResult<std::vector<SplitPart>> parts = PartsFrom(option, value, *lengthMs, source.Album);
+    ParseResult<std::vector<SplitPart>> parts = silence ? SilenceParts(fileName, *lengthMs, *silence)
+                                                        : PartsFrom(option, value, *lengthMs, source.Album);
     if (!parts)
-        return Refuse(option + " " + value, parts.Error);
+        return Refuse(silence ? fileName : option + " " + value, parts.Error);
     const std::string usedTemplate = nameTemplate.value_or(DefaultNameTemplate(*parts.Value));
     ParseResult<std::vector<std::string>> names =
         PartNamesFromTemplate(usedTemplate, *parts.Value, PartBaseName(fileName), source.Album, source.Artist);
@@ -263,9 +344,11 @@ int RunSplitCommand(const Arguments& arguments)
 {
     Arguments args = arguments;
     bool gapless = TakeFlag(args, "--gapless");
-    const bool atPoints = std::any_of(kSplitPointOptions.begin(), kSplitPointOptions.end(), [&](const std::string& option) {
-        return std::find(args.begin(), args.end(), option) != args.end();
-    });
+    const bool atPoints =
+        std::find(args.begin(), args.end(), kSilenceFlag) != args.end() ||
+        std::any_of(kSplitPointOptions.begin(), kSplitPointOptions.end(), [&](const std::string& option) {
+            return std::find(args.begin(), args.end(), option) != args.end();
+        });
     if (atPoints)
         return RunSplitAtPointsCommand(args, gapless);
     RejectUnknownOptions(args);

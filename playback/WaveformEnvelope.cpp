@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
+#include <limits>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -314,6 +315,43 @@ std::vector<Level> DecodeColumns(const std::string& fileName, int64_t firstColum
                                  double samplesPerColumn)
 {
     return LevelDetail(fileName).Columns(firstColumn, count, samplesPerColumn);
+}
+
+std::vector<float> WindowRmsDb(const std::string& fileName, int64_t windowMs)
+{
+    if (windowMs < 1)
+        return {};
+    QWORD lengthBytes = 0;
+    QWORD bytesPerSecond = 0;
+    QWORD channels = 2;
+    {
+        DecodingStream probe(fileName);
+        if (!probe.Handle())
+            return {};
+        lengthBytes = BASS_StreamGetLength(probe.Handle());
+        bytesPerSecond = BASS_ChannelSeconds2Bytes(probe.Handle(), 1.0);
+        channels = static_cast<QWORD>(ChannelsOf(probe.Handle()));
+    }
+    if (lengthBytes == static_cast<QWORD>(-1) || bytesPerSecond == static_cast<QWORD>(-1) || bytesPerSecond == 0)
+        return {};
+    const double samplesPerSecond = static_cast<double>(bytesPerSecond) / 2.0 / static_cast<double>(channels);
+    const double samplesPerWindow = samplesPerSecond * static_cast<double>(windowMs) / 1000.0;
+    const double totalSamples = static_cast<double>(lengthBytes / 2 / channels);
+    const auto windows = static_cast<int64_t>(std::ceil(totalSamples / samplesPerWindow));
+    const std::vector<Level> levels = DecodeColumns(fileName, 0, windows, samplesPerWindow);
+    if (static_cast<int64_t>(levels.size()) != windows)
+        return {};
+    std::vector<float> decibels;
+    decibels.reserve(levels.size());
+    for (const Level& level : levels) {
+        if (!level.Known())
+            decibels.push_back(std::numeric_limits<float>::quiet_NaN());
+        else if (level.Rms <= 0.0f)
+            decibels.push_back(-std::numeric_limits<float>::infinity());
+        else
+            decibels.push_back(20.0f * std::log10(level.Rms));
+    }
+    return decibels;
 }
 
 std::vector<float> ScanEnvelope(const std::string& fileName, int columns, std::stop_token stop,

@@ -82,6 +82,13 @@ private:
 std::vector<Level> DecodeColumns(const std::string& fileName, int64_t firstColumn, int64_t count,
                                  double samplesPerColumn);
 
+// The RMS level in dB of full scale (all channels) of every window of
+// windowMs of fileName as the library decodes it, window i covering
+// [i x windowMs, (i + 1) x windowMs) of the stream: -inf for digital
+// silence, NaN for a window the decoder did not reach. Empty when the
+// library cannot decode the file, its length is unknown or windowMs < 1.
+std::vector<float> WindowRmsDb(const std::string& fileName, int64_t windowMs);
+
 // Fills levels with an estimate before decoding (FillGainOutline for MP3);
 // false when it has none for the file.
 using OutlineFiller = std::function<bool(const std::string& fileName, LevelPyramid& levels, std::stop_token stop)>;

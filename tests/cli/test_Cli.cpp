@@ -790,3 +790,73 @@ TEST_F(CliTest, SplitAtASheetAFixedLengthOrTimesTagsAndPlacesEachPart)
         EXPECT_EQ(tags.output, expected) << row.Options;
     }
 }
+
+// Tones apart by silences of 0.5 s, 1.5 s and 2.5 s, with a stretch 30 dB
+// down that is quiet but not silent: parts begin in the middle of the
+// silences of at least a second (of the longest only, for about two
+// parts), where the decoded tone after each silence says they begin.
+TEST_F(CliTest, SplitAtSilencesCutsInTheMiddleOfTheLongOnes)
+{
+    REQUIRE_TOOL("sox");
+    REQUIRE_TOOL("ffmpeg");
+    const std::string make = "sox -n -r 44100 -c 1 -b 16 ";
+    const fs::path cached = CachedFixtures(
+        {make + "a.wav synth 2 sine 440 vol 0.5 pad 0 0.5", make + "b.wav synth 2 sine 440 vol 0.5 pad 0 1.5",
+         make + "c.wav synth 1 sine 440 vol 0.5", make + "q.wav synth 1.5 sine 440 vol 0.045",
+         make + "d.wav synth 1 sine 440 vol 0.5 pad 0 2.5", make + "e.wav synth 4 sine 440 vol 0.5",
+         "sox a.wav b.wav c.wav q.wav d.wav e.wav tones.wav", "lame --quiet -b 128 tones.wav tones.mp3"},
+        {"tones.mp3"});
+    CopyFixtures(cached, {"tones.mp3"}, work_.Path().string());
+    const std::string song = work_.File("tones.mp3");
+    const std::vector<int16_t> source = DecodedSamples(song);
+    ASSERT_GT(source.size(), 44100u * 15);
+
+    // The first sample of the tone at or after sample from.
+    const auto loudFrom = [](const std::vector<int16_t>& samples, size_t from) -> std::optional<int64_t> {
+        for (size_t i = from; i < samples.size(); ++i)
+            if (std::abs(samples[i]) > 3000)
+                return static_cast<int64_t>(i);
+        return std::nullopt;
+    };
+    struct Row {
+        std::string Options;
+        std::vector<int64_t> CutsMs;  // the middles of the silences cut
+    };
+    const std::vector<Row> rows = {
+        {"--silence --min-silence 1.0", {5250, 10750}},
+        {"--silence --min-silence 1.0 --parts 2", {10750}},
+    };
+    for (const Row& row : rows) {
+        const TempDir out;
+        Outcome outcome = Cli("split " + Quote(song) + " " + Quote(out.Path().string()) + " " + row.Options + " --json");
+        ASSERT_EQ(outcome.exitCode, 0) << row.Options << ": " << outcome.err;
+        WriteText(work_.File("parts.json"), outcome.out);
+        auto files = testsupport::Run(
+            "/usr/bin/python3 -c " + Quote("import json,sys\nfor l in open(sys.argv[1]): print(json.loads(l)['file'])")
+            + " " + Quote(work_.File("parts.json")));
+        ASSERT_EQ(files.exitCode, 0) << files.output;
+        std::vector<std::string> parts;
+        std::istringstream lines(files.output);
+        for (std::string line; std::getline(lines, line);)
+            parts.push_back(line);
+        ASSERT_EQ(parts.size(), row.CutsMs.size() + 1) << row.Options << ": " << outcome.out;
+
+        size_t decodedTotal = 0;
+        for (size_t k = 0; k < parts.size(); ++k) {
+            EXPECT_EQ(fs::path(parts[k]).filename().string(), "tones_part_" + std::to_string(k + 1) + ".mp3");
+            const std::vector<int16_t> decoded = DecodedSamples(parts[k]);
+            decodedTotal += decoded.size();
+            if (k == 0)
+                continue;
+            const int64_t middle = (row.CutsMs[k - 1] * 44100 + 500) / 1000;
+            const std::optional<int64_t> toneInSource = loudFrom(source, static_cast<size_t>(middle));
+            const std::optional<int64_t> toneInPart = loudFrom(decoded, 0);
+            ASSERT_TRUE(toneInSource && toneInPart) << parts[k];
+            // One frame for the cut, one 20 ms window for the measure.
+            EXPECT_LE(std::abs(*toneInSource - *toneInPart - middle), 1152 + 882) << parts[k];
+        }
+        const size_t slack = 1152 * (parts.size() - 1);
+        EXPECT_GE(decodedTotal + slack, source.size()) << row.Options;
+        EXPECT_LE(decodedTotal, source.size() + slack) << row.Options;
+    }
+}

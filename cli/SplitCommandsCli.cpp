@@ -24,7 +24,7 @@
 #include "core/TimeText.h"
 #include "core/UserText.h"
 #include "playback/BASSChannel.h"
-#include "playback/WaveformEnvelope.h"
+#include "playback/DecodedLevels.h"
 
 namespace {
 

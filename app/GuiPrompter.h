@@ -20,6 +20,11 @@ class TBrowseForFolder;
 QString AudioFilePatterns();
 bool IsAudioFileName(const QString& fileName);
 
+// True when $BROWSER or one of the desktops' usual launchers (xdg-open,
+// gio, kde-open, ...) is found on the PATH: something that can show a
+// document or web address.
+bool DesktopHasDocumentLauncher();
+
 // What to do with edits of a file's tags that are not written yet.
 enum class UnsavedEditsAnswer { Save, Discard, Cancel };
 

@@ -1,6 +1,7 @@
 #include "app/Main.h"
 
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -201,7 +202,18 @@ bool TMainForm::TagPageShown() const { return pgcMain_->currentWidget() == tagPa
 
 void TMainForm::OpenFile(const std::string& fileName) { splitPage_->OpenFile(fileName); }
 
-void TMainForm::ShowHelp() { ShowDocument(helpFileName_); }
+// The help page is a file of our own, so it can be shown without a browser;
+// only a missing page is left to the message.
+void TMainForm::ShowHelp()
+{
+    if (prompts().OpenDocument(helpFileName_))
+        return;
+    if (QFileInfo(Q(helpFileName_)).isFile())
+        ShowHelpWindow();
+    else
+        ShowDocument(helpFileName_);
+}
+
 void TMainForm::ShowWebSite() { ShowDocument(webAddress_); }
 
 // A desktop without a browser would otherwise swallow the click silently.

@@ -26,6 +26,7 @@
 #include "app/GuiPrompter.h"
 #include "app/PageHost.h"
 
+class QDialog;
 class QTabWidget;
 class SplitPage;
 class TAboutBox;
@@ -89,6 +90,9 @@ private:
     // Keys and drops (MainDesktop.cpp).
     void ConnectDesktop();
     void ShowDocument(const std::string& pathOrUrl);
+    // The help page in a window of the program's own, for a desktop with no
+    // browser (MainDesktop.cpp); made on first use.
+    void ShowHelpWindow();
     bool TagPageShown() const;
 
     std::string programFolder_;
@@ -104,6 +108,7 @@ private:
     std::unique_ptr<TBASSPlayer> player_;
     std::unique_ptr<WaveformEnvelope> envelope_;
     TAboutBox* aboutBox_ = nullptr;  // made on first use
+    QDialog* helpWindow_ = nullptr;  // made on first use
     QTabWidget* pgcMain_ = nullptr;
     SplitPage* splitPage_ = nullptr;
     TagPage* tagPage_ = nullptr;

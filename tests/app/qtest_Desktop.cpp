@@ -1,7 +1,7 @@
 // The window on the desktop, driven as a user would: a file named on the
 // command line or dropped on the window (either page), the keys and the
-// Tab order, the help page's list of keys, Help without a browser, the
-// folder picker beside the opened file, and the waveform drawn behind the
+// Tab order, the help page's list of keys, Help and the link without a
+// browser, the folder picker beside the opened file, and the waveform drawn behind the
 // track bar as the background scan delivers it.
 
 #include <QApplication>
@@ -14,6 +14,7 @@
 #include <QShortcut>
 #include <QSignalSpy>
 #include <QTabWidget>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
@@ -145,6 +146,7 @@ private slots:
     void droppedAudioFileOpensOnThePageShown();
     void keysDriveThePreviewAndTheWindow();
     void helpPageListsEveryKeyAndAMissingBrowserIsReported();
+    void helpOpensInTheProgramsOwnWindowWhenNoBrowserIsInstalled();
     void folderPickerStartsBesideTheOpenedFileThenAtTheLastPick();
     void waveformIsDrawnAsItArrivesAndFollowsTheOpenedFile();
 
@@ -290,10 +292,56 @@ void DesktopTest::helpPageListsEveryKeyAndAMissingBrowserIsReported()
         QVERIFY2(page.contains("<kbd>" + name + "</kbd>"), qPrintable(name));
     }
 
+    // The web site needs a browser; without one the user is told so.
     w.prompts->browserStarts = false;
-    Control<QToolButton>(w, "sbtnHelp1")->click();
+    Control<QToolButton>(w, "sbtnWeb1")->click();
     QCOMPARE(w.prompts->events,
-             std::vector<std::string>{"warning:Corvella:No web browser could be started to show\r\n" + w->HelpFileName()});
+             std::vector<std::string>{"warning:Corvella:No web browser could be started to show\r\n" + w->WebAddress()});
+}
+
+void DesktopTest::helpOpensInTheProgramsOwnWindowWhenNoBrowserIsInstalled()
+{
+    // A desktop without any launcher: an empty PATH and a BROWSER that is not there.
+    TempDir emptyBin;
+    const QByteArray path = qgetenv("PATH");
+    const QByteArray browser = qgetenv("BROWSER");
+    qputenv("PATH", QByteArray::fromStdString(emptyBin.Path().string()));
+    qputenv("BROWSER", "no-such-browser");
+    QVERIFY(!DesktopHasDocumentLauncher());
+    TMainForm form(nullptr, testsupport::BinFolder());  // the real prompter
+    form.show();
+    QApplication::setActiveWindow(&form);
+    // A message box in place of the help window would wait for a click.
+    QTimer closeBoxes;
+    QStringList boxes;
+    connect(&closeBoxes, &QTimer::timeout, this, [&] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            boxes << modal->metaObject()->className();
+            modal->close();
+        }
+    });
+    closeBoxes.start(20);
+    QTest::keyClick(&form, Qt::Key_F1);
+    closeBoxes.stop();
+    // Any one launcher, or a BROWSER found on the PATH, is taken to show it.
+    const std::string launcher = emptyBin.File("xdg-open");
+    testsupport::WriteText(launcher, "#!/bin/sh\n");
+    fs::permissions(launcher, fs::perms::owner_all);
+    QVERIFY(DesktopHasDocumentLauncher());
+    fs::rename(launcher, emptyBin.File("my-browser"));
+    qputenv("BROWSER", "my-browser %s");
+    QVERIFY(DesktopHasDocumentLauncher());
+    qputenv("PATH", path);
+    qputenv("BROWSER", browser);
+
+    QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join(' ')));
+    auto* help = form.findChild<QWidget*>("HelpWindow");
+    QVERIFY(help);
+    QVERIFY(help->isVisible());
+    auto* page = help->findChild<QTextBrowser*>();
+    QVERIFY(page);
+    QCOMPARE(page->documentTitle(), QString("Corvella Help"));
+    QVERIFY(page->toPlainText().contains("Splitting into equal parts"));
 }
 
 void DesktopTest::folderPickerStartsBesideTheOpenedFileThenAtTheLastPick()

@@ -91,6 +91,7 @@ std::optional<std::string> GuiPrompter::AskOpenFileName()
         return std::nullopt;
     const QString chosen = dialog.selectedFiles().constFirst();
     openFolder_ = QFileInfo(chosen).absolutePath();
+    lastFolder_ = openFolder_;
     if (saveFolder_.isEmpty())
         saveFolder_ = openFolder_;
     return chosen.toStdString();
@@ -108,7 +109,13 @@ std::optional<std::string> GuiPrompter::AskSaveFileName(const std::string& propo
         return std::nullopt;
     const QString chosen = dialog.selectedFiles().constFirst();
     saveFolder_ = QFileInfo(chosen).absolutePath();
+    lastFolder_ = saveFolder_;
     return chosen.toStdString();
+}
+
+void GuiPrompter::StartIn(const std::string& folder)
+{
+    openFolder_ = saveFolder_ = lastFolder_ = QString::fromStdString(folder);
 }
 
 bool GuiPrompter::ExecuteFolderPicker(std::string& path)

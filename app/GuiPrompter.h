@@ -33,6 +33,11 @@ public:
     // Opens a local file path or a web address with the desktop's default
     // application; false when none could be started.
     virtual bool OpenDocument(const std::string& pathOrUrl) = 0;
+    // The Open and Save As dialogs start in folder from now on (the opened
+    // file's folder, or the one remembered from the last run).
+    virtual void StartIn(const std::string& folder) { (void)folder; }
+    // The folder a file dialog was last used in, or last told to start in.
+    virtual std::string LastFolder() const { return {}; }
     // Asked before edits of the tags of fileName would be lost (another
     // file opened, the window closed): save them first, drop them, or
     // leave everything as it is. A prompter that cannot ask keeps them.
@@ -62,6 +67,8 @@ public:
     std::optional<std::string> AskSaveFileName(const std::string& proposedName) override;
     bool ExecuteFolderPicker(std::string& path) override;
     bool OpenDocument(const std::string& pathOrUrl) override;
+    void StartIn(const std::string& folder) override;
+    std::string LastFolder() const override { return lastFolder_.toStdString(); }
     UnsavedEditsAnswer AskSaveEdits(const std::string& fileName) override;
     bool AskYesNo(const std::string& caption, const std::string& text) override;
 
@@ -72,4 +79,5 @@ private:
     // dialog starts where the open dialog last chose a file.
     QString openFolder_;
     QString saveFolder_;
+    QString lastFolder_;
 };

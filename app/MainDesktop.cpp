@@ -84,8 +84,6 @@ void TMainForm::ShowHelpWindow()
         helpWindow_->resize(640, 560);
         auto* page = new QTextBrowser(helpWindow_);
         page->setObjectName("HelpBrowser");
-        // Links to the web still need a browser; those within the page work here.
-        page->setOpenExternalLinks(false);
         page->setSource(QUrl::fromLocalFile(QString::fromStdString(helpFileName_)));
         helpWindow_->setWindowTitle(page->documentTitle());
         auto* layout = new QVBoxLayout(helpWindow_);

@@ -4,6 +4,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -198,7 +199,13 @@ void SplitPage::SetRecentFiles(const QStringList& files)
         recentMenu_->addAction(entry);
         addAction(entry);  // the key works with the menu closed
         connect(entry, &QAction::triggered, this, [this, file] {
-            if (OpenEnabled())
+            if (!OpenEnabled())
+                return;
+            // Moved or deleted since: said as for a file named on the command line.
+            if (!QFileInfo::exists(file))
+                host_.prompts().ShowMessage("Corvella", "The file \"" + file.toStdString() + "\" does not exist.",
+                                            MessageIcon::Warning);
+            else
                 host_.RunHandler([&] { OpenFile(file.toStdString()); });
         });
         if (++number > 9)

@@ -76,7 +76,8 @@ private:
     QWidget& owner_;
     TBrowseForFolder& folderPicker_;
     // Each file dialog opens in the folder it was last left in; the save
-    // dialog starts where the open dialog last chose a file.
+    // dialog starts where the open dialog last chose a file. StartIn (a
+    // file opened by any way) moves both; lastFolder_ is whichever moved last.
     QString openFolder_;
     QString saveFolder_;
     QString lastFolder_;

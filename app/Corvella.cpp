@@ -46,6 +46,7 @@ int main(int argc, char* argv[])
         return SaveScreenshots(arguments.at(2), arguments.size() >= 4 ? arguments.at(3) : QString());
 
     TMainForm MainForm;
+    MainForm.RestoreMemory();
     MainForm.show();
     if (arguments.size() >= 2)
         MainForm.OpenCommandLineFile(arguments.at(1));

@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QStandardPaths>
 #include <QUrl>
 #include <QWidget>
 
@@ -24,6 +25,22 @@ QMessageBox::Icon BoxIcon(MessageIcon icon)
 }
 
 } // namespace
+
+// Qt hands a URL to one of these launchers (or to $BROWSER) and reports
+// success once it has tried, even when none of them is installed; so
+// whether anything can show a document is decided here, before asking Qt.
+bool DesktopHasDocumentLauncher()
+{
+    for (const QString& browser : qEnvironmentVariable("BROWSER").split(':', Qt::SkipEmptyParts))
+        if (!QStandardPaths::findExecutable(browser.section(' ', 0, 0)).isEmpty())
+            return true;
+    static const char* const launchers[] = {"xdg-open", "gio", "gvfs-open", "kde-open5", "kde-open", "gnome-open",
+                                            "exo-open", "sensible-browser", "x-www-browser", "www-browser"};
+    for (const char* launcher : launchers)
+        if (!QStandardPaths::findExecutable(QString::fromLatin1(launcher)).isEmpty())
+            return true;
+    return false;
+}
 
 QString AudioFilePatterns()
 {
@@ -74,6 +91,7 @@ std::optional<std::string> GuiPrompter::AskOpenFileName()
         return std::nullopt;
     const QString chosen = dialog.selectedFiles().constFirst();
     openFolder_ = QFileInfo(chosen).absolutePath();
+    lastFolder_ = openFolder_;
     if (saveFolder_.isEmpty())
         saveFolder_ = openFolder_;
     return chosen.toStdString();
@@ -91,7 +109,13 @@ std::optional<std::string> GuiPrompter::AskSaveFileName(const std::string& propo
         return std::nullopt;
     const QString chosen = dialog.selectedFiles().constFirst();
     saveFolder_ = QFileInfo(chosen).absolutePath();
+    lastFolder_ = saveFolder_;
     return chosen.toStdString();
+}
+
+void GuiPrompter::StartIn(const std::string& folder)
+{
+    openFolder_ = saveFolder_ = lastFolder_ = QString::fromStdString(folder);
 }
 
 bool GuiPrompter::ExecuteFolderPicker(std::string& path)
@@ -108,7 +132,7 @@ bool GuiPrompter::OpenDocument(const std::string& pathOrUrl)
 {
     const QString text = QString::fromStdString(pathOrUrl);
     const QUrl url = QFileInfo::exists(text) ? QUrl::fromLocalFile(text) : QUrl::fromUserInput(text);
-    return QDesktopServices::openUrl(url);
+    return DesktopHasDocumentLauncher() && QDesktopServices::openUrl(url);
 }
 
 UnsavedEditsAnswer GuiPrompter::AskSaveEdits(const std::string& fileName)

@@ -20,6 +20,11 @@ class TBrowseForFolder;
 QString AudioFilePatterns();
 bool IsAudioFileName(const QString& fileName);
 
+// True when $BROWSER or one of the desktops' usual launchers (xdg-open,
+// gio, kde-open, ...) is found on the PATH: something that can show a
+// document or web address.
+bool DesktopHasDocumentLauncher();
+
 // What to do with edits of a file's tags that are not written yet.
 enum class UnsavedEditsAnswer { Save, Discard, Cancel };
 
@@ -28,6 +33,11 @@ public:
     // Opens a local file path or a web address with the desktop's default
     // application; false when none could be started.
     virtual bool OpenDocument(const std::string& pathOrUrl) = 0;
+    // The Open and Save As dialogs start in folder from now on (the opened
+    // file's folder, or the one remembered from the last run).
+    virtual void StartIn(const std::string& folder) { (void)folder; }
+    // The folder a file dialog was last used in, or last told to start in.
+    virtual std::string LastFolder() const { return {}; }
     // Asked before edits of the tags of fileName would be lost (another
     // file opened, the window closed): save them first, drop them, or
     // leave everything as it is. A prompter that cannot ask keeps them.
@@ -57,6 +67,8 @@ public:
     std::optional<std::string> AskSaveFileName(const std::string& proposedName) override;
     bool ExecuteFolderPicker(std::string& path) override;
     bool OpenDocument(const std::string& pathOrUrl) override;
+    void StartIn(const std::string& folder) override;
+    std::string LastFolder() const override { return lastFolder_.toStdString(); }
     UnsavedEditsAnswer AskSaveEdits(const std::string& fileName) override;
     bool AskYesNo(const std::string& caption, const std::string& text) override;
 
@@ -64,7 +76,9 @@ private:
     QWidget& owner_;
     TBrowseForFolder& folderPicker_;
     // Each file dialog opens in the folder it was last left in; the save
-    // dialog starts where the open dialog last chose a file.
+    // dialog starts where the open dialog last chose a file. StartIn (a
+    // file opened by any way) moves both; lastFolder_ is whichever moved last.
     QString openFolder_;
     QString saveFolder_;
+    QString lastFolder_;
 };

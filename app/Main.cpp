@@ -1,10 +1,12 @@
 #include "app/Main.h"
 
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QScreen>
+#include <QSettings>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -30,6 +32,7 @@ constexpr const char* kWebAddress = "https://ondrel.example/corvella";
 constexpr int kClientWidth = 653;
 constexpr int kClientHeight = 421;
 constexpr int kBannerHeight = 57;
+constexpr qsizetype kMaxRecentFiles = 9;  // one for each of Ctrl+1...9
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
@@ -112,6 +115,7 @@ TMainForm::~TMainForm()
     // The pages (and the split commands in the split page) go first, while
     // the player, the tags and the prompter they use are still there; no
     // page switch reaches a handler on the way.
+    SaveMemory();
     disconnect(pgcMain_, nullptr, this, nullptr);
     std::unique_ptr<QWidget> pages(takeCentralWidget());
 }
@@ -187,8 +191,44 @@ QWidget* TMainForm::BuildBanner()
     return banner;
 }
 
+void TMainForm::RestoreMemory()
+{
+    memory_ = std::make_unique<QSettings>(MakerName, ProductName);
+    recentFiles_ = memory_->value("RecentFiles").toStringList().mid(0, kMaxRecentFiles);
+    splitPage_->SetRecentFiles(recentFiles_);
+    if (const QString folder = memory_->value("LastFolder").toString(); !folder.isEmpty())
+        prompts().StartIn(folder.toStdString());
+    splitPage_->ChooseSplit(memory_->value("SplitIntoParts", false).toBool(), memory_->value("Parts", 2).toInt());
+    restoreGeometry(memory_->value("Geometry").toByteArray());
+}
+
+// Open and Save As start beside the file last opened, in this run and the next.
+void TMainForm::RememberOpenedFile(const QString& fileName)
+{
+    prompts().StartIn(QFileInfo(fileName).absolutePath().toStdString());
+    recentFiles_.removeAll(fileName);
+    recentFiles_.prepend(fileName);
+    recentFiles_ = recentFiles_.mid(0, kMaxRecentFiles);
+    splitPage_->SetRecentFiles(recentFiles_);
+    if (memory_)
+        memory_->setValue("RecentFiles", recentFiles_);
+}
+
+void TMainForm::SaveMemory()
+{
+    if (!memory_)
+        return;
+    memory_->setValue("RecentFiles", recentFiles_);
+    memory_->setValue("LastFolder", QString::fromStdString(prompts().LastFolder()));
+    memory_->setValue("SplitIntoParts", splitPage_->PartsChosen());
+    memory_->setValue("Parts", splitPage_->PartsCount());
+    memory_->setValue("Geometry", saveGeometry());
+    memory_->sync();
+}
+
 void TMainForm::ConnectPages()
 {
+    connect(splitPage_, &SplitPage::FileOpened, this, &TMainForm::RememberOpenedFile);
     connect(splitPage_, &SplitPage::SplitRunningChanged, tagPage_, &TagPage::SetSplitRunning);
     connect(tagPage_, &TagPage::FileAboutToBeWritten, splitPage_, &SplitPage::ReleaseFile);
     connect(pgcMain_, &QTabWidget::currentChanged, this, [this] {
@@ -201,7 +241,18 @@ bool TMainForm::TagPageShown() const { return pgcMain_->currentWidget() == tagPa
 
 void TMainForm::OpenFile(const std::string& fileName) { splitPage_->OpenFile(fileName); }
 
-void TMainForm::ShowHelp() { ShowDocument(helpFileName_); }
+// The help page is a file of our own, so it can be shown without a browser;
+// only a missing page is left to the message.
+void TMainForm::ShowHelp()
+{
+    if (prompts().OpenDocument(helpFileName_))
+        return;
+    if (QFileInfo(Q(helpFileName_)).isFile())
+        ShowHelpWindow();
+    else
+        ShowDocument(helpFileName_);
+}
+
 void TMainForm::ShowWebSite() { ShowDocument(webAddress_); }
 
 // A desktop without a browser would otherwise swallow the click silently.

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -26,6 +27,8 @@
 #include "app/GuiPrompter.h"
 #include "app/PageHost.h"
 
+class QDialog;
+class QSettings;
 class QTabWidget;
 class SplitPage;
 class TAboutBox;
@@ -67,6 +70,12 @@ public:
     // opened on the split page as Open opens a chosen file; a missing FILE
     // is reported and nothing changes.
     void OpenCommandLineFile(const QString& argument);
+    // From now on the window keeps what the user last did in the user's
+    // configuration folder (QSettings "Ondrel/Corvella": the recent files,
+    // the last folder, the split mode and number of parts, the window's
+    // place), and takes back what the last run kept. The program calls it
+    // at start; a window without it (a test's) keeps nothing.
+    void RestoreMemory();
 
     static constexpr const char* ProductName = "Corvella";
     static constexpr const char* MakerName = "Ondrel";
@@ -89,7 +98,12 @@ private:
     // Keys and drops (MainDesktop.cpp).
     void ConnectDesktop();
     void ShowDocument(const std::string& pathOrUrl);
+    // The help page in a window of the program's own, for a desktop with no
+    // browser (MainDesktop.cpp); made on first use.
+    void ShowHelpWindow();
     bool TagPageShown() const;
+    void RememberOpenedFile(const QString& fileName);
+    void SaveMemory();
 
     std::string programFolder_;
     std::string versionText_;
@@ -104,6 +118,9 @@ private:
     std::unique_ptr<TBASSPlayer> player_;
     std::unique_ptr<WaveformEnvelope> envelope_;
     TAboutBox* aboutBox_ = nullptr;  // made on first use
+    QDialog* helpWindow_ = nullptr;  // made on first use
+    std::unique_ptr<QSettings> memory_;  // set by RestoreMemory
+    QStringList recentFiles_;             // most recent first
     QTabWidget* pgcMain_ = nullptr;
     SplitPage* splitPage_ = nullptr;
     TagPage* tagPage_ = nullptr;

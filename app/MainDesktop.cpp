@@ -2,6 +2,7 @@
 // the window, and the keyboard shortcuts.
 #include "app/Main.h"
 
+#include <QDialog>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -10,7 +11,9 @@
 #include <QPlainTextEdit>
 #include <QShortcut>
 #include <QTabWidget>
+#include <QTextBrowser>
 #include <QUrl>
+#include <QVBoxLayout>
 
 #include <optional>
 
@@ -71,6 +74,25 @@ void TMainForm::ConnectDesktop()
         for (QShortcut* key : previewKeys)
             key->setEnabled(pgcMain_->currentWidget() == splitPage_);
     });
+}
+
+void TMainForm::ShowHelpWindow()
+{
+    if (!helpWindow_) {
+        helpWindow_ = new QDialog(this);
+        helpWindow_->setObjectName("HelpWindow");
+        helpWindow_->resize(640, 560);
+        auto* page = new QTextBrowser(helpWindow_);
+        page->setObjectName("HelpBrowser");
+        page->setSource(QUrl::fromLocalFile(QString::fromStdString(helpFileName_)));
+        helpWindow_->setWindowTitle(page->documentTitle());
+        auto* layout = new QVBoxLayout(helpWindow_);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(page);
+    }
+    helpWindow_->show();
+    helpWindow_->raise();
+    helpWindow_->activateWindow();
 }
 
 void TMainForm::OpenCommandLineFile(const QString& argument)

@@ -4,14 +4,17 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
 #include <filesystem>
 #include <initializer_list>
 
@@ -130,6 +133,8 @@ void SplitPage::OpenFile(const std::string& fileName)
     std::error_code error;
     const bool regularFile = std::filesystem::is_regular_file(fileName, error);
     ShowTagInfo(fileName, regularFile);
+    if (regularFile)
+        emit FileOpened(Q(fileName));
 
     TBASSPlayer& player = host_.Player();
     if (player.PlayerReady()) {
@@ -176,6 +181,47 @@ void SplitPage::StartEnvelope(const std::string& fileName)
     TBASSPlayer& player = host_.Player();
     if (player.PlayerReady() && player.StreamName() == fileName)
         envelope_.Start(fileName, tkbPosition_->EnvelopeColumns());
+}
+
+void SplitPage::SetRecentFiles(const QStringList& files)
+{
+    // The list changes while one of its entries is being handled (it opens
+    // a file, which puts that file first): the old entries go later.
+    for (QAction* old : recentMenu_->actions()) {
+        removeAction(old);
+        recentMenu_->removeAction(old);
+        old->deleteLater();
+    }
+    int number = 1;
+    for (const QString& file : files) {
+        auto* entry = new QAction(QString("&%1 %2").arg(number).arg(file), recentMenu_);
+        entry->setShortcut(QKeySequence(QString("Ctrl+%1").arg(number)));
+        recentMenu_->addAction(entry);
+        addAction(entry);  // the key works with the menu closed
+        connect(entry, &QAction::triggered, this, [this, file] {
+            if (!OpenEnabled())
+                return;
+            // Moved or deleted since: said as for a file named on the command line.
+            if (!QFileInfo::exists(file))
+                host_.prompts().ShowMessage("Corvella", "The file \"" + file.toStdString() + "\" does not exist.",
+                                            MessageIcon::Warning);
+            else
+                host_.RunHandler([&] { OpenFile(file.toStdString()); });
+        });
+        if (++number > 9)
+            break;
+    }
+    btnRecent_->setEnabled(!files.isEmpty());
+}
+
+bool SplitPage::PartsChosen() const { return rdbPart_->isChecked(); }
+int SplitPage::PartsCount() const { return edtPart_->text().toInt(); }
+
+void SplitPage::ChooseSplit(bool parts, int count)
+{
+    edtPart_->setText(QString::number(std::clamp(count, 2, 99)));
+    (parts ? rdbPart_ : rdbTime_)->setChecked(true);
+    parts ? rdbPartClick() : rdbTimeClick();
 }
 
 void SplitPage::rdbTimeClick()

@@ -25,6 +25,7 @@ class QHBoxLayout;
 class QLabel;
 class QLayout;
 class QLineEdit;
+class QMenu;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
@@ -64,8 +65,18 @@ public:
     // The opened stream's length, and its milliseconds after the last whole second.
     int32_t LengthMs() const { return lengthMs_; }
     int32_t LengthRemainderMs() const { return lengthRemainderMs_; }
+    // The recent files, most recent first: the drop-down beside Open
+    // ("btnRecent") and the keys Ctrl+1...9 while the page is shown.
+    void SetRecentFiles(const QStringList& files);
+    // The split mode (equal parts or a section) and the number of parts,
+    // as kept between runs.
+    bool PartsChosen() const;
+    int PartsCount() const;
+    void ChooseSplit(bool parts, int count);
 
 signals:
+    // A regular file was opened here, by whichever way.
+    void FileOpened(const QString& fileName);
     // An equal-parts run began or ended: while it pumps messages, commands
     // that would pull the file from under it are held back.
     void SplitRunningChanged(bool running);
@@ -121,6 +132,8 @@ private:
     QTimer* tmrPlayer_ = nullptr;  // 1000 ms, follows the preview
     QLineEdit* edtFile_ = nullptr;
     QPushButton* btnOpen_ = nullptr;
+    QToolButton* btnRecent_ = nullptr;
+    QMenu* recentMenu_ = nullptr;
     QLabel* labTitle_ = nullptr;
     QLabel* labArtist_ = nullptr;
     QLabel* labAlbum_ = nullptr;

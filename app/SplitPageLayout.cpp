@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -67,9 +68,17 @@ QHBoxLayout* SplitPage::BuildFileRow()
 {
     edtFile_ = MakeEdit("edtFile");
     btnOpen_ = MakeButton("&Open", "btnOpen");
+    btnRecent_ = Named(new QToolButton, "btnRecent");
+    btnRecent_->setToolTip("Recent files");
+    btnRecent_->setArrowType(Qt::DownArrow);
+    btnRecent_->setPopupMode(QToolButton::InstantPopup);
+    recentMenu_ = new QMenu(btnRecent_);
+    btnRecent_->setMenu(recentMenu_);
+    btnRecent_->setEnabled(false);
     auto* fileRow = new QHBoxLayout;
     fileRow->addWidget(edtFile_, 1);
     fileRow->addWidget(btnOpen_);
+    fileRow->addWidget(btnRecent_);
     return fileRow;
 }
 

@@ -1,7 +1,7 @@
 // The window on the desktop, driven as a user would: a file named on the
 // command line or dropped on the window (either page), the keys and the
-// Tab order, the help page's list of keys, Help without a browser, the
-// folder picker beside the opened file, and the waveform drawn behind the
+// Tab order, the help page's list of keys, Help and the link without a
+// browser, what the window keeps between runs, the folder picker beside the opened file, and the waveform drawn behind the
 // track bar as the background scan delivers it.
 
 #include <QApplication>
@@ -10,10 +10,13 @@
 #include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
+#include <QRadioButton>
 #include <QShortcut>
 #include <QSignalSpy>
 #include <QTabWidget>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
@@ -145,17 +148,22 @@ private slots:
     void droppedAudioFileOpensOnThePageShown();
     void keysDriveThePreviewAndTheWindow();
     void helpPageListsEveryKeyAndAMissingBrowserIsReported();
+    void helpOpensInTheProgramsOwnWindowWhenNoBrowserIsInstalled();
+    void aRestartedWindowHasTheRecentFileFolderSplitChoiceAndPlaceOfTheLast();
     void folderPickerStartsBesideTheOpenedFileThenAtTheLastPick();
     void waveformIsDrawnAsItArrivesAndFollowsTheOpenedFile();
 
 private:
     TempDir media_;
+    TempDir configHome_;  // the user's configuration folder for every window here
     std::string toneMp3_;    // 2 s silence, 2 s tone, 2 s silence; no tags
     std::string taggedMp3_;  // 3 s of tone, ID3v1 title "Harbour"
 };
 
 void DesktopTest::initTestCase()
 {
+    // Before any QSettings is made: Qt reads the folder once.
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(configHome_.Path().string()));
     QVERIFY2(testsupport::HaveTool("lame") && testsupport::HaveTool("sox"), "lame and sox are needed");
     const std::string wav = media_.File("tone.wav");
     QCOMPARE(testsupport::Run("sox -n -r 44100 -c 2 -b 16 " + Quote(wav) +
@@ -290,10 +298,95 @@ void DesktopTest::helpPageListsEveryKeyAndAMissingBrowserIsReported()
         QVERIFY2(page.contains("<kbd>" + name + "</kbd>"), qPrintable(name));
     }
 
+    // The web site needs a browser; without one the user is told so.
     w.prompts->browserStarts = false;
-    Control<QToolButton>(w, "sbtnHelp1")->click();
+    Control<QToolButton>(w, "sbtnWeb1")->click();
     QCOMPARE(w.prompts->events,
-             std::vector<std::string>{"warning:Corvella:No web browser could be started to show\r\n" + w->HelpFileName()});
+             std::vector<std::string>{"warning:Corvella:No web browser could be started to show\r\n" + w->WebAddress()});
+}
+
+void DesktopTest::helpOpensInTheProgramsOwnWindowWhenNoBrowserIsInstalled()
+{
+    // A desktop without any launcher: an empty PATH and a BROWSER that is not there.
+    TempDir emptyBin;
+    const QByteArray path = qgetenv("PATH");
+    const QByteArray browser = qgetenv("BROWSER");
+    qputenv("PATH", QByteArray::fromStdString(emptyBin.Path().string()));
+    qputenv("BROWSER", "no-such-browser");
+    QVERIFY(!DesktopHasDocumentLauncher());
+    TMainForm form(nullptr, testsupport::BinFolder());  // the real prompter
+    form.show();
+    QApplication::setActiveWindow(&form);
+    // A message box in place of the help window would wait for a click.
+    QTimer closeBoxes;
+    QStringList boxes;
+    connect(&closeBoxes, &QTimer::timeout, this, [&] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            boxes << modal->metaObject()->className();
+            modal->close();
+        }
+    });
+    closeBoxes.start(20);
+    QTest::keyClick(&form, Qt::Key_F1);
+    closeBoxes.stop();
+    // Any one launcher, or a BROWSER found on the PATH, is taken to show it.
+    const std::string launcher = emptyBin.File("xdg-open");
+    testsupport::WriteText(launcher, "#!/bin/sh\n");
+    fs::permissions(launcher, fs::perms::owner_all);
+    QVERIFY(DesktopHasDocumentLauncher());
+    fs::rename(launcher, emptyBin.File("my-browser"));
+    qputenv("BROWSER", "my-browser %s");
+    QVERIFY(DesktopHasDocumentLauncher());
+    qputenv("PATH", path);
+    qputenv("BROWSER", browser);
+
+    QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join(' ')));
+    auto* help = form.findChild<QWidget*>("HelpWindow");
+    QVERIFY(help);
+    QVERIFY(help->isVisible());
+    auto* page = help->findChild<QTextBrowser*>();
+    QVERIFY(page);
+    QCOMPARE(page->documentTitle(), QString("Corvella Help"));
+    QVERIFY(page->toPlainText().contains("Splitting into equal parts"));
+}
+
+void DesktopTest::aRestartedWindowHasTheRecentFileFolderSplitChoiceAndPlaceOfTheLast()
+{
+    const fs::path album = media_.Path() / "album";
+    fs::create_directories(album);
+    fs::copy_file(toneMp3_, album / "side.mp3");
+    const std::string side = (album / "side.mp3").string();
+    QPoint place;
+    {
+        TMainForm form(nullptr, testsupport::BinFolder());
+        form.RestoreMemory();
+        form.show();
+        form.OpenFile(toneMp3_);
+        form.OpenFile(side);
+        Control<QRadioButton>(&form, "rdbPart")->click();
+        Control<QLineEdit>(&form, "edtPart")->setText("7");
+        form.move(form.pos() + QPoint(37, 23));
+        place = form.pos();
+    }
+    QVERIFY(fs::exists(configHome_.Path() / "Ondrel" / "Corvella.conf"));
+
+    TMainForm form(nullptr, testsupport::BinFolder());
+    form.RestoreMemory();
+    form.show();
+    QCOMPARE(form.pos(), place);
+    QCOMPARE(form.prompts().LastFolder(), album.string());
+    QVERIFY(Control<QRadioButton>(&form, "rdbPart")->isChecked());
+    QVERIFY(Control<QLineEdit>(&form, "edtPart")->isEnabled());
+    QCOMPARE(Control<QLineEdit>(&form, "edtPart")->text(), QString("7"));
+    // The recent files, most recent first, open again from the drop-down and by key.
+    const QList<QAction*> recent = Control<QToolButton>(&form, "btnRecent")->menu()->actions();
+    QCOMPARE(recent.size(), 2);
+    QVERIFY(recent[0]->text().endsWith(QString::fromStdString(side)));
+    QVERIFY(recent[1]->text().endsWith(QString::fromStdString(toneMp3_)));
+    QApplication::setActiveWindow(&form);
+    QTest::keyClick(&form, Qt::Key_2, Qt::ControlModifier);
+    QCOMPARE(Text(Control<QLineEdit>(&form, "edtFile")), toneMp3_);
+    QCOMPARE(form.prompts().LastFolder(), media_.Path().string());
 }
 
 void DesktopTest::folderPickerStartsBesideTheOpenedFileThenAtTheLastPick()

@@ -75,6 +75,22 @@ protected:
         return result.output.substr(0, result.output.find_last_not_of('\n') + 1);
     }
 
+    // The part files a split run's JSON lines name, in order, read with
+    // Python's own parser; empty when a line is not JSON.
+    std::vector<std::string> PartFilesOfJson(const std::string& jsonLines)
+    {
+        WriteText(work_.File("parts.json"), jsonLines);
+        auto files = testsupport::Run(
+            "/usr/bin/python3 -c " + Quote("import json,sys\nfor l in open(sys.argv[1]): print(json.loads(l)['file'])")
+            + " " + Quote(work_.File("parts.json")));
+        EXPECT_EQ(files.exitCode, 0) << files.output;
+        std::vector<std::string> parts;
+        std::istringstream lines(files.output);
+        for (std::string line; files.exitCode == 0 && std::getline(lines, line);)
+            parts.push_back(line);
+        return parts;
+    }
+
     static std::unique_ptr<TempDir> fixtures_;
     TempDir work_;
 };
@@ -747,15 +763,7 @@ TEST_F(CliTest, SplitAtASheetAFixedLengthOrTimesTagsAndPlacesEachPart)
         }
         ASSERT_EQ(outcome.exitCode, 0) << row.Options << ": " << outcome.err;
         // The JSON lines name the parts in order.
-        WriteText(work_.File("parts.json"), outcome.out);
-        auto files = testsupport::Run(
-            "/usr/bin/python3 -c " + Quote("import json,sys\nfor l in open(sys.argv[1]): print(json.loads(l)['file'])")
-            + " " + Quote(work_.File("parts.json")));
-        ASSERT_EQ(files.exitCode, 0) << files.output;
-        std::vector<std::string> parts;
-        std::istringstream lines(files.output);
-        for (std::string line; std::getline(lines, line);)
-            parts.push_back(line);
+        const std::vector<std::string> parts = PartFilesOfJson(outcome.out);
         ASSERT_EQ(parts.size(), row.Parts.size()) << row.Options << ": " << outcome.out;
 
         size_t decodedTotal = 0;
@@ -830,15 +838,7 @@ TEST_F(CliTest, SplitAtSilencesCutsInTheMiddleOfTheLongOnes)
         const TempDir out;
         Outcome outcome = Cli("split " + Quote(song) + " " + Quote(out.Path().string()) + " " + row.Options + " --json");
         ASSERT_EQ(outcome.exitCode, 0) << row.Options << ": " << outcome.err;
-        WriteText(work_.File("parts.json"), outcome.out);
-        auto files = testsupport::Run(
-            "/usr/bin/python3 -c " + Quote("import json,sys\nfor l in open(sys.argv[1]): print(json.loads(l)['file'])")
-            + " " + Quote(work_.File("parts.json")));
-        ASSERT_EQ(files.exitCode, 0) << files.output;
-        std::vector<std::string> parts;
-        std::istringstream lines(files.output);
-        for (std::string line; std::getline(lines, line);)
-            parts.push_back(line);
+        const std::vector<std::string> parts = PartFilesOfJson(outcome.out);
         ASSERT_EQ(parts.size(), row.CutsMs.size() + 1) << row.Options << ": " << outcome.out;
 
         size_t decodedTotal = 0;

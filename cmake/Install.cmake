@@ -51,7 +51,7 @@ function(corvella_compressed_doc source output)
   set(corvella_compressed_docs ${corvella_compressed_docs} ${plain}.gz PARENT_SCOPE)
 endfunction()
 
-set(CORVELLA_PACKAGE_MAINTAINER "Seed 0b4e39d0 maintainers <maintainers@users.noreply.c-seed-0b4e39d0.example>"
+set(CORVELLA_PACKAGE_MAINTAINER "Corvella maintainers <maintainers@corvella.example>"
     CACHE STRING "Maintainer of the Debian package and its change log")
 corvella_compressed_doc(${corvella_resources}/corvella-cli.1 man/corvella-cli.1)
 corvella_compressed_doc(${corvella_resources}/debian/changelog doc/changelog)

@@ -98,6 +98,14 @@ std::string Utf16ToUtf8(const uint8_t* bytes, size_t byteCount)
     return out;
 }
 
+// Windows' code page 1252: Latin-1 but for 0x80..0x9F, where Latin-1 has
+// control characters nobody types and Windows has curly quotes, dashes and
+// the euro sign. The five codes it leaves free keep their Latin-1 meaning.
+constexpr char16_t kWindows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
 } // namespace
 
 std::string Latin1ToUtf8(std::string_view latin1)
@@ -106,6 +114,17 @@ std::string Latin1ToUtf8(std::string_view latin1)
     out.reserve(latin1.size());
     for (char c : latin1)
         AppendUtf8(out, static_cast<uint8_t>(c));
+    return out;
+}
+
+std::string Windows1252ToUtf8(std::string_view bytes)
+{
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        AppendUtf8(out, byte >= 0x80 && byte < 0xA0 ? kWindows1252High[byte - 0x80] : byte);
+    }
     return out;
 }
 

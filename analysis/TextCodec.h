@@ -10,6 +10,9 @@
 
 // ISO-8859-1 bytes to UTF-8.
 std::string Latin1ToUtf8(std::string_view latin1);
+// Windows' code page 1252 to UTF-8: Latin-1 but for 0x80..0x9F, which
+// hold curly quotes, dashes and the euro sign there.
+std::string Windows1252ToUtf8(std::string_view bytes);
 // UTF-8 to ISO-8859-1 bytes; a character outside Latin-1 (or a malformed
 // sequence) becomes '?'.
 std::string Utf8ToLatin1(std::string_view utf8);

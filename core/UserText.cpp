@@ -21,43 +21,6 @@ ParseResult<std::string> ReadUserText(const std::string& path)
     return Result::Ok(std::move(bytes));
 }
 
-namespace {
-
-// Windows' code page 1252: Latin-1 but for 0x80..0x9F, where Latin-1 has
-// control characters nobody types and Windows has curly quotes, dashes and
-// the euro sign. The five codes it leaves free keep their Latin-1 meaning.
-constexpr char16_t kWindows1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-void AppendUtf8(std::string& out, char16_t code)
-{
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | code >> 6);
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | code >> 12);
-        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
-
-std::string Windows1252ToUtf8(std::string_view bytes)
-{
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (char c : bytes) {
-        auto byte = static_cast<unsigned char>(c);
-        AppendUtf8(out, byte >= 0x80 && byte < 0xA0 ? kWindows1252High[byte - 0x80] : byte);
-    }
-    return out;
-}
-
-} // namespace
-
 std::string UserTextAsUtf8(std::string_view bytes)
 {
     auto startsWith = [&](std::string_view mark) { return bytes.substr(0, mark.size()) == mark; };

@@ -7,7 +7,7 @@
 
 #include "analysis/ByteReader.h"
 #include "analysis/Errors.h"
-#include "analysis/GranuleGain.h"
+#include "core/GranuleGain.h"
 #include "core/AudioFrames.h"
 #include "files/BinaryFile.h"
 #include "playback/LevelPyramid.h"

@@ -21,7 +21,7 @@
 
 #include "PlayerTestSupport.h"
 #include "playback/BASSPlayer.h"
-#include "analysis/GranuleGain.h"
+#include "core/GranuleGain.h"
 #include "core/GainOutline.h"
 #include "playback/WaveformEnvelope.h"
 #include "support/TestSupport.h"

@@ -3,13 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "MPEGaudio.h"
+#include "FrameModel.h"
 
 namespace {
-
-constexpr uint8_t kLayerIII = 1;
-constexpr uint8_t kMpeg1 = 3;
-constexpr uint8_t kMono = 3;
 
 // Big-endian bit fields of bytes known to be long enough.
 class BitCursor {
@@ -46,16 +42,13 @@ double TableLargest(unsigned table)
 FrameGains ReadFrameGains(const uint8_t* frameBytes, size_t available)
 {
     FrameGains gains;
-    if (available < 4 || !IsFrameHeader(frameBytes))
+    const std::optional<FrameHeader> frame = available < 4 ? std::nullopt : FrameHeader::Parse(frameBytes);
+    if (!frame || !frame->IsLayer3())
         return gains;
-    const MPEGFrame frame = DecodeFrameHeader(frameBytes);
-    if (frame.LayerIndex != kLayerIII)
-        return gains;
-    const bool mpeg1 = frame.VersionIndex == kMpeg1;
-    const int channels = frame.ModeIndex == kMono ? 1 : 2;
-    const bool protectedByCrc = (frameBytes[1] & 1) == 0;
-    const size_t sideInfoBytes = mpeg1 ? (channels == 1 ? 17 : 32) : (channels == 1 ? 9 : 17);
-    const size_t sideInfoAt = 4 + (protectedByCrc ? 2 : 0);
+    const bool mpeg1 = frame->IsMpeg1();
+    const int channels = frame->IsMono() ? 1 : 2;
+    const size_t sideInfoBytes = frame->SideInfoLength();
+    const size_t sideInfoAt = frame->DataOffset() - sideInfoBytes;
     if (available < sideInfoAt + sideInfoBytes)
         return gains;
 

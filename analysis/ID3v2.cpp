@@ -280,6 +280,12 @@ std::vector<uint8_t> TID3v2::RenderTag(size_t padding) const
                 add(*made[f]);
             continue;
         }
+        // A repeated frame of a field written as nothing would be read back
+        // as that field: a cleared title must not come back from a second
+        // title frame.
+        if (const std::optional<Field> field = FieldOfKept(*kept.Bytes);
+            field && *field != kComment && remade[*field] && texts[*field].empty())
+            continue;
         if (!yearSettled) {
             if (std::optional<std::string> year = YearOfKeptDate(*kept.Bytes)) {
                 if (!year->empty())

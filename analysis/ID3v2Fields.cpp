@@ -82,6 +82,13 @@ std::optional<Field> FieldOf(std::string_view id)
     return std::nullopt;
 }
 
+std::optional<Field> FieldOfKept(const Bytes& frame)
+{
+    if (frame.size() < 4)
+        return std::nullopt;
+    return FieldOf(std::string_view(reinterpret_cast<const char*>(frame.data()), 4));
+}
+
 std::string CommentLanguage(const Bytes& content)
 {
     return content.size() >= 4 ? std::string(content.begin() + 1, content.begin() + 4) : std::string("eng");

@@ -19,6 +19,8 @@ constexpr std::array<std::string_view, kFieldCount> kFieldIds = {"TIT2", "TPE1",
                                                                   "TYER", "TCON", "COMM"};
 
 std::optional<Field> FieldOf(std::string_view id);
+// The field whose identifier a kept frame (v2.3 form) carries.
+std::optional<Field> FieldOfKept(const Bytes& frame);
 
 // The three bytes of a comment frame's language, as they are.
 std::string CommentLanguage(const Bytes& content);

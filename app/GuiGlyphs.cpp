@@ -1,6 +1,8 @@
 #include "GuiGlyphs.h"
 
+#include <QGuiApplication>
 #include <QPainter>
+#include <QPalette>
 #include <QPainterPath>
 #include <QPixmap>
 
@@ -11,7 +13,16 @@ namespace {
 // Drawing happens on a 16 x 16 grid; larger pixmaps scale the painter.
 using GlyphShape = std::function<void(QPainter&)>;
 
+// The house's slate blue on light buttons; on the dark buttons of a dark
+// style it would vanish, so there the glyph takes the buttons' text colour.
 const QColor kGlyphColor(0x2b, 0x3a, 0x4a);
+
+QColor GlyphColor()
+{
+    const QPalette palette = QGuiApplication::palette();
+    const bool darkButtons = palette.color(QPalette::Button).lightness() < 128;
+    return darkButtons ? palette.color(QPalette::ButtonText) : kGlyphColor;
+}
 
 QPixmap PaintGlyph(const GlyphShape& shape, int size)
 {
@@ -21,7 +32,7 @@ QPixmap PaintGlyph(const GlyphShape& shape, int size)
     painter.setRenderHint(QPainter::Antialiasing);
     painter.scale(size / 16.0, size / 16.0);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(kGlyphColor);
+    painter.setBrush(GlyphColor());
     shape(painter);
     return pixmap;
 }

@@ -14,7 +14,8 @@ QToolButton* MakeLinkButton(const QString& address, const char* name)
 {
     QToolButton* button = MakeFlatButton(address, name);
     button->setToolTip("Visite our website");
-    button->setStyleSheet("QToolButton { color: #1a4fb0; text-decoration: underline; border: none; }");
+    // The palette's own link colour, which dark styles make light.
+    button->setStyleSheet("QToolButton { color: palette(link); text-decoration: underline; border: none; }");
     return button;
 }
 

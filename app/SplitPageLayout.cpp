@@ -14,6 +14,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <initializer_list>
 #include <utility>
 
@@ -36,7 +37,7 @@ QToolButton* MakeTransportButton(const char* name, const QIcon& icon, const QStr
     else
         button->setIcon(icon);
     button->setToolTip(hint);
-    button->setFixedSize(28, 24);
+    button->setMinimumSize(28, 24);
     button->setFocusPolicy(Qt::TabFocus);
     return button;
 }
@@ -50,13 +51,14 @@ void SplitPage::BuildPage()
     column->setContentsMargins(8, 6, 8, 4);
     column->setSpacing(4);
     column->addLayout(BuildFileRow());
-    column->addWidget(BuildFileGroup());
+    // Height the window gains goes to the waveform behind the track bar.
+    column->addWidget(BuildFileGroup(), 1);
 
     auto* lower = new QHBoxLayout;
     lower->setSpacing(12);
     lower->addLayout(BuildSectionControls(), 1);
     lower->addLayout(BuildCommands());
-    column->addLayout(lower, 1);
+    column->addLayout(lower);
     column->addWidget(BuildGauge());
     column->addLayout(MakePageLinks(host_, this, '1'));
 
@@ -92,7 +94,8 @@ QGroupBox* SplitPage::BuildFileGroup()
     groupColumn->addLayout(BuildTagInfo());
     tkbPosition_ = Named(new GuiTrackBar, "tkbPosition");
     tkbPosition_->setRange(0, 30);
-    groupColumn->addWidget(tkbPosition_);
+    tkbPosition_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    groupColumn->addWidget(tkbPosition_, 1);
     groupColumn->addLayout(BuildTransport());
     return group;
 }
@@ -130,7 +133,7 @@ QLayout* SplitPage::BuildTransport()
     sbtnBegin_ = MakeTransportButton("sbtnBegin", {}, "{", "Select start time point");
     sbtnEnd_ = MakeTransportButton("sbtnEnd", {}, "}", "Select end time point");
     labTime1_ = MakeLabel("00:00.000", "labTime1");
-    labTime1_->setMinimumWidth(70);
+    labTime1_->setMinimumWidth(std::max(70, labTime1_->sizeHint().width()));
     auto* transport = new QHBoxLayout;
     transport->setSpacing(3);
     for (QToolButton* button : {sbtnPlay_, sbtnPause_, sbtnStop_, sbtnBegin_, sbtnEnd_})
@@ -155,7 +158,7 @@ QLayout* SplitPage::BuildSectionControls()
     labPeriod_ = MakeLabel(QString(), "labPeriod");
     for (QLineEdit* edit : {edtStart_, edtEnd_}) {
         edit->setText("00:00.000");
-        edit->setFixedWidth(90);
+        FitWidthTo(*edit, "00:00.000", 90);
     }
     auto* section = new QGridLayout;
     section->setVerticalSpacing(2);
@@ -167,7 +170,7 @@ QLayout* SplitPage::BuildSectionControls()
     section->addWidget(edtEnd_, 2, 1);
     section->addWidget(MakeLabel(kTimeLegend, "Label3"), 2, 2);
     section->addWidget(labPeriod_, 3, 0, 1, 3);
-    section->setColumnMinimumWidth(0, 90);
+    section->setColumnMinimumWidth(0, std::max(90, labStart1_->sizeHint().width()));
     section->setColumnStretch(2, 1);
     section->addLayout(BuildPartRow(), 4, 0, 1, 3);
     return section;
@@ -178,7 +181,7 @@ QLayout* SplitPage::BuildPartRow()
     rdbPart_ = Named(new QRadioButton("Split file into"), "rdbPart");
     edtPart_ = MakeEdit("edtPart");
     edtPart_->setText("2");
-    edtPart_->setFixedWidth(40);
+    FitWidthTo(*edtPart_, "99", 40);
     updPart_ = Named(new GuiUpDown(edtPart_, 2, 99), "updPart");
     labPart2_ = MakeLabel("equal parts (Max:99).", "labPart2");
     for (QWidget* widget : std::initializer_list<QWidget*>{edtPart_, updPart_, labPart2_})
@@ -213,7 +216,7 @@ QProgressBar* SplitPage::BuildGauge()
     pgbProgress_->setRange(0, 100);
     pgbProgress_->setValue(0);
     pgbProgress_->setTextVisible(true);
-    pgbProgress_->setFixedHeight(16);
+    pgbProgress_->setFixedHeight(std::max(16, pgbProgress_->fontMetrics().height() + 2));
     pgbProgress_->setStyleSheet("QProgressBar { border: 1px solid #9fb3cc; border-radius: 2px; text-align: center; }"
                                 "QProgressBar::chunk { background-color: #1f5fd6; }");
     // The gauge keeps its room while hidden, so that a run does not shift the page.

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QTextDocument>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -114,8 +115,10 @@ QGroupBox* TagPage::BuildId3v1Group()
     AddFieldRows(*grid, {{"Track:", TrackEdit1_}, {"Title:", TitleEdit1_}, {"Artist:", ArtistEdit1_},
                          {"Album:", AlbumEdit1_}, {"Year:", YearEdit1_}, {"Genre:", GenreComboBox1_},
                          {"Comment:", CommentEdit1_}});
-    TrackEdit1_->setFixedWidth(40);
-    YearEdit1_->setFixedWidth(60);
+    // Taller groups keep these rows together at the top, level with the other group's.
+    grid->setRowStretch(8, 1);
+    FitWidthTo(*TrackEdit1_, "99", 40);
+    FitWidthTo(*YearEdit1_, "0000", 60);
     return gpbID3v1_;
 }
 
@@ -141,8 +144,11 @@ QGroupBox* TagPage::BuildId3v2Group()
                          {"Album:", AlbumEdit_}, {"Year:", YearEdit_}, {"Genre:", GenreEdit_},
                          {"Comment:", CommentMemo_}});
     grid->setRowStretch(7, 1);
-    TrackEdit_->setFixedWidth(40);
-    YearEdit_->setFixedWidth(60);
+    // A comment is read and edited in lines: never fewer than three.
+    CommentMemo_->setMinimumHeight(3 * CommentMemo_->fontMetrics().lineSpacing() + 2 * CommentMemo_->frameWidth()
+                                   + static_cast<int>(2 * CommentMemo_->document()->documentMargin()));
+    FitWidthTo(*TrackEdit_, "99", 40);
+    FitWidthTo(*YearEdit_, "0000", 60);
     return gpbID3v2_;
 }
 

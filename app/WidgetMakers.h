@@ -24,3 +24,6 @@ QLabel* MakeValueLabel(const char* name);
 QToolButton* MakeFlatButton(const QString& text, const char* name);
 QLineEdit* MakeEdit(const char* name, int maxLength = 0);
 QPushButton* MakeButton(const QString& text, const char* name);
+// Fixes edit's width to show sample whole in its font, and never narrower
+// than least (pixels), the width it has at the usual desktop font.
+void FitWidthTo(QLineEdit& edit, const QString& sample, int least);

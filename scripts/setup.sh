@@ -14,6 +14,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   lame sox libsox-fmt-mp3 vorbis-tools ffmpeg mpg123 python3 python3-mutagen time
   xdg-utils fonts-dejavu-core desktop-file-utils appstream
+  # styles the window is laid out in by its tests (Adwaita, Adwaita-dark)
+  adwaita-qt6
   # the Debian package and its check (scripts/package-check.sh)
   dpkg-dev file man-db lintian
   # peers of the start-up benchmark (tests/bench/bench_startup.sh)

@@ -98,6 +98,7 @@ TMainForm::TMainForm(std::unique_ptr<GuiPrompterBase> prompter, const std::strin
     folderPicker_ = Named(new TBrowseForFolder(this), "DirDialog1");
     if (!prompter_)
         prompter_ = std::make_unique<GuiPrompter>(*this, *folderPicker_);
+    folderPicker_->SetMessages(prompter_.get());
     ReadSettings(programFolder);
     player_ = std::make_unique<TBASSPlayer>(this, &prompts(), programFolder_);
     player_->setObjectName("PermanentPlayer");
@@ -107,6 +108,7 @@ TMainForm::TMainForm(std::unique_ptr<GuiPrompterBase> prompter, const std::strin
     // Option.ini [Main] Gapless=1: sample-exact parts that join without a gap.
     BuildWindow(ReadIniString(programFolder_ + "Option.ini", "Main", "Gapless", "0") == "1");
     ConnectPages();
+    BuildMenu();
     ConnectDesktop();
 }
 
@@ -163,10 +165,12 @@ void TMainForm::BuildWindow(bool gapless)
     column->addLayout(pageMargin, 1);
     setCentralWidget(central);
 
-    setFixedSize(kClientWidth, kClientHeight);
+    // The window's own size, unless a larger font, style or scale needs
+    // more to show every text whole; the layouts keep it from shrinking below that.
+    resize(QSize(kClientWidth, kClientHeight).expandedTo(minimumSizeHint()));
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
-        move(area.center() - QPoint(kClientWidth / 2, kClientHeight / 2));
+        move(area.center() - QPoint(width() / 2, height() / 2));
     }
 }
 
@@ -177,17 +181,26 @@ QWidget* TMainForm::BuildBanner()
     banner->setFixedHeight(kBannerHeight);
     banner->setPixmap(BannerPicture());
     banner->setScaledContents(true);
-    auto* logo = Named(new QLabel(banner), "imgLogo");
+    auto* logo = Named(new QLabel, "imgLogo");
     logo->setPixmap(LogoPicture());
-    logo->setGeometry(12, (kBannerHeight - 32) / 2, 32, 32);
-    auto* version = Named(new QLabel(Q("V" + versionText_), banner), "labVersion");
-    version->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    version->setGeometry(kClientWidth - 212, 8, 200, 18);
+    logo->setFixedSize(32, 32);
+    // The texts are drawn on the light picture whatever the palette, and
+    // keep to its right edge as the window widens.
+    auto* version = Named(new QLabel(Q("V" + versionText_)), "labVersion");
     version->setStyleSheet("QLabel { color: #1b2a3a; font-weight: bold; background: transparent; }");
-    auto* powered = Named(new QLabel(Q(std::string("Powered by ") + MakerName), banner), "labPowered");
-    powered->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    powered->setGeometry(kClientWidth - 212, 30, 200, 18);
+    auto* powered = Named(new QLabel(Q(std::string("Powered by ") + MakerName)), "labPowered");
     powered->setStyleSheet("QLabel { color: #0000ff; background: transparent; }");
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(0);
+    for (QLabel* label : {version, powered}) {
+        label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        texts->addWidget(label);
+    }
+    auto* row = new QHBoxLayout(banner);
+    row->setContentsMargins(12, 4, 12, 4);
+    row->addWidget(logo, 0, Qt::AlignVCenter);
+    row->addStretch(1);
+    row->addLayout(texts);
     return banner;
 }
 

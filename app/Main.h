@@ -97,6 +97,10 @@ private:
     void ConnectPages();
     // Keys and drops (MainDesktop.cpp).
     void ConnectDesktop();
+    // The menu button in the corner of the page tabs (MainMenu.cpp).
+    void BuildMenu();
+    void OpenOnPageShown();
+    void RunSplitIn(const char* modeButton);
     void ShowDocument(const std::string& pathOrUrl);
     // The help page in a window of the program's own, for a desktop with no
     // browser (MainDesktop.cpp); made on first use.

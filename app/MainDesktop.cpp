@@ -60,12 +60,15 @@ void TMainForm::ConnectDesktop()
     };
     // Open and Help act on the page shown; a disabled Open (a split is
     // running) ignores the key as it ignores a click.
-    shortcut(QKeySequence("Ctrl+O"), [this] { TagPageShown() ? tagPage_->ClickOpen() : splitPage_->ClickOpen(); });
+    shortcut(QKeySequence("Ctrl+O"), [this] { OpenOnPageShown(); });
     shortcut(QKeySequence("F1"), [this] { ShowHelp(); });
     shortcut(QKeySequence("Ctrl+Q"), [this] { close(); });
-    // The preview keys belong to the split page; elsewhere Space keeps its
-    // usual meaning (a drop-down list, a check box).
+    // The preview and split keys belong to the split page; elsewhere Space
+    // keeps its usual meaning (a drop-down list, a check box), and a save
+    // key on the tag page is not taken for a cut.
     QShortcut* previewKeys[] = {
+        shortcut(QKeySequence("Ctrl+S"), [this] { RunSplitIn("rdbTime"); }),
+        shortcut(QKeySequence("Ctrl+P"), [this] { RunSplitIn("rdbPart"); }),
         shortcut(QKeySequence(Qt::Key_Space), [this] { splitPage_->PlayOrPause(); }),
         shortcut(QKeySequence(Qt::Key_BracketLeft), [this] { splitPage_->MarkStart(); }),
         shortcut(QKeySequence(Qt::Key_BracketRight), [this] { splitPage_->MarkEnd(); }),
@@ -75,6 +78,8 @@ void TMainForm::ConnectDesktop()
             key->setEnabled(pgcMain_->currentWidget() == splitPage_);
     });
 }
+
+void TMainForm::OpenOnPageShown() { TagPageShown() ? tagPage_->ClickOpen() : splitPage_->ClickOpen(); }
 
 void TMainForm::ShowHelpWindow()
 {

@@ -4,6 +4,7 @@
 // browser, what the window keeps between runs, the folder picker beside the opened file, and the waveform drawn behind the
 // track bar as the background scan delivers it.
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -69,8 +70,16 @@ public:
         openAnswers.pop_front();
         return answer;
     }
-    std::optional<std::string> AskSaveFileName(const std::string&) override { return std::nullopt; }
-    bool ExecuteFolderPicker(std::string&) override { return false; }
+    std::optional<std::string> AskSaveFileName(const std::string&) override
+    {
+        events.push_back("save-dialog");
+        return std::nullopt;
+    }
+    bool ExecuteFolderPicker(std::string&) override
+    {
+        events.push_back("folder-picker");
+        return false;
+    }
     bool OpenDocument(const std::string& pathOrUrl) override
     {
         documents.push_back(pathOrUrl);
@@ -137,6 +146,22 @@ int MarkedPixels(const QImage& image, int x)
     return count;
 }
 
+// What a command left behind: what the window asked or told, the
+// documents it opened, the dialog it showed, and whether it closed.
+QStringList Outcome(const Window& w, const QString& dialogShown)
+{
+    QStringList outcome;
+    for (const std::string& event : w.prompts->events)
+        outcome << QString::fromStdString(event);
+    for (const std::string& document : w.prompts->documents)
+        outcome << "document:" + QString::fromStdString(document);
+    if (!dialogShown.isEmpty())
+        outcome << "dialog:" + dialogShown;
+    if (!w->isVisible())
+        outcome << "closed";
+    return outcome;
+}
+
 } // namespace
 
 class DesktopTest : public QObject {
@@ -152,6 +177,8 @@ private slots:
     void aRestartedWindowHasTheRecentFileFolderSplitChoiceAndPlaceOfTheLast();
     void folderPickerStartsBesideTheOpenedFileThenAtTheLastPick();
     void waveformIsDrawnAsItArrivesAndFollowsTheOpenedFile();
+    void menuEntriesDoWhatTheirButtonsAndKeysDo_data();
+    void menuEntriesDoWhatTheirButtonsAndKeysDo();
 
 private:
     TempDir media_;
@@ -292,7 +319,7 @@ void DesktopTest::helpPageListsEveryKeyAndAMissingBrowserIsReported()
     Window w;
     const QString page = QString::fromStdString(testsupport::ReadText(w->HelpFileName()));
     const QList<QShortcut*> keys = w->findChildren<QShortcut*>();
-    QCOMPARE(keys.size(), 6);
+    QCOMPARE(keys.size(), 8);
     for (const QShortcut* key : keys) {
         const QString name = key->key().toString(QKeySequence::PortableText);
         QVERIFY2(page.contains("<kbd>" + name + "</kbd>"), qPrintable(name));
@@ -473,6 +500,80 @@ void DesktopTest::waveformIsDrawnAsItArrivesAndFollowsTheOpenedFile()
     w->OpenFile(media_.File("noise.mp3"));
     QVERIFY(bar->Envelope().isEmpty());
     QVERIFY(!Control<WaveformEnvelope>(w, "Envelope")->Running());
+}
+
+void DesktopTest::menuEntriesDoWhatTheirButtonsAndKeysDo_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QStringList>("buttons");  // clicked in turn; the menu does the same
+    QTest::addRow("open") << "actOpen" << "Ctrl+O" << QStringList{"btnOpen"};
+    QTest::addRow("save section") << "actSaveSection" << "Ctrl+S" << QStringList{"rdbTime", "btnSplit"};
+    QTest::addRow("split") << "actSplit" << "Ctrl+P" << QStringList{"rdbPart", "btnSplit"};
+    QTest::addRow("help") << "actHelp" << "F1" << QStringList{"sbtnHelp1"};
+    QTest::addRow("about") << "actAbout" << "" << QStringList{"sbtnAbout1"};
+    QTest::addRow("quit") << "actQuit" << "Ctrl+Q" << QStringList{};
+}
+
+void DesktopTest::menuEntriesDoWhatTheirButtonsAndKeysDo()
+{
+    QFETCH(QString, entry);
+    QFETCH(QString, key);
+    QFETCH(QStringList, buttons);
+    // Each way runs on a fresh window with the same file open and the
+    // section marked; a dialog it shows is noted and closed.
+    const auto run = [&](const std::function<void(Window&)>& command) {
+        Window w;
+        w->OpenFile(toneMp3_);
+        Control<QLineEdit>(w, "edtEnd")->setText("00:01.000");
+        w.prompts->events.clear();
+        QString dialogShown;
+        auto* watch = new QTimer;
+        watch->setInterval(10);
+        QObject::connect(watch, &QTimer::timeout, watch, [&dialogShown] {
+            if (QWidget* modal = QApplication::activeModalWidget(); modal && modal->isVisible()) {
+                dialogShown = modal->objectName();
+                modal->close();
+            }
+        });
+        watch->start();
+        command(w);
+        QTest::qWait(50);
+        delete watch;
+        return Outcome(w, dialogShown);
+    };
+
+    QStringList expected = run([&](Window& w) {
+        for (const QString& name : buttons)
+            Control<QAbstractButton>(w, name.toLatin1().constData())->click();
+        if (buttons.isEmpty())
+            w->close();
+    });
+    QVERIFY(!expected.isEmpty());
+
+    const QStringList fromMenu = run([&](Window& w) {
+        auto* menuButton = Control<QToolButton>(w, "btnMenu");
+        QMenu* menu = menuButton->menu();
+        QAction* action = Control<QAction>(menu, entry.toLatin1().constData());
+        if (!key.isEmpty())
+            QVERIFY2(action->text().endsWith('\t' + QKeySequence(key).toString(QKeySequence::NativeText)),
+                     qPrintable(action->text()));
+        QTimer::singleShot(0, menu, [menu, action] {
+            QTRY_VERIFY(menu->isVisible());
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
+        });
+        QTest::mouseClick(menuButton, Qt::LeftButton);
+    });
+    QCOMPARE(fromMenu, expected);
+
+    if (key.isEmpty())
+        return;
+    const QStringList fromKey = run([&](Window& w) {
+        QApplication::setActiveWindow(w.form.get());
+        QVERIFY(QTest::qWaitForWindowActive(w.form.get()));
+        QTest::keySequence(w.form.get(), QKeySequence(key));
+    });
+    QCOMPARE(fromKey, expected);
 }
 
 QTEST_MAIN(DesktopTest)

@@ -62,6 +62,15 @@ QSize GuiTrackBar::sizeHint() const
     return hint;
 }
 
+void GuiTrackBar::initStyleOption(QStyleOptionSlider* option) const
+{
+    QSlider::initStyleOption(option);
+    // The height the bar was made with (the size hint asks this function).
+    const int natural = minimumHeight();
+    if (natural > 0 && height() > natural)
+        option->rect = QRect(0, (height() - natural) / 2, width(), natural);
+}
+
 int GuiTrackBar::CentreOf(int value) const
 {
     // The band and the envelope span the handle centres, as positions are

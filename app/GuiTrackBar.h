@@ -33,6 +33,9 @@ public:
     int EnvelopeFilledColumns() const { return envelopeFilled_; }
 
     QSize sizeHint() const override;
+    // A bar taller than it needs keeps the slider in its middle, so that
+    // the envelope around the groove grows with it both ways.
+    void initStyleOption(QStyleOptionSlider* option) const override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -37,6 +37,8 @@ void AddFieldRows(QGridLayout& grid, const std::pair<const char*, QWidget*> (&fi
         const bool tallField = qobject_cast<QPlainTextEdit*>(fields[i].second) != nullptr;
         grid.addWidget(label, i + 1, 0, tallField ? Qt::AlignTop : Qt::Alignment());
         grid.addWidget(fields[i].second, i + 1, 1);
+        // A larger font widens the window rather than cutting the texts short.
+        KeepWidthFor(*fields[i].second, 18);
     }
 }
 

@@ -52,13 +52,33 @@ QPushButton* MakeButton(const QString& text, const char* name)
     return button;
 }
 
-void FitWidthTo(QLineEdit& edit, const QString& sample, int least)
+namespace {
+
+// The width edit has for its text when it is width pixels wide: the
+// style's contents less the edit's own margins, as the edit draws it.
+int TextRoom(const QLineEdit& edit, int width)
 {
     QStyleOptionFrame option;
     option.initFrom(&edit);
-    option.lineWidth = edit.style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, &edit);
-    // Qt's line edit keeps a few pixels each side of its text.
-    const QSize text(edit.fontMetrics().horizontalAdvance(sample) + 2 * 4 + 2, edit.fontMetrics().height());
-    const int width = edit.style()->sizeFromContents(QStyle::CT_LineEdit, &option, text, &edit).width();
+    option.rect = QRect(0, 0, width, edit.sizeHint().height());
+    option.lineWidth = edit.hasFrame() ? edit.style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, &edit) : 0;
+    const QMargins margins = edit.textMargins();
+    constexpr int kEditMargin = 2;  // Qt's line edit keeps this much each side of its text
+    return edit.style()->subElementRect(QStyle::SE_LineEditContents, &option, &edit).width() - margins.left()
+           - margins.right() - 2 * kEditMargin;
+}
+
+} // namespace
+
+void FitWidthTo(QLineEdit& edit, const QString& sample, int least)
+{
+    // One pixel more for the cursor after the last character.
+    const int needed = edit.fontMetrics().horizontalAdvance(sample) + 1;
+    const int width = 2 * needed - TextRoom(edit, needed);
     edit.setFixedWidth(std::max(least, width));
+}
+
+void KeepWidthFor(QWidget& field, int characters)
+{
+    field.setMinimumWidth(std::max(field.minimumWidth(), characters * field.fontMetrics().averageCharWidth()));
 }

@@ -27,3 +27,5 @@ QPushButton* MakeButton(const QString& text, const char* name);
 // Fixes edit's width to show sample whole in its font, and never narrower
 // than least (pixels), the width it has at the usual desktop font.
 void FitWidthTo(QLineEdit& edit, const QString& sample, int least);
+// Keeps field at least wide enough for about characters of its font.
+void KeepWidthFor(QWidget& field, int characters);

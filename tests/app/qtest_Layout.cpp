@@ -7,12 +7,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QStyleOptionButton>
+#include <QStyleOptionFrame>
 #include <QTabWidget>
 #include <QToolButton>
 #include <QtTest>
@@ -62,6 +64,16 @@ std::optional<QRect> CaptionRoom(QWidget* widget, QString& caption)
     if (auto* label = qobject_cast<QLabel*>(widget); label && label->pixmap().isNull()) {
         caption = label->text();
         return label->contentsRect();
+    }
+    if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+        caption = edit->text();
+        QStyleOptionFrame option;
+        option.initFrom(edit);
+        option.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit);
+        // Qt's line edit keeps 2 pixels each side of its text, and one for the cursor.
+        return edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit)
+            .marginsRemoved(edit->textMargins())
+            .adjusted(2, 0, -3, 0);
     }
     auto* button = qobject_cast<QAbstractButton*>(widget);
     if (!button)

@@ -90,10 +90,8 @@ std::optional<std::string> GuiPrompter::AskOpenFileName()
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     const QString chosen = dialog.selectedFiles().constFirst();
-    openFolder_ = QFileInfo(chosen).absolutePath();
-    lastFolder_ = openFolder_;
-    if (saveFolder_.isEmpty())
-        saveFolder_ = openFolder_;
+    // Whichever page opened it, the next section is saved beside it.
+    openFolder_ = saveFolder_ = lastFolder_ = QFileInfo(chosen).absolutePath();
     return chosen.toStdString();
 }
 

@@ -9,10 +9,12 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QShortcut>
 #include <QSignalSpy>
@@ -177,6 +179,8 @@ private slots:
     void aRestartedWindowHasTheRecentFileFolderSplitChoiceAndPlaceOfTheLast();
     void folderPickerStartsBesideTheOpenedFileThenAtTheLastPick();
     void waveformIsDrawnAsItArrivesAndFollowsTheOpenedFile();
+    void fileDialogsStartInTheFolderOfTheFileOpenedLast_data();
+    void fileDialogsStartInTheFolderOfTheFileOpenedLast();
     void menuEntriesDoWhatTheirButtonsAndKeysDo_data();
     void menuEntriesDoWhatTheirButtonsAndKeysDo();
 
@@ -500,6 +504,77 @@ void DesktopTest::waveformIsDrawnAsItArrivesAndFollowsTheOpenedFile()
     w->OpenFile(media_.File("noise.mp3"));
     QVERIFY(bar->Envelope().isEmpty());
     QVERIFY(!Control<WaveformEnvelope>(w, "Envelope")->Running());
+}
+
+void DesktopTest::fileDialogsStartInTheFolderOfTheFileOpenedLast_data()
+{
+    QTest::addColumn<QString>("way");
+    for (const char* way : {"split page Open", "tag page Open", "drop", "command line"})
+        QTest::newRow(way) << way;
+}
+
+void DesktopTest::fileDialogsStartInTheFolderOfTheFileOpenedLast()
+{
+    QFETCH(QString, way);
+    const fs::path root = fs::canonical(media_.Path());
+    for (const char* folder : {"Music", "Other"}) {
+        fs::create_directories(root / folder);
+        if (!fs::exists(root / folder / "song.mp3"))
+            fs::copy_file(toneMp3_, root / folder / "song.mp3");
+    }
+    const QString music = QString::fromStdString((root / "Music").string());
+    const QString other = QString::fromStdString((root / "Other").string());
+    // The real dialogs: where the Open and Save As dialogs of the split page start.
+    TMainForm window(nullptr, testsupport::BinFolder());
+    window.show();
+    const auto dialogFolders = [&window] {
+        QStringList folders;
+        const auto noteFolder = [&folders](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            folders << (dialog ? dialog->directory().absolutePath() : QString("no file dialog"));
+            static_cast<QDialog*>(modal)->reject();
+        };
+        auto* pages = Control<QTabWidget>(&window, "pgcMain");
+        pages->setCurrentIndex(0);
+        OnNextModal(noteFolder);
+        Control<QPushButton>(&window, "btnOpen")->click();
+        Control<QRadioButton>(&window, "rdbTime")->click();
+        Control<QLineEdit>(&window, "edtStart")->setText("00:00.000");
+        Control<QLineEdit>(&window, "edtEnd")->setText("00:01.000");
+        OnNextModal(noteFolder);
+        Control<QPushButton>(&window, "btnSplit")->click();
+        return folders;
+    };
+
+    // "corvella Music/song.mp3", from the folder above Music.
+    const QString working = QDir::currentPath();
+    QDir::setCurrent(QString::fromStdString(root.string()));
+    window.OpenCommandLineFile("Music/song.mp3");
+    QDir::setCurrent(working);
+    QCOMPARE(dialogFolders(), QStringList({music, music}));
+
+    const QString song = other + "/song.mp3";
+    const auto chooseInOpenDialog = [&song](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        QVERIFY(dialog);
+        if (QWidget* focused = QApplication::focusWidget())
+            focused->clearFocus();
+        dialog->selectFile(song);
+        static_cast<QDialog*>(dialog)->accept();
+    };
+    if (way == "split page Open") {
+        OnNextModal(chooseInOpenDialog);
+        Control<QPushButton>(&window, "btnOpen")->click();
+    } else if (way == "tag page Open") {
+        Control<QTabWidget>(&window, "pgcMain")->setCurrentIndex(1);
+        OnNextModal(chooseInOpenDialog);
+        Control<QPushButton>(&window, "btnOpenTag")->click();
+    } else if (way == "drop") {
+        QVERIFY(Drop(&window, song.toStdString()));
+    } else {
+        window.OpenCommandLineFile(song);
+    }
+    QCOMPARE(dialogFolders(), QStringList({other, other}));
 }
 
 void DesktopTest::menuEntriesDoWhatTheirButtonsAndKeysDo_data()

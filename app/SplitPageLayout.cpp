@@ -3,6 +3,7 @@
 
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -29,13 +30,35 @@ namespace {
 
 constexpr const char* kTimeLegend = "( Min : Sec . MilliSec )";
 
-QToolButton* MakeTransportButton(const char* name, const QIcon& icon, const QString& text, const QString& hint)
+// Paints a button's glyph again when the desktop switches between a light
+// and a dark palette while the window is open.
+class GlyphFollower : public QObject {
+public:
+    GlyphFollower(QToolButton& button, QIcon (*glyph)()) : QObject(&button), glyph_(glyph)
+    {
+        button.installEventFilter(this);
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::PaletteChange)
+            static_cast<QToolButton*>(watched)->setIcon(glyph_());
+        return false;
+    }
+
+private:
+    QIcon (*glyph_)();
+};
+
+// A button with glyph, or with text when glyph is null.
+QToolButton* MakeTransportButton(const char* name, QIcon (*glyph)(), const QString& text, const QString& hint)
 {
     auto* button = Named(new QToolButton, name);
-    if (icon.isNull())
+    if (glyph) {
+        button->setIcon(glyph());
+        new GlyphFollower(*button, glyph);
+    } else {
         button->setText(text);
-    else
-        button->setIcon(icon);
+    }
     button->setToolTip(hint);
     button->setMinimumSize(28, 24);
     button->setFocusPolicy(Qt::TabFocus);
@@ -127,11 +150,11 @@ QLayout* SplitPage::BuildTagInfo()
 
 QLayout* SplitPage::BuildTransport()
 {
-    sbtnPlay_ = MakeTransportButton("sbtnPlay", PlayGlyph(), {}, "Play");
-    sbtnPause_ = MakeTransportButton("sbtnPause", PauseGlyph(), {}, "Pause");
-    sbtnStop_ = MakeTransportButton("sbtnStop", StopGlyph(), {}, "Stop");
-    sbtnBegin_ = MakeTransportButton("sbtnBegin", {}, "{", "Select start time point");
-    sbtnEnd_ = MakeTransportButton("sbtnEnd", {}, "}", "Select end time point");
+    sbtnPlay_ = MakeTransportButton("sbtnPlay", PlayGlyph, {}, "Play");
+    sbtnPause_ = MakeTransportButton("sbtnPause", PauseGlyph, {}, "Pause");
+    sbtnStop_ = MakeTransportButton("sbtnStop", StopGlyph, {}, "Stop");
+    sbtnBegin_ = MakeTransportButton("sbtnBegin", nullptr, "{", "Select start time point");
+    sbtnEnd_ = MakeTransportButton("sbtnEnd", nullptr, "}", "Select end time point");
     labTime1_ = MakeLabel("00:00.000", "labTime1");
     labTime1_->setMinimumWidth(std::max(70, labTime1_->sizeHint().width()));
     auto* transport = new QHBoxLayout;

@@ -41,6 +41,7 @@ void SplitPage::sbtnPlayClick()
         return;
     host_.Player().SetPosition(static_cast<uint32_t>(positionMs_));
     host_.Player().Play();
+    listenEndMs_ = -1;  // a plain Play plays on past a listened span's end
     tmrPlayer_->start();
     tmrFollow_->start();
 }

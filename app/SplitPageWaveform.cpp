@@ -99,7 +99,8 @@ void SplitPage::ResetWaveform(const std::string& fileName)
     uint32_t rate = player.StreamInfo().SampleRate;
     if (grid_.Snaps() || rate == 0)
         rate = grid_.SampleRate();
-    wavView_->SetStream(opened ? lengthMs_ : 0, static_cast<int64_t>(lengthMs_) * rate / 1000, rate, grid_);
+    wavView_->SetStream(opened ? lengthMs_ : 0, static_cast<int64_t>(lengthMs_) * rate / 1000, rate, grid_,
+                        opened ? fileName : std::string());
     wavView_->SetLevels(envelope_.Levels());
     positionMs_ = 0;
     positionFromBar_ = true;

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <utility>
 
+#include "playback/DecodedLevels.h"
 #include "playback/LevelPyramid.h"
 
 namespace {
@@ -57,6 +58,15 @@ WaveformView::WaveformView(QWidget* parent) : QWidget(parent)
     ViewChanged();
 }
 
+WaveformView::~WaveformView()
+{
+    if (detailWorker_.joinable()) {
+        detailWorker_.request_stop();
+        detailWanted_.notify_all();
+        detailWorker_.join();
+    }
+}
+
 QSize WaveformView::sizeHint() const { return {480, 130}; }
 QSize WaveformView::minimumSizeHint() const { return {160, 90}; }
 
@@ -66,8 +76,13 @@ QRect WaveformView::WaveRect() const
     return QRect(0, kRulerHeight, width(), std::max(height() - kRulerHeight - bar, 1));
 }
 
-void WaveformView::SetStream(int64_t lengthMs, int64_t totalSamples, uint32_t sampleRate, const MarkGrid& grid)
+void WaveformView::SetStream(int64_t lengthMs, int64_t totalSamples, uint32_t sampleRate, const MarkGrid& grid,
+                             const std::string& fileName)
 {
+    ++stream_;
+    detailFile_ = fileName;
+    shownDetail_.clear();
+    askedDetail_.reset();
     lengthMs_ = std::max<int64_t>(lengthMs, 0);
     hasStream_ = lengthMs_ > 0;
     grid_ = grid;
@@ -341,11 +356,91 @@ void WaveformView::DrawRuler(QPainter& painter) const
     }
 }
 
-void WaveformView::DrawLevels(QPainter& painter, const QRect& wave) const
+std::vector<Level> WaveformView::ShownLevels() const
 {
     if (!levels_)
+        return {};
+    std::vector<Level> columns = levels_->Columns(scale_.FirstColumn(), width(), scale_.SamplesPerPixel());
+    // Finer than a block the levels only repeat their block: the samples
+    // themselves are decoded, away from the window's thread, and drawn
+    // once they are there.
+    if (detailFile_.empty() || scale_.SamplesPerPixel() * 2 > static_cast<double>(levels_->BlockSamples()))
+        return columns;
+    const DetailView view{scale_.FirstColumn(), width(), scale_.SamplesPerPixel(), stream_};
+    if (view == shownDetailView_ && shownDetail_.size() == columns.size()) {
+        // A column between two samples (a sample wider than a pixel) shows the one before it.
+        Level last;
+        for (size_t x = 0; x < columns.size(); ++x) {
+            if (shownDetail_[x].Known())
+                last = shownDetail_[x];
+            if (last.Known())
+                columns[x] = last;
+        }
+        return columns;
+    }
+    if (askedDetail_ != view) {
+        askedDetail_ = view;
+        auto* self = const_cast<WaveformView*>(this);
+        {
+            std::lock_guard lock(self->detailMutex_);
+            self->pendingDetail_ = view;
+            self->pendingFile_ = detailFile_;
+        }
+        if (!detailWorker_.joinable())
+            self->detailWorker_ = std::jthread([self](std::stop_token stop) { self->DecodeDetail(stop); });
+        self->detailWanted_.notify_all();
+    }
+    return columns;
+}
+
+// The worker: one LevelDetail kept open while the file stays the same, so
+// that the next view nearby costs a short decode, not a walk to its place.
+void WaveformView::DecodeDetail(std::stop_token stop)
+{
+    std::unique_ptr<LevelDetail> detail;
+    std::string detailFile;
+    while (!stop.stop_requested()) {
+        DetailView view;
+        std::string file;
+        {
+            std::unique_lock lock(detailMutex_);
+            if (!detailWanted_.wait(lock, stop, [this] { return pendingDetail_.has_value(); }))
+                return;
+            view = *pendingDetail_;
+            pendingDetail_.reset();
+            file = pendingFile_;
+        }
+        if (!detail || file != detailFile) {
+            detail = std::make_unique<LevelDetail>(file);
+            detailFile = file;
+        }
+        std::vector<Level> columns = detail->Columns(view.FirstColumn, view.Count, view.SamplesPerColumn);
+        if (columns.empty() || stop.stop_requested())
+            continue;
+        QMetaObject::invokeMethod(
+            this,
+            [this, view, columns = std::move(columns)]() mutable {
+                if (view.Stream != stream_)
+                    return;
+                shownDetailView_ = view;
+                shownDetail_ = std::move(columns);
+                update();
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+Level WaveformView::ShownLevel(int x) const
+{
+    const std::vector<Level> columns = ShownLevels();
+    return x >= 0 && x < static_cast<int>(columns.size()) ? columns[static_cast<size_t>(x)] : Level{};
+}
+
+void WaveformView::DrawLevels(QPainter& painter, const QRect& wave) const
+{
+    const std::vector<Level> columns = ShownLevels();
+    if (columns.empty())
         return;
-    const std::vector<Level> columns = levels_->Columns(scale_.FirstColumn(), width(), scale_.SamplesPerPixel());
     const double middle = wave.top() + wave.height() / 2.0;
     const double half = wave.height() / 2.0 - 1;
     painter.setPen(QColor(190, 198, 210));

@@ -18,13 +18,19 @@
 
 #include <QWidget>
 
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "core/MarkGrid.h"
+#include "playback/LevelPyramid.h"
 #include "playback/WaveformScale.h"
 
-class LevelPyramid;
 class QScrollBar;
 
 class WaveformView : public QWidget {
@@ -34,10 +40,15 @@ public:
     enum class Mark { Start, End };
 
     explicit WaveformView(QWidget* parent = nullptr);
+    // Stops the decoding of detail and waits for it (one request at most).
+    ~WaveformView() override;
 
     // A new stream of totalSamples per channel at sampleRate, lasting
     // lengthMs; fitted, with no levels until SetLevels.
-    void SetStream(int64_t lengthMs, int64_t totalSamples, uint32_t sampleRate, const MarkGrid& grid);
+    // fileName: where levels finer than the levels' blocks are decoded
+    // from, on a thread of the view's own (empty: nowhere).
+    void SetStream(int64_t lengthMs, int64_t totalSamples, uint32_t sampleRate, const MarkGrid& grid,
+                   const std::string& fileName = {});
     // The levels to draw, filled by whoever scans the file; null: none.
     void SetLevels(std::shared_ptr<const LevelPyramid> levels);
     void LevelsChanged() { update(); }
@@ -58,6 +69,9 @@ public:
     // Where the waveform lies inside the widget (below the ruler, above
     // the scroll bar); x in Scale() is counted from its left edge.
     QRect WaveRect() const;
+    // The level drawn in column x as the view stands, decoded detail where
+    // the zoom is finer than the levels' blocks and it has arrived.
+    Level ShownLevel(int x) const;
 
     void ZoomIn();
     void ZoomOut();
@@ -92,6 +106,8 @@ private:
     void DrawLevels(class QPainter& painter, const QRect& wave) const;
     void DrawMarks(class QPainter& painter, const QRect& wave) const;
     void RequestMarks(int64_t startMs, int64_t endMs, bool finished);
+    std::vector<Level> ShownLevels() const;
+    void DecodeDetail(std::stop_token stop);
 
     WaveformScale scale_;
     MarkGrid grid_;
@@ -112,4 +128,24 @@ private:
     int64_t pressMs_ = 0;
     Mark draggedMark_ = Mark::Start;
     int64_t otherMarkMs_ = 0;
+
+    // Detail: the columns of one view (first column, samples per column)
+    // decoded from the file; the worker takes the latest request only.
+    struct DetailView {
+        int64_t FirstColumn = 0;
+        int64_t Count = 0;
+        double SamplesPerColumn = 0;
+        unsigned Stream = 0;  // SetStream counts streams
+        bool operator==(const DetailView&) const = default;
+    };
+    std::string detailFile_;
+    unsigned stream_ = 0;
+    DetailView shownDetailView_;
+    std::vector<Level> shownDetail_;
+    mutable std::optional<DetailView> askedDetail_;  // main thread
+    std::mutex detailMutex_;
+    std::condition_variable_any detailWanted_;
+    std::optional<DetailView> pendingDetail_;  // guarded by detailMutex_
+    std::string pendingFile_;                  // guarded by detailMutex_
+    std::jthread detailWorker_;
 };

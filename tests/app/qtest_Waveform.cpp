@@ -25,6 +25,7 @@
 #include "core/TimeText.h"
 #include "files/BinaryFile.h"
 #include "playback/BASSPlayer.h"
+#include "playback/WaveformEnvelope.h"
 #include "support/TestSupport.h"
 
 #include "NamedControl.h"
@@ -134,6 +135,7 @@ private slots:
     void undoAndRedoRestoreTheMarks();
     void fieldsBarHandlesAndTheWrittenPartAgree_data();
     void fieldsBarHandlesAndTheWrittenPartAgree();
+    void samplesFinerThanTheLevelsAreDecoded();
 
 private:
     void OpenSong(const std::string& path);
@@ -151,6 +153,7 @@ private:
     testsupport::TempDir dir_;
     std::string song_;
     std::string sweep_;  // no two stretches of it encode alike
+    std::string onset_;  // 2 s of silence, then a tone
     std::unique_ptr<TMainForm> form_;
     ScriptedPrompter* prompts_ = nullptr;  // owned by form_
 };
@@ -164,6 +167,16 @@ void WaveformTest::initTestCase()
     for (const std::string& command :
          {"sox -n -r 44100 -c 2 -b 16 " + testsupport::Quote(wav) + " synth 40 sine 100-8000 vol 0.5",
           "lame --quiet -b 128 " + testsupport::Quote(wav) + " " + testsupport::Quote(sweep_)}) {
+        const auto made = testsupport::Run(command);
+        QVERIFY2(made.exitCode == 0, made.output.c_str());
+    }
+    onset_ = dir_.File("onset.wav");
+    const std::string silence = dir_.File("silence.wav");
+    const std::string tone = dir_.File("tone.wav");
+    const std::string format = "sox -n -r 44100 -c 1 -b 16 ";
+    for (const std::string& command :
+         {format + testsupport::Quote(silence) + " trim 0 2", format + testsupport::Quote(tone) + " synth 2 sine 440 vol 0.5",
+          "sox " + testsupport::Quote(silence) + " " + testsupport::Quote(tone) + " " + testsupport::Quote(onset_)}) {
         const auto made = testsupport::Run(command);
         QVERIFY2(made.exitCode == 0, made.output.c_str());
     }
@@ -473,6 +486,23 @@ void WaveformTest::fieldsBarHandlesAndTheWrittenPartAgree()
     // (once the command's lead is taken off).
     QVERIFY2(written >= 0 && std::abs(written - (start - kCutLeadMs)) < 1.0,
              qPrintable(QString("the mark %1 ms, the part from %2 ms").arg(start).arg(written)));
+}
+
+void WaveformTest::samplesFinerThanTheLevelsAreDecoded()
+{
+    OpenSong(onset_);
+    auto* envelope = Control<WaveformEnvelope>(form_, "Envelope");
+    QTRY_VERIFY_WITH_TIMEOUT(!envelope->Running(), kTimeout);
+    // 20 ms across the view: a pixel is a sample or two, and the levels'
+    // smallest block (576 samples, 13 ms) holds both sides of the onset.
+    TypeMarks("00:01.990", "00:02.010");
+    View()->setFocus();
+    QTest::keyClick(View(), Qt::Key_E, Qt::ControlModifier);
+    QVERIFY(View()->Scale().SamplesPerPixel() < 4);
+    const int silent = static_cast<int>(View()->Scale().XOfMs(1999.0));
+    const int loud = static_cast<int>(View()->Scale().XOfMs(2001.0));
+    QTRY_VERIFY_WITH_TIMEOUT(View()->ShownLevel(silent).Known() && View()->ShownLevel(silent).Peak < 0.001, kTimeout);
+    QVERIFY2(View()->ShownLevel(loud).Peak > 0.1, qPrintable(QString::number(View()->ShownLevel(loud).Peak)));
 }
 
 QTEST_MAIN(WaveformTest)

@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "app/Main.h"
+#include "app/WaveformView.h"
 #include "playback/WaveformEnvelope.h"
 
 namespace {
@@ -79,6 +80,8 @@ int SaveScreenshots(const QString& folder, const QString& sampleFile)
     // The controls are the pages' own; they are reached as the user sees them.
     window.findChild<QLineEdit*>("edtEnd")->setText("00:47.500");
     window.findChild<QLineEdit*>("edtStart")->setText("00:20.250");
+    // The waveform zoomed in on the selection, the ruler in seconds.
+    window.findChild<WaveformView*>("wavView")->ZoomToSelection();
     const QDir out(folder);
     if (!Grab(window, out.filePath("split-page.png")))
         return 1;

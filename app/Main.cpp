@@ -30,7 +30,7 @@ namespace {
 constexpr const char* kDefaultVersion = "3.1";
 constexpr const char* kWebAddress = "https://ondrel.example/corvella";
 constexpr int kClientWidth = 653;
-constexpr int kClientHeight = 421;
+constexpr int kClientHeight = 551;  // the split page's waveform takes 130
 constexpr int kBannerHeight = 57;
 constexpr qsizetype kMaxRecentFiles = 9;  // one for each of Ctrl+1...9
 

@@ -81,6 +81,7 @@ SplitPage::SplitPage(PageHost& host, TBrowseForFolder& folderPicker, WaveformEnv
       splitCommands_(std::make_unique<TSplitCommands>(host.Player(), host.Id3v1(), host.Id3v2(), *splitUi_))
 {
     splitCommands_->SetGapless(gapless);
+    gapless_ = gapless;
     BuildPage();
     ConnectHandlers();
     connect(&envelope_, &WaveformEnvelope::envelopeChanged, tkbPosition_, &GuiTrackBar::SetEnvelope);
@@ -150,6 +151,7 @@ void SplitPage::OpenFile(const std::string& fileName)
     edtStart_->setText("00:00.000");
     edtEnd_->setText("00:00.000");
     tkbPosition_->setValue(0);
+    ResetWaveform(fileName);
 }
 
 void SplitPage::ShowTagInfo(const std::string& fileName, bool regularFile)

@@ -17,6 +17,9 @@
 #include <memory>
 #include <string>
 
+#include "core/MarkGrid.h"
+#include "core/MarkHistory.h"
+
 class GuiTrackBar;
 class GuiUpDown;
 class PageHost;
@@ -35,6 +38,7 @@ class QVBoxLayout;
 class TBrowseForFolder;
 class TSplitCommands;
 class WaveformEnvelope;
+class WaveformView;
 
 class SplitPage : public QWidget {
     Q_OBJECT
@@ -118,6 +122,25 @@ private:
     void edtStartChange();
     void edtEndChange();
 
+    // The waveform, the exact play position and the marks' history
+    // (SplitPageWaveform.cpp).
+    QWidget* BuildWaveform();
+    void ConnectWaveform();
+    void ResetWaveform(const std::string& fileName);
+    // Shows ms as the play position everywhere; seek: the player goes there too.
+    void ShowPlayPosition(int64_t ms, bool seek);
+    // Sets both marks (ms) in the fields, the bar and the view; commit: an undo step.
+    void ApplyMarks(int64_t startMs, int64_t endMs, bool commit);
+    void ShowMarksOfTexts();
+    void CommitMarks();
+    void UndoMarks(bool redo);
+    // The mark a [ or ] key or button sets for the play position.
+    int64_t MarkAtPlayPosition() const;
+    void PlaySpan(int64_t fromMs, int64_t toMs);
+    void PlaySelection();
+    void PreListen();
+    void FollowPlayback();
+
     PageHost& host_;
     TBrowseForFolder& folderPicker_;
     WaveformEnvelope& envelope_;
@@ -128,6 +151,16 @@ private:
     bool trackBarMovedByTimer_ = false;
     bool startMarkChange_ = false;
     bool endMarkChange_ = false;
+    bool gapless_ = false;
+    int64_t positionMs_ = 0;
+    // The play position is a whole second picked on the track bar: a mark
+    // there is that second, as typed, not moved onto a frame boundary.
+    bool positionFromBar_ = true;
+    int64_t listenEndMs_ = -1;  // playback of a selection or around a mark stops here
+    MarkGrid grid_;
+    MarkHistory history_;
+    WaveformView* wavView_ = nullptr;
+    QTimer* tmrFollow_ = nullptr;  // the waveform follows the preview
 
     QTimer* tmrPlayer_ = nullptr;  // 1000 ms, follows the preview
     QLineEdit* edtFile_ = nullptr;

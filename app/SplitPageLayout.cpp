@@ -115,6 +115,7 @@ QGroupBox* SplitPage::BuildFileGroup()
     groupColumn->setContentsMargins(8, 4, 8, 4);
     groupColumn->setSpacing(2);
     groupColumn->addLayout(BuildTagInfo());
+    groupColumn->addWidget(BuildWaveform(), 1);
     tkbPosition_ = Named(new GuiTrackBar, "tkbPosition");
     tkbPosition_->setRange(0, 30);
     tkbPosition_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
@@ -275,4 +276,5 @@ void SplitPage::ConnectHandlers()
     onSignal(edtEnd_, &QLineEdit::textChanged, &SplitPage::edtEndChange);
     onSignal(tkbPosition_, &QSlider::valueChanged, &SplitPage::tkbPositionChange);
     onSignal(tmrPlayer_, &QTimer::timeout, &SplitPage::TmrPlayerTimer);
+    ConnectWaveform();
 }

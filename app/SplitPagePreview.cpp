@@ -13,6 +13,7 @@
 
 #include "app/GuiTrackBar.h"
 #include "app/PageHost.h"
+#include "app/WaveformView.h"
 #include "core/FlagScope.h"
 #include "core/TimeText.h"
 #include "playback/BASSPlayer.h"
@@ -38,9 +39,11 @@ void SplitPage::sbtnPlayClick()
     // it cannot open itself; without a stream there is nothing to follow.
     if (!host_.Player().Open(edtFile_->text().toStdString()))
         return;
-    host_.Player().SetPosition(static_cast<uint32_t>(tkbPosition_->value()) * 1000u);
+    host_.Player().SetPosition(static_cast<uint32_t>(positionMs_));
     host_.Player().Play();
+    listenEndMs_ = -1;  // a plain Play plays on past a listened span's end
     tmrPlayer_->start();
+    tmrFollow_->start();
 }
 
 void SplitPage::sbtnPauseClick()
@@ -50,6 +53,7 @@ void SplitPage::sbtnPauseClick()
         host_.Player().SetPaused(false);
         sbtnPause_->setToolTip(kPauseHint);
         tmrPlayer_->start();
+        tmrFollow_->start();
     } else {
         host_.Player().SetPaused(true);
         sbtnPause_->setToolTip(kResumeHint);
@@ -62,6 +66,9 @@ void SplitPage::sbtnStopClick()
     host_.Player().Stop();
     tmrPlayer_->stop();
     tkbPosition_->setValue(0);
+    positionMs_ = 0;
+    positionFromBar_ = true;
+    wavView_->SetPlayPosition(0);
 }
 
 void SplitPage::TmrPlayerTimer()
@@ -71,7 +78,10 @@ void SplitPage::TmrPlayerTimer()
     if (tkbPosition_->isSliderDown())
         return;
     FlagScope movedByTimer(trackBarMovedByTimer_);
-    tkbPosition_->setValue(static_cast<int>(host_.Player().Position() / 1000u));
+    positionMs_ = host_.Player().Position();
+    positionFromBar_ = false;
+    tkbPosition_->setValue(static_cast<int>(positionMs_ / 1000));
+    wavView_->SetPlayPosition(positionMs_);
 }
 
 void SplitPage::tkbPositionChange()
@@ -81,7 +91,14 @@ void SplitPage::tkbPositionChange()
     const int position = tkbPosition_->value();
     labTime1_->setText(QString::fromStdString(
         FormatPositionText(position, tkbPosition_->maximum(), lengthRemainderMs_)));
-    if (trackBarMovedByTimer_ || host_.Player().Mode() != plmPlaying)
+    if (trackBarMovedByTimer_)
+        return;
+    // A second picked on the bar is the play position to the millisecond;
+    // the last one is the exact end.
+    positionMs_ = position == tkbPosition_->maximum() ? lengthMs_ : int64_t{position} * 1000;
+    positionFromBar_ = true;
+    wavView_->SetPlayPosition(positionMs_);
+    if (host_.Player().Mode() != plmPlaying)
         return;
     // The seek is done muted so that it does not click.
     const int32_t volume = host_.Player().Volume();
@@ -91,17 +108,6 @@ void SplitPage::tkbPositionChange()
 }
 
 namespace {
-
-// The mark for a track bar position: whole seconds, except at the last
-// position, which marks the exact end of the stream.
-std::string MarkText(const GuiTrackBar& trackBar, int32_t lengthRemainderMs)
-{
-    const int position = trackBar.value();
-    double seconds = position;
-    if (position == trackBar.maximum())
-        seconds += lengthRemainderMs / 1000.0;
-    return FormatTimeText(seconds);
-}
 
 // The whole second a typed time points at, or -1 when the text is not a
 // time inside the stream (unreadable, negative or beyond the last second).
@@ -122,24 +128,30 @@ void SplitPage::sbtnBeginClick()
 {
     if (edtFile_->text().isEmpty())
         return;
-    tkbPosition_->SetSelStart(tkbPosition_->value());
+    const int64_t ms = MarkAtPlayPosition();
+    tkbPosition_->SetSelStart(static_cast<int>(ms / 1000));
     {
         FlagScope markChange(startMarkChange_);
-        edtStart_->setText(QString::fromStdString(MarkText(*tkbPosition_, lengthRemainderMs_)));
+        edtStart_->setText(QString::fromStdString(FormatTimeText(static_cast<double>(ms) / 1000.0)));
     }
     UpdateSelectedLength();
+    ShowMarksOfTexts();
+    CommitMarks();
 }
 
 void SplitPage::sbtnEndClick()
 {
     if (edtFile_->text().isEmpty())
         return;
-    tkbPosition_->SetSelEnd(tkbPosition_->value());
+    const int64_t ms = MarkAtPlayPosition();
+    tkbPosition_->SetSelEnd(static_cast<int>(ms / 1000));
     {
         FlagScope markChange(endMarkChange_);
-        edtEnd_->setText(QString::fromStdString(MarkText(*tkbPosition_, lengthRemainderMs_)));
+        edtEnd_->setText(QString::fromStdString(FormatTimeText(static_cast<double>(ms) / 1000.0)));
     }
     UpdateSelectedLength();
+    ShowMarksOfTexts();
+    CommitMarks();
 }
 
 void SplitPage::edtStartChange()
@@ -149,6 +161,7 @@ void SplitPage::edtStartChange()
     // The selected length describes the two texts, so it follows every
     // change of them, also one that cannot move the track bar.
     UpdateSelectedLength();
+    ShowMarksOfTexts();
     if (!IsExistingFile(*edtFile_))
         return;
     const int position = TypedTimePosition(*edtStart_, tkbPosition_->maximum());
@@ -157,6 +170,9 @@ void SplitPage::edtStartChange()
     tkbPosition_->setValue(position);
     tkbPosition_->SetSelStart(position);
     labTime1_->setText(edtStart_->text());
+    positionMs_ = std::llround(TimeTextToSeconds(edtStart_->text().toStdString()) * 1000.0);
+    positionFromBar_ = true;
+    wavView_->SetPlayPosition(positionMs_);
 }
 
 void SplitPage::edtEndChange()
@@ -164,6 +180,7 @@ void SplitPage::edtEndChange()
     if (endMarkChange_)
         return;
     UpdateSelectedLength();
+    ShowMarksOfTexts();
     if (!IsExistingFile(*edtFile_))
         return;
     const int position = TypedTimePosition(*edtEnd_, tkbPosition_->maximum());
@@ -172,4 +189,7 @@ void SplitPage::edtEndChange()
     tkbPosition_->setValue(position);
     tkbPosition_->SetSelEnd(position);
     labTime1_->setText(edtEnd_->text());
+    positionMs_ = std::llround(TimeTextToSeconds(edtEnd_->text().toStdString()) * 1000.0);
+    positionFromBar_ = true;
+    wavView_->SetPlayPosition(positionMs_);
 }

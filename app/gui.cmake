@@ -25,3 +25,5 @@ qt_add_resources(corvella_gui "pictures" PREFIX "/pictures" BASE ${art_dir}
 
 # The program opens its help page from its own folder.
 configure_file(${corvella_resources}/Corvella.html ${CORVELLA_BIN_DIR}/Corvella.html COPYONLY)
+# Its picture of the split page is the one scripts/screenshots.sh draws for the README.
+configure_file(${CMAKE_SOURCE_DIR}/docs/split-page.png ${CORVELLA_BIN_DIR}/split-page.png COPYONLY)

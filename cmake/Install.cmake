@@ -35,6 +35,7 @@ endforeach()
 set(corvella_resources ${CMAKE_SOURCE_DIR}/resources)
 set(corvella_generated ${CMAKE_BINARY_DIR}/resources)
 install(FILES ${corvella_resources}/Corvella.html ${corvella_resources}/Option.ini
+              ${CMAKE_SOURCE_DIR}/docs/split-page.png
         DESTINATION ${CORVELLA_PRIVATE_DIR})
 
 # Man pages and the change log are installed compressed, as Debian wants

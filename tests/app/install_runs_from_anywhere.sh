@@ -28,7 +28,7 @@ for page in corvella corvella-cli; do
   [ -z "$(MANWIDTH=80 man --warnings -l "$prefix/share/man/man1/$page.1.gz" 2>&1 >/dev/null)" ] || fail "$page man page warnings"
 done
 for file in bin/corvella bin/corvella-cli lib/corvella/libbass.so lib/corvella/libbasswma.so \
-            lib/corvella/Corvella.html lib/corvella/Option.ini; do
+            lib/corvella/Corvella.html lib/corvella/Option.ini lib/corvella/split-page.png; do
   [ -f "$prefix/$file" ] || fail "missing $file"
 done
 [ ! -e "$prefix/bin/libbass.so" ] || fail "the library belongs in the private folder"

@@ -130,7 +130,7 @@ void ManyFilesReport::DrawTotal()
 {
     if (!terminal_)
         return;
-    std::fprintf(stderr, "\r\033[K%zu of %zu files done, %zu not", done_, count_, notDone_.size());
+    std::fprintf(stderr, "\r\033[K%zu/%zu files, %zu failed or skipped", done_, count_, notDone_.size());
     std::fflush(stderr);
 }
 

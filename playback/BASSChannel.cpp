@@ -175,11 +175,14 @@ bool TBASSChannel::BindWmaAddOn() const
 
 TBASSChannel::~TBASSChannel()
 {
-    FreeChannel();
     SharedLibraryState& library = Library();
     std::lock_guard lock(library.mutex);
-    if (--library.players > 0)
+    if (--library.players > 0) {
+        // The others go on: this player's stream goes with it. The last
+        // player's goes with the library.
+        FreeChannel();
         return;
+    }
     if (library.bassLoaded) {
         BASS_Free();
         UnloadBASS();

@@ -181,6 +181,9 @@ int ManyFilesReport::Summarize(const std::string& command)
     if (unfinished > 0)
         std::fprintf(stderr, ", %zu not started (interrupted)", unfinished);
     std::fputs(".\n", stderr);
+    // Files finish in any order; the summary is read in the order of names.
+    std::sort(notDone_.begin(), notDone_.end(),
+              [](const FileOutcome& a, const FileOutcome& b) { return a.File < b.File; });
     for (const FileOutcome& outcome : notDone_)
         std::fprintf(stderr, "  %s %s: %s\n", outcome.Kind == FileOutcome::Result::Failed ? "failed" : "skipped",
                      outcome.File.c_str(), outcome.Reason.c_str());

@@ -197,7 +197,7 @@ bool TID3v1::WriteTag(const std::string& fileName)
     changedSinceRead_ = false;
     auto fail = [&](const std::string& what, const BinaryFile& file) {
         writeError_ = what + " \"" + fileName + "\". "
-            + (file.LastError().empty() ? std::string(std::strerror(errno)) : file.LastError());
+            + (file.LastError().empty() ? SystemErrorText(errno) : file.LastError());
         return false;
     };
     auto changed = [&] {

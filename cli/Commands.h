@@ -21,6 +21,7 @@ int RunInfoCommand(const Arguments& args);
 int RunTagsCommand(const Arguments& args);
 int RunCutCommand(const Arguments& args);
 int RunSplitCommand(const Arguments& args);
+int RunSplitManyCommand(const Arguments& args);
 
 // The usage text printed with a usage error.
 extern const char* const kUsageText;

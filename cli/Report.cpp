@@ -85,6 +85,19 @@ void AppendJson(std::string& out, const ReportValue& value, int indent)
         out += oneLine ? std::string("}") : "\n" + std::string(static_cast<size_t>(indent), ' ') + "}";
         break;
     }
+    case ReportValue::Kind::Array: {
+        // Elements are short (file names, numbers): one line, indented or not.
+        out += "[";
+        bool first = true;
+        for (const ReportValue& element : value.Elements()) {
+            if (!first)
+                out += ", ";
+            first = false;
+            AppendJson(out, element, -1);
+        }
+        out += "]";
+        break;
+    }
     }
 }
 
@@ -97,6 +110,12 @@ std::string ScalarText(const ReportValue& value)
     case ReportValue::Kind::Number: return NumberText(value.NumberValue());
     case ReportValue::Kind::Text: return PrintableText(value.TextValue());
     case ReportValue::Kind::Object: return {};
+    case ReportValue::Kind::Array: {
+        std::string out;
+        for (const ReportValue& element : value.Elements())
+            out += (out.empty() ? "" : ", ") + ScalarText(element);
+        return out;
+    }
     }
     return {};
 }
@@ -153,6 +172,19 @@ ReportValue ReportValue::Object()
     ReportValue result;
     result.kind_ = Kind::Object;
     return result;
+}
+
+ReportValue ReportValue::Array()
+{
+    ReportValue result;
+    result.kind_ = Kind::Array;
+    return result;
+}
+
+ReportValue& ReportValue::Append(ReportValue value)
+{
+    elements_.push_back(std::move(value));
+    return *this;
 }
 
 ReportValue& ReportValue::Add(std::string name, ReportValue value)

@@ -10,7 +10,7 @@
 
 class ReportValue {
 public:
-    enum class Kind { Null, Boolean, Integer, Number, Text, Object };
+    enum class Kind { Null, Boolean, Integer, Number, Text, Object, Array };
 
     ReportValue() = default;
     static ReportValue Boolean(bool value);
@@ -18,9 +18,12 @@ public:
     static ReportValue Number(double value);
     static ReportValue Text(std::string value);
     static ReportValue Object();
+    static ReportValue Array();
 
     // Appends a field to an object; returns the object for chaining.
     ReportValue& Add(std::string name, ReportValue value);
+    // Appends an element to an array; returns the array for chaining.
+    ReportValue& Append(ReportValue value);
 
     Kind GetKind() const { return kind_; }
     bool BooleanValue() const { return boolean_; }
@@ -28,6 +31,7 @@ public:
     double NumberValue() const { return number_; }
     const std::string& TextValue() const { return text_; }
     const std::vector<std::pair<std::string, ReportValue>>& Fields() const { return fields_; }
+    const std::vector<ReportValue>& Elements() const { return elements_; }
 
 private:
     Kind kind_ = Kind::Null;
@@ -36,6 +40,7 @@ private:
     double number_ = 0;
     std::string text_;
     std::vector<std::pair<std::string, ReportValue>> fields_;
+    std::vector<ReportValue> elements_;
 };
 
 // One JSON document, two-space indented, ending in a newline.

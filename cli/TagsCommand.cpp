@@ -1,4 +1,7 @@
-// tags: shows both tags of a file, and sets fields of either before that.
+// tags: shows both tags of a file, and sets fields of either before that;
+// over several files or folders, of each file, several at once.
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -9,6 +12,7 @@
 #include "analysis/ID3v1.h"
 #include "analysis/ID3v2.h"
 #include "cli/Commands.h"
+#include "cli/ManyFiles.h"
 #include "cli/Report.h"
 #include "cli/TagReport.h"
 
@@ -114,29 +118,17 @@ void ReadBoth(const std::string& fileName, TID3v1& id3v1, TID3v2& id3v2)
         throw FileOpenError(fileName, "The file is missing, unreadable or too short for a tag.");
 }
 
-} // namespace
+// Sets the assigned fields in fileName's tags and reads both tags back;
+// the reason, on one line, when a write failed. A file that cannot be read
+// leaves as CorvellaError.
+struct TagsResult {
+    std::optional<V> Report;
+    std::string Error;
+};
 
-int RunTagsCommand(const Arguments& arguments)
+TagsResult TagFile(const std::string& fileName, const std::vector<FieldAssignment>& v1Assignments,
+                   const std::vector<FieldAssignment>& v2Assignments)
 {
-    Arguments args = arguments;
-    bool json = TakeFlag(args, "--json");
-    auto v1Assignments = TakeAssignments(args, "--v1");
-    auto v2Assignments = TakeAssignments(args, "--v2");
-    RejectUnknownOptions(args);
-    if (args.size() != 1)
-        throw UsageError("tags takes one FILE");
-    const std::string& fileName = args[0];
-    {
-        // Names and values are checked before the file is looked at.
-        TID3v1 scratchV1;
-        TID3v2 scratchV2;
-        for (const auto& assignment : v1Assignments)
-            ApplyToId3v1(scratchV1, assignment);
-        for (const auto& assignment : v2Assignments)
-            ApplyToId3v2(scratchV2, assignment);
-    }
-    RequireReadableFile(fileName);
-
     TID3v1 id3v1;
     TID3v2 id3v2;
     ReadBoth(fileName, id3v1, id3v2);
@@ -146,28 +138,96 @@ int RunTagsCommand(const Arguments& arguments)
         ApplyToId3v2(id3v2, assignment);
     if (!v1Assignments.empty()) {
         const std::optional<ReadOrigin> read = id3v1.Origin();
-        if (!id3v1.WriteTag(fileName)) {
-            std::fprintf(stderr, "Cannot write the ID3v1 tag of \"%s\". %s\n", fileName.c_str(),
-                         id3v1.WriteError().c_str());
-            return 1;
-        }
+        if (!id3v1.WriteTag(fileName))
+            return {std::nullopt, "Cannot write the ID3v1 tag of \"" + fileName + "\". " + id3v1.WriteError()};
         // Both tags were read together: the ID3v1 write is the only change
         // since, and no reason to refuse the ID3v2 one.
         if (read && id3v1.Origin())
             id3v2.FollowOwnWrite(*read, *id3v1.Origin());
     }
-    if (!v2Assignments.empty() && !id3v2.WriteTag(fileName)) {
-        std::fprintf(stderr, "Cannot write the ID3v2 tag of \"%s\". %s\n", fileName.c_str(), id3v2.WriteError().c_str());
-        return 1;
-    }
+    if (!v2Assignments.empty() && !id3v2.WriteTag(fileName))
+        return {std::nullopt, "Cannot write the ID3v2 tag of \"" + fileName + "\". " + id3v2.WriteError()};
     // The report says what the file now holds, read from it afresh, not
     // what the objects were set to: a write may have cut, dropped or
     // converted what it was given.
     TID3v1 writtenV1;
     TID3v2 writtenV2;
     ReadBoth(fileName, writtenV1, writtenV2);
+    return {DescribeTags(writtenV1, writtenV2), {}};
+}
 
-    V report = DescribeTags(writtenV1, writtenV2);
-    std::fputs((json ? FormatJson(report) : FormatText(report)).c_str(), stdout);
+// One file's tags in a run over many: its failure stays its own.
+FileOutcome TagOneOfMany(const std::string& fileName, const std::vector<FieldAssignment>& v1Assignments,
+                         const std::vector<FieldAssignment>& v2Assignments)
+{
+    FileOutcome outcome;
+    outcome.File = fileName;
+    try {
+        RequireReadableFile(fileName);
+        TagsResult result = TagFile(fileName, v1Assignments, v2Assignments);
+        if (!result.Report) {
+            outcome.Kind = FileOutcome::Result::Failed;
+            outcome.Reason = result.Error;
+            return outcome;
+        }
+        for (const auto& [name, value] : result.Report->Fields())
+            outcome.Details.Add(name, value);
+        V titled = V::Object();
+        titled.Add(fileName, *result.Report);
+        outcome.Text = FormatText(titled);
+    } catch (const std::exception& error) {
+        outcome.Kind = FileOutcome::Result::Failed;
+        outcome.Reason = error.what();
+    }
+    return outcome;
+}
+
+} // namespace
+
+int RunTagsCommand(const Arguments& arguments)
+{
+    Arguments args = arguments;
+    bool json = TakeFlag(args, "--json");
+    auto v1Assignments = TakeAssignments(args, "--v1");
+    auto v2Assignments = TakeAssignments(args, "--v2");
+    const bool recursive = TakeFlag(args, "--recursive");
+    const bool jobsGiven = std::find(args.begin(), args.end(), "--jobs") != args.end();
+    const unsigned jobs = TakeJobsOption(args);
+    RejectUnknownOptions(args);
+    if (args.empty())
+        throw UsageError("tags takes a FILE, or FILEs and FOLDERs");
+    {
+        // Names and values are checked before the file is looked at.
+        TID3v1 scratchV1;
+        TID3v2 scratchV2;
+        for (const auto& assignment : v1Assignments)
+            ApplyToId3v1(scratchV1, assignment);
+        for (const auto& assignment : v2Assignments)
+            ApplyToId3v2(scratchV2, assignment);
+    }
+    std::error_code error;
+    const bool many = args.size() > 1 || recursive || jobsGiven || std::filesystem::is_directory(args[0], error);
+    if (many) {
+        const std::vector<InputFile> inputs = ListInputFiles(args, recursive);
+        if (inputs.empty()) {
+            std::fputs("corvella-cli: no MP3 file in the folders given.\n", stderr);
+            return 1;
+        }
+        ManyFilesReport report(inputs.size(), json);
+        const std::atomic<bool> never{false};
+        RunOnThreads(
+            inputs.size(), jobs,
+            [&](size_t i) { report.Finished(TagOneOfMany(inputs[i].Path, v1Assignments, v2Assignments)); }, never);
+        return report.Summarize("tags");
+    }
+
+    const std::string& fileName = args[0];
+    RequireReadableFile(fileName);
+    TagsResult result = TagFile(fileName, v1Assignments, v2Assignments);
+    if (!result.Report) {
+        std::fprintf(stderr, "%s\n", result.Error.c_str());
+        return 1;
+    }
+    std::fputs((json ? FormatJson(*result.Report) : FormatText(*result.Report)).c_str(), stdout);
     return 0;
 }

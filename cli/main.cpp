@@ -45,6 +45,7 @@ int main(int argc, char** argv)
         {"tags", RunTagsCommand},
         {"cut", RunCutCommand},
         {"split", RunSplitCommand},
+        {"split-many", RunSplitManyCommand},
     };
     try {
         if (args.empty())

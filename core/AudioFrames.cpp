@@ -32,7 +32,11 @@ struct Mapping {
     std::atomic<size_t> Length{0};
     std::atomic<bool> Damaged{false};
 };
-constexpr size_t kMappings = 64;
+// Each split walks a file through up to three windows at once (the cut
+// and the two walks of its frame index), and corvella-cli runs up to 256
+// splits side by side: a window left out of the table would turn a
+// truncated file into a crash.
+constexpr size_t kMappings = 1024;
 Mapping g_mappings[kMappings];
 struct sigaction g_previousBusHandler {};
 
@@ -72,16 +76,18 @@ void InstallBusErrorGuard()
     (void)installed;
 }
 
-void RememberMapping(uint8_t* start, size_t length)
+// False when every place in the list is taken.
+bool RememberMapping(uint8_t* start, size_t length)
 {
     for (Mapping& mapping : g_mappings) {
         uint8_t* expected = nullptr;
         if (mapping.Start.compare_exchange_strong(expected, start)) {
             mapping.Damaged.store(false);
             mapping.Length.store(length);
-            return;
+            return true;
         }
     }
+    return false;
 }
 
 void ForgetMapping(uint8_t* start)
@@ -143,10 +149,16 @@ void FileWindow::MapWindow(int64_t position, int64_t wanted)
     void* map = ::mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, file_.Descriptor(), mapStart);
     if (map == MAP_FAILED)
         throw StreamReadError();
+    if (!RememberMapping(static_cast<uint8_t*>(map), length)) {
+        // A bus error in a window the list does not know would end the
+        // process: with the list full, the window is read instead.
+        ::munmap(map, length);
+        ReadWindow(position, wanted);
+        return;
+    }
     map_ = static_cast<uint8_t*>(map);
     mapLength_ = length;
     mapStart_ = mapStart;
-    RememberMapping(map_, mapLength_);
     ::madvise(map_, mapLength_, MADV_SEQUENTIAL);
 }
 

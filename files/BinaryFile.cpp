@@ -11,7 +11,10 @@
 
 std::string SystemErrorText(int errorNumber)
 {
-    return std::strerror(errorNumber);
+    // strerror's text may sit in a buffer that every thread shares, and
+    // files are read and written on several threads at once.
+    char buffer[256];
+    return ::strerror_r(errorNumber, buffer, sizeof buffer);
 }
 
 BinaryFile::~BinaryFile()

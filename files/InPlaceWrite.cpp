@@ -212,7 +212,7 @@ bool OverwriteInPlace(const std::string& path, BinaryFile& file, const InPlaceCh
     const Bytes record = JournalOf(change);
     if (!journal.Write(record.data(), record.size()) || !journal.SyncToDisk()
         || !SyncFolder(FolderOf(journalPath))) {
-        std::string why = journal.LastError().empty() ? std::strerror(errno) : journal.LastError();
+        std::string why = journal.LastError().empty() ? SystemErrorText(errno) : journal.LastError();
         DropJournal(journalPath);
         return Fail(reason, "Cannot write file \"" + journalPath + "\". " + why);
     }

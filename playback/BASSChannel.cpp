@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <iostream>
 #include <limits>
+#include <mutex>
 
 static_assert(sizeof(BASS_INFO) == 56, "the library's information record is 56 bytes");
 
@@ -60,6 +61,30 @@ TStreamInfo StreamInfoOf(const std::string& fileName, const AudioProperties& pro
 
 PlayerOutput outputOfNewPlayers = PlayerOutput::SoundDevice;
 
+// The library's binding and its output are the process's, not a player's:
+// players on several threads at once (a split of many files) share them,
+// the first binds and starts them, the last to go frees them. A second
+// BASS_Init would fail while the first holds the output, and the first
+// player's BASS_Free would pull it from under the others.
+struct SharedLibraryState {
+    std::mutex mutex;
+    int players = 0;
+    bool bassLoaded = false;
+    bool playerReady = false;
+    BASS_INFO info{};
+    bool dx8EffectReady = false;
+    std::string bassDllVer;
+    // Tried once: a missing add-on is not looked for again.
+    bool wmaTried = false;
+    bool wmaReady = false;
+};
+
+SharedLibraryState& Library()
+{
+    static SharedLibraryState state;
+    return state;
+}
+
 } // namespace
 
 struct TBASSChannel::Private {
@@ -70,9 +95,6 @@ struct TBASSChannel::Private {
     BASS_INFO info{};
     bool playerReady = false;
     std::string libraryFolder;
-    // Tried once: a missing add-on is not looked for again.
-    bool wmaTried = false;
-    bool wmaReady = false;
     std::string bassDllVer;
     std::string streamName;
     TStreamInfo streamInfo;
@@ -85,7 +107,27 @@ TBASSChannel::TBASSChannel(MessagePrompter* prompter, const std::string& library
     d->prompter = prompter;
     d->libraryFolder = libraryFolder;
 
-    d->bassLoaded = LoadBASS(libraryFolder, "libbass.so");
+    SharedLibraryState& library = Library();
+    std::lock_guard lock(library.mutex);
+    if (library.players++ > 0) {
+        d->bassLoaded = library.bassLoaded;
+        d->playerReady = library.playerReady;
+        d->info = library.info;
+        d->dx8EffectReady = library.dx8EffectReady;
+        d->bassDllVer = library.bassDllVer;
+        return;
+    }
+    StartLibrary();
+    library.bassLoaded = d->bassLoaded;
+    library.playerReady = d->playerReady;
+    library.info = d->info;
+    library.dx8EffectReady = d->dx8EffectReady;
+    library.bassDllVer = d->bassDllVer;
+}
+
+void TBASSChannel::StartLibrary()
+{
+    d->bassLoaded = LoadBASS(d->libraryFolder, "libbass.so");
     if (!d->bassLoaded)
         return;
     if (BASS_GetVersion() < kRequiredVersion) {
@@ -120,21 +162,37 @@ void TBASSChannel::SetOutputOfNewPlayers(PlayerOutput output)
 
 bool TBASSChannel::BindWmaAddOn() const
 {
-    if (d->playerReady && !d->wmaTried) {
-        d->wmaTried = true;
-        d->wmaReady = LoadBASSWMA(d->libraryFolder, "libbasswma.so");
+    if (!d->playerReady)
+        return false;
+    SharedLibraryState& library = Library();
+    std::lock_guard lock(library.mutex);
+    if (!library.wmaTried) {
+        library.wmaTried = true;
+        library.wmaReady = LoadBASSWMA(d->libraryFolder, "libbasswma.so");
     }
-    return d->wmaReady;
+    return library.wmaReady;
 }
 
 TBASSChannel::~TBASSChannel()
 {
-    if (d->bassLoaded) {
+    SharedLibraryState& library = Library();
+    std::lock_guard lock(library.mutex);
+    if (--library.players > 0) {
+        // The others go on: this player's stream goes with it. The last
+        // player's goes with the library.
+        FreeChannel();
+        return;
+    }
+    if (library.bassLoaded) {
         BASS_Free();
         UnloadBASS();
     }
-    if (d->wmaReady)
+    if (library.wmaReady)
         UnloadBASSWMA();
+    library.bassLoaded = library.playerReady = library.dx8EffectReady = false;
+    library.info = {};
+    library.bassDllVer.clear();
+    library.wmaTried = library.wmaReady = false;
 }
 
 void TBASSChannel::SetPrompter(MessagePrompter* prompter)

@@ -4,10 +4,11 @@
 // and a bit rate), and it needs no event loop: TBASSPlayer adds playing
 // and its mode on top, for the window.
 //
-// The library (libbass.so) is bound from libraryFolder once, in the
-// constructor, and the add-on (libbasswma.so, when present) from the same
-// folder when it is first needed; the binding is process-wide, so only one
-// player should exist at a time. A player whose library is missing, of
+// The library (libbass.so) is bound from libraryFolder by the first
+// player, and the add-on (libbasswma.so, when present) from the same
+// folder when it is first needed; the binding and the output are
+// process-wide and shared by every player alive (on any threads: one
+// player belongs to one thread at a time), and freed with the last. A player whose library is missing, of
 // another version or without a device stays usable but not ready: Open then
 // only answers "Player is not ready !". Times are milliseconds, bit rates
 // kbit/s.
@@ -100,6 +101,8 @@ private:
     void FreeChannel();
     // The opened music's description: no reader knows modules.
     TStreamInfo DescribeMusic(const std::string& fileName) const;
+    // Binds and starts the library for the first player.
+    void StartLibrary();
     // Binds the add-on once a ready player first needs it.
     bool BindWmaAddOn() const;
 

@@ -439,7 +439,15 @@ TEST_F(CliTest, DevicesPipesAndFoldersAreNeitherReplacedNorCalledMissing)
     for (const std::string command : {"info", "tags"}) {
         Outcome folder = Cli(command + " " + Quote(out));
         EXPECT_EQ(folder.exitCode, 1);
-        EXPECT_EQ(folder.err, "Cannot open file \"" + out + "\". It is a folder.\n");
+        const std::string chunk = out + "/song_chunk_2.mp3";
+        // tags takes a folder for its MP3 files: the pipe among them is
+        // refused, not read (which would wait for a writer for ever).
+        if (command == "tags")
+            EXPECT_NE(folder.err.find("failed " + chunk + ": Cannot open file \"" + chunk
+                                      + "\". It is a device, a pipe or a socket"),
+                      std::string::npos) << folder.err;
+        else
+            EXPECT_EQ(folder.err, "Cannot open file \"" + out + "\". It is a folder.\n");
         Outcome fifo = Cli(command + " " + Quote(pipe));
         EXPECT_EQ(fifo.exitCode, 1);
         EXPECT_EQ(fifo.err, "Cannot open file \"" + pipe + "\". It is a device, a pipe or a socket, not a regular file.\n");

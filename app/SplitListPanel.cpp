@@ -93,7 +93,7 @@ SplitListPanel::SplitListPanel(PageHost& host, QWidget* parent) : QWidget(parent
     row->addLayout(left);
     row->addWidget(BuildList(), 1);
     // As wide as the silence options need, and no wider: the list has the rest.
-    const int leftWidth = fontMetrics().horizontalAdvance(QStringLiteral("Parts 99999 s Parts 99999 s")) + 24;
+    const int leftWidth = pages_->widget(static_cast<int>(Source::Silence))->sizeHint().width();
     cmbSource_->setFixedWidth(leftWidth);
     pages_->setFixedWidth(leftWidth);
     labPoints_->setFixedWidth(leftWidth);
@@ -121,34 +121,37 @@ QWidget* SplitListPanel::BuildCuePage()
 QWidget* SplitListPanel::BuildSilencePage()
 {
     auto* page = new QWidget;
+    // Short captions inside the boxes keep the options beside the list;
+    // the tool tips say the rest.
     spnThreshold_ = MakeSpin("spnThreshold", -120.0, 0.0, 1.0, kDefaultSilenceThresholdDb,
-                             "Silence is audio below this level (dB of full scale)");
+                             "Silence: audio below this level (dB of full scale)");
+    spnThreshold_->setDecimals(0);
+    spnThreshold_->setPrefix("< ");
     spnThreshold_->setSuffix(" dB");
     spnMinSilence_ = MakeSpin("spnMinSilence", 0.1, 600.0, 0.1, kDefaultMinSilenceMs / 1000.0,
                               "Shortest silence to cut in (seconds)");
+    spnMinSilence_->setPrefix("gap ");
     spnMinSilence_->setSuffix(" s");
-    spnMinPart_ = MakeSpin("spnMinPart", 0.0, 86400.0, 1.0, kDefaultMinPartMs / 1000.0,
+    spnMinPart_ = MakeSpin("spnMinPart", 0.0, 3600.0, 1.0, kDefaultMinPartMs / 1000.0,
                            "Shortest part (seconds); of two silences closer than this, the longer is cut");
+    spnMinPart_->setPrefix("part ");
     spnMinPart_->setSuffix(" s");
     spnAboutParts_ = Named(new QSpinBox, "spnAboutParts");
     spnAboutParts_->setRange(0, 999);
-    spnAboutParts_->setSpecialValueText("any");
-    spnAboutParts_->setToolTip("About this many parts: the longest silences are cut");
+    spnAboutParts_->setSpecialValueText("any count");
+    spnAboutParts_->setSuffix(" parts");
+    spnAboutParts_->setToolTip("About this many parts: only the longest silences are cut");
     btnFindSilences_ = MakeButton("&Find silences", "btnFindSilences");
     btnFindSilences_->setToolTip("Decode the file and list the parts between its silences");
     auto* grid = new QGridLayout(page);
     grid->setContentsMargins(0, 0, 0, 0);
     grid->setHorizontalSpacing(3);
     grid->setVerticalSpacing(2);
-    grid->addWidget(MakeLabel("Level", "labThreshold"), 0, 0);
-    grid->addWidget(spnThreshold_, 0, 1);
-    grid->addWidget(MakeLabel("Gap", "labMinSilence"), 0, 2);
-    grid->addWidget(spnMinSilence_, 0, 3);
-    grid->addWidget(MakeLabel("Part", "labMinPart"), 1, 0);
-    grid->addWidget(spnMinPart_, 1, 1);
-    grid->addWidget(MakeLabel("Parts", "labAboutParts"), 1, 2);
-    grid->addWidget(spnAboutParts_, 1, 3);
-    grid->addWidget(btnFindSilences_, 2, 0, 1, 4);
+    grid->addWidget(spnThreshold_, 0, 0);
+    grid->addWidget(spnMinSilence_, 0, 1);
+    grid->addWidget(spnMinPart_, 1, 0);
+    grid->addWidget(spnAboutParts_, 1, 1);
+    grid->addWidget(btnFindSilences_, 2, 0, 1, 2);
     grid->setRowStretch(3, 1);
     return page;
 }
@@ -185,10 +188,10 @@ QTableWidget* SplitListPanel::BuildList()
     lstParts_->setSelectionMode(QAbstractItemView::SingleSelection);
     lstParts_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                                QAbstractItemView::AnyKeyPressed);
-    const int timeWidth = fontMetrics().horizontalAdvance(QStringLiteral("000:00.0000"));
+    const int timeWidth = fontMetrics().horizontalAdvance(QStringLiteral("00:00.000")) + 10;
     for (int column : {kStart, kEnd, kLength})
         lstParts_->setColumnWidth(column, timeWidth);
-    lstParts_->setColumnWidth(kName, timeWidth * 2);
+    lstParts_->setColumnWidth(kName, timeWidth * 3 / 2);
     return lstParts_;
 }
 

@@ -95,6 +95,19 @@ std::optional<std::string> GuiPrompter::AskOpenFileName()
     return chosen.toStdString();
 }
 
+// A sheet usually lies beside its audio file: the dialog starts where the
+// open dialog last chose one.
+std::optional<std::string> GuiPrompter::AskOpenCueSheet()
+{
+    QFileDialog dialog(&owner_, QString(), openFolder_);
+    dialog.setNameFilters({QStringLiteral("CUE sheets (*.cue *.CUE)"), QStringLiteral("All files (*)")});
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().constFirst().toStdString();
+}
+
 std::optional<std::string> GuiPrompter::AskSaveFileName(const std::string& proposedName)
 {
     QFileDialog dialog(&owner_, QString(), saveFolder_, "MP3 Files (*.mp3)");

@@ -46,6 +46,9 @@ public:
         (void)fileName;
         return UnsavedEditsAnswer::Cancel;
     }
+    // The open dialog for a CUE sheet ("CUE sheets (*.cue)", then all
+    // files). Empty when the user cancelled, or for a prompter that cannot ask.
+    virtual std::optional<std::string> AskOpenCueSheet() { return std::nullopt; }
     // A question with the answers Yes and No (text as for ShowMessage);
     // true for Yes. A prompter that asks no questions answers No, which
     // leaves things as they are.
@@ -65,6 +68,7 @@ public:
     void ShowMessage(const std::string& caption, const std::string& text, MessageIcon icon) override;
     std::optional<std::string> AskOpenFileName() override;
     std::optional<std::string> AskSaveFileName(const std::string& proposedName) override;
+    std::optional<std::string> AskOpenCueSheet() override;
     bool ExecuteFolderPicker(std::string& path) override;
     bool OpenDocument(const std::string& pathOrUrl) override;
     void StartIn(const std::string& folder) override;

@@ -212,6 +212,7 @@ void TMainForm::RestoreMemory()
     if (const QString folder = memory_->value("LastFolder").toString(); !folder.isEmpty())
         prompts().StartIn(folder.toStdString());
     splitPage_->ChooseSplit(memory_->value("SplitIntoParts", false).toBool(), memory_->value("Parts", 2).toInt());
+    splitPage_->ChoosePoints(memory_->value("SplitAtPoints", false).toBool(), memory_->value("PointsSource").toString());
     restoreGeometry(memory_->value("Geometry").toByteArray());
 }
 
@@ -235,6 +236,8 @@ void TMainForm::SaveMemory()
     memory_->setValue("LastFolder", QString::fromStdString(prompts().LastFolder()));
     memory_->setValue("SplitIntoParts", splitPage_->PartsChosen());
     memory_->setValue("Parts", splitPage_->PartsCount());
+    memory_->setValue("SplitAtPoints", splitPage_->PointsChosen());
+    memory_->setValue("PointsSource", splitPage_->PointsSource());
     memory_->setValue("Geometry", saveGeometry());
     memory_->sync();
 }

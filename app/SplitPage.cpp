@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -23,7 +24,9 @@
 #include "app/GuiTrackBar.h"
 #include "app/GuiUpDown.h"
 #include "app/PageHost.h"
+#include "app/SplitListPanel.h"
 #include "app/dialogs/BrwsFldr.h"
+#include "core/CueSheet.h"
 #include "core/SplitCommands.h"
 #include "core/TimeText.h"
 #include "playback/BASSPlayer.h"
@@ -152,6 +155,19 @@ void SplitPage::OpenFile(const std::string& fileName)
     edtEnd_->setText("00:00.000");
     tkbPosition_->setValue(0);
     ResetWaveform(fileName);
+    pnlList_->SetFile(fileName, player.PlayerReady() && regularFile ? lengthMs_ : 0);
+    if (regularFile)
+        OfferCueSheetBeside(fileName);
+}
+
+void SplitPage::OfferCueSheetBeside(const std::string& fileName)
+{
+    const std::optional<std::string> sheet = CueSheetBeside(fileName);
+    if (!sheet || !host_.prompts().AskYesNo("Confirm", "The CUE sheet \"" + *sheet + "\" lies beside the file.\r\n"
+                                                       "Split the file at its tracks?"))
+        return;
+    ChoosePoints(true, SplitListPanel::SourceKey(SplitListPanel::Source::CueSheet));
+    pnlList_->LoadCueSheet(*sheet);
 }
 
 void SplitPage::ShowTagInfo(const std::string& fileName, bool regularFile)
@@ -226,8 +242,22 @@ void SplitPage::ChooseSplit(bool parts, int count)
     parts ? rdbPartClick() : rdbTimeClick();
 }
 
+bool SplitPage::PointsChosen() const { return rdbList_->isChecked(); }
+QString SplitPage::PointsSource() const { return SplitListPanel::SourceKey(pnlList_->CurrentSource()); }
+
+void SplitPage::ChoosePoints(bool chosen, const QString& source)
+{
+    if (const std::optional<SplitListPanel::Source> known = SplitListPanel::SourceOfKey(source))
+        pnlList_->ChooseSource(*known);
+    if (chosen) {
+        rdbList_->setChecked(true);
+        rdbListClick();
+    }
+}
+
 void SplitPage::rdbTimeClick()
 {
+    ShowListPanel(false);
     for (QWidget* widget : std::initializer_list<QWidget*>{edtStart_, edtEnd_, labStart1_, labEnd1_})
         widget->setEnabled(true);
     for (QWidget* widget : std::initializer_list<QWidget*>{edtPart_, updPart_, labPart2_})
@@ -236,10 +266,52 @@ void SplitPage::rdbTimeClick()
 
 void SplitPage::rdbPartClick()
 {
+    ShowListPanel(false);
     for (QWidget* widget : std::initializer_list<QWidget*>{edtStart_, edtEnd_, labStart1_, labEnd1_})
         widget->setEnabled(false);
     for (QWidget* widget : std::initializer_list<QWidget*>{edtPart_, updPart_, labPart2_})
         widget->setEnabled(true);
+}
+
+void SplitPage::rdbListClick()
+{
+    for (QWidget* widget : std::initializer_list<QWidget*>{edtStart_, edtEnd_, labStart1_, labEnd1_, edtPart_,
+                                                           updPart_, labPart2_})
+        widget->setEnabled(false);
+    ShowListPanel(true);
+}
+
+// The window keeps its size: the list takes the room of what the split at
+// points does not use.
+void SplitPage::ShowListPanel(bool shown)
+{
+    for (int i = 0; i < tagInfo_->count(); ++i)
+        if (QWidget* widget = tagInfo_->itemAt(i)->widget())
+            widget->setVisible(!shown);
+    for (QWidget* widget : std::initializer_list<QWidget*>{labStart1_, edtStart_, labEnd1_, edtEnd_, labPeriod_,
+                                                           findChild<QLabel*>("Label2"), findChild<QLabel*>("Label3")})
+        if (widget)
+            widget->setVisible(!shown);
+    pnlList_->setVisible(shown);
+}
+
+void SplitPage::SplitAtListedPoints()
+{
+    // The list is of the file last opened; for any other text of the file
+    // box the command says, as the others do, that no file is open.
+    const std::string fileName = edtFile_->text().toStdString();
+    if (fileName != pnlList_->FileName() || !QFileInfo(QString::fromStdString(fileName)).isFile()) {
+        splitCommands_->SplitAt({}, {}, {});
+        return;
+    }
+    const ParseResult<std::vector<SplitPoint>> points = pnlList_->Points();
+    if (!points) {
+        host_.prompts().ShowMessage("Information", points.Error, MessageIcon::Information);
+        return;
+    }
+    if (!host_.prompts().ExecuteFolderPicker(listFolder_))
+        return;
+    splitCommands_->SplitAt(fileName, *points.Value, listFolder_);
 }
 
 void SplitPage::btnSplitClick()
@@ -270,7 +342,10 @@ void SplitPage::btnSplitClick()
                 page.tmrPlayer_->start();
         }
     } restore{*this};
-    splitCommands_->Split(request);
+    if (rdbList_->isChecked())
+        SplitAtListedPoints();
+    else
+        splitCommands_->Split(request);
 }
 
 void SplitPage::btnStopClick() { splitCommands_->RequestStop(); }

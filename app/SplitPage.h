@@ -1,8 +1,9 @@
 // SplitPage: the page "  Split MP3  ". It opens a file and shows its ID3v1
 // tag and length, previews it with the player the window shares (play,
 // pause, stop, a track bar with the waveform behind it), marks a section by
-// the bar or by typed times, and runs the two split commands: the marked
-// section to one file, or the whole file in equal parts to a folder.
+// the bar or by typed times, and runs the split commands: the marked
+// section to one file, the whole file in equal parts to a folder, or the
+// parts listed by the split at points (SplitListPanel) to a folder.
 //
 // The controls are the page's own; the window reaches the page through the
 // few calls below (a file from the command line or a drop, the keys, a tag
@@ -23,6 +24,7 @@
 class GuiTrackBar;
 class GuiUpDown;
 class PageHost;
+class QGridLayout;
 class QGroupBox;
 class QHBoxLayout;
 class QLabel;
@@ -35,6 +37,7 @@ class QRadioButton;
 class QTimer;
 class QToolButton;
 class QVBoxLayout;
+class SplitListPanel;
 class TBrowseForFolder;
 class TSplitCommands;
 class WaveformEnvelope;
@@ -77,6 +80,11 @@ public:
     bool PartsChosen() const;
     int PartsCount() const;
     void ChooseSplit(bool parts, int count);
+    // The split at listed points, and where its points come from
+    // (SplitListPanel::SourceKey), as kept between runs.
+    bool PointsChosen() const;
+    QString PointsSource() const;
+    void ChoosePoints(bool chosen, const QString& source);
 
 signals:
     // A regular file was opened here, by whichever way.
@@ -105,6 +113,12 @@ private:
     void ShowTagInfo(const std::string& fileName, bool regularFile);
     void rdbTimeClick();
     void rdbPartClick();
+    void rdbListClick();
+    // The tag texts and the time fields give way to the list of parts.
+    void ShowListPanel(bool shown);
+    // A CUE sheet beside the opened file is offered for a split at its tracks.
+    void OfferCueSheetBeside(const std::string& fileName);
+    void SplitAtListedPoints();
     void btnSplitClick();
     void btnStopClick();
     void SetSplitRunning(bool running);
@@ -190,6 +204,10 @@ private:
     QLineEdit* edtPart_ = nullptr;
     GuiUpDown* updPart_ = nullptr;
     QLabel* labPart2_ = nullptr;
+    QRadioButton* rdbList_ = nullptr;
+    SplitListPanel* pnlList_ = nullptr;
+    QGridLayout* tagInfo_ = nullptr;
+    std::string listFolder_;  // the folder picker starts at the one chosen last
     QPushButton* btnSplit_ = nullptr;
     QPushButton* btnStop_ = nullptr;
     QProgressBar* pgbProgress_ = nullptr;

@@ -24,6 +24,7 @@
 #include "app/GuiUpDown.h"
 #include "app/PageHost.h"
 #include "app/PageLinks.h"
+#include "app/SplitListPanel.h"
 #include "app/WidgetMakers.h"
 
 namespace {
@@ -137,7 +138,7 @@ QLayout* SplitPage::BuildTagInfo()
         {MakeLabel("Title:", "labTitleName"), labTitle_},     {MakeLabel("Year:", "labTitleYear"), labYear_},
         {MakeLabel("Artist:", "labTitleArtist"), labArtist_}, {MakeLabel("Comment:", "labTitleComment"), labComment_},
         {MakeLabel("Album:", "labTitleAlbum"), labAlbum_},    {MakeLabel("Length:", "labTitleLength"), labLength_}};
-    auto* info = new QGridLayout;
+    auto* info = tagInfo_ = new QGridLayout;
     info->setHorizontalSpacing(6);
     info->setVerticalSpacing(1);
     for (int i = 0; i < 6; ++i) {
@@ -197,6 +198,10 @@ QLayout* SplitPage::BuildSectionControls()
     section->setColumnMinimumWidth(0, std::max(90, labStart1_->sizeHint().width()));
     section->setColumnStretch(2, 1);
     section->addLayout(BuildPartRow(), 4, 0, 1, 3);
+    pnlList_ = new SplitListPanel(host_);
+    pnlList_->setVisible(false);
+    section->addWidget(pnlList_, 5, 0, 1, 3);
+    section->setRowStretch(5, 1);
     return section;
 }
 
@@ -216,6 +221,9 @@ QLayout* SplitPage::BuildPartRow()
     partRow->addWidget(edtPart_);
     partRow->addWidget(updPart_);
     partRow->addWidget(labPart2_);
+    partRow->addSpacing(12);
+    rdbList_ = Named(new QRadioButton("Split at points"), "rdbList");
+    partRow->addWidget(rdbList_);
     partRow->addStretch(1);
     return partRow;
 }
@@ -261,6 +269,7 @@ void SplitPage::ConnectHandlers()
     onClick(btnOpen_, &SplitPage::btnOpenClick);
     onClick(rdbTime_, &SplitPage::rdbTimeClick);
     onClick(rdbPart_, &SplitPage::rdbPartClick);
+    onClick(rdbList_, &SplitPage::rdbListClick);
     onClick(btnSplit_, &SplitPage::btnSplitClick);
     onClick(btnStop_, &SplitPage::btnStopClick);
     onClick(sbtnPlay_, &SplitPage::sbtnPlayClick);

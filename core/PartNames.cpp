@@ -165,6 +165,16 @@ std::string PartNameFromTemplate(std::string_view nameTemplate, const PartNameFi
     return stem + std::string(kExtension);
 }
 
+std::string PortablePartName(std::string_view typed)
+{
+    std::string stem = PortableFieldText(typed, {});
+    if (stem.size() >= kExtension.size() && FoldedAscii(stem.substr(stem.size() - kExtension.size())) == kExtension)
+        stem.resize(stem.size() - kExtension.size());
+    CutToBytes(stem, kMaxPartNameBytes - kExtension.size());
+    stem = Trimmed(stem);
+    return stem.empty() ? std::string() : stem + std::string(kExtension);
+}
+
 ParseResult<std::vector<std::string>> PartNamesFromTemplate(std::string_view nameTemplate,
                                                            const std::vector<SplitPart>& parts,
                                                            std::string_view sourceBaseName, std::string_view album,

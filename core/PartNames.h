@@ -53,6 +53,13 @@ std::string NameTemplateError(std::string_view nameTemplate);
 // NameTemplateError) is written as it stands.
 std::string PartNameFromTemplate(std::string_view nameTemplate, const PartNameFields& fields);
 
+// A name the user typed for a part, made usable as the template's names
+// are: blanks at both ends dropped, "_" for each character some file
+// system refuses, ".mp3" added unless it ends so (in any case), the blanks
+// and dots Windows drops removed, kept within kMaxPartNameBytes. Empty
+// when nothing is left of it.
+std::string PortablePartName(std::string_view typed);
+
 // The names of all parts of a split, distinct; refused with
 // NameTemplateError. Each part's title and
 // performer fill {title} and {artist} (the performer falling back to

@@ -19,6 +19,7 @@
 #include "cli/Report.h"
 #include "cli/SplitSources.h"
 #include "core/CueSheet.h"
+#include "core/PartList.h"
 #include "core/PartNames.h"
 #include "core/SplitPlan.h"
 #include "core/SplitPoints.h"
@@ -125,17 +126,17 @@ int RunSplitAtPointsCommand(Arguments& args, bool gapless)
     if (!lengthMs || *lengthMs <= 0)
         return Refuse(fileName, "no MPEG audio whose length is known; no part was written.");
 
-    SourceTexts source = ReadSourceTexts(fileName);
+    PartNaming source = ReadPartNaming(fileName);
     ParseResult<std::vector<SplitPart>> parts = silence ? SilenceParts(fileName, *lengthMs, *silence)
                                                         : PartsFrom(option, value, *lengthMs, source.Album);
     if (!parts)
         return Refuse(silence ? fileName : option + " " + value, parts.Error);
-    const std::string usedTemplate = nameTemplate.value_or(DefaultNameTemplate(*parts.Value));
+    const std::string usedTemplate = nameTemplate.value_or(DefaultPartsNameTemplate(*parts.Value));
     ParseResult<std::vector<std::string>> names =
-        PartNamesFromTemplate(usedTemplate, *parts.Value, PartBaseName(fileName), source.Album, source.Artist);
+        PartNamesFromTemplate(usedTemplate, *parts.Value, source.SourceBaseName, source.Album, source.Artist);
     if (!names)
         return Refuse("--names " + usedTemplate, names.Error);
-    const std::vector<SplitPoint> points = PointsOf(*parts.Value, *names.Value, *lengthMs);
+    const std::vector<SplitPoint> points = PointsOfParts(*parts.Value, *names.Value, *lengthMs);
 
     SplitOutcome outcome;
     try {

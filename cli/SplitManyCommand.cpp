@@ -19,6 +19,7 @@
 #include "cli/Commands.h"
 #include "cli/ManyFiles.h"
 #include "cli/SplitSources.h"
+#include "core/PartList.h"
 #include "core/PartNames.h"
 #include "core/SplitCommands.h"
 #include "core/SplitPlan.h"
@@ -173,7 +174,7 @@ FileOutcome SplitOneFile(const InputFile& input, const SplitManyPlan& plan, Name
     if (!lengthMs || *lengthMs <= 0)
         return Failure(outcome, "no MPEG audio whose length is known. " + ui.Messages());
 
-    SourceTexts source = ReadSourceTexts(fileName);
+    PartNaming source = ReadPartNaming(fileName);
     ParseResult<std::vector<SplitPart>> parts = ParseResult<std::vector<SplitPart>>::Refused("");
     switch (plan.From) {
     case SplitManyPlan::Source::EqualParts:
@@ -187,7 +188,7 @@ FileOutcome SplitOneFile(const InputFile& input, const SplitManyPlan& plan, Name
         return Failure(outcome, (sheet.empty() ? "" : sheet + ": ") + parts.Error);
     const std::string usedTemplate = plan.NameTemplate.value_or(DefaultTemplate(plan));
     ParseResult<std::vector<std::string>> names =
-        PartNamesFromTemplate(usedTemplate, *parts.Value, PartBaseName(fileName), source.Album, source.Artist);
+        PartNamesFromTemplate(usedTemplate, *parts.Value, source.SourceBaseName, source.Album, source.Artist);
     if (!names)
         return Failure(outcome, names.Error);
     std::vector<SplitPoint> points;
@@ -199,7 +200,7 @@ FileOutcome SplitOneFile(const InputFile& input, const SplitManyPlan& plan, Name
         for (size_t i = 0; i < points.size() && i < claimed.size(); ++i)
             points[i].Name = claimed[i];
     } else {
-        points = PointsOf(*parts.Value, registry.Claim(*names.Value), *lengthMs);
+        points = PointsOfParts(*parts.Value, registry.Claim(*names.Value), *lengthMs);
     }
 
     const SplitOutcome split = commands.SplitAt(fileName, points, plan.Folder);

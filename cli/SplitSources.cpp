@@ -5,9 +5,8 @@
 #include <cmath>
 #include <filesystem>
 
-#include "analysis/ID3v1.h"
-#include "analysis/ID3v2.h"
 #include "core/CueSheet.h"
+#include "core/PartList.h"
 #include "core/PartNames.h"
 #include "core/TimeText.h"
 #include "core/UserText.h"
@@ -15,17 +14,6 @@
 #include "playback/DecodedLevels.h"
 
 namespace {
-
-// The defaults of the silence options. The default threshold lies below
-// the quiet passages of most music and speech and above the hiss of most
-// recordings' pauses.
-constexpr double kDefaultSilenceThresholdDb = -40.0;
-constexpr double kDefaultMinSilenceSeconds = 1.0;
-constexpr double kDefaultMinPartSeconds = 5.0;
-// Levels are measured over windows this long: short enough to place a cut
-// within a frame or two, long enough that a low note's single cycle does
-// not read as silence.
-constexpr int64_t kSilenceWindowMs = 20;
 
 // The number an option's value gives; UsageError for anything else.
 double NumberOption(const std::string& option, const std::string& text)
@@ -64,8 +52,8 @@ SilenceOptions TakeSilenceOptions(Arguments& args)
 {
     SilenceOptions options;
     options.ThresholdDb = kDefaultSilenceThresholdDb;
-    options.MinSilenceMs = std::llround(kDefaultMinSilenceSeconds * 1000.0);
-    options.MinPartMs = std::llround(kDefaultMinPartSeconds * 1000.0);
+    options.MinSilenceMs = kDefaultMinSilenceMs;
+    options.MinPartMs = kDefaultMinPartMs;
     if (auto threshold = TakeOption(args, "--threshold"))
         options.ThresholdDb = NumberOption("--threshold", *threshold);
     if (auto minSilence = TakeOption(args, "--min-silence"))
@@ -88,24 +76,7 @@ SilenceOptions TakeSilenceOptions(Arguments& args)
 ParseResult<std::vector<SplitPart>> SilenceParts(const std::string& fileName, int64_t lengthMs,
                                                  const SilenceOptions& options)
 {
-    using Result = ParseResult<std::vector<SplitPart>>;
-    const std::vector<float> levels = WindowRmsDb(fileName, kSilenceWindowMs);
-    if (levels.empty())
-        return Result::Refused("the audio cannot be decoded to find its silences");
-    SilenceSplit split = SplitAtSilences(levels, kSilenceWindowMs, lengthMs, options);
-    if (split.Parts.empty())
-        return Result::Refused("the audio is silent throughout");
-    return Result::Ok(std::move(split.Parts));
-}
-
-SourceTexts ReadSourceTexts(const std::string& fileName)
-{
-    TID3v1 id3v1;
-    TID3v2 id3v2;
-    id3v1.ReadTag(fileName);
-    id3v2.ReadTag(fileName);
-    return {!id3v2.Album().empty() ? id3v2.Album() : id3v1.Album(),
-            !id3v2.Artist().empty() ? id3v2.Artist() : id3v1.Artist()};
+    return PartsBetweenSilences(WindowRmsDb(fileName, kSilenceWindowMs), lengthMs, options);
 }
 
 ParseResult<std::vector<SplitPart>> PartsFrom(const std::string& option, const std::string& value, int64_t lengthMs,
@@ -132,28 +103,4 @@ ParseResult<std::vector<SplitPart>> PartsFrom(const std::string& option, const s
     if (!bytes)
         return Result::Refused(bytes.Error);
     return TimeListFileParts(*bytes.Value, lengthMs);
-}
-
-std::string DefaultNameTemplate(const std::vector<SplitPart>& parts)
-{
-    const bool titled = std::any_of(parts.begin(), parts.end(), [](const SplitPart& part) { return !part.Title.empty(); });
-    return std::string(titled ? kTitledPartsNameTemplate : kSourcePartsNameTemplate);
-}
-
-std::vector<SplitPoint> PointsOf(const std::vector<SplitPart>& parts, const std::vector<std::string>& names,
-                                 int64_t lengthMs)
-{
-    std::vector<SplitPoint> points;
-    const auto count = static_cast<int64_t>(parts.size());
-    for (size_t i = 0; i < parts.size(); ++i) {
-        SplitPoint point;
-        point.Start = parts[i].StartMs;
-        point.End = parts[i].EndMs;
-        // A last part trimmed of the silence at the end stops before it.
-        point.ToAudioEnd = i + 1 == parts.size() && parts[i].EndMs >= lengthMs;
-        point.Name = names[i];
-        point.Tags = SplitPoint::OwnTags{parts[i].Title, parts[i].Performer, static_cast<int64_t>(i) + 1, count};
-        points.push_back(point);
-    }
-    return points;
 }

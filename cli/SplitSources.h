@@ -17,8 +17,6 @@
 
 class TBASSChannel;
 
-// Parts without titles (a fixed length, a list of bare times).
-inline constexpr std::string_view kSourcePartsNameTemplate = "{source}_part_{n}";
 inline constexpr std::string_view kSilenceFlag = "--silence";
 
 // The stream's length in ms as the window knows it from opening the file;
@@ -34,23 +32,7 @@ SilenceOptions TakeSilenceOptions(Arguments& args);
 ParseResult<std::vector<SplitPart>> SilenceParts(const std::string& fileName, int64_t lengthMs,
                                                  const SilenceOptions& options);
 
-// The source's texts that name its parts and the parts' own tags fall back on.
-struct SourceTexts {
-    std::string Album;
-    std::string Artist;
-};
-SourceTexts ReadSourceTexts(const std::string& fileName);
-
 // The parts that option (--cue, --every, --at or --times) with value
 // gives for a stream of lengthMs; the album a CUE sheet names goes to album.
 ParseResult<std::vector<SplitPart>> PartsFrom(const std::string& option, const std::string& value, int64_t lengthMs,
                                              std::string& album);
-
-// Parts with titles are named by them; parts of a fixed length or of
-// untitled times by the source and their number.
-std::string DefaultNameTemplate(const std::vector<SplitPart>& parts);
-
-// The cutter's points of parts of a stream of lengthMs, named by names,
-// each with its own title, performer and place "K/N".
-std::vector<SplitPoint> PointsOf(const std::vector<SplitPart>& parts, const std::vector<std::string>& names,
-                                 int64_t lengthMs);

@@ -42,7 +42,7 @@ PartNaming ReadPartNaming(const std::string& fileName)
 std::string DefaultPartsNameTemplate(const std::vector<SplitPart>& parts)
 {
     const bool titled = std::any_of(parts.begin(), parts.end(), [](const SplitPart& part) { return !part.Title.empty(); });
-    return titled ? std::string(kTitledPartsNameTemplate) : "{source}_part_{n}";
+    return std::string(titled ? kTitledPartsNameTemplate : kSourcePartsNameTemplate);
 }
 
 ParseResult<std::vector<SplitPart>> PartsBetweenSilences(const std::vector<float>& levels, int64_t lengthMs,
@@ -117,23 +117,33 @@ std::string PartList::SetStart(size_t index, int64_t startMs)
     return {};
 }
 
+std::vector<SplitPoint> PointsOfParts(const std::vector<SplitPart>& parts, const std::vector<std::string>& names,
+                                     int64_t lengthMs)
+{
+    std::vector<SplitPoint> points;
+    const auto count = static_cast<int64_t>(parts.size());
+    for (size_t i = 0; i < parts.size() && i < names.size(); ++i) {
+        SplitPoint point;
+        point.Start = parts[i].StartMs;
+        point.End = parts[i].EndMs;
+        // A last part trimmed of the silence at the end stops before it.
+        point.ToAudioEnd = i + 1 == parts.size() && parts[i].EndMs >= lengthMs;
+        point.Name = names[i];
+        point.Tags = SplitPoint::OwnTags{parts[i].Title, parts[i].Performer, static_cast<int64_t>(i) + 1, count};
+        points.push_back(std::move(point));
+    }
+    return points;
+}
+
 ParseResult<std::vector<SplitPoint>> PartList::Points() const
 {
     using Result = ParseResult<std::vector<SplitPoint>>;
-    std::vector<SplitPoint> points;
     std::set<std::string> taken;
-    const auto count = static_cast<int64_t>(rows_.size());
-    for (size_t i = 0; i < rows_.size(); ++i) {
-        const PartRow& row = rows_[i];
+    std::vector<std::string> names;
+    for (const PartRow& row : rows_) {
         if (!taken.insert(FoldedAscii(row.Name)).second)
             return Result::Refused("two parts are named \"" + row.Name + "\"");
-        SplitPoint point;
-        point.Start = row.StartMs;
-        point.End = row.EndMs;
-        point.ToAudioEnd = i + 1 == rows_.size() && row.EndMs >= lengthMs_;
-        point.Name = row.Name;
-        point.Tags = SplitPoint::OwnTags{row.Title, row.Performer, static_cast<int64_t>(i) + 1, count};
-        points.push_back(std::move(point));
+        names.push_back(row.Name);
     }
-    return Result::Ok(std::move(points));
+    return Result::Ok(PointsOfParts(PartsOf(rows_), names, lengthMs_));
 }

@@ -45,6 +45,11 @@ inline constexpr int64_t kSilenceWindowMs = 20;
 ParseResult<std::vector<SplitPart>> PartsBetweenSilences(const std::vector<float>& levels, int64_t lengthMs,
                                                          const SilenceOptions& options);
 
+// The cutter's points of parts of a stream of lengthMs, named by names,
+// each with its own title, performer and place "K/N".
+std::vector<SplitPoint> PointsOfParts(const std::vector<SplitPart>& parts, const std::vector<std::string>& names,
+                                     int64_t lengthMs);
+
 struct PartRow {
     int64_t StartMs = 0;
     int64_t EndMs = 0;

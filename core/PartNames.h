@@ -32,6 +32,8 @@
 inline constexpr std::string_view kEqualPartsNameTemplate = "{source}_chunk_{k}";
 // Parts that have titles (a CUE sheet, a list of times).
 inline constexpr std::string_view kTitledPartsNameTemplate = "{n} - {title}";
+// Parts without titles (a fixed length, a list of bare times).
+inline constexpr std::string_view kSourcePartsNameTemplate = "{source}_part_{n}";
 
 // Longest file name, in bytes, that common file systems take.
 inline constexpr size_t kMaxPartNameBytes = 255;

@@ -21,6 +21,10 @@ int RunInfoCommand(const Arguments& args);
 int RunTagsCommand(const Arguments& args);
 int RunCutCommand(const Arguments& args);
 int RunSplitCommand(const Arguments& args);
+int RunGainCommand(const Arguments& args);
+int RunFadeCommand(const Arguments& args);
+int RunLoudnessCommand(const Arguments& args);
+int RunUndoCommand(const Arguments& args);
 
 // The usage text printed with a usage error.
 extern const char* const kUsageText;

@@ -45,6 +45,10 @@ int main(int argc, char** argv)
         {"tags", RunTagsCommand},
         {"cut", RunCutCommand},
         {"split", RunSplitCommand},
+        {"gain", RunGainCommand},
+        {"fade", RunFadeCommand},
+        {"loudness", RunLoudnessCommand},
+        {"undo", RunUndoCommand},
     };
     try {
         if (args.empty())

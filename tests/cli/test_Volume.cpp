@@ -210,6 +210,10 @@ TEST_F(VolumeTest, LoudnessIsAppliedAndTagged)
     ASSERT_EQ(applied.exitCode, 0) << applied.output;
     for (const std::string& file : {quiet, loud}) {
         EXPECT_NEAR(ffmpegLoudness(file), -18.0, 0.8) << file;
+        const CommandResult ours = testsupport::Run(Cli("loudness " + Quote(file)));
+        std::smatch lufs;
+        ASSERT_TRUE(std::regex_search(ours.output, lufs, std::regex(R"(: (-?[0-9.]+) LUFS)"))) << ours.output;
+        EXPECT_NEAR(std::stod(lufs[1]), -18.0, 0.8) << file;
         EXPECT_EQ(Complaints(file), "");
     }
     ASSERT_EQ(testsupport::Run(Cli("undo " + Quote(quiet))).exitCode, 0);
@@ -223,6 +227,13 @@ TEST_F(VolumeTest, LoudnessIsAppliedAndTagged)
     ASSERT_TRUE(std::regex_search(tags.output, gain, std::regex(R"(REPLAYGAIN_TRACK_GAIN=(-?[0-9.]+) dB)")))
         << tags.output;
     EXPECT_NEAR(std::stod(gain[1]), -18.0 - measured, 0.2);
+    if (HaveTool("loudgain")) {
+        // loudgain's line: file, loudness, range, true peak, its dBTP, reference, clip flags, track gain.
+        const CommandResult peer = testsupport::Run("loudgain -q -O " + Quote(quiet) + " 2>/dev/null");
+        std::smatch peerGain;
+        ASSERT_TRUE(std::regex_search(peer.output, peerGain, std::regex(R"(\tN\t[NY]\t(-?[0-9.]+) dB)"))) << peer.output;
+        EXPECT_NEAR(std::stod(gain[1]), std::stod(peerGain[1]), 0.1);
+    }
     EXPECT_NE(tags.output.find("REPLAYGAIN_ALBUM_GAIN="), std::string::npos) << tags.output;
     EXPECT_NE(tags.output.find("REPLAYGAIN_TRACK_PEAK="), std::string::npos) << tags.output;
     EXPECT_EQ(Complaints(quiet), "");

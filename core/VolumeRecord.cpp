@@ -105,6 +105,10 @@ std::optional<VolumeRecord> ParseVolumeRecord(std::string_view text)
         }
         record.Steps.push_back(std::move(step));
     }
+    // Only the form written here: a record read otherwise would be written
+    // back in other bytes, and undo would not give the file back exactly.
+    if (RenderVolumeRecord(record) != text)
+        return std::nullopt;
     return record;
 }
 
@@ -138,6 +142,10 @@ std::optional<RecordTag> ReadRecordTag(std::vector<uint8_t> bytes, std::string& 
     const uint8_t major = b[3];
     if (major != 3 && major != 4) {
         reason = "its ID3v2 tag is of version 2." + std::to_string(major) + ", which cannot hold the record";
+        return std::nullopt;
+    }
+    if ((b[6] | b[7] | b[8] | b[9]) & 0x80) {
+        reason = "its ID3v2 tag's size is not written as ID3v2 writes it";
         return std::nullopt;
     }
     if (b[5] & (kUnsynchronised | kExtendedHeader | (major == 4 ? kFooter : 0))) {

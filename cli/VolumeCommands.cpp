@@ -134,10 +134,14 @@ int RunGainCommand(const Arguments& arguments)
         throw UsageError("DB is less than half a step of 1.5 dB");
     if (std::abs(steps) > 255)
         throw UsageError("DB is more than 255 steps of 1.5 dB");
-    ConsoleUi ui;
-    TBASSChannel player(&ui);
-    if (!force && Clips(fileName, range, steps))
-        return 1;
+    if (!force && steps > 0) {
+        // Only a gain upwards can clip, and only measuring it needs the
+        // decoder: binding the library costs more than the change itself.
+        ConsoleUi ui;
+        TBASSChannel player(&ui);
+        if (Clips(fileName, range, steps))
+            return 1;
+    }
     return Report(fileName, ApplyVolumeChange(fileName, ConstantGain(steps, range.First, range.End)),
                   Decibels(steps * kDbPerGainStep) + " (" + std::to_string(steps) + " steps)");
 }

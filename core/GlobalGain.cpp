@@ -1,6 +1,5 @@
 #include "GlobalGain.h"
 
-#include "GranuleGain.h"
 
 namespace {
 
@@ -29,6 +28,14 @@ void PutBits(uint8_t* bytes, int at, int count, unsigned value)
     }
 }
 
+unsigned GetBits(const uint8_t* bytes, int at, int count)
+{
+    unsigned value = 0;
+    for (int i = 0; i < count; ++i, ++at)
+        value = value << 1 | ((bytes[at / 8] >> (7 - at % 8)) & 1u);
+    return value;
+}
+
 uint16_t CrcOver(const uint8_t* bytes, size_t count, uint16_t crc)
 {
     for (size_t i = 0; i < count; ++i) {
@@ -47,24 +54,25 @@ uint16_t FrameCrc(const uint8_t* frame, const FrameHeader& header)
     return CrcOver(frame + 6, header.SideInfoLength(), crc);
 }
 
-bool ChangeGlobalGains(uint8_t* frame, size_t available, const std::function<uint8_t(int entry, uint8_t oldGain)>& newGain)
+int ChangeGlobalGains(uint8_t* frame, size_t available, const std::function<uint8_t(int entry, uint8_t oldGain)>& newGain)
 {
-    const FrameGains gains = ReadFrameGains(frame, available);
-    if (gains.Granules == 0)
-        return false;
-    const FrameHeader header = *FrameHeader::Parse(frame);
+    const std::optional<FrameHeader> parsed = available < 4 ? std::nullopt : FrameHeader::Parse(frame);
+    if (!parsed || !parsed->IsLayer3() || available < parsed->DataOffset())
+        return 0;
+    const FrameHeader& header = *parsed;
     const bool crcWasRight =
         header.Protected && FrameCrc(frame, header) == static_cast<uint16_t>(frame[4] << 8 | frame[5]);
     uint8_t* sideInfo = frame + header.DataOffset() - header.SideInfoLength();
-    const int lead = LeadBits(header, gains.Channels);
-    for (int entry = 0; entry < gains.Granules * gains.Channels; ++entry) {
-        const uint8_t old = gains.Entries[static_cast<size_t>(entry)].GlobalGain;
-        PutBits(sideInfo, lead + entry * EntryBits(header) + kGlobalGainAt, 8, newGain(entry, old));
+    const int lead = LeadBits(header, header.IsMono() ? 1 : 2);
+    const int entries = GainEntriesOf(header);
+    for (int entry = 0; entry < entries; ++entry) {
+        const int at = lead + entry * EntryBits(header) + kGlobalGainAt;
+        PutBits(sideInfo, at, 8, newGain(entry, static_cast<uint8_t>(GetBits(sideInfo, at, 8))));
     }
     if (crcWasRight) {
         const uint16_t crc = FrameCrc(frame, header);
         frame[4] = static_cast<uint8_t>(crc >> 8);
         frame[5] = static_cast<uint8_t>(crc);
     }
-    return true;
+    return entries;
 }

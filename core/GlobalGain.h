@@ -26,10 +26,17 @@ inline size_t GainBytesOf(const FrameHeader& header) { return header.DataOffset(
 // side information; `frame` holds at least GainBytesOf(header) bytes.
 uint16_t FrameCrc(const uint8_t* frame, const FrameHeader& header);
 
+// Granule/channel pairs of a Layer III frame: 2 granules in MPEG 1, 1 in
+// MPEG 2 and 2.5, each with one entry per channel.
+inline int GainEntriesOf(const FrameHeader& header)
+{
+    return (header.IsMpeg1() ? 2 : 1) * (header.IsMono() ? 1 : 2);
+}
+
 // Changes the global gains of the Layer III frame at `frame` (available
 // bytes there) to what newGain(entry, oldGain) returns, entry counting
-// granule * channels + channel; values outside 0..255 are the caller's to
-// avoid. A frame whose CRC was right gets it renewed; a wrong one stays as
-// it was, so that undoing the change gives the very same bytes back. False,
-// nothing changed, when the bytes hold no Layer III side information.
-bool ChangeGlobalGains(uint8_t* frame, size_t available, const std::function<uint8_t(int entry, uint8_t oldGain)>& newGain);
+// granule * channels + channel. A frame whose CRC was right gets it
+// renewed; a wrong one stays as it was, so that undoing the change gives
+// the very same bytes back. Returns the entries, 0 (nothing changed) when
+// the bytes hold no Layer III side information.
+int ChangeGlobalGains(uint8_t* frame, size_t available, const std::function<uint8_t(int entry, uint8_t oldGain)>& newGain);

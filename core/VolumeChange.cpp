@@ -8,7 +8,6 @@
 #include "analysis/Errors.h"
 #include "core/AudioFrames.h"
 #include "core/GlobalGain.h"
-#include "core/GranuleGain.h"
 #include "core/VolumeRecord.h"
 #include "files/BinaryFile.h"
 #include "files/FileRewrite.h"
@@ -108,13 +107,12 @@ bool Open(const std::string& path, OpenedFile& opened, std::string& error)
     return true;
 }
 
-// Calls visit(frame bytes, available, first entry) for every Layer III
-// frame, in order.
+// Calls visit(frame bytes, frame header) for every Layer III frame whose
+// side information is there, in order.
 template <typename Visit>
 void WalkGranules(OpenedFile& opened, Visit&& visit)
 {
     TFrameWalker walker(opened.File, opened.Span);
-    int64_t entry = 0;
     for (int64_t index = 0;; ++index) {
         const int64_t start = walker.AdvanceToFrame(index);
         if (start >= opened.Span.AudioEnd)
@@ -122,11 +120,9 @@ void WalkGranules(OpenedFile& opened, Visit&& visit)
         size_t available = 0;
         const uint8_t* bytes = walker.Bytes(start, 64, available);
         available = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(available), opened.Span.AudioEnd - start));
-        const FrameGains gains = ReadFrameGains(bytes, available);
-        if (gains.Granules == 0)
-            continue;
-        visit(bytes, available, gains, entry);
-        entry += gains.Granules * gains.Channels;
+        const std::optional<FrameHeader> header = available < 4 ? std::nullopt : FrameHeader::Parse(bytes);
+        if (header && header->IsLayer3() && available >= GainBytesOf(*header))
+            visit(bytes, *header);
     }
 }
 
@@ -187,13 +183,9 @@ bool Rewrite(const std::string& path, OpenedFile& opened, const std::vector<uint
             const size_t at = out.size();
             out.insert(out.end(), bytes, bytes + length);
             crcOld = LameTagCrc(bytes, static_cast<size_t>(length), crcOld);
-            const FrameGains gains = ReadFrameGains(bytes, static_cast<size_t>(length));
-            if (gains.Granules > 0) {
-                ChangeGlobalGains(out.data() + at, static_cast<size_t>(length), [&](int e, uint8_t old) {
-                    return static_cast<uint8_t>(old + cursor.StepsOf(entry + e));
-                });
-                entry += gains.Granules * gains.Channels;
-            }
+            entry += ChangeGlobalGains(out.data() + at, static_cast<size_t>(length), [&](int e, uint8_t old) {
+                return static_cast<uint8_t>(old + cursor.StepsOf(entry + e));
+            });
             crcNew = LameTagCrc(out.data() + at, static_cast<size_t>(length), crcNew);
             copied = start + length;
             if (!flush(false))
@@ -263,8 +255,8 @@ std::optional<GranuleTiming> ReadGranuleTiming(const std::string& path, std::str
         timing.SampleRate = walker.FirstHeader()->SampleRate();
         const std::optional<HeaderFrameInfo>& lame = opened.Span.SourceHeader;
         timing.LeadSamples = kDecoderDelay + (lame && lame->HasLame ? lame->Fields.Delay : 0);
-        WalkGranules(opened, [&](const uint8_t*, size_t, const FrameGains& gains, int64_t) {
-            timing.Granules += gains.Granules;
+        WalkGranules(opened, [&](const uint8_t*, const FrameHeader& header) {
+            timing.Granules += header.IsMpeg1() ? 2 : 1;
         });
         return timing;
     } catch (const CorvellaError& failure) {
@@ -283,19 +275,20 @@ VolumeOutcome ApplyVolumeChange(const std::string& path, const GainCurve& curve)
         VolumeStep step;
         SideInfoHash hash;
         int64_t granule = 0;
-        WalkGranules(opened, [&](const uint8_t* bytes, size_t available, const FrameGains& gains, int64_t) {
-            std::vector<uint8_t> frame(bytes, bytes + GainBytesOf(*FrameHeader::Parse(bytes)));
+        std::vector<uint8_t> frame;
+        WalkGranules(opened, [&](const uint8_t* bytes, const FrameHeader& header) {
+            frame.assign(bytes, bytes + GainBytesOf(header));
+            const int channels = header.IsMono() ? 1 : 2;
             ChangeGlobalGains(frame.data(), frame.size(), [&](int e, uint8_t old) {
-                const int wanted = curve(granule + e / gains.Channels);
+                const int wanted = curve(granule + e / channels);
                 const int now = std::clamp(old + wanted, 0, 255);
                 AppendGainSteps(step.Runs, now - old);
                 outcome.Entries += now != old;
                 outcome.Clamped += now != old + wanted;
                 return static_cast<uint8_t>(now);
             });
-            (void)available;
             hash.Add(frame.data(), frame.size());
-            granule += gains.Granules;
+            granule += header.IsMpeg1() ? 2 : 1;
         });
         std::erase_if(step.Runs, [](const GainRun& run) { return run.Steps == 0; });
         if (step.Runs.empty()) {
@@ -338,8 +331,8 @@ VolumeOutcome UndoVolumeChange(const std::string& path)
         const VolumeStep last = record.Steps.back();
         record.Steps.pop_back();
         SideInfoHash hash;
-        WalkGranules(opened, [&](const uint8_t* bytes, size_t, const FrameGains&, int64_t) {
-            hash.Add(bytes, GainBytesOf(*FrameHeader::Parse(bytes)));
+        WalkGranules(opened, [&](const uint8_t* bytes, const FrameHeader& header) {
+            hash.Add(bytes, GainBytesOf(header));
         });
         if (hash.Value() != last.SideInfoHash) {
             outcome.Error = path + ": the audio has changed since its last volume change, which therefore cannot be "

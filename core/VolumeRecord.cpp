@@ -36,7 +36,11 @@ std::vector<uint8_t> UserTextFrame(std::string_view description, std::string_vie
 
 std::vector<uint8_t> RecordFrame(const VolumeRecord& record, uint8_t major)
 {
-    return UserTextFrame(kVolumeRecordName, RenderVolumeRecord(record), major);
+    std::vector<uint8_t> frame = UserTextFrame(kVolumeRecordName, RenderVolumeRecord(record), major);
+    // File alter preservation: the record describes this audio only, and
+    // taggers (the cutter among them) drop it from a file made of other audio.
+    frame[8] = major == 4 ? 0x20 : 0x40;
+    return frame;
 }
 
 // Reads an integer of the record; false unless the whole token is one.

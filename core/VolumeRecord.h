@@ -1,7 +1,8 @@
 // VolumeRecord: what the volume changes did to a file, kept in its own ID3v2
 // tag so that each can be taken back, byte for byte, in a later run.
 //
-// The record is a TXXX frame (ISO-8859-1, description kVolumeRecordName)
+// The record is a TXXX frame (ISO-8859-1, description kVolumeRecordName,
+// flagged to be discarded when other programs alter the audio)
 // whose text holds one line per change, oldest first: how the frames' side
 // information reads after it (a hash, so that a file changed since by other
 // means is not "restored" into garbage), how many bytes the tag grew to hold

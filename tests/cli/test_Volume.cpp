@@ -294,6 +294,12 @@ TEST_F(VolumeTest, UndoTakesBackEachChangeByteForByteWhateverTheTag)
     const std::string file = work_.File("changed.mp3");
     fs::copy_file(original, file, fs::copy_options::overwrite_existing);
     ASSERT_EQ(testsupport::Run(Cli("gain " + Quote(file) + " -3")).exitCode, 0);
+    // A part cut from it is other audio, which the record does not describe.
+    const std::string part = work_.File("part.mp3");
+    ASSERT_EQ(testsupport::Run(Cli("cut " + Quote(file) + " 00:00.500 00:02.000 " + Quote(part))).exitCode, 0);
+    const std::string partText = ReadText(part);
+    EXPECT_EQ(partText.find("CORVELLA_VOLUME_UNDO"), std::string::npos);
+    EXPECT_NE(ReadText(file).find("CORVELLA_VOLUME_UNDO"), std::string::npos);
     std::vector<uint8_t> bytes = ReadBytes(file);
     BinaryFile opened;
     ASSERT_TRUE(opened.Open(file, BinaryFile::Mode::Read));

@@ -19,7 +19,9 @@ double Number(const std::string& what, const std::string& text)
 {
     double value = 0;
     const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    // "+3" reads as plainly as "-3" for a gain.
+    const char* begin = text.size() > 1 && text[0] == '+' && text[1] != '-' ? text.data() + 1 : text.data();
+    const auto [stop, error] = std::from_chars(begin, end, value);
     if (error != std::errc() || stop != end || !std::isfinite(value))
         throw UsageError(what + " takes a number, not '" + text + "'");
     return value;

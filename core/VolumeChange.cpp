@@ -11,6 +11,7 @@
 #include "core/VolumeRecord.h"
 #include "files/BinaryFile.h"
 #include "files/FileRewrite.h"
+#include "files/InPlaceWrite.h"
 
 namespace {
 
@@ -62,6 +63,14 @@ struct OpenedFile {
 
 bool Open(const std::string& path, OpenedFile& opened, std::string& error)
 {
+    // A tag write cut off in place must be completed or dropped first: the
+    // rewrite would copy its half-written bytes, and its journal would no
+    // longer match the file.
+    std::string reason;
+    if (!RecoverInPlaceWrite(path, &reason)) {
+        error = reason.empty() ? path + ": an interrupted tag write cannot be completed." : reason;
+        return false;
+    }
     if (!opened.File.Open(path, BinaryFile::Mode::Read)) {
         error = "Cannot open " + path + ": " + opened.File.LastError();
         return false;
@@ -86,7 +95,6 @@ bool Open(const std::string& path, OpenedFile& opened, std::string& error)
         error = "Cannot read " + path + ": " + opened.File.LastError();
         return false;
     }
-    std::string reason;
     std::optional<RecordTag> read = ReadRecordTag(std::move(tag), reason);
     if (!read) {
         error = path + ": the volume cannot be changed, as " + reason + ".";

@@ -8,8 +8,14 @@
 #include <cstring>
 #include <filesystem>
 #include <regex>
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include "analysis/ID3v2.h"
 #include "core/AudioFrames.h"
+#include "files/FileCalls.h"
+#include "files/InPlaceWrite.h"
 #include "files/BinaryFile.h"
 #include "support/TestSupport.h"
 
@@ -311,4 +317,46 @@ TEST_F(VolumeTest, UndoTakesBackEachChangeByteForByteWhateverTheTag)
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_NE(refused.output.find("changed"), std::string::npos) << refused.output;
     EXPECT_EQ(ReadBytes(file), bytes);
+}
+
+// A tag write killed in place, its journal left beside the file, is
+// completed before the volume changes: the rewrite would otherwise copy the
+// file as the kill left it and leave a journal that no longer fits.
+TEST_F(VolumeTest, ATagWriteCutOffInPlaceIsCompletedFirst)
+{
+    const std::string file = work_.File("song.mp3");
+    MakeMp3(file, 2);
+    TID3v2 padded;
+    padded.ReadTag(file);
+    padded.SetTitle("Old");
+    ASSERT_TRUE(padded.WriteTag(file)) << padded.WriteError();  // a new tag, with padding for the next
+    const std::vector<uint8_t> before = ReadBytes(file);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        SystemFileCalls().pwrite = [](int, const void*, size_t, off_t) -> ssize_t {
+            ::raise(SIGKILL);
+            return -1;
+        };
+        TID3v2 tag;
+        tag.ReadTag(file);
+        tag.SetTitle("New");
+        tag.WriteTag(file);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the tag write did not go in place";
+    ASSERT_TRUE(fs::exists(JournalPathOf(file)));
+    ASSERT_EQ(ReadBytes(file), before);
+
+    const CommandResult gain = testsupport::Run(Cli("gain " + Quote(file) + " -3"));
+    ASSERT_EQ(gain.exitCode, 0) << gain.output;
+    EXPECT_FALSE(fs::exists(JournalPathOf(file)));
+    TID3v2 read;
+    ASSERT_TRUE(read.ReadTag(file));
+    EXPECT_EQ(read.Title(), "New");
+    ASSERT_EQ(testsupport::Run(Cli("undo " + Quote(file))).exitCode, 0);
+    EXPECT_TRUE(read.ReadTag(file));
+    EXPECT_EQ(read.Title(), "New");
+    EXPECT_EQ(ReadBytes(file).size(), before.size());
 }

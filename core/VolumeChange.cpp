@@ -150,6 +150,89 @@ void CopyRaw(BinaryFile& source, int64_t position, int64_t count, std::vector<ui
     }
 }
 
+// Output gathered in memory and written a megabyte at a time.
+class BufferedOutput {
+public:
+    explicit BufferedOutput(BinaryFile& file) : file_(file) { bytes_.reserve(kFlushAt + 8192); }
+    std::vector<uint8_t>& Bytes() { return bytes_; }
+    // Writes what is gathered once there is enough of it (always: anyway).
+    bool Flush(bool always)
+    {
+        if (!always && bytes_.size() < kFlushAt)
+            return true;
+        const bool written = file_.Write(bytes_.data(), bytes_.size());
+        bytes_.clear();
+        return written;
+    }
+
+private:
+    static constexpr size_t kFlushAt = size_t{1} << 20;
+    BinaryFile& file_;
+    std::vector<uint8_t> bytes_;
+};
+
+// The music CRC of the audio as it was and as it is written.
+struct MusicCrcs {
+    uint16_t Old = 0;
+    uint16_t New = 0;
+};
+
+// Copies the audio [span.TimeZero, span.AudioEnd) of source to out, every
+// entry moved by cursor's steps; false when a write failed.
+bool CopyAudioChanged(BinaryFile& source, const AudioSpan& span, RunCursor& cursor, BufferedOutput& out,
+                      MusicCrcs& crcs)
+{
+    int64_t copied = span.TimeZero;
+    TFrameWalker walker(source, span);
+    int64_t entry = 0;
+    for (int64_t index = 0;; ++index) {
+        const int64_t start = walker.AdvanceToFrame(index);
+        if (start >= span.AudioEnd)
+            break;
+        size_t headerBytes = 0;
+        const std::optional<FrameHeader> header = FrameHeader::Parse(walker.Bytes(start, 4, headerBytes));
+        const int64_t length = std::min<int64_t>(static_cast<int64_t>(header->Length()), span.AudioEnd - start);
+        CopyRaw(source, copied, start - copied, out.Bytes(), &crcs.Old, &crcs.New);
+        size_t available = 0;
+        const uint8_t* bytes = walker.Bytes(start, static_cast<size_t>(length), available);
+        if (available < static_cast<size_t>(length))
+            throw StreamReadError();
+        std::vector<uint8_t>& buffer = out.Bytes();
+        const size_t at = buffer.size();
+        buffer.insert(buffer.end(), bytes, bytes + length);
+        crcs.Old = LameTagCrc(bytes, static_cast<size_t>(length), crcs.Old);
+        entry += ChangeGlobalGains(buffer.data() + at, static_cast<size_t>(length), [&](int e, uint8_t old) {
+            return static_cast<uint8_t>(old + cursor.StepsOf(entry + e));
+        });
+        crcs.New = LameTagCrc(buffer.data() + at, static_cast<size_t>(length), crcs.New);
+        copied = start + length;
+        if (!out.Flush(false))
+            return false;
+    }
+    CopyRaw(source, copied, span.AudioEnd - copied, out.Bytes(), &crcs.Old, &crcs.New);
+    return out.Flush(true);
+}
+
+// Puts the new music CRC into the source's LAME header, at headerAt in
+// replacement, when the old one was right.
+bool RenewMusicCrc(BinaryFile& source, const AudioSpan& span, const MusicCrcs& crcs, BinaryFile& replacement,
+                   int64_t headerAt)
+{
+    const std::optional<HeaderFrameInfo>& lame = span.SourceHeader;
+    if (!lame || !lame->HasLame || lame->Fields.MusicCrc != crcs.Old || crcs.Old == crcs.New)
+        return true;
+    uint8_t four[4];
+    if (!source.Seek(span.SourceHeaderStart) || !source.ReadExact(four, 4))
+        return false;
+    const std::optional<FrameHeader> header = FrameHeader::Parse(four);
+    if (!header)
+        return false;
+    std::vector<uint8_t> frame(header->Length());
+    if (!source.Seek(span.SourceHeaderStart) || !source.ReadExact(frame.data(), frame.size()))
+        return false;
+    return !PutMusicCrc(frame, crcs.New) || replacement.WriteAt(headerAt, frame.data(), frame.size());
+}
+
 // Rewrites the file with newTag in place of its tag and every entry moved
 // by cursor's steps.
 bool Rewrite(const std::string& path, OpenedFile& opened, const std::vector<uint8_t>& newTag, RunCursor cursor,
@@ -157,75 +240,24 @@ bool Rewrite(const std::string& path, OpenedFile& opened, const std::vector<uint
 {
     const int64_t oldTagBytes = opened.Tag.Exists ? static_cast<int64_t>(opened.Tag.Bytes.size()) : 0;
     const AudioSpan span = opened.Span;
+    const int64_t fileSize = opened.Size;
     const auto writeContent = [&](BinaryFile& replacement, const std::string& original) {
         BinaryFile source;
         if (!source.Open(original, BinaryFile::Mode::Read))
             return false;
-        std::vector<uint8_t> out(newTag);
-        out.reserve(1 << 20);
-        const auto flush = [&](bool always) {
-            if (!always && out.size() < (1 << 20) - 8192)
-                return true;
-            const bool written = replacement.Write(out.data(), out.size());
-            out.clear();
-            return written;
-        };
-        CopyRaw(source, oldTagBytes, span.TimeZero - oldTagBytes, out, nullptr, nullptr);
-        uint16_t crcOld = 0;
-        uint16_t crcNew = 0;
-        int64_t copied = span.TimeZero;
-        TFrameWalker walker(source, span);
-        int64_t entry = 0;
-        for (int64_t index = 0;; ++index) {
-            const int64_t start = walker.AdvanceToFrame(index);
-            if (start >= span.AudioEnd)
-                break;
-            size_t headerBytes = 0;
-            const std::optional<FrameHeader> header = FrameHeader::Parse(walker.Bytes(start, 4, headerBytes));
-            const int64_t length = std::min<int64_t>(static_cast<int64_t>(header->Length()), span.AudioEnd - start);
-            CopyRaw(source, copied, start - copied, out, &crcOld, &crcNew);
-            size_t available = 0;
-            const uint8_t* bytes = walker.Bytes(start, static_cast<size_t>(length), available);
-            if (available < static_cast<size_t>(length))
-                throw StreamReadError();
-            const size_t at = out.size();
-            out.insert(out.end(), bytes, bytes + length);
-            crcOld = LameTagCrc(bytes, static_cast<size_t>(length), crcOld);
-            entry += ChangeGlobalGains(out.data() + at, static_cast<size_t>(length), [&](int e, uint8_t old) {
-                return static_cast<uint8_t>(old + cursor.StepsOf(entry + e));
-            });
-            crcNew = LameTagCrc(out.data() + at, static_cast<size_t>(length), crcNew);
-            copied = start + length;
-            if (!flush(false))
-                return false;
-        }
-        CopyRaw(source, copied, span.AudioEnd - copied, out, &crcOld, &crcNew);
-        if (!flush(true))
+        BufferedOutput out(replacement);
+        out.Bytes() = newTag;
+        CopyRaw(source, oldTagBytes, span.TimeZero - oldTagBytes, out.Bytes(), nullptr, nullptr);
+        MusicCrcs crcs;
+        if (!CopyAudioChanged(source, span, cursor, out, crcs))
             return false;
-        for (int64_t at = span.AudioEnd; at < opened.Size; at += 1 << 20) {
-            CopyRaw(source, at, std::min<int64_t>(1 << 20, opened.Size - at), out, nullptr, nullptr);
-            if (!flush(true))
+        for (int64_t at = span.AudioEnd; at < fileSize; at += 1 << 20) {
+            CopyRaw(source, at, std::min<int64_t>(1 << 20, fileSize - at), out.Bytes(), nullptr, nullptr);
+            if (!out.Flush(true))
                 return false;
         }
-        const std::optional<HeaderFrameInfo>& lame = span.SourceHeader;
-        if (lame && lame->HasLame && lame->Fields.MusicCrc == crcOld && crcOld != crcNew) {
-            const std::optional<FrameHeader> header = [&]() -> std::optional<FrameHeader> {
-                uint8_t four[4];
-                if (!source.Seek(span.SourceHeaderStart) || !source.ReadExact(four, 4))
-                    return std::nullopt;
-                return FrameHeader::Parse(four);
-            }();
-            if (!header)
-                return false;
-            std::vector<uint8_t> frame(header->Length());
-            if (!source.Seek(span.SourceHeaderStart) || !source.ReadExact(frame.data(), frame.size()))
-                return false;
-            if (PutMusicCrc(frame, crcNew) &&
-                !replacement.WriteAt(span.SourceHeaderStart - oldTagBytes + static_cast<int64_t>(newTag.size()),
-                                     frame.data(), frame.size()))
-                return false;
-        }
-        return true;
+        const int64_t headerAt = span.SourceHeaderStart - oldTagBytes + static_cast<int64_t>(newTag.size());
+        return RenewMusicCrc(source, span, crcs, replacement, headerAt);
     };
     std::string reason;
     try {

@@ -38,6 +38,13 @@ const char* const kUsageText =
     "      line per file with --json; exit 1 when any file failed\n"
     "      --json: one JSON line per part written (number, file, start, end,\n"
     "      title, artist)\n"
+    "  corvella-cli gain FILE DB [--start TIME] [--end TIME] [--force]\n"
+    "  corvella-cli fade FILE [--in TIME] [--out TIME] [--start TIME] [--end TIME]\n"
+    "                    [--floor DB] [--curve db|cosine]\n"
+    "  corvella-cli loudness FILE... [--apply | --tag] [--album] [--force]\n"
+    "  corvella-cli undo FILE\n"
+    "      gain, fade, loudness --apply: the level in steps of 1.5 dB without\n"
+    "      re-encoding; undo takes the last of them back; TIME: MM:SS.mmm or seconds\n"
     "Exit status: 0 success, 1 the operation failed, 2 usage error.\n";
 
 bool TakeFlag(Arguments& args, const std::string& name)

@@ -22,6 +22,10 @@ int RunTagsCommand(const Arguments& args);
 int RunCutCommand(const Arguments& args);
 int RunSplitCommand(const Arguments& args);
 int RunSplitManyCommand(const Arguments& args);
+int RunGainCommand(const Arguments& args);
+int RunFadeCommand(const Arguments& args);
+int RunLoudnessCommand(const Arguments& args);
+int RunUndoCommand(const Arguments& args);
 
 // The usage text printed with a usage error.
 extern const char* const kUsageText;

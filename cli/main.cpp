@@ -46,6 +46,10 @@ int main(int argc, char** argv)
         {"cut", RunCutCommand},
         {"split", RunSplitCommand},
         {"split-many", RunSplitManyCommand},
+        {"gain", RunGainCommand},
+        {"fade", RunFadeCommand},
+        {"loudness", RunLoudnessCommand},
+        {"undo", RunUndoCommand},
     };
     try {
         if (args.empty())

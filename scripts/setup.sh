@@ -9,7 +9,7 @@ packages=(
   # program
   qt6-base-dev qt6-base-dev-tools libgl-dev libjpeg62-turbo-dev
   libmpg123-dev libvorbis-dev libsndfile1-dev libopenmpt-dev libsdl2-dev
-  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libebur128-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   lame sox libsox-fmt-mp3 vorbis-tools ffmpeg mpg123 python3 python3-mutagen time
@@ -20,6 +20,8 @@ packages=(
   dpkg-dev file man-db lintian
   # peers of the start-up benchmark (tests/bench/bench_startup.sh)
   mediainfo mp3splt time
+  # the checkers and peers of the volume change (mp3val, mp3gain, loudgain)
+  mp3val mp3gain loudgain
 )
 
 sudo_cmd=()

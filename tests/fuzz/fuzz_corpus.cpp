@@ -71,7 +71,7 @@ int main(int argc, char** argv)
         return 2;
     }
     const Corpus corpus{argv[1]};
-    const std::vector<std::string> mpeg = {"mpeg", "frame_walk", "id3v1", "id3v2", "tag_roundtrip"};
+    const std::vector<std::string> mpeg = {"mpeg", "frame_walk", "id3v1", "id3v2", "tag_roundtrip", "volume"};
     corpus.Add(mpeg, "xing-both-tags.mp3", originals::XingMp3());
     corpus.Add(mpeg, "info-id3v24-footer.mp3", originals::InfoMp3());
     corpus.Add(mpeg, "vbri-id3v22.mp3", originals::VbriMp3());
@@ -87,6 +87,9 @@ int main(int argc, char** argv)
         try {
             testsupport::MakeMp3(mp3, 0.3, 8000, 1, "-V 4 --tt Title --ta Artist --tg Rock --add-id3v2");
             corpus.Add(mpeg, "lame-vbr-8khz.mp3", testsupport::ReadBytes(mp3));
+            const std::string protectedMp3 = scratch.File("lame-crc.mp3");
+            testsupport::MakeMp3(protectedMp3, 0.3, 16000, 2, "-b 32 -p");
+            corpus.Add({"volume"}, "lame-crc-mpeg2.mp3", testsupport::ReadBytes(protectedMp3));
         } catch (const std::exception& error) {
             std::fprintf(stderr, "no lame file: %s\n", error.what());
         }

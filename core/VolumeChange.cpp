@@ -316,8 +316,16 @@ VolumeOutcome ApplyVolumeChange(const std::string& path, const GainCurve& curve)
         SideInfoHash hash;
         int64_t granule = 0;
         std::vector<uint8_t> frame;
+        // A damaged frame keeps its wrong CRC through the change; should the
+        // changed bytes happen to match it, undo would take it for right and
+        // renew it, and the file would not come back byte for byte.
+        bool wrongCrcComesRight = false;
+        const auto crcIsRight = [](const std::vector<uint8_t>& bytes, const FrameHeader& header) {
+            return header.Protected && FrameCrc(bytes.data(), header) == static_cast<uint16_t>(bytes[4] << 8 | bytes[5]);
+        };
         WalkGranules(opened, [&](const uint8_t* bytes, const FrameHeader& header) {
             frame.assign(bytes, bytes + GainBytesOf(header));
+            const bool crcWasRight = crcIsRight(frame, header);
             const int channels = header.IsMono() ? 1 : 2;
             ChangeGlobalGains(frame.data(), frame.size(), [&](int e, uint8_t old) {
                 const int wanted = curve(granule + e / channels);
@@ -327,10 +335,16 @@ VolumeOutcome ApplyVolumeChange(const std::string& path, const GainCurve& curve)
                 outcome.Clamped += now != old + wanted;
                 return static_cast<uint8_t>(now);
             });
+            wrongCrcComesRight = wrongCrcComesRight || (!crcWasRight && crcIsRight(frame, header));
             hash.Add(frame.data(), frame.size());
             granule += header.IsMpeg1() ? 2 : 1;
         });
         std::erase_if(step.Runs, [](const GainRun& run) { return run.Steps == 0; });
+        if (wrongCrcComesRight) {
+            outcome.Error = path + ": a damaged frame's CRC would match the changed frame, so the change could not be "
+                                   "taken back exactly; nothing was changed.";
+            return outcome;
+        }
         if (step.Runs.empty()) {
             outcome.Error = path + ": nothing to change (no granule moves, or every one is held at its limit).";
             return outcome;

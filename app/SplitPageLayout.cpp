@@ -75,7 +75,7 @@ void SplitPage::BuildPage()
     column->setContentsMargins(8, 6, 8, 4);
     column->setSpacing(4);
     column->addLayout(BuildFileRow());
-    // Height the window gains goes to the waveform behind the track bar.
+    // Height the window gains goes to the waveform above the track bar.
     column->addWidget(BuildFileGroup(), 1);
 
     auto* lower = new QHBoxLayout;
@@ -119,8 +119,10 @@ QGroupBox* SplitPage::BuildFileGroup()
     groupColumn->addWidget(BuildWaveform(), 1);
     tkbPosition_ = Named(new GuiTrackBar, "tkbPosition");
     tkbPosition_->setRange(0, 30);
-    tkbPosition_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    groupColumn->addWidget(tkbPosition_, 1);
+    // The zoomable waveform above takes the height the window gains; the
+    // bar's own outline of the whole file needs no more than its hint.
+    tkbPosition_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    groupColumn->addWidget(tkbPosition_);
     groupColumn->addLayout(BuildTransport());
     return group;
 }

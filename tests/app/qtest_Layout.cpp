@@ -226,7 +226,7 @@ void LayoutTest::extraRoomGoesToTheWaveformAndTheComment()
 {
     const auto window = ShownWindow();
     auto* pages = Control<QTabWidget>(window, "pgcMain");
-    auto* waveform = Control<QWidget>(window, "tkbPosition");
+    auto* waveform = Control<QWidget>(window, "wavView");
     auto* file = Control<QWidget>(window, "edtFile");
     auto* comment = Control<QPlainTextEdit>(window, "CommentMemo");
     const QSize before[] = {waveform->size(), file->size()};

@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "app/GuiPictures.h"
+#include "app/SplitListPanel.h"
 #include "app/SplitPage.h"
 #include "app/TagPage.h"
 #include "app/WidgetMakers.h"
@@ -213,6 +214,8 @@ void TMainForm::RestoreMemory()
         prompts().StartIn(folder.toStdString());
     splitPage_->ChooseSplit(memory_->value("SplitIntoParts", false).toBool(), memory_->value("Parts", 2).toInt());
     splitPage_->ChoosePoints(memory_->value("SplitAtPoints", false).toBool(), memory_->value("PointsSource").toString());
+    splitPage_->PointsPanel().ChooseSilenceCuts(memory_->value("SilenceCutAtEnd", false).toBool(),
+                                                memory_->value("SilenceTrim", false).toBool());
     restoreGeometry(memory_->value("Geometry").toByteArray());
 }
 
@@ -238,6 +241,8 @@ void TMainForm::SaveMemory()
     memory_->setValue("Parts", splitPage_->PartsCount());
     memory_->setValue("SplitAtPoints", splitPage_->PointsChosen());
     memory_->setValue("PointsSource", splitPage_->PointsSource());
+    memory_->setValue("SilenceCutAtEnd", splitPage_->PointsPanel().CutsAtSilenceEnd());
+    memory_->setValue("SilenceTrim", splitPage_->PointsPanel().TrimsSilence());
     memory_->setValue("Geometry", saveGeometry());
     memory_->sync();
 }

@@ -2,7 +2,7 @@
 // of parts and its edits.
 #include "app/SplitListPanel.h"
 
-#include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QGridLayout>
@@ -27,6 +27,7 @@
 #include "core/SplitPlan.h"
 #include "core/TimeText.h"
 #include "playback/DecodedLevels.h"
+#include "playback/SilenceSearch.h"
 
 namespace {
 
@@ -72,6 +73,7 @@ std::optional<SplitListPanel::Source> SplitListPanel::SourceOfKey(const QString&
 SplitListPanel::SplitListPanel(PageHost& host, QWidget* parent) : QWidget(parent), host_(host)
 {
     setObjectName("pnlList");
+    search_ = Named(new SilenceSearch(this), "SilenceSearch");
     cmbSource_ = Named(new QComboBox, "cmbSource");
     cmbSource_->addItems({"CUE sheet", "Silences", "Every", "Time list"});
     cmbSource_->setToolTip("Where the parts begin");
@@ -141,8 +143,11 @@ QWidget* SplitListPanel::BuildSilencePage()
     spnAboutParts_->setSpecialValueText("any count");
     spnAboutParts_->setSuffix(" parts");
     spnAboutParts_->setToolTip("About this many parts: only the longest silences are cut");
+    chkCutAtEnd_ = Named(new QCheckBox("cut at sound"), "chkCutAtEnd");
+    chkCutAtEnd_->setToolTip("Cut at the end of each silence, so that each part starts with its sound");
+    chkTrimSilence_ = Named(new QCheckBox("trim"), "chkTrimSilence");
+    chkTrimSilence_->setToolTip("Trim the silences from the parts: the parts leave out the silence around them");
     btnFindSilences_ = MakeButton("&Find silences", "btnFindSilences");
-    btnFindSilences_->setToolTip("Decode the file and list the parts between its silences");
     auto* grid = new QGridLayout(page);
     grid->setContentsMargins(0, 0, 0, 0);
     grid->setHorizontalSpacing(3);
@@ -151,8 +156,11 @@ QWidget* SplitListPanel::BuildSilencePage()
     grid->addWidget(spnMinSilence_, 0, 1);
     grid->addWidget(spnMinPart_, 1, 0);
     grid->addWidget(spnAboutParts_, 1, 1);
-    grid->addWidget(btnFindSilences_, 2, 0, 1, 2);
-    grid->setRowStretch(3, 1);
+    grid->addWidget(chkCutAtEnd_, 2, 0);
+    grid->addWidget(chkTrimSilence_, 2, 1);
+    grid->addWidget(btnFindSilences_, 3, 0, 1, 2);
+    grid->setRowStretch(4, 1);
+    ShowSearching(false);
     return page;
 }
 
@@ -210,6 +218,11 @@ void SplitListPanel::ConnectHandlers()
     for (QDoubleSpinBox* spin : {spnThreshold_, spnMinSilence_, spnMinPart_})
         handle(spin, &QDoubleSpinBox::valueChanged, &SplitListPanel::Refresh);
     handle(spnAboutParts_, &QSpinBox::valueChanged, &SplitListPanel::Refresh);
+    for (QCheckBox* box : {chkCutAtEnd_, chkTrimSilence_})
+        handle(box, &QCheckBox::toggled, &SplitListPanel::Refresh);
+    connect(search_, &SilenceSearch::searchFinished, this, [this](const std::vector<float>& levelsDb) {
+        host_.RunHandler([&] { silencesFound(levelsDb); });
+    });
     connect(lstParts_, &QTableWidget::cellChanged, this, [this](int row, int column) {
         host_.RunHandler([&] { lstPartsEdited(row, column); });
     });
@@ -222,6 +235,15 @@ SplitListPanel::Source SplitListPanel::CurrentSource() const
 
 void SplitListPanel::ChooseSource(Source source) { cmbSource_->setCurrentIndex(static_cast<int>(source)); }
 
+bool SplitListPanel::CutsAtSilenceEnd() const { return chkCutAtEnd_->isChecked(); }
+bool SplitListPanel::TrimsSilence() const { return chkTrimSilence_->isChecked(); }
+
+void SplitListPanel::ChooseSilenceCuts(bool atEnd, bool trim)
+{
+    chkCutAtEnd_->setChecked(atEnd);
+    chkTrimSilence_->setChecked(trim);
+}
+
 void SplitListPanel::SetFile(const std::string& fileName, int64_t lengthMs)
 {
     fileName_ = fileName;
@@ -231,6 +253,8 @@ void SplitListPanel::SetFile(const std::string& fileName, int64_t lengthMs)
                                                                 : PartNaming{PartBaseName(fileName), {}, {}};
     sheet_.reset();
     edtCue_->clear();
+    search_->Cancel();
+    ShowSearching(false);
     levels_.clear();
     Refresh();
 }
@@ -270,11 +294,29 @@ void SplitListPanel::LoadCueSheet(const std::string& path)
 
 void SplitListPanel::btnFindSilencesClick()
 {
+    if (search_->Running()) {
+        search_->Cancel();
+        ShowSearching(false);
+        return Refresh();
+    }
     if (lengthMs_ <= 0 || !levels_.empty())
         return Refresh();
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    levels_ = WindowRmsDb(fileName_, kSilenceWindowMs);
-    QApplication::restoreOverrideCursor();
+    search_->Start(fileName_, kSilenceWindowMs);
+    ShowSearching(true);
+    Refresh();
+}
+
+void SplitListPanel::ShowSearching(bool searching)
+{
+    btnFindSilences_->setText(searching ? "&Stop" : "&Find silences");
+    btnFindSilences_->setToolTip(searching ? "Stop finding the silences"
+                                           : "Decode the file and list the parts between its silences");
+}
+
+void SplitListPanel::silencesFound(const std::vector<float>& levelsDb)
+{
+    ShowSearching(false);
+    levels_ = levelsDb;
     Refresh();
     if (levels_.empty())
         host_.prompts().ShowMessage("Information", "The audio of \"" + fileName_ + "\" cannot be decoded to find its silences.",
@@ -292,6 +334,8 @@ void SplitListPanel::Refresh()
             return ShowParts(Result::Refused("Choose the CUE sheet of the file."));
         return ShowParts(CueParts(*sheet_, lengthMs_));
     case Source::Silence: {
+        if (search_->Running())
+            return ShowParts(Result::Refused("Finding the silences..."));
         if (levels_.empty())
             return ShowParts(Result::Refused("Find the silences of the file."));
         SilenceOptions options;
@@ -299,6 +343,8 @@ void SplitListPanel::Refresh()
         options.MinSilenceMs = std::llround(spnMinSilence_->value() * 1000.0);
         options.MinPartMs = std::llround(spnMinPart_->value() * 1000.0);
         options.AboutParts = spnAboutParts_->value();
+        options.CutAtEnd = chkCutAtEnd_->isChecked();
+        options.TrimSilence = chkTrimSilence_->isChecked();
         return ShowParts(PartsBetweenSilences(levels_, lengthMs_, options));
     }
     case Source::Every: {

@@ -7,8 +7,11 @@
 // button hands its points to the split commands.
 //
 // Controls carry object names for the tests: cmbSource, edtCue, btnCue,
-// spnThreshold, spnMinSilence, spnMinPart, spnAboutParts, btnFindSilences,
-// edtEvery, memTimes, lstParts, labPoints.
+// spnThreshold, spnMinSilence, spnMinPart, spnAboutParts, chkCutAtEnd,
+// chkTrimSilence, btnFindSilences, edtEvery, memTimes, lstParts, labPoints.
+//
+// Finding the silences decodes the file on a thread of its own; meanwhile
+// the button stops the search, and another file abandons it.
 #pragma once
 
 #include <QString>
@@ -24,6 +27,7 @@
 #include "core/PartList.h"
 
 class PageHost;
+class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
 class QLabel;
@@ -33,6 +37,7 @@ class QPushButton;
 class QSpinBox;
 class QStackedWidget;
 class QTableWidget;
+class SilenceSearch;
 
 class SplitListPanel : public QWidget {
     Q_OBJECT
@@ -57,6 +62,12 @@ public:
     // that does not fit the file is told in a message and lists nothing.
     void LoadCueSheet(const std::string& path);
 
+    // Whether the silences are cut at their ends rather than their middles,
+    // and trimmed from the parts, as kept between runs.
+    bool CutsAtSilenceEnd() const;
+    bool TrimsSilence() const;
+    void ChooseSilenceCuts(bool atEnd, bool trim);
+
     // The listed parts for the split commands; refused with the reason when
     // there are none or two share a name.
     ParseResult<std::vector<SplitPoint>> Points() const;
@@ -73,6 +84,8 @@ private:
     void cmbSourceChange();
     void btnCueClick();
     void btnFindSilencesClick();
+    void silencesFound(const std::vector<float>& levelsDb);
+    void ShowSearching(bool searching);
     void lstPartsEdited(int row, int column);
     // Lists the parts of the current source.
     void Refresh();
@@ -85,6 +98,7 @@ private:
     PartNaming naming_;  // of fileName_
     std::optional<CueSheet> sheet_;      // loaded for fileName_
     std::vector<float> levels_;          // decoded once per file, on Find
+    SilenceSearch* search_ = nullptr;    // decodes levels_
     PartList list_;
     std::string listProblem_;  // why nothing is listed
     bool filling_ = false;
@@ -97,6 +111,8 @@ private:
     QDoubleSpinBox* spnMinSilence_ = nullptr;
     QDoubleSpinBox* spnMinPart_ = nullptr;
     QSpinBox* spnAboutParts_ = nullptr;
+    QCheckBox* chkCutAtEnd_ = nullptr;
+    QCheckBox* chkTrimSilence_ = nullptr;
     QPushButton* btnFindSilences_ = nullptr;
     QLineEdit* edtEvery_ = nullptr;
     QPlainTextEdit* memTimes_ = nullptr;

@@ -85,6 +85,8 @@ public:
     bool PointsChosen() const;
     QString PointsSource() const;
     void ChoosePoints(bool chosen, const QString& source);
+    // The split at points' own options, kept between runs too.
+    SplitListPanel& PointsPanel() const { return *pnlList_; }
 
 signals:
     // A regular file was opened here, by whichever way.

@@ -261,7 +261,8 @@ LevelDetail::LevelDetail(const std::string& fileName) : stream_(std::make_unique
 
 LevelDetail::~LevelDetail() = default;
 
-std::vector<Level> LevelDetail::Columns(int64_t firstColumn, int64_t count, double samplesPerColumn)
+std::vector<Level> LevelDetail::Columns(int64_t firstColumn, int64_t count, double samplesPerColumn,
+                                        std::stop_token stop)
 {
     const DecodingStream& stream = stream_->decoding;
     if (count < 1 || !(samplesPerColumn > 0) || firstColumn < 0 || !stream.Handle())
@@ -282,6 +283,8 @@ std::vector<Level> LevelDetail::Columns(int64_t firstColumn, int64_t count, doub
     std::vector<Sums> sums(static_cast<size_t>(count));
     std::vector<int16_t> buffer(kChunkBytes / sizeof(int16_t));
     while (position < endSample) {
+        if (stop.stop_requested())
+            return {};
         const DWORD got = BASS_ChannelGetData(stream.Handle(), buffer.data(), kChunkBytes);
         if (got == static_cast<DWORD>(-1) || got == 0)
             break;
@@ -317,7 +320,7 @@ std::vector<Level> DecodeColumns(const std::string& fileName, int64_t firstColum
     return LevelDetail(fileName).Columns(firstColumn, count, samplesPerColumn);
 }
 
-std::vector<float> WindowRmsDb(const std::string& fileName, int64_t windowMs)
+std::vector<float> WindowRmsDb(const std::string& fileName, int64_t windowMs, std::stop_token stop)
 {
     if (windowMs < 1)
         return {};
@@ -338,7 +341,7 @@ std::vector<float> WindowRmsDb(const std::string& fileName, int64_t windowMs)
     const double samplesPerWindow = samplesPerSecond * static_cast<double>(windowMs) / 1000.0;
     const double totalSamples = static_cast<double>(lengthBytes / 2 / channels);
     const auto windows = static_cast<int64_t>(std::ceil(totalSamples / samplesPerWindow));
-    const std::vector<Level> levels = DecodeColumns(fileName, 0, windows, samplesPerWindow);
+    const std::vector<Level> levels = LevelDetail(fileName).Columns(0, windows, samplesPerWindow, stop);
     if (static_cast<int64_t>(levels.size()) != windows)
         return {};
     std::vector<float> decibels;

@@ -53,8 +53,9 @@ public:
     // Columns firstColumn .. firstColumn + count - 1 of samplesPerColumn
     // samples each (per channel), as LevelPyramid::Columns counts them;
     // columns past the end are unknown. Empty when the file cannot be
-    // decoded there.
-    std::vector<Level> Columns(int64_t firstColumn, int64_t count, double samplesPerColumn);
+    // decoded there or stop was requested (looked at once per decoded chunk).
+    std::vector<Level> Columns(int64_t firstColumn, int64_t count, double samplesPerColumn,
+                               std::stop_token stop = {});
 
 private:
     struct Stream;
@@ -68,8 +69,9 @@ std::vector<Level> DecodeColumns(const std::string& fileName, int64_t firstColum
 // windowMs of fileName as the library decodes it, window i covering
 // [i x windowMs, (i + 1) x windowMs) of the stream: -inf for digital
 // silence, NaN for a window the decoder did not reach. Empty when the
-// library cannot decode the file, its length is unknown or windowMs < 1.
-std::vector<float> WindowRmsDb(const std::string& fileName, int64_t windowMs);
+// library cannot decode the file, its length is unknown, windowMs < 1 or
+// stop was requested.
+std::vector<float> WindowRmsDb(const std::string& fileName, int64_t windowMs, std::stop_token stop = {});
 
 // Fills levels with an estimate before decoding (FillGainOutline for MP3);
 // false when it has none for the file.

@@ -3,10 +3,15 @@
 // the parts written start where the list says (decoded and compared with
 // the decoded source) with the titles, track numbers and artists the list
 // gives (read back with mutagen); a CUE sheet beside an opened file is
-// offered; the mode and its source are kept between runs.
+// offered; the mode and its source are kept between runs. Finding the
+// silences leaves the window responsive and can be stopped, and the
+// silence options list the parts the command line cuts.
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QCheckBox>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,6 +19,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
+#include <QTimer>
 #include <QtTest>
 
 #include <cstring>
@@ -93,7 +99,9 @@ struct Window {
     TMainForm& operator*() const { return *form; }
 };
 
-void ClickRadio(QRadioButton* button) { QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(6, button->height() / 2)); }
+// A click on the button's indicator, where a check box or radio button
+// takes it whatever its width.
+void ClickRadio(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(6, button->height() / 2)); }
 
 // Steps the drop-down list to entry with the keys, as a user does with it focused.
 void ChooseEntry(QComboBox* list, int entry)
@@ -188,6 +196,8 @@ private slots:
     void eachSourceListsItsPartsAndTheSplitWritesThemAsListed();
     void aCueSheetBesideTheOpenedFileIsOffered();
     void theModeAndItsSourceAreKeptBetweenRuns();
+    void findingSilencesLeavesTheWindowResponsiveAndStops();
+    void theSilenceOptionsListThePartsTheCommandLineCuts();
 
 private:
     TempDir media_;
@@ -213,6 +223,14 @@ void SplitListTest::initTestCase()
         {"bursts.mp3"});
     testsupport::CopyFixtures(cached, {"bursts.mp3"}, media_.Path().string());
     song_ = media_.File("bursts.mp3");
+}
+
+// The silence source of a window opened on song, its list shown.
+void ShowSilenceSource(Window& w, const std::string& song)
+{
+    w->OpenFile(song);
+    ClickRadio(Control<QRadioButton>(w.form, "rdbList"));
+    ChooseEntry(Control<QComboBox>(w.form, "cmbSource"), 1);
 }
 
 // For each source, the list shows the parts where they are asked to
@@ -246,7 +264,10 @@ void SplitListTest::eachSourceListsItsPartsAndTheSplitWritesThemAsListed()
          {0, 3000, 8493, 16000}, 0, {"", "One", "Two", ""},
          {"Song Title|1/4|Some Artist", "Edited|2/4|Band", "Two|3/4|Guest", "Song Title|4/4|Band"}, "2 - Edited.mp3"},
         {"silence", 1,
-         [&](Window& w) { QTest::mouseClick(Control<QPushButton>(w.form, "btnFindSilences"), Qt::LeftButton); },
+         [&](Window& w) {
+             QTest::mouseClick(Control<QPushButton>(w.form, "btnFindSilences"), Qt::LeftButton);
+             QTRY_VERIFY_WITH_TIMEOUT(Control<QTableWidget>(w.form, "lstParts")->rowCount() > 0, 60000);
+         },
          {0, 5750, 15900}, 40, {"", "", ""},
          {"Song Title|1/3|Some Artist", "Edited|2/3|Some Artist", "Song Title|3/3|Some Artist"}, "bursts_part_2.mp3"},
         {"every", 2, [&](Window& w) { TypeOver(Control<QLineEdit>(w.form, "edtEvery"), "00:08.000"); },
@@ -360,6 +381,8 @@ void SplitListTest::theModeAndItsSourceAreKeptBetweenRuns()
         form.RestoreMemory();
         form.show();
         ClickRadio(Control<QRadioButton>(&form, "rdbList"));
+        ChooseEntry(Control<QComboBox>(&form, "cmbSource"), 1);
+        ClickRadio(Control<QCheckBox>(&form, "chkTrimSilence"));
         ChooseEntry(Control<QComboBox>(&form, "cmbSource"), 2);
     }
     TMainForm form(nullptr, testsupport::BinFolder());
@@ -369,6 +392,103 @@ void SplitListTest::theModeAndItsSourceAreKeptBetweenRuns()
     QVERIFY(Control<QWidget>(&form, "pnlList")->isVisible());
     QVERIFY(Control<QLineEdit>(&form, "edtEvery")->isVisible());
     QVERIFY(!Control<QLineEdit>(&form, "edtStart")->isVisible());
+    QVERIFY(Control<QCheckBox>(&form, "chkTrimSilence")->isChecked());
+    QVERIFY(!Control<QCheckBox>(&form, "chkCutAtEnd")->isChecked());
+}
+
+// The search returns to the event loop at once (the button offers to stop
+// it, nothing is listed yet) and lists the parts when it ends; stopped by
+// the button, by another file or by closing the window, nothing of it
+// arrives afterwards.
+void SplitListTest::findingSilencesLeavesTheWindowResponsiveAndStops()
+{
+    struct Row {
+        const char* Case;
+        std::function<void(Window&, QPushButton*)> Then;  // right after Find is pressed
+        int Parts;  // listed once the events are handled
+    };
+    const std::vector<Row> rows = {
+        {"left to end", [](Window&, QPushButton*) {}, 3},
+        {"stopped", [](Window&, QPushButton* find) { QTest::mouseClick(find, Qt::LeftButton); }, 0},
+        {"another file", [&](Window& w, QPushButton*) { w->OpenFile(song_); }, 0},
+        {"window closed", [](Window& w, QPushButton*) { w.form.reset(); }, -1},
+    };
+    for (const Row& row : rows) {
+        Window w;
+        ShowSilenceSource(w, song_);
+        auto* find = Control<QPushButton>(w.form, "btnFindSilences");
+        auto* list = Control<QTableWidget>(w.form, "lstParts");
+        bool timerFired = false;
+        QTimer::singleShot(0, [&] { timerFired = true; });
+        QTest::mouseClick(find, Qt::LeftButton);
+        QVERIFY2(!timerFired && find->text() == "&Stop" && list->rowCount() == 0, row.Case);
+        row.Then(w, find);
+        QTRY_VERIFY(timerFired);
+        if (row.Parts < 0)
+            continue;
+        if (row.Parts > 0) {
+            QTRY_COMPARE_WITH_TIMEOUT(list->rowCount(), row.Parts, 60000);
+        } else {
+            // Long enough for the abandoned decode to have ended many times over.
+            QTest::qWait(1000);
+            QVERIFY2(list->rowCount() == 0, row.Case);
+        }
+        QVERIFY2(find->text() == "&Find silences", row.Case);
+        QVERIFY2(w.prompts->events.empty(), row.Case);
+    }
+}
+
+// Each combination of the two options lists the parts corvella-cli cuts
+// with the same flags, to the millisecond.
+void SplitListTest::theSilenceOptionsListThePartsTheCommandLineCuts()
+{
+    struct Row {
+        bool CutAtEnd;
+        bool Trim;
+        const char* Flags;
+    };
+    const std::vector<Row> rows = {
+        {false, false, ""}, {true, false, " --cut-at-end"}, {false, true, " --trim"}, {true, true, " --cut-at-end --trim"}};
+    Window w;
+    ShowSilenceSource(w, song_);
+    auto* list = Control<QTableWidget>(w.form, "lstParts");
+    QTest::mouseClick(Control<QPushButton>(w.form, "btnFindSilences"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(list->rowCount() > 0, 60000);
+    std::vector<std::vector<int64_t>> listings;
+    for (const Row& row : rows) {
+        TempDir out;
+        const testsupport::CommandResult cli = testsupport::Run(
+            Quote(testsupport::BinFolder() + "corvella-cli") + " split " + Quote(song_) + " " + Quote(out.Path().string())
+            + " --silence --json" + row.Flags);
+        QVERIFY2(cli.exitCode == 0, cli.output.c_str());
+        std::vector<int64_t> expected;
+        for (const QByteArray& line : QByteArray::fromStdString(cli.output).split('\n')) {
+            const QJsonObject part = QJsonDocument::fromJson(line).object();
+            if (part.contains("start_ms"))
+                expected.insert(expected.end(), {part["start_ms"].toInteger(), part["end_ms"].toInteger()});
+        }
+        auto* cutAtEnd = Control<QCheckBox>(w.form, "chkCutAtEnd");
+        auto* trim = Control<QCheckBox>(w.form, "chkTrimSilence");
+        if (cutAtEnd->isChecked() != row.CutAtEnd)
+            ClickRadio(cutAtEnd);
+        if (trim->isChecked() != row.Trim)
+            ClickRadio(trim);
+        std::vector<int64_t> listed;
+        for (int k = 0; k < list->rowCount(); ++k)
+            listed.insert(listed.end(), {Ms(list->item(k, 0)->text().toStdString()), Ms(list->item(k, 1)->text().toStdString())});
+        auto text = [](const std::vector<int64_t>& times) {
+            std::string joined;
+            for (int64_t ms : times)
+                joined += " " + std::to_string(ms);
+            return joined;
+        };
+        QVERIFY2(listed == expected, (row.Flags + (": listed" + text(listed)) + ", cut" + text(expected)).c_str());
+        listings.push_back(listed);
+    }
+    // Each option moves the parts: the comparison is not between four
+    // equal listings.
+    for (size_t k = 1; k < listings.size(); ++k)
+        QVERIFY(listings[k] != listings[0]);
 }
 
 QTEST_MAIN(SplitListTest)

@@ -150,16 +150,19 @@ void SplitVolumeTest::volumeChangesTheSelectionAndUndoRestoresIt_data()
 {
     QTest::addColumn<QString>("start");
     QTest::addColumn<QString>("end");
-    QTest::addColumn<double>("db");
-    QTest::addColumn<bool>("forceAnswer");
-    QTest::addColumn<double>("inside");   // level ratio within the selection; 1: the file is unchanged
+    QTest::addColumn<double>("db");       // Gain...; 0: Fade in/out...
+    QTest::addColumn<double>("fadeIn");   // s, faded in from the start of the selection
+    QTest::addColumn<bool>("changed");
+    QTest::addColumn<double>("inside");   // level ratio within the selection, after the fade
     QTest::addColumn<double>("outside");  // level ratio before and after it
 
-    QTest::newRow("-6 dB on a section") << "00:10.000" << "00:20.000" << -6.0 << false << 0.5 << 1.0;
-    QTest::newRow("-4 dB rounds to 3 steps") << "00:05.000" << "00:30.000" << -4.0 << false << std::pow(2.0, -0.75)
-                                             << 1.0;
-    QTest::newRow("marks that meet take the whole file") << "00:00.000" << "00:00.000" << -6.0 << false << 0.5 << 0.5;
-    QTest::newRow("a clipping gain refused") << "00:10.000" << "00:20.000" << 30.0 << false << 1.0 << 1.0;
+    QTest::newRow("-6 dB on a section") << "00:10.000" << "00:20.000" << -6.0 << 0.0 << true << 0.5 << 1.0;
+    QTest::newRow("-4 dB rounds to 3 steps") << "00:05.000" << "00:30.000" << -4.0 << 0.0 << true
+                                             << std::pow(2.0, -0.75) << 1.0;
+    QTest::newRow("marks that meet take the whole file") << "00:00.000" << "00:00.000" << -6.0 << 0.0 << true << 0.5
+                                                         << 0.5;
+    QTest::newRow("a clipping gain refused") << "00:10.000" << "00:20.000" << 30.0 << 0.0 << false << 1.0 << 1.0;
+    QTest::newRow("fade in over 2 s of a section") << "00:10.000" << "00:20.000" << 0.0 << 2.0 << true << 1.0 << 1.0;
 }
 
 void SplitVolumeTest::volumeChangesTheSelectionAndUndoRestoresIt()
@@ -167,7 +170,8 @@ void SplitVolumeTest::volumeChangesTheSelectionAndUndoRestoresIt()
     QFETCH(QString, start);
     QFETCH(QString, end);
     QFETCH(double, db);
-    QFETCH(bool, forceAnswer);
+    QFETCH(double, fadeIn);
+    QFETCH(bool, changed);
     QFETCH(double, inside);
     QFETCH(double, outside);
 
@@ -187,15 +191,20 @@ void SplitVolumeTest::volumeChangesTheSelectionAndUndoRestoresIt()
     TypeTime(Control<QLineEdit>(&form, "edtEnd"), end);
     player.SetPosition(12000);
 
-    prompts.numbers.push_back(db);
-    prompts.yesNo.push_back(forceAnswer);
-    ChooseVolumeEntry(form, "actVolumeGain");
+    if (db != 0) {
+        // A gain that would clip is not confirmed.
+        prompts.numbers.push_back(db);
+        ChooseVolumeEntry(form, "actVolumeGain");
+    } else {
+        prompts.numbers = {fadeIn, 0.0};
+        ChooseVolumeEntry(form, "actVolumeFade");
+    }
     QCOMPARE(prompts.yesNoAsked, db > 0 ? 1 : 0);
     // The preview has the file again, where it was.
     QCOMPARE(QString::fromStdString(player.StreamName()), QString::fromStdString(song));
     QVERIFY(std::abs(static_cast<int>(player.Position()) - 12000) < 100);
 
-    if (inside == 1.0 && outside == 1.0) {
+    if (!changed) {
         QVERIFY(testsupport::ReadBytes(song) == sourceBytes);
         return;
     }
@@ -207,8 +216,12 @@ void SplitVolumeTest::volumeChangesTheSelectionAndUndoRestoresIt()
     const double endS = start == end ? kSongSeconds : seconds(end);
     // Away from the edges by more than a granule and the decoder's overlap.
     constexpr double margin = 0.1;
-    QVERIFY2(std::abs(LevelRatio(before, after, startS + margin, endS - margin) - inside) < 0.005,
-             qPrintable(QString::number(LevelRatio(before, after, startS + margin, endS - margin))));
+    QVERIFY(std::abs(LevelRatio(before, after, startS + fadeIn + margin, endS - margin) - inside) < 0.005);
+    // A fade rises step by step over its span, from far below the level.
+    for (double at = startS + margin; at + 0.75 < startS + fadeIn; at += 0.5)
+        QVERIFY(LevelRatio(before, after, at, at + 0.25) < LevelRatio(before, after, at + 0.5, at + 0.75));
+    if (fadeIn > 0)
+        QVERIFY(LevelRatio(before, after, startS + margin, startS + 2 * margin) < 0.01);
     if (startS > margin)
         QVERIFY(std::abs(LevelRatio(before, after, margin, startS - margin) - outside) < 0.005);
     if (endS < kSongSeconds - margin)

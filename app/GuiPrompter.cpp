@@ -3,6 +3,7 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QUrl>
@@ -78,6 +79,17 @@ bool GuiPrompter::AskYesNo(const std::string& caption, const std::string& text)
     box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
+}
+
+std::optional<double> GuiPrompter::AskNumber(const std::string& caption, const std::string& label, double value,
+                                             double minimum, double maximum, double step, int decimals)
+{
+    bool accepted = false;
+    const double chosen = QInputDialog::getDouble(&owner_, QString::fromStdString(caption), QString::fromStdString(label),
+                                                  value, minimum, maximum, decimals, &accepted, Qt::WindowFlags(), step);
+    if (!accepted)
+        return std::nullopt;
+    return chosen;
 }
 
 std::optional<std::string> GuiPrompter::AskOpenFileName()

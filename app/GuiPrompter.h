@@ -58,6 +58,15 @@ public:
         (void)text;
         return false;
     }
+    // A number between minimum and maximum, offered as value and moved in
+    // steps of step, shown with decimals places. Empty when the user
+    // cancelled, or for a prompter that cannot ask.
+    virtual std::optional<double> AskNumber(const std::string& caption, const std::string& label, double value,
+                                            double minimum, double maximum, double step, int decimals)
+    {
+        (void)caption, (void)label, (void)value, (void)minimum, (void)maximum, (void)step, (void)decimals;
+        return std::nullopt;
+    }
 };
 
 class GuiPrompter : public GuiPrompterBase {
@@ -75,6 +84,8 @@ public:
     std::string LastFolder() const override { return lastFolder_.toStdString(); }
     UnsavedEditsAnswer AskSaveEdits(const std::string& fileName) override;
     bool AskYesNo(const std::string& caption, const std::string& text) override;
+    std::optional<double> AskNumber(const std::string& caption, const std::string& label, double value,
+                                    double minimum, double maximum, double step, int decimals) override;
 
 private:
     QWidget& owner_;

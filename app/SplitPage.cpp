@@ -361,7 +361,7 @@ void SplitPage::UpdateSelectedLength()
 // the one command meant to arrive then.
 void SplitPage::SetSplitRunning(bool running)
 {
-    for (QWidget* widget : std::initializer_list<QWidget*>{btnOpen_, btnSplit_, edtFile_})
+    for (QWidget* widget : std::initializer_list<QWidget*>{btnOpen_, btnSplit_, btnVolume_, edtFile_})
         widget->setEnabled(!running);
     emit SplitRunningChanged(running);
 }

@@ -15,6 +15,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -42,6 +43,7 @@ class TBrowseForFolder;
 class TSplitCommands;
 class WaveformEnvelope;
 class WaveformView;
+struct VolumeOutcome;
 
 class SplitPage : public QWidget {
     Q_OBJECT
@@ -157,6 +159,17 @@ private:
     void PreListen();
     void FollowPlayback();
 
+    // The volume of the selection, or of the whole file when the marks
+    // meet (SplitPageVolume.cpp).
+    QToolButton* BuildVolumeButton();
+    void VolumeGainClick();
+    void VolumeFadeClick();
+    void VolumeUndoClick();
+    // Rewrites the file with change while the player lets go of it, then
+    // reopens it where it was and reports as the cut does.
+    void RewriteVolume(const std::string& fileName, const std::function<VolumeOutcome()>& change,
+                       const std::string& what);
+
     PageHost& host_;
     TBrowseForFolder& folderPicker_;
     WaveformEnvelope& envelope_;
@@ -212,5 +225,6 @@ private:
     std::string listFolder_;  // the folder picker starts at the one chosen last
     QPushButton* btnSplit_ = nullptr;
     QPushButton* btnStop_ = nullptr;
+    QToolButton* btnVolume_ = nullptr;
     QProgressBar* pgbProgress_ = nullptr;
 };

@@ -241,6 +241,7 @@ QLayout* SplitPage::BuildCommands()
         button->setMinimumWidth(110);
         commands->addWidget(button);
     }
+    commands->addWidget(BuildVolumeButton());
     return commands;
 }
 

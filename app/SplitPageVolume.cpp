@@ -41,15 +41,6 @@ std::string Decibels(double db)
     return text;
 }
 
-// The granules a volume command changes, and the decoded time they span.
-struct Selection {
-    GranuleTiming Timing;
-    int64_t StartMs = 0;
-    int64_t EndMs = 0;
-    int64_t First = 0;
-    int64_t End = 0;
-};
-
 } // namespace
 
 QToolButton* SplitPage::BuildVolumeButton()
@@ -78,7 +69,7 @@ namespace {
 
 // The selection of the time fields in granules of fileName; the whole file
 // when the two marks meet. Empty, with the reason shown, when there is none.
-std::optional<Selection> SelectionOf(GuiPrompterBase& prompts, const std::string& fileName,
+std::optional<GranuleRange> SelectionOf(GuiPrompterBase& prompts, const std::string& fileName,
                                      const std::string& startText, const std::string& endText, int64_t lengthMs)
 {
     if (!IsRegularFile(fileName)) {
@@ -91,18 +82,11 @@ std::optional<Selection> SelectionOf(GuiPrompterBase& prompts, const std::string
         prompts.ShowMessage(kCaption, error, MessageIcon::Error);
         return std::nullopt;
     }
-    Selection selection;
-    selection.Timing = *timing;
-    selection.StartMs = TimeTextToMilliseconds(startText);
-    selection.EndMs = TimeTextToMilliseconds(endText);
-    if (selection.StartMs == selection.EndMs) {
-        selection.StartMs = 0;
-        selection.EndMs = lengthMs;
-        selection.End = timing->Granules;
-    } else {
-        selection.First = timing->GranuleAt(selection.StartMs);
-        selection.End = timing->GranuleAt(selection.EndMs);
-    }
+    const int64_t startMs = TimeTextToMilliseconds(startText);
+    const int64_t endMs = TimeTextToMilliseconds(endText);
+    // Marks that meet select the whole file.
+    const GranuleRange selection = startMs == endMs ? RangeOfTimes(*timing, std::nullopt, std::nullopt, lengthMs)
+                                                    : RangeOfTimes(*timing, startMs, endMs, lengthMs);
     if (selection.StartMs < 0 || selection.EndMs < selection.StartMs || selection.End <= selection.First) {
         prompts.ShowMessage(kCaption, "Please specify a proper section.", MessageIcon::Information);
         return std::nullopt;
@@ -116,7 +100,7 @@ void SplitPage::VolumeGainClick()
 {
     const std::string fileName = edtFile_->text().toStdString();
     GuiPrompterBase& prompts = host_.prompts();
-    const std::optional<Selection> selection = SelectionOf(prompts, fileName, edtStart_->text().toStdString(),
+    const std::optional<GranuleRange> selection = SelectionOf(prompts, fileName, edtStart_->text().toStdString(),
                                                            edtEnd_->text().toStdString(), lengthMs_);
     if (!selection)
         return;
@@ -137,7 +121,7 @@ void SplitPage::VolumeGainClick()
                                 MessageIcon::Error);
             return;
         }
-        const double after = *peak * std::pow(2.0, steps / 4.0);
+        const double after = PeakAfterSteps(*peak, steps);
         if (after > 1.0
             && !prompts.AskYesNo("Confirm", "A gain of " + Decibels(stepsDb) + " would clip: the peak is "
                                                 + Decibels(*peak > 0 ? 20 * std::log10(*peak) : -INFINITY)
@@ -154,7 +138,7 @@ void SplitPage::VolumeFadeClick()
 {
     const std::string fileName = edtFile_->text().toStdString();
     GuiPrompterBase& prompts = host_.prompts();
-    const std::optional<Selection> selection = SelectionOf(prompts, fileName, edtStart_->text().toStdString(),
+    const std::optional<GranuleRange> selection = SelectionOf(prompts, fileName, edtStart_->text().toStdString(),
                                                            edtEnd_->text().toStdString(), lengthMs_);
     if (!selection)
         return;

@@ -49,15 +49,6 @@ std::string Decibels(double db)
     return text;
 }
 
-// The granules [first, end) of --start and --end.
-struct GranuleRange {
-    GranuleTiming Timing;
-    int64_t StartMs = 0;
-    int64_t EndMs = 0;
-    int64_t First = 0;
-    int64_t End = 0;
-};
-
 GranuleRange TakeRange(Arguments& args, const std::string& fileName)
 {
     const std::optional<std::string> start = TakeOption(args, "--start");
@@ -66,14 +57,11 @@ GranuleRange TakeRange(Arguments& args, const std::string& fileName)
     const std::optional<GranuleTiming> timing = ReadGranuleTiming(fileName, error);
     if (!timing)
         throw CorvellaError(error);
-    GranuleRange range;
-    range.Timing = *timing;
-    range.StartMs = start ? TimeOption("--start", *start) : 0;
-    range.EndMs = end ? TimeOption("--end", *end) : INT64_MAX / 1000000;
+    const std::optional<int64_t> startMs = start ? std::optional(TimeOption("--start", *start)) : std::nullopt;
+    const std::optional<int64_t> endMs = end ? std::optional(TimeOption("--end", *end)) : std::nullopt;
+    const GranuleRange range = RangeOfTimes(*timing, startMs, endMs, INT64_MAX / 1000000);
     if (range.EndMs <= range.StartMs)
         throw UsageError("--end must lie after --start");
-    range.First = start ? timing->GranuleAt(range.StartMs) : 0;
-    range.End = end ? timing->GranuleAt(range.EndMs) : timing->Granules;
     if (range.End <= range.First)
         throw CorvellaError(fileName + ": the range holds no granule of the audio.");
     return range;
@@ -102,7 +90,7 @@ bool Clips(const std::string& fileName, const GranuleRange& range, int steps)
     const std::optional<double> peak = DecodedPeak(fileName, range.StartMs, range.EndMs);
     if (!peak)
         throw CorvellaError(fileName + ": the audio cannot be decoded to measure its peak.");
-    const double after = *peak * std::pow(2.0, steps / 4.0);
+    const double after = PeakAfterSteps(*peak, steps);
     if (after <= 1.0)
         return false;
     std::fprintf(stderr,
@@ -257,7 +245,7 @@ int RunLoudnessCommand(const Arguments& arguments)
                 std::printf("%s: within half a step of %.0f LUFS already\n", args[i].c_str(), kReplayGainReferenceLufs);
                 continue;
             }
-            if (!force && steps > 0 && tracks[i].TruePeak * std::pow(2.0, steps / 4.0) > 1.0) {
+            if (!force && steps > 0 && PeakAfterSteps(tracks[i].TruePeak, steps) > 1.0) {
                 std::fprintf(stderr, "%s: a gain of %s would clip its true peak (--force applies it anyway).\n",
                              args[i].c_str(), Decibels(steps * kDbPerGainStep).c_str());
                 status = 1;

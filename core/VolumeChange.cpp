@@ -305,6 +305,20 @@ std::optional<GranuleTiming> ReadGranuleTiming(const std::string& path, std::str
     }
 }
 
+GranuleRange RangeOfTimes(const GranuleTiming& timing, std::optional<int64_t> startMs, std::optional<int64_t> endMs,
+                          int64_t lengthMs)
+{
+    GranuleRange range;
+    range.Timing = timing;
+    range.StartMs = startMs.value_or(0);
+    range.EndMs = endMs.value_or(lengthMs);
+    range.First = startMs ? timing.GranuleAt(*startMs) : 0;
+    range.End = endMs ? timing.GranuleAt(*endMs) : timing.Granules;
+    return range;
+}
+
+double PeakAfterSteps(double peak, int steps) { return peak * std::pow(2.0, steps / 4.0); }
+
 VolumeOutcome ApplyVolumeChange(const std::string& path, const GainCurve& curve)
 {
     VolumeOutcome outcome;

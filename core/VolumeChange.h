@@ -50,6 +50,21 @@ struct GranuleTiming {
 // nullopt when the file holds no Layer III audio.
 std::optional<GranuleTiming> ReadGranuleTiming(const std::string& path, std::string& error);
 
+// The granules [First, End) of the decoded times [StartMs, EndMs) of a
+// stream; the whole stream when no start or end is given.
+struct GranuleRange {
+    GranuleTiming Timing;
+    int64_t StartMs = 0;
+    int64_t EndMs = 0;
+    int64_t First = 0;
+    int64_t End = 0;
+};
+GranuleRange RangeOfTimes(const GranuleTiming& timing, std::optional<int64_t> startMs, std::optional<int64_t> endMs,
+                          int64_t lengthMs);
+
+// A peak (of full scale 1) after a change of steps of 1.5 dB.
+double PeakAfterSteps(double peak, int steps);
+
 // Moves every granule by curve(granule) steps (clamped to 0..255); a curve
 // that moves nothing is refused.
 VolumeOutcome ApplyVolumeChange(const std::string& path, const GainCurve& curve);
